@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, when missing.
+# Usage: scripts/install-deps.sh [native|all]   (default: all)
+set -euo pipefail
+
+want=${1:-all}
+native=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
+        libcli11-dev nlohmann-json3-dev libbenchmark-dev python3)
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
+         fonts-wine fonts-liberation)
+
+pkgs=("${native[@]}")
+[ "$want" = all ] && pkgs+=("${windows[@]}")
+
+missing=()
+for p in "${pkgs[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q >/dev/null
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds and runs every test suite: native, AddressSanitizer + UBSan,
+# ThreadSanitizer, the fuzz targets for a bounded time, and the Windows build
+# with its tests under Wine.
+#   scripts/test-all.sh [native asan tsan fuzz windows]   (default: all)
+# FUZZ_SECONDS sets each fuzz target's run time (default 30).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+suites=("$@")
+[ ${#suites[@]} -eq 0 ] && suites=(native asan tsan fuzz windows)
+
+if [[ " ${suites[*]} " == *" windows "* ]]; then scripts/install-deps.sh all; else scripts/install-deps.sh native; fi
+
+jobs=$(nproc)
+failed=()
+passed=()
+
+run_ctest() {  # preset
+    local preset=$1 prefix=()
+    # ThreadSanitizer needs a fixed memory layout on kernels with wide ASLR.
+    [ "$preset" = tsan ] && prefix=(setarch "$(uname -m)" -R)
+    "${prefix[@]}" ctest --preset "$preset" -j "$jobs"
+}
+
+for suite in "${suites[@]}"; do
+    echo "=== $suite"
+    ok=1
+    cmake --preset "$suite" >/dev/null || ok=0
+    [ $ok = 1 ] && { cmake --build --preset "$suite" -j "$jobs" || ok=0; }
+    if [ $ok = 1 ]; then
+        case "$suite" in
+            fuzz)    scripts/run-fuzzers.sh build/fuzz "${FUZZ_SECONDS:-30}" || ok=0 ;;
+            windows) ( source scripts/wine-env.sh build/windows
+                       trap wine_env_stop EXIT
+                       run_ctest windows ) || ok=0 ;;
+            *)       run_ctest "$suite" || ok=0 ;;
+        esac
+    fi
+    if [ $ok = 1 ]; then passed+=("$suite"); else failed+=("$suite"); fi
+done
+
+echo "=== summary"
+echo "suites passed: ${passed[*]:-none}"
+echo "suites failed: ${failed[*]:-none}"
+echo "${#passed[@]} passed, ${#failed[@]} failed"
+[ ${#failed[@]} -eq 0 ]
