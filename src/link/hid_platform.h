@@ -40,7 +40,8 @@ struct HidCaps {
 enum class ReadStatus {
     kReport,    // one whole input report was stored
     kTimedOut,  // nothing arrived within the time-out; try again
-    kFailed,    // the device is gone or the handle is bad; stop reading
+    kFailed,    // the device is gone or the handle is bad (the reader drops
+                // the pass, pauses and tries again until it is stopped)
 };
 
 class HidPlatform {
@@ -74,6 +75,8 @@ public:
 
     // Waits up to `timeoutMs` for one input report and stores it, report ID
     // first, in `buffer` (at most `capacity` bytes; *length gets its size).
+    // A backend may store several whole reports back to back when they are
+    // already queued and fit; *length is then their total.
     // The reader thread calls this in a loop and checks its stop request
     // between calls, so a short time-out bounds how long a stop takes.
     virtual ReadStatus ReadReport(HidHandle handle, uint8_t* buffer, size_t capacity,

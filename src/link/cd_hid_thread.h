@@ -1,0 +1,64 @@
+// The link's reader: a thread that reads input reports from the bridge and
+// keeps the useful ones, whole, in a ring buffer until the link takes them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "common/clock.h"
+#include "link/cd_thread.h"
+#include "link/circ_buf.h"
+#include "link/hid_platform.h"
+
+namespace farsend::link {
+
+class CDHidThread final : public CDThread {
+public:
+    static constexpr int32_t kRingCapacity = 4000;
+    // How long one platform read may block before the loop looks at its
+    // stop request again. Bounds how long stopping the reader takes.
+    static constexpr uint32_t kReadTimeoutMs = 20;
+    static constexpr Millis kPauseBetweenReads{2};
+
+    // `reportLength` is the input report length, report ID included.
+    // `stored` (optional) is notified whenever a read added reports to the
+    // ring, so that a waiting caller wakes up.
+    CDHidThread(HidPlatform& platform, HidHandle readHandle, int32_t reportLength,
+                WakeSignal* stored = nullptr);
+    // Stops the thread and waits for it before the ring and locks go.
+    ~CDHidThread() override;
+
+    // A report length the reader can work with: room for the count byte and
+    // one payload byte, and at least one whole report in the read buffer.
+    static bool IsUsableReportLength(int32_t reportLength);
+    // The size of one platform read: as many whole reports as fit in just
+    // under the ring's capacity.
+    static int32_t ReadBufferLength(int32_t reportLength);
+
+    // Takes one whole report when `length` is the report length: `taken`
+    // becomes length, or 0 when the ring holds less. With another length
+    // nothing is read and `taken` is left alone. Always true.
+    bool TakeReport(uint8_t* destination, int32_t length, int32_t* taken);
+
+    // Bytes buffered in the ring (whole reports).
+    int32_t BufferedBytes() { return ring_->Held(); }
+    // Whether the ring got its storage; a reader without one must not start.
+    bool HasRing() { return ring_ && ring_->HasStorage(); }
+
+protected:
+    bool OnStart() override;
+    uint32_t Run() override;
+
+private:
+    void StoreReports(const uint8_t* data, size_t length);
+
+    HidPlatform& platform_;
+    const HidHandle readHandle_;
+    const int32_t reportLength_;
+    std::unique_ptr<CCircBuf> ring_;
+    std::mutex readLock_;
+    WakeSignal* const stored_;
+};
+
+}  // namespace farsend::link
