@@ -1,0 +1,61 @@
+// The simulator's command-line words. The GUI and the CLI hand their argument
+// lists to TakeSimOptions, which removes the words it owns, so that both front
+// ends accept exactly the same simulator options.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace farsend::sim {
+
+// Probabilities are kept as whole parts per billion, so that every platform
+// draws exactly the same faults from the same seed (no floating point).
+constexpr uint32_t kProbabilityScale = 1000000000;
+
+struct FaultPlan {
+    uint32_t drop_ppb = 0;   // each serial byte, either direction, is lost
+    uint32_t flip_ppb = 0;   // one bit of a serial byte is flipped
+    uint32_t noise_ppb = 0;  // 1 to 8 random bytes go out before a packet of the target
+    // The target stops sending once it has received this many bytes.
+    std::optional<uint64_t> silence_after;
+    // The bridge disappears once the target has received this many bytes.
+    std::optional<uint64_t> unplug_after;
+
+    bool operator==(const FaultPlan& other) const;
+};
+
+// Longest text a query reply can carry.
+constexpr size_t kMaxReplyText = 24;
+
+struct SimOptions {
+    bool simulate = false;
+    std::string variant = "Bluetooth";
+    std::string version = "1.5.0";
+    uint32_t erase_blocks = 16;
+    uint32_t baud = 0;  // 0: the serial line and the flash take no time
+    uint32_t report_length = 65;  // report-ID byte included
+    bool legacy_hid = false;
+    uint32_t targets = 1;
+    FaultPlan faults;
+    uint64_t seed = 1;
+    std::string serial_log;  // empty: no log
+    std::string flash_out;   // empty: no file
+};
+
+struct SimOptionsResult {
+    SimOptions options;
+    std::string error;  // empty on success; otherwise names the offending option
+    bool ok() const { return error.empty(); }
+};
+
+// Takes every word that begins with "--sim" out of `args` (the other words stay
+// in order) and reads them. Any word of ours that cannot be read is refused
+// with a message naming it, and so are simulator settings without --simulate.
+SimOptionsResult TakeSimOptions(std::vector<std::string>& args);
+
+// Reads a fault list such as "drop=0.01,silence=300". Empty means no faults.
+bool ParseFaultList(const std::string& text, FaultPlan& plan, std::string& error);
+
+}  // namespace farsend::sim

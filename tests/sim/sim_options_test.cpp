@@ -1,0 +1,187 @@
+#include "sim/sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace farsend::sim {
+namespace {
+
+struct AcceptCase {
+    std::vector<std::string> args;
+    std::vector<std::string> rest;  // words left for the front end's own parser
+    std::function<void(SimOptions&)> expect;  // turns the defaults into the expected options
+};
+
+void ExpectSame(const SimOptions& a, const SimOptions& b) {
+    EXPECT_EQ(a.simulate, b.simulate);
+    EXPECT_EQ(a.variant, b.variant);
+    EXPECT_EQ(a.version, b.version);
+    EXPECT_EQ(a.erase_blocks, b.erase_blocks);
+    EXPECT_EQ(a.baud, b.baud);
+    EXPECT_EQ(a.report_length, b.report_length);
+    EXPECT_EQ(a.legacy_hid, b.legacy_hid);
+    EXPECT_EQ(a.targets, b.targets);
+    EXPECT_TRUE(a.faults == b.faults);
+    EXPECT_EQ(a.seed, b.seed);
+    EXPECT_EQ(a.serial_log, b.serial_log);
+    EXPECT_EQ(a.flash_out, b.flash_out);
+}
+
+TEST(SimOptions, AcceptedWordsAreTakenOutAndRead) {
+    const std::vector<AcceptCase> cases = {
+        {{"farsend", "exit", "C:\\fw"}, {"farsend", "exit", "C:\\fw"}, [](SimOptions&) {}},
+        {{"--simulate"}, {}, [](SimOptions& o) { o.simulate = true; }},
+        {{"a", "--simulate", "b", "--sim-baud=115200", "c"},
+         {"a", "b", "c"},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.baud = 115200;
+         }},
+        {{"--simulate", "--sim-variant=ZigBee", "--sim-version=2"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.variant = "ZigBee";
+             o.version = "2";
+         }},
+        // Empty texts are allowed: a target that reports nothing.
+        {{"--simulate", "--sim-variant=", "--sim-version=123456789012345678901234"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.variant = "";
+             o.version = "123456789012345678901234";
+         }},
+        {{"--simulate", "--sim-erase-blocks=0", "--sim-targets=3", "--sim-report-length=33",
+          "--sim-legacy-hid", "--sim-seed=18446744073709551615"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.erase_blocks = 0;
+             o.targets = 3;
+             o.report_length = 33;
+             o.legacy_hid = true;
+             o.seed = 18446744073709551615ull;
+         }},
+        {{"--sim-serial-log=in.bin", "--simulate", "--sim-flash-out=out dir/flash.hex"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.serial_log = "in.bin";
+             o.flash_out = "out dir/flash.hex";
+         }},
+        {{"--simulate", "--sim-faults=drop=0.01,flip=.5,noise=1,silence=300,unplug=0"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.faults.drop_ppb = 10000000;
+             o.faults.flip_ppb = 500000000;
+             o.faults.noise_ppb = 1000000000;
+             o.faults.silence_after = 300;
+             o.faults.unplug_after = 0;
+         }},
+        {{"--simulate", "--sim-faults=flip=0.000000001,drop=1.0"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.faults.flip_ppb = 1;
+             o.faults.drop_ppb = 1000000000;
+         }},
+        {{"--simulate", "--sim-faults="}, {}, [](SimOptions& o) { o.simulate = true; }},
+        // The last of a repeated option counts.
+        {{"--simulate", "--sim-baud=9600", "--sim-baud=0"}, {}, [](SimOptions& o) {
+             o.simulate = true;
+         }},
+    };
+    for (const AcceptCase& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        std::vector<std::string> args = c.args;
+        const SimOptionsResult result = TakeSimOptions(args);
+        EXPECT_EQ(result.error, "");
+        EXPECT_EQ(args, c.rest);
+        SimOptions expected;
+        c.expect(expected);
+        ExpectSame(result.options, expected);
+    }
+}
+
+struct RefuseCase {
+    std::vector<std::string> args;
+    std::string message;
+};
+
+TEST(SimOptions, BadWordsAreRefusedNamingTheOption) {
+    const std::vector<RefuseCase> cases = {
+        {{"--simulate", "--sim-baud=fast"},
+         "--sim-baud: \"fast\" is not a whole number from 0 to 12000000"},
+        {{"--simulate", "--sim-baud=-1"},
+         "--sim-baud: \"-1\" is not a whole number from 0 to 12000000"},
+        {{"--simulate", "--sim-baud=12000001"},
+         "--sim-baud: \"12000001\" is not a whole number from 0 to 12000000"},
+        {{"--simulate", "--sim-baud"}, "--sim-baud needs a value: --sim-baud=N"},
+        {{"--simulate", "--sim-baud="},
+         "--sim-baud: \"\" is not a whole number from 0 to 12000000"},
+        {{"--simulate", "--sim-erase-blocks=1e3"},
+         "--sim-erase-blocks: \"1e3\" is not a whole number from 0 to 100000"},
+        {{"--simulate", "--sim-report-length=2"},
+         "--sim-report-length: \"2\" is not a whole number from 3 to 4096"},
+        {{"--simulate", "--sim-targets=99999999999999999999999"},
+         "--sim-targets: \"99999999999999999999999\" is not a whole number from 0 to 1000000"},
+        {{"--simulate", "--sim-seed=18446744073709551616"},
+         "--sim-seed: \"18446744073709551616\" is not a whole number from 0 to "
+         "18446744073709551615"},
+        {{"--simulate", "--sim-variant=1234567890123456789012345"},
+         "--sim-variant: \"1234567890123456789012345\" is longer than 24 characters"},
+        {{"--simulate", "--sim-version"}, "--sim-version needs a value: --sim-version=TEXT"},
+        {{"--simulate", "--sim-serial-log="},
+         "--sim-serial-log needs a file name: --sim-serial-log=FILE"},
+        {{"--simulate", "--sim-flash-out"},
+         "--sim-flash-out needs a file name: --sim-flash-out=FILE"},
+        {{"--simulate=yes"}, "--simulate takes no value"},
+        {{"--simulate", "--sim-legacy-hid=1"}, "--sim-legacy-hid takes no value"},
+        {{"--simulate", "--sim-speed=9600"}, "unknown simulator option --sim-speed"},
+        {{"--simulated"}, "unknown simulator option --simulated"},
+        {{"--sim-baud=9600"}, "--sim-baud has no effect without --simulate"},
+        {{"--simulate", "--sim-faults"}, "--sim-faults needs a value: --sim-faults=LIST"},
+        {{"--simulate", "--sim-faults=drop=1.5"},
+         "--sim-faults: drop needs a probability from 0 to 1, as in drop=0.01"},
+        {{"--simulate", "--sim-faults=flip=0.5."},
+         "--sim-faults: flip needs a probability from 0 to 1, as in flip=0.01"},
+        {{"--simulate", "--sim-faults=noise=0.0000000001"},
+         "--sim-faults: noise needs a probability from 0 to 1, as in noise=0.01"},
+        {{"--simulate", "--sim-faults=drop"},
+         "--sim-faults: drop needs a probability from 0 to 1, as in drop=0.01"},
+        {{"--simulate", "--sim-faults=silence=-3"},
+         "--sim-faults: silence needs a whole number of bytes, as in silence=100"},
+        {{"--simulate", "--sim-faults=unplug=0.5"},
+         "--sim-faults: unplug needs a whole number of bytes, as in unplug=100"},
+        {{"--simulate", "--sim-faults=drop=0.1,drop=0.2"}, "--sim-faults: drop is given twice"},
+        {{"--simulate", "--sim-faults=drop=0.1,"}, "--sim-faults: the list ends with a comma"},
+        {{"--simulate", "--sim-faults=drop=0.1,,flip=0"},
+         "--sim-faults: unknown fault \"\" (known: drop=P, flip=P, noise=P, silence=N, "
+         "unplug=N)"},
+        {{"--simulate", "--sim-faults=burst=3"},
+         "--sim-faults: unknown fault \"burst=3\" (known: drop=P, flip=P, noise=P, silence=N, "
+         "unplug=N)"},
+    };
+    for (const RefuseCase& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        std::vector<std::string> args = c.args;
+        args.push_back("keep-me");
+        const SimOptionsResult result = TakeSimOptions(args);
+        EXPECT_FALSE(result.ok());
+        EXPECT_EQ(result.error, c.message);
+        // The front end's own words stay even when ours are refused.
+        EXPECT_EQ(args, std::vector<std::string>{"keep-me"});
+    }
+}
+
+TEST(SimOptions, FirstBadWordIsTheOneReported) {
+    std::vector<std::string> args = {"--simulate", "--sim-targets=x", "--sim-baud=y"};
+    EXPECT_EQ(TakeSimOptions(args).error,
+              "--sim-targets: \"x\" is not a whole number from 0 to 1000000");
+}
+
+}  // namespace
+}  // namespace farsend::sim
