@@ -1,0 +1,256 @@
+#include "protocol/image_file.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+namespace farsend::protocol {
+
+namespace {
+
+constexpr std::size_t kChunkSize = 64 * 1024;
+
+// The white space that separates tokens, in any line-end convention. Decided
+// here rather than by the C locale.
+bool IsSeparator(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+int HexDigitValue(int c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// 64-bit file positions on both platforms, so large files measure right.
+bool SeekTo(std::FILE* file, std::int64_t offset, int whence) {
+#if defined(_WIN32)
+    return _fseeki64(file, offset, whence) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), whence) == 0;
+#endif
+}
+
+std::int64_t Tell(std::FILE* file) {
+#if defined(_WIN32)
+    return _ftelli64(file);
+#else
+    return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+
+}  // namespace
+
+std::string DescribeImageFormatError(const ImageFormatError& error) {
+    char place[64];
+    std::snprintf(place, sizeof place, "line %" PRIu64 ", column %" PRIu64 ": ", error.line,
+                  error.column);
+    std::string text = place;
+    switch (error.kind) {
+        case ImageFormatErrorKind::NotHexadecimal:
+            return text + "not a hexadecimal number";
+        case ImageFormatErrorKind::TokenTooLarge:
+            return text + "number too large for 32 bits";
+        case ImageFormatErrorKind::DataBeforeAddress:
+            return text + "data byte before the first address";
+        case ImageFormatErrorKind::AddressGoesBackwards: {
+            char detail[96];
+            std::snprintf(detail, sizeof detail,
+                          "address %08" PRIX32 " goes back over data already read (next is %08" PRIX64
+                          ")",
+                          error.address, error.lowestAllowed);
+            return text + detail;
+        }
+        case ImageFormatErrorKind::AddressSpaceExhausted:
+            return text + "data byte beyond address FFFFFFFF";
+        case ImageFormatErrorKind::ReadFailed:
+            return text + "the file could not be read";
+    }
+    return text + "malformed firmware file";
+}
+
+ImageFile::ImageFile() = default;
+
+ImageFile::~ImageFile() { Close(); }
+
+void ImageFile::Reset() {
+    buffer_.clear();
+    cur_ = end_ = nullptr;
+    bufferOffset_ = 0;
+    size_ = 0;
+    endOfInput_ = false;
+    readFailed_ = false;
+    line_ = 1;
+    column_ = 1;
+    afterCarriageReturn_ = false;
+    pending_.reset();
+    error_.reset();
+    addressSeen_ = false;
+}
+
+bool ImageFile::Open(const std::string& path) {
+    Close();
+    Reset();
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) return false;
+    std::int64_t length = -1;
+    if (SeekTo(file_, 0, SEEK_END)) length = Tell(file_);
+    if (!SeekTo(file_, 0, SEEK_SET)) length = -1;
+    // Something that cannot be measured (a pipe, a directory) still reads
+    // through the buffer; only the progress display lacks its size.
+    size_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    buffer_.resize(kChunkSize);
+    cur_ = end_ = buffer_.data();
+    open_ = true;
+    return true;
+}
+
+void ImageFile::OpenBytes(std::string bytes) {
+    Close();
+    Reset();
+    buffer_.assign(bytes.begin(), bytes.end());
+    cur_ = buffer_.data();
+    end_ = cur_ + buffer_.size();
+    size_ = buffer_.size();
+    endOfInput_ = true;  // everything is already in the buffer
+    open_ = true;
+}
+
+bool ImageFile::Close() {
+    bool ok = true;
+    if (file_ != nullptr) {
+        ok = std::fclose(file_) == 0;
+        file_ = nullptr;
+    }
+    open_ = false;
+    return ok;
+}
+
+std::uint64_t ImageFile::Position() const {
+    if (pending_) return pending_->offset;
+    return bufferOffset_ + static_cast<std::uint64_t>(cur_ - buffer_.data());
+}
+
+bool ImageFile::Refill() {
+    if (endOfInput_ || file_ == nullptr) return false;
+    bufferOffset_ += static_cast<std::uint64_t>(end_ - buffer_.data());
+    const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    cur_ = buffer_.data();
+    end_ = cur_ + n;
+    if (n == 0) {
+        endOfInput_ = true;
+        readFailed_ = std::ferror(file_) != 0;
+        return false;
+    }
+    return true;
+}
+
+int ImageFile::Peek() {
+    if (cur_ == end_ && !Refill()) return -1;
+    return static_cast<unsigned char>(*cur_);
+}
+
+// Only called after a successful Peek.
+void ImageFile::Advance() {
+    const char c = *cur_++;
+    if (c == '\r') {
+        ++line_;
+        column_ = 1;
+        afterCarriageReturn_ = true;
+        return;
+    }
+    if (c == '\n') {
+        if (!afterCarriageReturn_) {
+            ++line_;
+            column_ = 1;
+        }
+    } else {
+        ++column_;
+    }
+    afterCarriageReturn_ = false;
+}
+
+void ImageFile::FailHere(ImageFormatErrorKind kind) {
+    ImageToken here;
+    here.offset = Position();
+    here.line = line_;
+    here.column = column_;
+    Fail(kind, here);
+}
+
+void ImageFile::Fail(ImageFormatErrorKind kind, const ImageToken& token,
+                     std::uint64_t lowestAllowed) {
+    if (error_) return;
+    ImageFormatError error;
+    error.kind = kind;
+    error.line = token.line;
+    error.column = token.column;
+    error.offset = token.offset;
+    error.address = token.value;
+    error.lowestAllowed = lowestAllowed;
+    error_ = error;
+}
+
+void ImageFile::PushBack(const ImageToken& token) { pending_ = token; }
+
+TokenStatus ImageFile::NextToken(ImageToken& token) {
+    if (error_) return TokenStatus::Error;
+    if (!open_) return TokenStatus::EndOfFile;
+    if (pending_) {
+        token = *pending_;
+        pending_.reset();
+        return TokenStatus::Token;
+    }
+
+    int c = Peek();
+    while (c >= 0 && IsSeparator(c)) {
+        Advance();
+        c = Peek();
+    }
+    if (c < 0) {
+        if (readFailed_) {
+            FailHere(ImageFormatErrorKind::ReadFailed);
+            return TokenStatus::Error;
+        }
+        return TokenStatus::EndOfFile;
+    }
+
+    token = ImageToken{};
+    token.offset = Position();
+    token.line = line_;
+    token.column = column_;
+    std::uint64_t value = 0;
+    bool tooLarge = false;
+    int digit = HexDigitValue(c);
+    if (digit < 0) {
+        FailHere(ImageFormatErrorKind::NotHexadecimal);
+        return TokenStatus::Error;
+    }
+    do {
+        if (!tooLarge) {
+            value = value * 16 + static_cast<std::uint64_t>(digit);
+            tooLarge = value > 0xFFFFFFFFu;
+        }
+        Advance();
+        c = Peek();
+        digit = c < 0 ? -1 : HexDigitValue(c);
+    } while (digit >= 0);
+
+    if (c < 0 && readFailed_) {
+        FailHere(ImageFormatErrorKind::ReadFailed);
+        return TokenStatus::Error;
+    }
+    if (tooLarge) {
+        Fail(ImageFormatErrorKind::TokenTooLarge, token);
+        return TokenStatus::Error;
+    }
+    // "12G", "0x10", "1,2": a token must end at white space or the end.
+    if (c >= 0 && !IsSeparator(c)) {
+        FailHere(ImageFormatErrorKind::NotHexadecimal);
+        return TokenStatus::Error;
+    }
+    token.value = static_cast<std::uint32_t>(value);
+    return TokenStatus::Token;
+}
+
+}  // namespace farsend::protocol

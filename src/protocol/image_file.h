@@ -1,0 +1,123 @@
+// An open firmware image file read as hexadecimal tokens.
+//
+// The file is read as raw bytes through its own buffer, so positions count
+// bytes whatever the line-end convention, and every token knows its place
+// (line and column, 1-based) for error reports. A format error is sticky:
+// once recorded, every further read reports it again without consuming
+// anything, so a caller can never mistake a malformed file for a finished one.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace farsend::protocol {
+
+enum class ImageFormatErrorKind {
+    // A character that is neither a hexadecimal digit nor white space
+    // (signs and "0x" prefixes included).
+    NotHexadecimal,
+    // A number that does not fit in 32 bits.
+    TokenTooLarge,
+    // A data byte before the file's first address token: it would land at
+    // whatever address an earlier file left behind.
+    DataBeforeAddress,
+    // An address below the address of the next data byte: it goes backwards
+    // or overlaps data already read.
+    AddressGoesBackwards,
+    // A data byte past address FFFFFFFF.
+    AddressSpaceExhausted,
+    // The file could not be read to its end.
+    ReadFailed,
+};
+
+struct ImageFormatError {
+    ImageFormatErrorKind kind = ImageFormatErrorKind::NotHexadecimal;
+    std::uint64_t line = 1;    // 1-based
+    std::uint64_t column = 1;  // 1-based, in bytes
+    std::uint64_t offset = 0;  // byte offset in the file, 0-based
+    // AddressGoesBackwards: the address read and the lowest one allowed there.
+    std::uint32_t address = 0;
+    std::uint64_t lowestAllowed = 0;
+};
+
+// One line for an operator, e.g. "line 3, column 7: not a hexadecimal number".
+std::string DescribeImageFormatError(const ImageFormatError& error);
+
+struct ImageToken {
+    std::uint32_t value = 0;
+    std::uint64_t offset = 0;  // of its first digit
+    std::uint64_t line = 1;
+    std::uint64_t column = 1;
+};
+
+enum class TokenStatus { Token, EndOfFile, Error };
+
+class ImageFile {
+public:
+    ImageFile();
+    ~ImageFile();
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+
+    // Opens `path` for reading as raw bytes. False when it cannot be opened.
+    bool Open(const std::string& path);
+    // Reads the given bytes instead of a file (tests, fuzzing, data already
+    // in memory).
+    void OpenBytes(std::string bytes);
+    bool IsOpen() const { return open_; }
+    // False when closing the file failed. Closing a closed file is harmless.
+    bool Close();
+
+    // Length in bytes, measured when opened.
+    std::uint64_t Size() const { return size_; }
+    // Bytes consumed so far. A token handed back with PushBack counts as
+    // unread, so the position is that of its first digit.
+    std::uint64_t Position() const;
+
+    // The next token: a run of hexadecimal digits ended by white space or the
+    // end of the file. Error when the text is malformed or unreadable (see
+    // Error()).
+    TokenStatus NextToken(ImageToken& token);
+    // Hands one token back; the next NextToken returns it again.
+    void PushBack(const ImageToken& token);
+
+    // Records a format error found by the caller at `token`. The first error
+    // recorded stays.
+    void Fail(ImageFormatErrorKind kind, const ImageToken& token, std::uint64_t lowestAllowed = 0);
+    const std::optional<ImageFormatError>& Error() const { return error_; }
+
+    // Whether an address token has been read from this file; addresses are
+    // only compared within one file.
+    bool AddressSeen() const { return addressSeen_; }
+    void NoteAddressSeen() { addressSeen_ = true; }
+
+private:
+    void Reset();
+    bool Refill();
+    int Peek();
+    void Advance();
+    void FailHere(ImageFormatErrorKind kind);
+
+    std::FILE* file_ = nullptr;
+    bool open_ = false;
+    std::vector<char> buffer_;  // file contents in chunks, or all the bytes
+    const char* cur_ = nullptr;
+    const char* end_ = nullptr;
+    std::uint64_t bufferOffset_ = 0;  // file offset of buffer_[0]
+    std::uint64_t size_ = 0;
+    bool endOfInput_ = false;
+    bool readFailed_ = false;
+
+    std::uint64_t line_ = 1;
+    std::uint64_t column_ = 1;
+    bool afterCarriageReturn_ = false;
+
+    std::optional<ImageToken> pending_;
+    std::optional<ImageFormatError> error_;
+    bool addressSeen_ = false;
+};
+
+}  // namespace farsend::protocol
