@@ -34,6 +34,8 @@ std::filesystem::path NativePath(std::string_view path);
 // The 8-bit form of a native path, or nothing when the ANSI code page cannot
 // represent every character of it (Windows only; Linux paths are bytes).
 std::optional<std::string> EightBitPath(const std::filesystem::path& path);
+// The 8-bit form for messages: characters the code page lacks become '?'.
+std::string EightBitPathForDisplay(const std::filesystem::path& path);
 
 // File status without exceptions: false when the path cannot be examined.
 bool IsExistingRegularFile(std::string_view path);

@@ -8,4 +8,6 @@ std::optional<std::string> EightBitPath(const std::filesystem::path& path) {
     return path.native();
 }
 
+std::string EightBitPathForDisplay(const std::filesystem::path& path) { return path.native(); }
+
 }  // namespace farsend::firmware

@@ -56,4 +56,16 @@ std::optional<std::string> EightBitPath(const std::filesystem::path& path) {
     return text;
 }
 
+std::string EightBitPathForDisplay(const std::filesystem::path& path) {
+    const std::wstring& wide = path.native();
+    std::string text;
+    text.reserve(wide.size());
+    for (wchar_t c : wide) {
+        const std::wstring one(1, c);
+        const std::optional<std::string> converted = EightBitPath(std::filesystem::path(one));
+        text += converted ? *converted : std::string("?");
+    }
+    return text;
+}
+
 }  // namespace farsend::firmware

@@ -1,0 +1,56 @@
+#include "app/window_texts.h"
+
+#include "firmware/image_names.h"
+
+namespace farsend::app {
+
+TitleAndColour TitleFor(DeviceType deviceType, FlashMode flashMode) {
+    TitleAndColour result;
+    switch (deviceType) {
+        case DeviceType::Bluetooth:
+            result = {"Farsend Flasher - Bluetooth", Colour{0, 138, 174}};
+            break;
+        case DeviceType::ZigBee:
+            result = {"Farsend Flasher - ZigBee", Colour{128, 171, 99}};
+            break;
+        default:
+            result = {"Farsend Flasher", Colour{128, 128, 128}};
+            break;
+    }
+    if (flashMode == FlashMode::BootloaderAndApplication) result.title += " Factory";
+    return result;
+}
+
+std::string ConnectionText(ConnectionState state) {
+    return state == ConnectionState::Connected ? "CONNECTED" : "NOT CONNECTED";
+}
+
+void SetFlashMode(ToolSettings& settings, FlashMode mode) { settings.flashMode.store(mode); }
+
+void SetAutoProgram(ToolSettings& settings, bool on) {
+    settings.autoProgram.store(on);
+    if (MainWindowView* view = settings.view.load()) view->SetAutoProgramChecked(on);
+}
+
+void RefreshTitle(const ToolSettings& settings) {
+    MainWindowView* view = settings.view.load();
+    if (!view) return;
+    const TitleAndColour look = TitleFor(settings.deviceType.load(), settings.flashMode.load());
+    view->SetTitle(look.title, look.colour);
+}
+
+void RefreshConnectionText(const ToolSettings& settings) {
+    if (MainWindowView* view = settings.view.load()) {
+        view->SetStatusText(StatusPart::Connection,
+                            ConnectionText(settings.connectionState.load()));
+    }
+}
+
+void RefreshFileName(const ToolSettings& settings) {
+    if (MainWindowView* view = settings.view.load()) {
+        view->SetStatusText(StatusPart::FileName,
+                            firmware::GetFileNamePart(settings.firmwarePath.Get()));
+    }
+}
+
+}  // namespace farsend::app
