@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,9 @@ const std::vector<ExpectedDialog>& Dialogs() {
     };
     return dialogs;
 }
+
+// Failure messages name the dialog instead of dumping its bytes.
+void PrintTo(const ExpectedDialog& dialog, std::ostream* out) { *out << dialog.name; }
 
 class DialogResource : public ::testing::TestWithParam<ExpectedDialog> {};
 
