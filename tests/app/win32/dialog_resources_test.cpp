@@ -53,19 +53,46 @@ constexpr uint32_t kSetupStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFR
 
 const std::vector<ExpectedDialog>& Dialogs() {
     static const std::vector<ExpectedDialog> dialogs = {
-        {"erasedefDB", false, kJobStyle, "Erasing Target Flash", "Arial", 8, {18, 18, 170, 35},
-         {{202, "Static", "Progress:", kLabel, {5, 1, 150, 10}}}},
-        {"eraseallDB", false, kJobStyle, "Erasing ALL of Target Flash", "Arial", 8,
+        {"erasedefDB",
+         false,
+         kJobStyle,
+         "Erasing Target Flash",
+         "Arial",
+         8,
          {18, 18, 170, 35},
          {{202, "Static", "Progress:", kLabel, {5, 1, 150, 10}}}},
-        {"progDB", false, kJobStyle, "Programming Application", "Arial", 8, {18, 18, 205, 70},
-         {{202, "Static", "Erase Progress:", kLabel, {7, 3, 150, 10}},
-          {203, "Static", "Programming Progress:", kLabel, {7, 33, 150, 10}}}},
-        {"progbootDB", false, kJobStyle, "Programming Bootloader and Application", "Arial", 8,
+        {"eraseallDB",
+         false,
+         kJobStyle,
+         "Erasing ALL of Target Flash",
+         "Arial",
+         8,
+         {18, 18, 170, 35},
+         {{202, "Static", "Progress:", kLabel, {5, 1, 150, 10}}}},
+        {"progDB",
+         false,
+         kJobStyle,
+         "Programming Application",
+         "Arial",
+         8,
          {18, 18, 205, 70},
          {{202, "Static", "Erase Progress:", kLabel, {7, 3, 150, 10}},
           {203, "Static", "Programming Progress:", kLabel, {7, 33, 150, 10}}}},
-        {"flashsetupDB", true, kSetupStyle | DS_SETFONT, "Programming Setup", "Arial", 8,
+        {"progbootDB",
+         false,
+         kJobStyle,
+         "Programming Bootloader and Application",
+         "Arial",
+         8,
+         {18, 18, 205, 70},
+         {{202, "Static", "Erase Progress:", kLabel, {7, 3, 150, 10}},
+          {203, "Static", "Programming Progress:", kLabel, {7, 33, 150, 10}}}},
+        {"flashsetupDB",
+         true,
+         kSetupStyle | DS_SETFONT,
+         "Programming Setup",
+         "Arial",
+         8,
          {18, 18, 174, 160},
          {{1, "Button", "OK", kDefaultButton, {20, 140, 40, 14}},
           {2, "Button", "Cancel", kButton, {105, 140, 40, 14}},
@@ -82,7 +109,13 @@ const std::vector<ExpectedDialog>& Dialogs() {
           {822, "Static", "", kLabel, {11, 120, 130, 11}},
           {823, "Button", "", kGroup, {8, 114, 139, 18}},
           {824, "Button", "...", kButton, {150, 120, 14, 10}}}},
-        {"serialsetupDB", false, kSetupStyle, "COM Port Selection", nullptr, 0, {18, 18, 100, 64},
+        {"serialsetupDB",
+         false,
+         kSetupStyle,
+         "COM Port Selection",
+         nullptr,
+         0,
+         {18, 18, 100, 64},
          {{1, "Button", "OK", kDefaultButton, {50, 12, 40, 14}},
           {2, "Button", "Cancel", kButton, {50, 40, 40, 14}},
           {500, "Button", "COM Port", kGroup, {1, 1, 40, 60}},
@@ -95,7 +128,9 @@ const std::vector<ExpectedDialog>& Dialogs() {
 }
 
 // Failure messages name the dialog instead of dumping its bytes.
-void PrintTo(const ExpectedDialog& dialog, std::ostream* out) { *out << dialog.name; }
+void PrintTo(const ExpectedDialog& dialog, std::ostream* out) {
+    *out << dialog.name;
+}
 
 class DialogResource : public ::testing::TestWithParam<ExpectedDialog> {};
 

@@ -77,8 +77,8 @@ std::string PredefinedClassName(const std::string& cls) {
     static const struct {
         const char* ordinal;
         const char* name;
-    } kAtoms[] = {{"#128", "Button"},    {"#129", "Edit"},      {"#130", "Static"},
-                  {"#131", "ListBox"},   {"#132", "ScrollBar"}, {"#133", "ComboBox"}};
+    } kAtoms[] = {{"#128", "Button"},  {"#129", "Edit"},      {"#130", "Static"},
+                  {"#131", "ListBox"}, {"#132", "ScrollBar"}, {"#133", "ComboBox"}};
     for (const auto& atom : kAtoms) {
         if (cls == atom.ordinal) return atom.name;
     }

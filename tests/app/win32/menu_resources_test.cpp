@@ -15,10 +15,10 @@
 namespace {
 
 struct MenuRow {
-    int popup;          // position on the menu bar
-    int position;       // position inside the pop-up
-    UINT id;            // 0 for a separator
-    const char* text;   // nullptr for a separator
+    int popup;         // position on the menu bar
+    int position;      // position inside the pop-up
+    UINT id;           // 0 for a separator
+    const char* text;  // nullptr for a separator
 };
 
 const char* const kPopupTexts[] = {"Commands", "Setup", "Help"};
@@ -96,8 +96,7 @@ TEST_F(MainMenu, BarHoldsThePopupsInOrder) {
 TEST_F(MainMenu, EveryItemInPlaceWithTextAndCommand) {
     std::map<int, int> itemsPerPopup;
     for (const MenuRow& row : kMenu) {
-        SCOPED_TRACE(std::string(kPopupTexts[row.popup]) + " item " +
-                     std::to_string(row.position));
+        SCOPED_TRACE(std::string(kPopupTexts[row.popup]) + " item " + std::to_string(row.position));
         ++itemsPerPopup[row.popup];
         HMENU popup = Popup(row.popup);
         ASSERT_NE(popup, nullptr);
@@ -144,7 +143,8 @@ TEST_F(MainMenu, AccessKeysAreUniqueInEachPopup) {
             size_t amp = item.text.find('&');
             ASSERT_NE(amp, std::string::npos) << item.text << " has no access key";
             ASSERT_LT(amp + 1, item.text.size());
-            char key = static_cast<char>(std::tolower(static_cast<unsigned char>(item.text[amp + 1])));
+            char key =
+                static_cast<char>(std::tolower(static_cast<unsigned char>(item.text[amp + 1])));
             EXPECT_TRUE(keys.insert(key).second)
                 << "access key '" << key << "' used twice in " << kPopupTexts[p];
         }
