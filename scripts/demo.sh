@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# The main job: builds the native release and runs a programming run against
-# the built-in simulated bridge and target, with an auto-selected sample image.
-#   scripts/demo.sh [extra farsend options]
+# The main job: builds the native release, writes the sample firmware set into
+# build/release/demo-firmware (once), and runs farsend on that directory, which
+# prints the start-up result: firmware directory, what it holds, the chosen
+# file, the window title and colour.
+#   scripts/demo.sh [extra farsend words, e.g. zigbee 2.0 factory]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh native
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" >/dev/null
-exec build/release/src/cli/farsend-demo "$@"
+cmake --build --preset release -j "$(nproc)" --target farsend farsend-samples >/dev/null
+samples=build/release/demo-firmware
+if [ ! -d "$samples" ]; then
+    build/release/src/cli/farsend-samples "$samples" >/dev/null
+fi
+exec build/release/src/cli/farsend "$samples" "$@"
