@@ -195,7 +195,11 @@ void ImageFile::PushBack(const ImageToken& token) { pending_ = token; }
 
 TokenStatus ImageFile::NextToken(ImageToken& token) {
     if (error_) return TokenStatus::Error;
-    if (!open_) return TokenStatus::EndOfFile;
+    if (!open_) {
+        // Reading a file that is not open is never a finished file.
+        FailHere(ImageFormatErrorKind::ReadFailed);
+        return TokenStatus::Error;
+    }
     if (pending_) {
         token = *pending_;
         pending_.reset();

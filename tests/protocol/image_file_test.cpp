@@ -133,8 +133,14 @@ TEST(ImageFile, MissingFileDoesNotOpen) {
     ImageFile file;
     EXPECT_FALSE(file.Open(path));
     EXPECT_FALSE(file.IsOpen());
-    EXPECT_TRUE(file.Close());
     EXPECT_FALSE(PlanProgrammingFile(path).has_value());
+    // Reading it anyway is an error, not an empty file that ends the run.
+    ImageReaderState state;
+    const ProgrammingPlan plan = PlanProgramming(file, state);
+    EXPECT_FALSE(plan.endsWithEndOfData);
+    ASSERT_TRUE(plan.error.has_value());
+    EXPECT_EQ(plan.error->kind, ImageFormatErrorKind::ReadFailed);
+    EXPECT_TRUE(file.Close());
 }
 
 TEST(ImageFile, ReopeningStartsAFreshFile) {
