@@ -224,6 +224,9 @@ bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout) {
         return false;
     }
     if (link.rxPos < link.rxCount) return true;
+    // Forget notifications for reports already read, then look at the ring:
+    // a report stored after this look notifies again, so none is missed.
+    link.readable.Consume();
     if (link.reader->BufferedBytes() >= link.caps.inputReportByteLength) return true;
     return clock.WaitFor(link.readable, timeout);
 }
