@@ -126,8 +126,8 @@ void Apply(const Word& w, SimOptions& o, std::string& error) {
     } else if (w.name == "--sim-baud") {
         ReadNumber32(w, 0, 12000000, o.baud, error);
     } else if (w.name == "--sim-report-length") {
-        // A report needs its ID, the length byte and at least one data byte.
-        ReadNumber32(w, 3, 4096, o.report_length, error);
+        // A report needs its ID, two framing bytes and room for one data byte.
+        ReadNumber32(w, 4, 4096, o.report_length, error);
     } else if (w.name == "--sim-legacy-hid") {
         ReadSwitch(w, o.legacy_hid, error);
     } else if (w.name == "--sim-targets") {
