@@ -41,7 +41,9 @@ bool ParseProbability(const std::string& text, uint32_t& ppb) {
     return true;
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 // One option word split at its first '='.
 struct Word {
@@ -188,8 +190,8 @@ bool ParseFaultList(const std::string& text, FaultPlan& plan, std::string& error
         if (index < 3) {
             uint32_t ppb = 0;
             if (eq == std::string::npos || !ParseProbability(value, ppb)) {
-                error = "--sim-faults: " + key + " needs a probability from 0 to 1, as in " +
-                        key + "=0.01";
+                error = "--sim-faults: " + key + " needs a probability from 0 to 1, as in " + key +
+                        "=0.01";
                 return false;
             }
             (index == 0 ? result.drop_ppb : index == 1 ? result.flip_ppb : result.noise_ppb) = ppb;

@@ -34,7 +34,7 @@ struct SimOptions {
     std::string variant = "Bluetooth";
     std::string version = "1.5.0";
     uint32_t erase_blocks = 16;
-    uint32_t baud = 0;  // 0: the serial line and the flash take no time
+    uint32_t baud = 0;            // 0: the serial line and the flash take no time
     uint32_t report_length = 65;  // report-ID byte included
     bool legacy_hid = false;
     uint32_t targets = 1;

@@ -204,10 +204,8 @@ SimulatedTarget::Nanos SimulatedTarget::NextEvent() const {
 // before it calls, so an Ack taken at the moment of a call stops that call.
 void SimulatedTarget::RunUntil(Nanos limit) {
     for (;;) {
-        const Nanos arrive =
-            on_wire_to_target_.empty() ? kNever : on_wire_to_target_.front().at;
-        const Nanos take =
-            received_.empty() ? kNever : std::max(received_.front().at, busy_until_);
+        const Nanos arrive = on_wire_to_target_.empty() ? kNever : on_wire_to_target_.front().at;
+        const Nanos take = received_.empty() ? kNever : std::max(received_.front().at, busy_until_);
         const Nanos call = CallDue();
         const Nanos next = std::min({arrive, next_arrival_, take, call});
         if (next == kNever || next > limit) return;

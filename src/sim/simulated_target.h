@@ -70,9 +70,9 @@ constexpr std::chrono::microseconds kWriteTimePerBlock{2000};
 constexpr int kBitsPerSerialByte = 10;
 
 struct ReceivedCommand {
-    uint8_t code = 0;     // byte 1 of the command
-    uint32_t target = 0;  // which target took it, counting from 1
-    bool handled = false; // false: ignored because the handshake had not happened
+    uint8_t code = 0;      // byte 1 of the command
+    uint32_t target = 0;   // which target took it, counting from 1
+    bool handled = false;  // false: ignored because the handshake had not happened
     bool operator==(const ReceivedCommand& o) const {
         return code == o.code && target == o.target && handled == o.handled;
     }

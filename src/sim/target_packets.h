@@ -28,9 +28,17 @@ constexpr uint8_t kAbort = 0x53;
 constexpr uint8_t kQueryVariant = 0x55;
 constexpr uint8_t kQueryVersion = 0x5A;
 
-constexpr std::array<uint8_t, 11> kCommandCodes = {
-    kAck,       kStartApplication, kEraseDefault, kEraseAll, kProgramApplication, kEndOfData,
-    kBlockFollows, kProgramBootloaderAndApplication, kAbort, kQueryVariant, kQueryVersion};
+constexpr std::array<uint8_t, 11> kCommandCodes = {kAck,
+                                                   kStartApplication,
+                                                   kEraseDefault,
+                                                   kEraseAll,
+                                                   kProgramApplication,
+                                                   kEndOfData,
+                                                   kBlockFollows,
+                                                   kProgramBootloaderAndApplication,
+                                                   kAbort,
+                                                   kQueryVariant,
+                                                   kQueryVersion};
 
 // Status bytes (byte 2 of a status packet, whose byte 1 is 0xFD).
 constexpr uint8_t kStatusCall = 0xCA;

@@ -23,10 +23,8 @@ TEST(FaultRng, ChanceFollowsItsProbability) {
     };
     // 100000 draws; the bounds are far outside what a fair draw can miss, and
     // the stream is fixed, so the count never changes between runs.
-    const Case cases[] = {{0, 0, 0},
-                          {1000000000, 100000, 100000},
-                          {500000000, 49000, 51000},
-                          {10000000, 800, 1200}};
+    const Case cases[] = {
+        {0, 0, 0}, {1000000000, 100000, 100000}, {500000000, 49000, 51000}, {10000000, 800, 1200}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ppb);
         FaultRng rng(42);

@@ -32,21 +32,16 @@ TEST(FlashFile, EachRunIsAnAddressThenSixteenBytesToALine) {
     const std::vector<FormatCase> cases = {
         {"empty flash", {}, ""},
         {"one byte", Bytes(0x4000, 1, 0xAB), "00004000\nAB\n"},
-        {"upper-case digits, full line",
-         Bytes(0xDEADBEEF - 15, 16, 0xF0),
+        {"upper-case digits, full line", Bytes(0xDEADBEEF - 15, 16, 0xF0),
          "DEADBEE0\nF0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF\n"},
-        {"seventeen bytes wrap to a second line",
-         Bytes(0x100, 17, 0x00),
+        {"seventeen bytes wrap to a second line", Bytes(0x100, 17, 0x00),
          "00000100\n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n10\n"},
-        {"a gap starts a new run",
-         Merge(Bytes(0x4000, 2, 0xAA), Bytes(0x4010, 1, 0xCC)),
+        {"a gap starts a new run", Merge(Bytes(0x4000, 2, 0xAA), Bytes(0x4010, 1, 0xCC)),
          "00004000\nAA AB\n00004010\nCC\n"},
-        {"a gap right after a full line",
-         Merge(Bytes(0x4000, 16, 0x00), Bytes(0x5000, 2, 0x01)),
+        {"a gap right after a full line", Merge(Bytes(0x4000, 16, 0x00), Bytes(0x5000, 2, 0x01)),
          "00004000\n00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n00005000\n01 02\n"},
         {"the top address and the bottom one are not one run",
-         Merge(Bytes(0xFFFFFFFF, 1, 0x11), Bytes(0x0, 1, 0x22)),
-         "00000000\n22\nFFFFFFFF\n11\n"},
+         Merge(Bytes(0xFFFFFFFF, 1, 0x11), Bytes(0x0, 1, 0x22)), "00000000\n22\nFFFFFFFF\n11\n"},
     };
     for (const FormatCase& c : cases) {
         SCOPED_TRACE(c.name);

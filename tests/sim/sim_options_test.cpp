@@ -9,7 +9,7 @@ namespace {
 
 struct AcceptCase {
     std::vector<std::string> args;
-    std::vector<std::string> rest;  // words left for the front end's own parser
+    std::vector<std::string> rest;            // words left for the front end's own parser
     std::function<void(SimOptions&)> expect;  // turns the defaults into the expected options
 };
 
@@ -90,9 +90,9 @@ TEST(SimOptions, AcceptedWordsAreTakenOutAndRead) {
          }},
         {{"--simulate", "--sim-faults="}, {}, [](SimOptions& o) { o.simulate = true; }},
         // The last of a repeated option counts.
-        {{"--simulate", "--sim-baud=9600", "--sim-baud=0"}, {}, [](SimOptions& o) {
-             o.simulate = true;
-         }},
+        {{"--simulate", "--sim-baud=9600", "--sim-baud=0"},
+         {},
+         [](SimOptions& o) { o.simulate = true; }},
     };
     for (const AcceptCase& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -151,14 +151,23 @@ TEST(SimulatedTarget, StoresGoodBlocksAndRefusesOthers) {
         {"empty block", kProgramApplication, Block(0x4100, {}), kProgramApplicationAck, {}},
         {"bytes beyond the count", kProgramApplication, tail_junk, kProgramApplicationAck,
          At(0x4000, {0xAA, 0xBB})},
-        {"addresses wrap", kProgramApplication, Block(0xFFFFFFFE, three), kProgramApplicationAck,
+        {"addresses wrap",
+         kProgramApplication,
+         Block(0xFFFFFFFE, three),
+         kProgramApplicationAck,
          {{0xFFFFFFFE, 0x01}, {0xFFFFFFFF, 0x02}, {0x0, 0x04}}},
         {"count 257", kProgramApplication, Block(0x4000, Counting(256), 257), kStatusE0, {}},
         {"huge count", kProgramApplication, Block(0x4000, three, 0xFFFFFFFF), kStatusE0, {}},
-        {"check off by one bit", kProgramApplication, Block(0x4000, three, -1, 0x4006), kStatusE0,
+        {"check off by one bit",
+         kProgramApplication,
+         Block(0x4000, three, -1, 0x4006),
+         kStatusE0,
          {}},
-        {"check wrong in its high bits", kProgramBoth, Block(0x4000, three, -1, 0x10004007),
-         kStatusE0, {}},
+        {"check wrong in its high bits",
+         kProgramBoth,
+         Block(0x4000, three, -1, 0x10004007),
+         kStatusE0,
+         {}},
     };
     SimOptions options = Simulating();
     options.erase_blocks = 2;
@@ -188,8 +197,7 @@ TEST(SimulatedTarget, BlockBytesAreDataEvenWhenTheyLookLikeCommands) {
     const Bytes block = Block(0x4000, data);
     d.Send(Bytes(block.begin(), block.begin() + 60), kT0 + 3);
     d.Send(Bytes(block.begin() + 60, block.begin() + 200), kT0 + 3);
-    EXPECT_EQ(d.Exchange(Bytes(block.begin() + 200, block.end()), kT0 + 3),
-              kProgramApplicationAck);
+    EXPECT_EQ(d.Exchange(Bytes(block.begin() + 200, block.end()), kT0 + 3), kProgramApplicationAck);
     EXPECT_EQ(d.target.Flash(), At(0x4000, data));
     EXPECT_EQ(d.Exchange(kQueryVariant, kT0 + 4), Cat({Reply(0x55, "Bluetooth"), kDone}));
 }
@@ -410,8 +418,8 @@ TEST(SimulatedTarget, ErasingAndWritingTakeFlashTime) {
     const int64_t b = kT0 + 1000;
     d.Send(kBlockFollows, b);
     EXPECT_EQ(d.Collect(b + 8), kProgramApplicationAck);
-    d.Send(Block(0x4000, Counting(256)), b + 8);  // last byte arrives at +276
-    EXPECT_EQ(d.Collect(b + 278), Bytes{});  // written by +278
+    d.Send(Block(0x4000, Counting(256)), b + 8);            // last byte arrives at +276
+    EXPECT_EQ(d.Collect(b + 278), Bytes{});                 // written by +278
     EXPECT_EQ(d.Collect(b + 282), kProgramApplicationAck);  // on the line +279..+282
 }
 
@@ -519,8 +527,8 @@ TEST(SimulatedTarget, SilenceStopsTheTargetAfterNBytes) {
         options.faults.silence_after = c.after;
         TargetDriver d(options);
         d.Open(kT0);
-        const Bytes got = Cat({d.Collect(kT0), d.Exchange(kAck, kT0 + 1),
-                               d.Exchange(kQueryVariant, kT0 + 2)});
+        const Bytes got =
+            Cat({d.Collect(kT0), d.Exchange(kAck, kT0 + 1), d.Exchange(kQueryVariant, kT0 + 2)});
         EXPECT_EQ(got, c.expected);
         if (c.after <= 4) {
             // Silent for good, and it does not wake the bridge for nothing.
