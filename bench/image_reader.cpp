@@ -1,6 +1,8 @@
 // Reads a generated 1 MB firmware image from disk, block by block as a
 // programming run does, and prints how long a whole read takes.
 //   bench_image_reader [repetitions]
+#include "protocol/image_reader.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "protocol/image_reader.h"
 #include "protocol/image_text.h"
 
 using namespace farsend::protocol;

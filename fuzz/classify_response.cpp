@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (elements[0] != kResponseLeadByte || elements[1] != byte1 || elements[2] != byte2) {
             continue;
         }
-        const bool fits = IsLong(candidate) ? n == kLongResponseLength &&
-                                                  ResponseCheckMatches(elements, n)
-                                            : ResponseCheckMatches(elements, 4);
+        const bool fits = IsLong(candidate)
+                              ? n == kLongResponseLength && ResponseCheckMatches(elements, n)
+                              : ResponseCheckMatches(elements, 4);
         FUZZ_CHECK(fits == (code == candidate));
     }
 

@@ -7,13 +7,14 @@
 // programming plan is exactly the blocks read under the has-data rule; and a
 // file read without error, written out again, reads back as the same bytes
 // at the same addresses.
+#include "protocol/image_reader.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "fuzz_check.h"
-#include "protocol/image_reader.h"
 #include "protocol/image_text.h"
 
 using namespace farsend::protocol;
@@ -25,9 +26,9 @@ std::vector<ImageSegment> Runs(const std::vector<FlashBlock>& blocks) {
     std::vector<ImageSegment> runs;
     for (const FlashBlock& block : blocks) {
         if (block.count == 0) continue;
-        if (runs.empty() || static_cast<std::uint64_t>(runs.back().address) +
-                                    runs.back().bytes.size() !=
-                                block.baseAddress) {
+        if (runs.empty() ||
+            static_cast<std::uint64_t>(runs.back().address) + runs.back().bytes.size() !=
+                block.baseAddress) {
             runs.push_back({block.baseAddress, {}});
         }
         runs.back().bytes.insert(runs.back().bytes.end(), block.data.begin(),
@@ -55,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<FlashBlock> sent;  // what a programming run would send
     std::uint64_t position = 0;
-    std::uint64_t dataEnd = 0;     // one past the last byte read so far
+    std::uint64_t dataEnd = 0;  // one past the last byte read so far
     std::uint64_t totalBytes = 0;
     std::size_t calls = 0;
     ReadBlockResult result;

@@ -56,8 +56,8 @@ std::string DescribeImageFormatError(const ImageFormatError& error) {
         case ImageFormatErrorKind::AddressGoesBackwards: {
             char detail[96];
             std::snprintf(detail, sizeof detail,
-                          "address %08" PRIX32 " goes back over data already read (next is %08" PRIX64
-                          ")",
+                          "address %08" PRIX32
+                          " goes back over data already read (next is %08" PRIX64 ")",
                           error.address, error.lowestAllowed);
             return text + detail;
         }
@@ -71,7 +71,9 @@ std::string DescribeImageFormatError(const ImageFormatError& error) {
 
 ImageFile::ImageFile() = default;
 
-ImageFile::~ImageFile() { Close(); }
+ImageFile::~ImageFile() {
+    Close();
+}
 
 void ImageFile::Reset() {
     buffer_.clear();
@@ -191,7 +193,9 @@ void ImageFile::Fail(ImageFormatErrorKind kind, const ImageToken& token,
     error_ = error;
 }
 
-void ImageFile::PushBack(const ImageToken& token) { pending_ = token; }
+void ImageFile::PushBack(const ImageToken& token) {
+    pending_ = token;
+}
 
 TokenStatus ImageFile::NextToken(ImageToken& token) {
     if (error_) return TokenStatus::Error;

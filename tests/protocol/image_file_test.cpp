@@ -21,9 +21,9 @@ public:
     explicit TempFile(const std::string& contents) {
         static int serial = 0;
         path_ = fs::temp_directory_path() /
-                ("farsend_image_test_" + std::to_string(::testing::UnitTest::GetInstance()
-                                                            ->random_seed()) +
-                 "_" + std::to_string(serial++) + ".hex");
+                ("farsend_image_test_" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                 std::to_string(serial++) + ".hex");
         std::ofstream out(path_, std::ios::binary);
         out << contents;
     }

@@ -229,7 +229,10 @@ TEST(ReadFlashBlock, FormatErrorsAreReportedWithTheirPlace) {
         {"0x prefix", "00004000\n01 0x02", K::NotHexadecimal, 2, 5, 0},
         {"minus sign", "00004000 -1", K::NotHexadecimal, 1, 10, 0},
         {"plus sign", "00004000 +1", K::NotHexadecimal, 1, 10, 0},
-        {"byte order mark", "\xEF\xBB\xBF" "00004000 01", K::NotHexadecimal, 1, 1, 0},
+        {"byte order mark",
+         "\xEF\xBB\xBF"
+         "00004000 01",
+         K::NotHexadecimal, 1, 1, 0},
         {"NUL byte", std::string("00004000 01\0 02", 15), K::NotHexadecimal, 1, 12, 0},
         {"comma", "00004000 01,02", K::NotHexadecimal, 1, 12, 0},
         {"after CRLF", "00004000 01\r\n02 ZZ", K::NotHexadecimal, 2, 4, 0},
@@ -244,8 +247,8 @@ TEST(ReadFlashBlock, FormatErrorsAreReportedWithTheirPlace) {
         {"back after a full block", AddressAndBytes("00004000", 256) + "\n00004080 01",
          K::AddressGoesBackwards, 2, 1, 1},
         {"back before any data", "00005000 00004000 01", K::AddressGoesBackwards, 1, 10, 0},
-        {"back after a gap", "00004000 01 00005000 02 00004800 03", K::AddressGoesBackwards, 1,
-         25, 1},
+        {"back after a gap", "00004000 01 00005000 02 00004800 03", K::AddressGoesBackwards, 1, 25,
+         1},
         {"past FFFFFFFF", "FFFFFFFF 01 02", K::AddressSpaceExhausted, 1, 13, 0},
     };
     for (const ErrorCase& c : cases) {

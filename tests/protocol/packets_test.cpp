@@ -7,7 +7,9 @@
 namespace farsend::protocol {
 namespace {
 
-std::vector<std::uint32_t> Elements(std::initializer_list<std::uint32_t> bytes) { return bytes; }
+std::vector<std::uint32_t> Elements(std::initializer_list<std::uint32_t> bytes) {
+    return bytes;
+}
 
 LongResponsePacket LongReply(std::uint32_t query, const std::string& text) {
     LongResponsePacket packet{};
