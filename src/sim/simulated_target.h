@@ -25,7 +25,9 @@
 // - Abort gets AbortAck and ends the programming run.
 // - Closing the bridge makes the target forget the handshake (and any
 //   programming run); a target still in its bootloader calls again once the
-//   bridge is open again. Bytes the host wrote before closing still arrive.
+//   bridge is open again. Bytes the host wrote before closing still arrive
+//   and are acted on (a StartApplication right before the close counts);
+//   only those still waiting for a busy flash are lost with the session.
 // - Command bytes are found by their lead byte 0x9C; anything else is skipped.
 //   Four bytes that start with 0x9C but are no valid command (wrong check,
 //   unknown code, byte 2 not 0xFD) are treated as noise: the target drops the
