@@ -35,23 +35,5 @@ TEST(FaultRng, ChanceFollowsItsProbability) {
     }
 }
 
-TEST(FaultRng, ZeroProbabilityDrawsNothing) {
-    FaultRng a(7);
-    FaultRng b(7);
-    EXPECT_FALSE(a.Chance(0));
-    EXPECT_EQ(a.Next(), b.Next());
-}
-
-TEST(FaultRng, BelowCoversItsWholeRange) {
-    FaultRng rng(3);
-    int seen[8] = {};
-    for (int i = 0; i < 8000; ++i) {
-        const uint32_t v = rng.Below(8);
-        ASSERT_LT(v, 8u);
-        ++seen[v];
-    }
-    for (int count : seen) EXPECT_GT(count, 800);
-}
-
 }  // namespace
 }  // namespace farsend::sim
