@@ -10,8 +10,7 @@ namespace {
 using firmware::SelectionRequest;
 
 // Whether any file of the kind exists, factory image or application image.
-bool AnyImageFor(const firmware::FirmwareSearch& search, DeviceType type,
-                 HardwareVersion version) {
+bool AnyImageFor(const firmware::FirmwareSearch& search, DeviceType type, HardwareVersion version) {
     return firmware::SelectFirmwareFile(search, SelectionRequest{type, version, true}) ||
            firmware::SelectFirmwareFile(search, SelectionRequest{type, version, false});
 }
@@ -51,8 +50,7 @@ std::string DefaultFirmwareDirectory(const std::string& workingDirectory) {
     return firmware::JoinPath(workingDirectory, "..");
 }
 
-StartUpReport StartUp(ToolSettings& settings, const StartUpInputs& inputs,
-                      const WordClaim& claim) {
+StartUpReport StartUp(ToolSettings& settings, const StartUpInputs& inputs, const WordClaim& claim) {
     StartUpReport report;
 
     // 1. The working directory, kept only when its 8-bit form is whole.
@@ -101,8 +99,7 @@ StartUpReport StartUp(ToolSettings& settings, const StartUpInputs& inputs,
     ScanAvailability(settings);
 
     // 6. Auto-selection is on when firmware was found, unless a file was named.
-    const bool anyVariant =
-        settings.bluetoothAvailable.load() || settings.zigbeeAvailable.load();
+    const bool anyVariant = settings.bluetoothAvailable.load() || settings.zigbeeAvailable.load();
     settings.autoSelect.store(anyVariant &&
                               !firmware::IsExistingRegularFile(settings.commandLineFile.Get()));
 

@@ -25,7 +25,9 @@ std::string ConnectionText(ConnectionState state) {
     return state == ConnectionState::Connected ? "CONNECTED" : "NOT CONNECTED";
 }
 
-void SetFlashMode(ToolSettings& settings, FlashMode mode) { settings.flashMode.store(mode); }
+void SetFlashMode(ToolSettings& settings, FlashMode mode) {
+    settings.flashMode.store(mode);
+}
 
 void SetAutoProgram(ToolSettings& settings, bool on) {
     settings.autoProgram.store(on);

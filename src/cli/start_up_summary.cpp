@@ -24,23 +24,32 @@ public:
     app::Colour colour_;
 };
 
-const char* YesNo(bool value) { return value ? "yes" : "no"; }
+const char* YesNo(bool value) {
+    return value ? "yes" : "no";
+}
 
 std::string DeviceTypeText(app::DeviceType type) {
     switch (type) {
-        case app::DeviceType::Any: return "Any";
-        case app::DeviceType::Bluetooth: return "Bluetooth";
-        case app::DeviceType::ZigBee: return "ZigBee";
+        case app::DeviceType::Any:
+            return "Any";
+        case app::DeviceType::Bluetooth:
+            return "Bluetooth";
+        case app::DeviceType::ZigBee:
+            return "ZigBee";
     }
     return "unknown (" + std::to_string(static_cast<int>(type)) + ")";
 }
 
 std::string VersionText(app::HardwareVersion version) {
     switch (version) {
-        case app::HardwareVersion::Any: return "Any";
-        case app::HardwareVersion::V1_0: return "1.0";
-        case app::HardwareVersion::V1_5: return "1.5";
-        case app::HardwareVersion::V2_0: return "2.0";
+        case app::HardwareVersion::Any:
+            return "Any";
+        case app::HardwareVersion::V1_0:
+            return "1.0";
+        case app::HardwareVersion::V1_5:
+            return "1.5";
+        case app::HardwareVersion::V2_0:
+            return "2.0";
     }
     return "unknown (" + std::to_string(static_cast<int>(version)) + ")";
 }
@@ -78,9 +87,10 @@ std::string StartUpSummary(app::ToolSettings& settings) {
              YesNo(settings.version20Available));
     Line(out, "device type:", DeviceTypeText(settings.deviceType));
     Line(out, "hardware version:", VersionText(settings.hardwareVersion));
-    Line(out, "flash mode:", settings.flashMode == app::FlashMode::BootloaderAndApplication
-                                 ? "bootloader and application (factory)"
-                                 : "application");
+    Line(out, "flash mode:",
+         settings.flashMode == app::FlashMode::BootloaderAndApplication
+             ? "bootloader and application (factory)"
+             : "application");
     Line(out, "auto-select:", settings.autoSelect ? "on" : "off");
     Line(out, "auto-program:", settings.autoProgram ? "on" : "off");
     Line(out, "exit after program:", settings.exitAfterProgram ? "on" : "off");

@@ -26,20 +26,26 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) {
 
 bool AcceptsDeviceType(DeviceType requested, bool bluetooth, bool zigbee) {
     switch (requested) {
-        case DeviceType::Any: return true;
-        case DeviceType::Bluetooth: return bluetooth;
-        case DeviceType::ZigBee: return zigbee;
+        case DeviceType::Any:
+            return true;
+        case DeviceType::Bluetooth:
+            return bluetooth;
+        case DeviceType::ZigBee:
+            return zigbee;
     }
     return false;
 }
 
 bool AcceptsHardwareVersion(HardwareVersion requested, const ImageVersion& version) {
     switch (requested) {
-        case HardwareVersion::Any: return true;
+        case HardwareVersion::Any:
+            return true;
         case HardwareVersion::V1_0:
             return version == ImageVersion{1, 0} || version == ImageVersion{0, 0};
-        case HardwareVersion::V1_5: return version == ImageVersion{1, 5};
-        case HardwareVersion::V2_0: return version == ImageVersion{2, 0};
+        case HardwareVersion::V1_5:
+            return version == ImageVersion{1, 5};
+        case HardwareVersion::V2_0:
+            return version == ImageVersion{2, 0};
     }
     return false;
 }
@@ -49,8 +55,8 @@ bool AcceptsHardwareVersion(HardwareVersion requested, const ImageVersion& versi
 bool IsFirmwareFileName(std::string_view name) {
     constexpr std::string_view kPrefix = "farsend";
     constexpr std::string_view kSuffix = ".hex";
-    return name.size() >= kPrefix.size() + kSuffix.size() && StartsWithIgnoringCase(name, kPrefix) &&
-           EndsWithIgnoringCase(name, kSuffix);
+    return name.size() >= kPrefix.size() + kSuffix.size() &&
+           StartsWithIgnoringCase(name, kPrefix) && EndsWithIgnoringCase(name, kSuffix);
 }
 
 bool MatchesRequest(std::string_view name, const SelectionRequest& request) {

@@ -6,9 +6,13 @@
 namespace farsend::firmware {
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string LowerNamePart(std::string_view path) {
     std::string name = GetFileNamePart(path);
@@ -25,7 +29,9 @@ bool NameContainsAny(std::string_view path, std::initializer_list<std::string_vi
     return false;
 }
 
-bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDecimalDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -62,11 +68,17 @@ std::string GetFileNamePart(std::string_view path) {
     return std::string(path.substr(start));
 }
 
-bool IsFactoryImageName(std::string_view path) { return NameContainsAny(path, {"_f.", "_f_"}); }
+bool IsFactoryImageName(std::string_view path) {
+    return NameContainsAny(path, {"_f.", "_f_"});
+}
 
-bool HasIntelMarker(std::string_view path) { return NameContainsAny(path, {"_intel"}); }
+bool HasIntelMarker(std::string_view path) {
+    return NameContainsAny(path, {"_intel"});
+}
 
-bool IsZigBeeImageName(std::string_view path) { return NameContainsAny(path, {"_802", "+802"}); }
+bool IsZigBeeImageName(std::string_view path) {
+    return NameContainsAny(path, {"_802", "+802"});
+}
 
 bool IsBluetoothImageName(std::string_view path) {
     return NameContainsAny(path, {"_bt", "+bt", "_bluetooth", "+bluetooth"});

@@ -23,7 +23,9 @@ constexpr char kPathSeparator = '/';
 constexpr std::size_t kMaxPathLength = std::string::npos;
 #endif
 
-inline bool FitsPathLimit(std::string_view path) { return path.size() <= kMaxPathLength; }
+inline bool FitsPathLimit(std::string_view path) {
+    return path.size() <= kMaxPathLength;
+}
 
 // "<directory><separator><name>".
 std::string JoinPath(std::string_view directory, std::string_view name);

@@ -38,9 +38,12 @@ const char* VariantTag(SampleVariant variant) {
 
 const char* VersionTag(SampleVersion version) {
     switch (version) {
-        case SampleVersion::V1_0: return "10";
-        case SampleVersion::V1_5: return "15";
-        case SampleVersion::V2_0: return "20";
+        case SampleVersion::V1_0:
+            return "10";
+        case SampleVersion::V1_5:
+            return "15";
+        case SampleVersion::V2_0:
+            return "20";
     }
     return "";
 }
@@ -55,7 +58,8 @@ std::vector<uint8_t> RunContents(SampleRandom& random, uint32_t address, uint32_
     const uint32_t entries = length >= 256 ? 16 : 0;
     for (uint32_t i = 0; i < entries; ++i) {
         const uint32_t target = (address + 64 + random.Next() % (length - 64)) | 1u;
-        for (int byte = 0; byte < 4; ++byte) data.push_back(static_cast<uint8_t>(target >> (8 * byte)));
+        for (int byte = 0; byte < 4; ++byte)
+            data.push_back(static_cast<uint8_t>(target >> (8 * byte)));
     }
     if (length >= 512) data.insert(data.end(), identification.begin(), identification.end());
     while (data.size() < length) {
@@ -103,15 +107,16 @@ SampleImage MakeSample(SampleVariant variant, SampleVersion version, bool factor
     const bool endOnBoundary =
         variant == SampleVariant::ZigBee && version == SampleVersion::V2_0 && !factory;
     const uint32_t lastStart = nextStart(0x1000);
-    const uint32_t lastLength = endOnBoundary ? random.Between(8, 24) * kBlock
-                                              : random.Between(2000, 9000) | 3u;
+    const uint32_t lastLength =
+        endOnBoundary ? random.Between(8, 24) * kBlock : random.Between(2000, 9000) | 3u;
     addRun(lastStart, lastLength);
     return image;
 }
 
 void AppendHex(std::string& out, uint32_t value, int digits) {
     static const char kDigits[] = "0123456789ABCDEF";
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out.push_back(kDigits[(value >> shift) & 0xF]);
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out.push_back(kDigits[(value >> shift) & 0xF]);
 }
 
 }  // namespace
@@ -161,7 +166,8 @@ bool WriteImageFile(const std::filesystem::path& file, const std::vector<ImageRu
 std::vector<SampleImage> SampleImageSet() {
     std::vector<SampleImage> set;
     for (SampleVariant variant : {SampleVariant::Bluetooth, SampleVariant::ZigBee}) {
-        for (SampleVersion version : {SampleVersion::V1_0, SampleVersion::V1_5, SampleVersion::V2_0}) {
+        for (SampleVersion version :
+             {SampleVersion::V1_0, SampleVersion::V1_5, SampleVersion::V2_0}) {
             for (bool factory : {false, true}) set.push_back(MakeSample(variant, version, factory));
         }
     }

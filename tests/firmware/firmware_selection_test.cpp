@@ -106,7 +106,7 @@ TEST(FirmwareFileName, PatternIgnoresCaseAndNeedsBothEnds) {
         bool matches;
     };
     const Case cases[] = {
-        {"Farsend.hex", true},        {"farsend_15_bt.HEX", true}, {"FARSEND_X.Hex", true},
+        {"Farsend.hex", true},         {"farsend_15_bt.HEX", true}, {"FARSEND_X.Hex", true},
         {"Farsend_15_bt.hexx", false}, {"Farsen_15_bt.hex", false}, {"xFarsend_15.hex", false},
         {"Farsendhex", false},         {"Farsend", false},          {".hex", false},
     };

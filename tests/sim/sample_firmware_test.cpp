@@ -76,9 +76,12 @@ TEST(FormatImage, WritesAddressLinesAndSixteenBytesALine) {
     for (size_t i = 0; i < seventeen.size(); ++i) seventeen[i] = static_cast<uint8_t>(0xF0 + i);
     const std::vector<Case> cases = {
         {{{0x4000, {0x01, 0x02, 0x04}}}, "\n", "00004000\n01 02 04\n"},
-        {{{0x4000, {0xAA, 0xBB}}, {0x4010, {0xCC}}}, "\r\n", "00004000\r\nAA BB\r\n00004010\r\nCC\r\n"},
+        {{{0x4000, {0xAA, 0xBB}}, {0x4010, {0xCC}}},
+         "\r\n",
+         "00004000\r\nAA BB\r\n00004010\r\nCC\r\n"},
         {{{0x12345678, {}}}, "\n", "12345678\n"},
-        {{{0x100, seventeen}}, "\n",
+        {{{0x100, seventeen}},
+         "\n",
          "00000100\nF0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF\n00\n"},
     };
     for (const Case& c : cases) EXPECT_EQ(FormatImage(c.runs, c.lineEnd), c.text);
@@ -155,7 +158,8 @@ TEST(SampleSet, WrittenFilesHoldExactlyTheFormattedText) {
     ASSERT_TRUE(WriteSampleSet(dir, &error)) << error;
     for (const SampleImage& image : SampleImageSet()) {
         std::ifstream in(dir / image.fileName, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
         EXPECT_EQ(text, FormatImage(image.runs)) << image.fileName;
     }
 }

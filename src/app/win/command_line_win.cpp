@@ -1,7 +1,9 @@
 #include "app/win/command_line_win.h"
 
-#include <windows.h>
+// clang-format off
+#include <windows.h>   // first: <shellapi.h> uses its types
 #include <shellapi.h>
+// clang-format on
 
 #include "firmware/platform_paths.h"
 

@@ -7,8 +7,8 @@
 extern "C" {
 __declspec(dllimport) unsigned int __stdcall GetACP();
 __declspec(dllimport) int __stdcall MultiByteToWideChar(unsigned int codePage, unsigned long flags,
-                                                        const char* text, int length,
-                                                        wchar_t* wide, int wideLength);
+                                                        const char* text, int length, wchar_t* wide,
+                                                        int wideLength);
 __declspec(dllimport) int __stdcall WideCharToMultiByte(unsigned int codePage, unsigned long flags,
                                                         const wchar_t* wide, int wideLength,
                                                         char* text, int length,
@@ -20,15 +20,14 @@ namespace farsend::firmware {
 namespace {
 constexpr unsigned int kAnsiCodePage = 0;  // CP_ACP
 constexpr unsigned int kUtf8CodePage = 65001;
-constexpr unsigned long kNoBestFitChars = 0x400;   // WC_NO_BEST_FIT_CHARS
-constexpr unsigned long kErrInvalidChars = 0x80;   // WC_ERR_INVALID_CHARS (UTF-8 only)
+constexpr unsigned long kNoBestFitChars = 0x400;  // WC_NO_BEST_FIT_CHARS
+constexpr unsigned long kErrInvalidChars = 0x80;  // WC_ERR_INVALID_CHARS (UTF-8 only)
 }  // namespace
 
 std::filesystem::path NativePath(std::string_view path) {
     if (path.empty()) return {};
     const int length = static_cast<int>(path.size());
-    const int wideLength =
-        MultiByteToWideChar(kAnsiCodePage, 0, path.data(), length, nullptr, 0);
+    const int wideLength = MultiByteToWideChar(kAnsiCodePage, 0, path.data(), length, nullptr, 0);
     if (wideLength <= 0) return {};
     std::wstring wide(static_cast<size_t>(wideLength), L'\0');
     MultiByteToWideChar(kAnsiCodePage, 0, path.data(), length, wide.data(), wideLength);
