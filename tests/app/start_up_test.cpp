@@ -120,7 +120,11 @@ class StartUpDirectories : public ::testing::Test {
 protected:
     TempDirectory temp_;
     std::string work_ = *firmware::EightBitPath(temp_.MakeDirectory("work"));
-    std::string parent_ = firmware::JoinPath(work_, "..");
+#if defined(_WIN32)
+    std::string parent_ = work_ + "\\..";
+#else
+    std::string parent_ = work_ + "/..";
+#endif
 
     void SetUp() override { temp_.Touch("Farsend_15_bt.hex"); }
 
