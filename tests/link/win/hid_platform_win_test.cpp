@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
 #include "link/bridge_ids.h"
+#include "link/cd_hid_thread.h"
 #include "link/win/bridge_restart.h"
 #include "link/win/system_libraries.h"
 
@@ -124,6 +126,27 @@ TEST_F(OverlappedIoTest, ReadFailsWhenTheOtherEndIsGone) {
     size_t length = 0;
     EXPECT_EQ(platform_.ReadReport(client_, buffer, sizeof buffer, &length, 10000),
               ReadStatus::kFailed);
+}
+
+// The link's reader over a Windows handle: it delivers what arrives, and a
+// stop request ends it although no further report comes.
+TEST_F(OverlappedIoTest, ReaderDeliversAndStopsWhileItsReadIsPending) {
+    WakeSignal stored;
+    CDHidThread reader(platform_, client_, 9, &stored);
+    ASSERT_TRUE(reader.Start());
+    const std::vector<uint8_t> report = {0x00, 0x01, 0x02, 0x8C, 0xCA, 0x00, 0x00, 0x00, 0x00};
+    ServerSends(report);
+    ASSERT_TRUE(RealClock().WaitFor(stored, Millis(10000)));
+    uint8_t taken[9] = {};
+    int32_t length = 0;
+    reader.TakeReport(taken, 9, &length);
+    ASSERT_EQ(length, 9);
+    EXPECT_EQ(std::vector<uint8_t>(taken, taken + 9), report);
+
+    // Nothing more arrives: the reader sits in a read that only its time-out
+    // and cancellation end.
+    reader.RequestStop();
+    EXPECT_TRUE(reader.Wait(10000));
 }
 
 }  // namespace
