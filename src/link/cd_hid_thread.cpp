@@ -61,8 +61,8 @@ uint32_t CDHidThread::Run() {
         ReadStatus status;
         {
             ScopedLock guard(&readLock_);
-            status = platform_.ReadReport(readHandle_, buffer.get(), bufferLength, &got,
-                                          kReadTimeoutMs);
+            status =
+                platform_.ReadReport(readHandle_, buffer.get(), bufferLength, &got, kReadTimeoutMs);
         }
         // A failed read drops this pass only; the loop carries on until it is
         // asked to stop, as the bridge may come back.

@@ -40,7 +40,9 @@ bool CDThread::Start() {
     return true;
 }
 
-void CDThread::ThreadEntry(CDThread* self) { self->Body(); }
+void CDThread::ThreadEntry(CDThread* self) {
+    self->Body();
+}
 
 void CDThread::Body() {
     {
@@ -76,8 +78,7 @@ bool CDThread::Wait(int32_t milliseconds) {
         const auto ended = [this] { return ended_; };
         if (milliseconds < 0) {
             endedChanged_.wait(guard, ended);
-        } else if (!endedChanged_.wait_for(guard, std::chrono::milliseconds(milliseconds),
-                                           ended)) {
+        } else if (!endedChanged_.wait_for(guard, std::chrono::milliseconds(milliseconds), ended)) {
             return false;
         }
         thread = std::move(handle_);

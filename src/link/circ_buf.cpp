@@ -7,9 +7,13 @@
 
 namespace farsend::link {
 
-CCircBuf::CCircBuf(int32_t capacity) { Allocate(capacity); }
+CCircBuf::CCircBuf(int32_t capacity) {
+    Allocate(capacity);
+}
 
-CCircBuf::~CCircBuf() { Free(); }
+CCircBuf::~CCircBuf() {
+    Free();
+}
 
 bool CCircBuf::Allocate(int32_t capacity) {
     ScopedLock guard(&lock_);

@@ -9,7 +9,9 @@
 
 namespace farsend::link {
 
-HidSerialLink::~HidSerialLink() { HidLinkStop(*this); }
+HidSerialLink::~HidSerialLink() {
+    HidLinkStop(*this);
+}
 
 HidSerialLink& ProcessHidLink() {
     static HidSerialLink* const link = new HidSerialLink;
@@ -27,7 +29,9 @@ bool IsOpen(const HidSerialLink& link) {
            link.readHandle != kNoHandle;
 }
 
-void ReleaseRxBuffer(HidSerialLink& link) { link.rxBuffer.reset(); }
+void ReleaseRxBuffer(HidSerialLink& link) {
+    link.rxBuffer.reset();
+}
 
 // Writes a data report with no payload (the first report of an open) or the
 // close report, in the framing of the link.

@@ -64,7 +64,9 @@ void SimBridge::Unplug() {
     changed_.notify_all();
 }
 
-bool SimBridge::Plugged() const { return plug_.Plugged(); }
+bool SimBridge::Plugged() const {
+    return plug_.Plugged();
+}
 
 void SimBridge::SetRefuseFeatures(bool refuse) {
     Lock lock(mutex_);
@@ -165,7 +167,8 @@ bool SimBridge::GetCaps(HidHandle handle, link::HidCaps* caps) {
 
 bool SimBridge::SetNumInputBuffers(HidHandle handle, uint32_t count) {
     Lock lock(mutex_);
-    if (FindLocked(handle) == nullptr || count < 2 || count > options_.maxInputBuffers) return false;
+    if (FindLocked(handle) == nullptr || count < 2 || count > options_.maxInputBuffers)
+        return false;
     if (IsBridgeHandleLocked(handle)) stats_.inputBuffers = count;
     return true;
 }
@@ -248,9 +251,8 @@ bool SimBridge::WaitUntilStoredLocked(Lock& lock) {
     const auto stored = [this] { return delivered_ >= enqueued_ && readerInside_; };
     if (stored()) return true;
     if (!ReaderExpectedLocked()) return false;
-    const bool done = changed_.wait_for(lock, options_.handoffCap, [&] {
-        return stored() || !ReaderExpectedLocked();
-    });
+    const bool done = changed_.wait_for(lock, options_.handoffCap,
+                                        [&] { return stored() || !ReaderExpectedLocked(); });
     if (!done) ++stats_.handoffTimeouts;
     return stored();
 }
@@ -294,7 +296,8 @@ long SimBridge::WriteReport(HidHandle handle, const uint8_t* report, size_t leng
         ++stats_.malformedReports;
         return static_cast<long>(length);
     }
-    const size_t maxPayload = legacy ? std::min(kLegacyMaxPayload, length - header) : length - header;
+    const size_t maxPayload =
+        legacy ? std::min(kLegacyMaxPayload, length - header) : length - header;
     const uint8_t control = report[header - 2];
     const size_t count = report[header - 1];
     const Millis now = clock_.Now();
@@ -317,8 +320,8 @@ long SimBridge::WriteReport(HidHandle handle, const uint8_t* report, size_t leng
     return static_cast<long>(length);
 }
 
-ReadStatus SimBridge::ReadReport(HidHandle handle, uint8_t* buffer, size_t capacity,
-                                 size_t* length, uint32_t timeoutMs) {
+ReadStatus SimBridge::ReadReport(HidHandle handle, uint8_t* buffer, size_t capacity, size_t* length,
+                                 uint32_t timeoutMs) {
     Lock lock(mutex_);
     readerInside_ = true;
     changed_.notify_all();
@@ -328,8 +331,7 @@ ReadStatus SimBridge::ReadReport(HidHandle handle, uint8_t* buffer, size_t capac
         return status;
     };
 
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const size_t reportLength = options_.inputReportLength;
     for (;;) {
         if (!IsBridgeHandleLocked(handle) || buffer == nullptr || length == nullptr) {

@@ -19,6 +19,10 @@
 //   waits past a due time, it delivers that output through the reader before
 //   the pause ends.
 //
+// The bridge asks the endpoint for output again when the time it named
+// comes, and right after host bytes, the open and the close: an endpoint that
+// decides on its own to send earlier than it said is not heard before then.
+//
 // Locking: one lock guards the bridge. The endpoint and the serial observer
 // are called with it held, so they must not call back into the bridge.
 #pragma once
@@ -83,8 +87,8 @@ struct SimBridgeStats {
     uint64_t bytesToHost = 0;
     uint64_t droppedHostBytes = 0;  // written while the serial side was closed
     uint32_t restarts = 0;
-    uint32_t inputBuffers = 0;  // the last accepted input-report queue length
-    uint32_t openHandles = 0;   // on the bridge
+    uint32_t inputBuffers = 0;     // the last accepted input-report queue length
+    uint32_t openHandles = 0;      // on the bridge
     uint32_t handoffTimeouts = 0;  // waits for the reader that ran into the cap
     bool uartOpen = false;
 };

@@ -82,30 +82,28 @@ TEST_P(ReaderFilter, KeepsOnlyReportsWithAPlausibleCount) {
 }
 
 std::vector<ReadCase> ReadCases() {
-    return {
-        ReadCase{"SecondOfThreeHasCountZero",
-                 Join({Report(kLength, 3, 0xA1), Report(kLength, 0, 0xA2),
-                       Report(kLength, 2, 0xA3)}),
-                 {0xA1, 0xA3}},
-        ReadCase{"CountEqualToLengthKept", Report(kLength, kLength, 0xB1), {0xB1}},
-        ReadCase{"CountAboveLengthDropped", Report(kLength, kLength + 1, 0xB2), {}},
-        ReadCase{"Count0x80AndAboveDropped",
-                 Join({Report(kLength, 0x80, 0xC1), Report(kLength, 0xFF, 0xC2),
-                       Report(kLength, 1, 0xC3)}),
-                 {0xC3}},
-        ReadCase{"NotAWholeNumberOfReportsDroppedWhole",
-                 [] {
-                     auto r = Join({Report(kLength, 1, 0xD1), Report(kLength, 1, 0xD2)});
-                     r.pop_back();
-                     return r;
-                 }(),
-                 {}},
-        ReadCase{"EmptyReadDropped", {}, {}}};
+    return {ReadCase{"SecondOfThreeHasCountZero",
+                     Join({Report(kLength, 3, 0xA1), Report(kLength, 0, 0xA2),
+                           Report(kLength, 2, 0xA3)}),
+                     {0xA1, 0xA3}},
+            ReadCase{"CountEqualToLengthKept", Report(kLength, kLength, 0xB1), {0xB1}},
+            ReadCase{"CountAboveLengthDropped", Report(kLength, kLength + 1, 0xB2), {}},
+            ReadCase{"Count0x80AndAboveDropped",
+                     Join({Report(kLength, 0x80, 0xC1), Report(kLength, 0xFF, 0xC2),
+                           Report(kLength, 1, 0xC3)}),
+                     {0xC3}},
+            ReadCase{"NotAWholeNumberOfReportsDroppedWhole",
+                     [] {
+                         auto r = Join({Report(kLength, 1, 0xD1), Report(kLength, 1, 0xD2)});
+                         r.pop_back();
+                         return r;
+                     }(),
+                     {}},
+            ReadCase{"EmptyReadDropped", {}, {}}};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Reads, ReaderFilter, ::testing::ValuesIn(ReadCases()),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Reads, ReaderFilter, ::testing::ValuesIn(ReadCases()),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(CDHidThread, TakeReportWithAnotherLengthLeavesRingAndTakenAlone) {
     FakeHidPlatform platform;

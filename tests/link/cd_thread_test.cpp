@@ -56,6 +56,16 @@ TEST(CDThread, StartTwiceRefusedThenStopWaitAndStartAgain) {
     EXPECT_TRUE(thread.Wait(-1));
 }
 
+#if defined(_WIN32)
+TEST(CDThread, SetPriorityRaisesARunningThreadOnWindows) {
+    LoopingThread thread;
+    ASSERT_TRUE(thread.Start());
+    EXPECT_TRUE(thread.SetPriority(2));
+    EXPECT_TRUE(thread.RequestStop());
+    EXPECT_TRUE(thread.Wait(-1));
+}
+#endif
+
 TEST(CDThread, RefusedOnStartSkipsRunAndExitsWithMinusOne) {
     LoopingThread thread;
     thread.refuseStart = true;

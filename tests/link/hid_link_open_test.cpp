@@ -145,8 +145,8 @@ std::vector<OpenFailure> OpenFailures() {
         {"BindFails", [](FakeHidPlatform& p) { p.bindSucceeds = false; }, -4, false},
         {"NoBridge", [](FakeHidPlatform& p) { p.interfaces.clear(); }, -4, false},
         {"CapsFail", [](FakeHidPlatform& p) { p.capsSucceed = false; }, -4, false},
-        {"InputLengthTooShort", [](FakeHidPlatform& p) { p.interfaces[0].caps.inputReportByteLength = 3; },
-         -4, false},
+        {"InputLengthTooShort",
+         [](FakeHidPlatform& p) { p.interfaces[0].caps.inputReportByteLength = 3; }, -4, false},
         {"InputLengthBeyondBuffers",
          [](FakeHidPlatform& p) { p.interfaces[0].caps.inputReportByteLength = 1025; }, -4, false},
         {"OutputLengthTooShort",
@@ -159,7 +159,8 @@ std::vector<OpenFailure> OpenFailures() {
              p.interfaces[0].caps.outputReportByteLength = 4;
          },
          -4, false},
-        {"ConfigurationRefused", [](FakeHidPlatform& p) { p.acceptConfigFeature = false; }, -4, true},
+        {"ConfigurationRefused", [](FakeHidPlatform& p) { p.acceptConfigFeature = false; }, -4,
+         true},
         {"FirstReportFails", [](FakeHidPlatform& p) { p.failWriteNumber = 1; }, -3, true},
         {"FirstReportShort", [](FakeHidPlatform& p) { p.shortWrites = true; }, -3, true},
     };
@@ -306,15 +307,16 @@ TEST_P(HidLinkInputBuffersTest, StopsAtTheFirstAcceptedCount) {
 
 INSTANTIATE_TEST_SUITE_P(
     Counts, HidLinkInputBuffersTest,
-    ::testing::Values(BufferCase{512, {"buffers 1 512 ok"}},
-                      BufferCase{300, {"buffers 1 512 refused", "buffers 1 256 ok"}},
-                      BufferCase{200, {"buffers 1 512 refused", "buffers 1 256 refused",
-                                       "buffers 1 196 ok"}},
-                      BufferCase{150, {"buffers 1 512 refused", "buffers 1 256 refused",
-                                       "buffers 1 196 refused", "buffers 1 128 ok"}},
-                      BufferCase{10, {"buffers 1 512 refused", "buffers 1 256 refused",
-                                      "buffers 1 196 refused", "buffers 1 128 refused",
-                                      "buffers 1 32 refused"}}));
+    ::testing::Values(
+        BufferCase{512, {"buffers 1 512 ok"}},
+        BufferCase{300, {"buffers 1 512 refused", "buffers 1 256 ok"}},
+        BufferCase{200, {"buffers 1 512 refused", "buffers 1 256 refused", "buffers 1 196 ok"}},
+        BufferCase{150,
+                   {"buffers 1 512 refused", "buffers 1 256 refused", "buffers 1 196 refused",
+                    "buffers 1 128 ok"}},
+        BufferCase{10,
+                   {"buffers 1 512 refused", "buffers 1 256 refused", "buffers 1 196 refused",
+                    "buffers 1 128 refused", "buffers 1 32 refused"}}));
 
 }  // namespace
 }  // namespace farsend::link

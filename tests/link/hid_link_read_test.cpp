@@ -48,8 +48,7 @@ struct ReadCase {
     std::vector<int> expected;  // a byte, or -1
 };
 
-class HidLinkReadTable : public HidLinkReadTest,
-                         public ::testing::WithParamInterface<ReadCase> {};
+class HidLinkReadTable : public HidLinkReadTest, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(HidLinkReadTable, YieldsTheBytesInOrder) {
     for (const auto& report : GetParam().reports) platform.QueueRead(report);

@@ -31,7 +31,8 @@ struct Setup {
 class SimLink {
 public:
     SimLink(const Setup& setup, sim::SerialEndpoint& endpoint, int osClass = -1) {
-        SimBridgeOptions options = SimBridgeOptions::WithReportLength(setup.reportLength, setup.legacy);
+        SimBridgeOptions options =
+            SimBridgeOptions::WithReportLength(setup.reportLength, setup.legacy);
         options.clock = &clock;
         options.osClass = osClass;
         bridge = std::make_unique<SimBridge>(options);

@@ -137,15 +137,23 @@ TEST_P(SimBridgeOutput, TakesThePayloadOutOfEachReport) {
 
 std::vector<OutputCase> OutputCases() {
     return {
-        {"Normal9", 9, false, {{0, 0x20, 0}, {0, 0x20, 6, 1, 2, 3, 4, 5, 6}, {0, 0x20, 1, 7}},
-         {1, 2, 3, 4, 5, 6, 7}, 0},
+        {"Normal9",
+         9,
+         false,
+         {{0, 0x20, 0}, {0, 0x20, 6, 1, 2, 3, 4, 5, 6}, {0, 0x20, 1, 7}},
+         {1, 2, 3, 4, 5, 6, 7},
+         0},
         {"Normal33", 33, false, {{0, 0x20, 3, 0xA, 0xB, 0xC}}, {0xA, 0xB, 0xC}, 0},
         {"Normal65", 65, false, {{0, 0x20, 2, 0x8C, 0xCA}}, {0x8C, 0xCA}, 0},
         {"CountBeyondReportRefused", 9, false, {{0, 0x20, 7, 1}}, {}, 1},
         {"UnknownControlRefused", 9, false, {{0, 0x21, 1, 1}}, {}, 1},
         {"NonZeroReportIdRefused", 9, false, {{1, 0x20, 1, 1}}, {}, 1},
-        {"Legacy9", 9, true, {{0, 0xF6, 0x20, 0}, {0, 0xF6, 0x20, 5, 1, 2, 3, 4, 5}},
-         {1, 2, 3, 4, 5}, 0},
+        {"Legacy9",
+         9,
+         true,
+         {{0, 0xF6, 0x20, 0}, {0, 0xF6, 0x20, 5, 1, 2, 3, 4, 5}},
+         {1, 2, 3, 4, 5},
+         0},
         {"Legacy65MoreThanFiveRefused", 65, true, {{0, 0xF6, 0x20, 6, 1, 2, 3, 4, 5, 6}}, {}, 1},
         {"LegacyWithoutMarkerRefused", 9, true, {{0, 0x20, 1, 1}}, {}, 1},
     };
