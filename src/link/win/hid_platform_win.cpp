@@ -152,7 +152,7 @@ bool WinHidPlatform::SetNumInputBuffers(HidHandle handle, uint32_t count) {
 
 bool WinHidPlatform::SetFeature(HidHandle handle, const uint8_t* report, size_t length) {
     WinDevice* device = DeviceOf(handle);
-    if (device == nullptr || report == nullptr || length == 0 || length > 0xFFFF) return false;
+    if (device == nullptr || report == nullptr || length == 0 || length > MAXDWORD) return false;
     // HidD_SetFeature takes a writable buffer.
     std::vector<uint8_t> copy(report, report + length);
     return hidApi.SetFeature(device->file, copy.data(), static_cast<ULONG>(length));
@@ -160,7 +160,7 @@ bool WinHidPlatform::SetFeature(HidHandle handle, const uint8_t* report, size_t 
 
 long WinHidPlatform::WriteReport(HidHandle handle, const uint8_t* report, size_t length) {
     WinDevice* device = DeviceOf(handle);
-    if (device == nullptr || report == nullptr || length > 0xFFFF) return -1;
+    if (device == nullptr || report == nullptr || length > MAXDWORD) return -1;
     DWORD written = 0;
     const IoResult result =
         RunOverlapped(device->file, device->writeDone, kWriteTimeoutMs, &written,
@@ -177,8 +177,9 @@ ReadStatus WinHidPlatform::ReadReport(HidHandle handle, uint8_t* buffer, size_t 
     if (device == nullptr || buffer == nullptr || length == nullptr || capacity == 0) {
         return ReadStatus::kFailed;
     }
-    // The HID driver returns whole reports only, one or more as fit.
-    const DWORD room = capacity > 0xFFFF ? 0xFFFF : static_cast<DWORD>(capacity);
+    // The HID driver returns whole reports only, one or more as fit; the
+    // buffer must hold at least one.
+    const DWORD room = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
     DWORD received = 0;
     const IoResult result = RunOverlapped(
         device->file, device->readDone, timeoutMs, &received, [&](OVERLAPPED* overlapped) {
