@@ -174,7 +174,11 @@ TEST(CDHidThread, FailingReadsKeepTheLoopGoingUntilStopped) {
     platform.interfaces.push_back(FakeHidPlatform::Bridge("bridge", 1, 2));
     CDHidThread reader(platform, /*readHandle=*/999, 65);  // a handle the fake does not know
     ASSERT_TRUE(reader.Start());
-    while (platform.ReadCalls() < 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (platform.ReadCalls() < 3 && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(platform.ReadCalls(), 3);
     EXPECT_TRUE(reader.IsRunning());
     reader.RequestStop();
     EXPECT_TRUE(reader.Wait(-1));
