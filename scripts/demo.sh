@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds the native release, writes the sample firmware set into
-# build/release/demo-firmware (once), and runs farsend on that directory, which
-# prints the start-up result: firmware directory, what it holds, the chosen
-# file, the window title and colour.
-#   scripts/demo.sh [extra farsend words, e.g. zigbee 2.0 factory]
+# build/release/demo-firmware (once), and shows what farsend makes of that
+# directory: the images it offers and the file it would program.
+#   scripts/demo.sh [extra farsend options, e.g. --variant zigbee --hw 2.0 --factory]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh native
@@ -13,4 +12,4 @@ samples=build/release/demo-firmware
 if [ ! -d "$samples" ]; then
     build/release/src/cli/farsend-samples "$samples" >/dev/null
 fi
-exec build/release/src/cli/farsend "$samples" "$@"
+exec build/release/src/cli/farsend select --dir "$samples" "$@"

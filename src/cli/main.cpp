@@ -1,18 +1,40 @@
-// farsend: for now, shows the result of start-up for its command line (the
-// firmware directory, what it holds, the chosen file, title and colour).
+// farsend: the command-line front end. See `farsend --help`.
 #include <cstdio>
+#include <iostream>
 
-#include "app/start_up.h"
-#include "app/tool_settings.h"
-#include "cli/start_up_summary.h"
+#include "app/command_line.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/run.h"
+#include "cli/terminal.h"
+#include "link/hid_platform.h"
 
 int main(int argc, char** argv) {
     using namespace farsend;
-    app::ToolSettings settings;
-    const app::StartUpReport report = app::StartUp(settings, app::ReadStartUpInputs(argc, argv));
-    for (const std::string& warning : report.warnings) {
-        std::fprintf(stderr, "warning: %s\n", warning.c_str());
+    cli::Console console{std::cin, std::cout, std::cerr, cli::StandardErrorIsTerminal(),
+                         cli::StandardErrorWidth()};
+
+    // On Windows the words come from the wide command line, in the ANSI code
+    // page, as the window program reads them.
+    const auto arguments = app::ReadCommandLine(argc, argv);
+    if (!arguments) {
+        cli::Complain(console, "the command line cannot be read");
+        return cli::kExitUsage;
     }
-    std::fputs(cli::StartUpSummary(settings).c_str(), stdout);
-    return 0;
+    std::vector<std::string> words;
+    for (const app::CommandLineArgument& argument : *arguments) {
+        if (!argument.exact) {
+            cli::Complain(console, *app::PathRefusal(argument));
+            return cli::kExitUsage;
+        }
+        words.push_back(argument.text);
+    }
+
+    cli::Environment env;
+    env.workingDirectory = app::ReadWorkingDirectory();
+    env.systemPlatform = &link::SystemHidPlatform();
+    const int status = cli::RunFarsend(words, console, env);
+    std::cout.flush();
+    std::cerr.flush();
+    return status;
 }

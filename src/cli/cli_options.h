@@ -1,0 +1,53 @@
+// The command line of farsend: COMMAND [FILE] and options, read with CLI11.
+// The simulator's words (--simulate, --sim-NAME=VALUE) are taken out first by
+// the simulator's own parser, the one the window program uses too.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "firmware/device_kinds.h"
+#include "sim/sim_options.h"
+
+namespace farsend::cli {
+
+enum class Command { Program, Erase, Identify, Launch, Watch, Select, Inspect, Devices };
+
+const char* CommandName(Command command);
+
+struct CliOptions {
+    Command command = Command::Program;
+    std::string file;  // program/inspect FILE; empty: none given
+    std::string dir;   // --dir; empty: the start-up default
+    firmware::DeviceType variant = firmware::DeviceType::Any;
+    firmware::HardwareVersion hardwareVersion = firmware::HardwareVersion::Any;
+    bool factory = false;
+    bool noValidate = false;
+    std::string device;  // --device PATH; empty: the first bridge found
+    int waitSeconds = 30;
+    bool launch = false;
+    std::string report;  // --report FILE; empty: none
+    bool json = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool yes = false;
+    std::uint32_t count = 0;  // --count N; 0: not given
+    sim::SimOptions sim;
+};
+
+enum class ParseAction { Run, Help, Version, UsageError };
+
+struct ParseResult {
+    ParseAction action = ParseAction::UsageError;
+    CliOptions options;
+    std::string error;  // UsageError: one line naming what is wrong
+};
+
+// `words`: the arguments after the program's name.
+ParseResult ParseArguments(std::vector<std::string> words);
+
+// Every option the parser knows, long form (for the help text's tests).
+std::vector<std::string> KnownOptionNames();
+
+}  // namespace farsend::cli

@@ -1,0 +1,28 @@
+// The commands that need no target: select, inspect, devices. Each returns
+// its exit status.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "app/command_line.h"
+#include "cli/cli_options.h"
+#include "cli/console.h"
+#include "link/hid_platform.h"
+#include "protocol/image_reader.h"
+
+namespace farsend::cli {
+
+int RunSelect(const CliOptions& options, Console& console,
+              const std::optional<app::CommandLineArgument>& workingDirectory);
+
+int RunInspect(const CliOptions& options, Console& console);
+// {"file": ..., "blocks": [{"base": N, "count": N, "check": N, "data": "hex"}, ...]}, the
+// data being the block's `count` bytes.
+nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan);
+
+// Lists the bridges `platform` finds (with --verbose every HID interface).
+int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform);
+
+}  // namespace farsend::cli

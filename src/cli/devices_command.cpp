@@ -1,0 +1,90 @@
+// devices: the HID interfaces the platform lists, and which of them are the
+// bridge.
+#include <cstdio>
+
+#include "cli/bridge_advice.h"
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/unit_record.h"
+#include "link/bridge_ids.h"
+
+namespace farsend::cli {
+namespace {
+
+struct Interface {
+    std::string path;
+    bool opened = false;
+    link::HidAttributes attributes;
+    link::HidCaps caps;
+    bool IsBridge() const {
+        return opened && attributes.vendorId == link::kBridgeVendorId &&
+               attributes.productId == link::kBridgeProductId;
+    }
+};
+
+std::vector<Interface> Survey(link::HidPlatform& platform) {
+    std::vector<Interface> found;
+    if (!platform.Bind()) return found;
+    for (const std::string& path : platform.EnumerateInterfaces()) {
+        Interface entry;
+        entry.path = path;
+        const link::HidHandle handle = platform.Open(path);
+        if (handle != link::kNoHandle) {
+            entry.opened = platform.GetAttributes(handle, &entry.attributes);
+            if (entry.opened) platform.GetCaps(handle, &entry.caps);
+            platform.Close(handle);
+        }
+        found.push_back(entry);
+    }
+    return found;
+}
+
+std::string IdText(const link::HidAttributes& attributes) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%04x", static_cast<unsigned>(attributes.vendorId),
+                  static_cast<unsigned>(attributes.productId));
+    return text;
+}
+
+}  // namespace
+
+int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform) {
+    const std::vector<Interface> interfaces = Survey(platform);
+    std::size_t bridges = 0;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const Interface& entry : interfaces) {
+        if (entry.IsBridge()) {
+            ++bridges;
+            if (options.json) {
+                nlohmann::ordered_json item = nlohmann::ordered_json::object();
+                item["path"] = JsonPathText(entry.path);
+                item["vendor"] = entry.attributes.vendorId;
+                item["product"] = entry.attributes.productId;
+                item["input_report"] = entry.caps.inputReportByteLength;
+                item["output_report"] = entry.caps.outputReportByteLength;
+                list.push_back(std::move(item));
+            } else {
+                console.out << entry.path << "  USB " << IdText(entry.attributes)
+                            << "  reports: input " << entry.caps.inputReportByteLength
+                            << ", output " << entry.caps.outputReportByteLength << " bytes\n";
+            }
+        } else if (options.verbose && !options.json) {
+            console.out << entry.path << "  "
+                        << (entry.opened ? "USB " + IdText(entry.attributes) + "  (not the bridge)"
+                                         : std::string("(cannot be opened)"))
+                        << '\n';
+        }
+    }
+    if (options.json) {
+        nlohmann::ordered_json result = nlohmann::ordered_json::object();
+        result["devices"] = std::move(list);
+        console.out << DumpJson(result) << '\n';
+    }
+    if (bridges == 0) {
+        Complain(console, NoBridgeAdvice());
+        return kExitNoTarget;
+    }
+    return kExitSuccess;
+}
+
+}  // namespace farsend::cli

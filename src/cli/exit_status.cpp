@@ -1,0 +1,25 @@
+#include "cli/exit_status.h"
+
+namespace farsend::cli {
+
+const char* ExitStatusName(int status) {
+    switch (status) {
+        case kExitSuccess:
+            return "success";
+        case kExitUsage:
+            return "usage error";
+        case kExitFirmwareFile:
+            return "firmware file error";
+        case kExitDoesNotFit:
+            return "does not fit";
+        case kExitNoTarget:
+            return "no target";
+        case kExitCommunication:
+            return "communication error";
+        case kExitEraseError:
+            return "erase error";
+    }
+    return "failure";
+}
+
+}  // namespace farsend::cli

@@ -1,0 +1,98 @@
+#include "cli/help_text.h"
+
+#include <cstdio>
+
+#include "link/bridge_ids.h"
+
+#ifndef FARSEND_VERSION
+#define FARSEND_VERSION "unknown"
+#endif
+
+namespace farsend::cli {
+
+std::string HelpText() {
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", static_cast<unsigned>(link::kBridgeVendorId),
+                  static_cast<unsigned>(link::kBridgeProductId));
+    std::string text = R"(farsend )" FARSEND_VERSION
+                       R"( - program Farsend Bluetooth and ZigBee targets through their
+serial bootloader, over the USB HID-to-UART bridge ()";
+    text += ids;
+    text += R"().
+
+Usage: farsend [OPTIONS] COMMAND [FILE]
+
+Commands:
+  program [FILE]  connect, check that the file fits the target, erase, program
+  erase           erase the target's application (--factory: all of its flash)
+  identify        connect and print the target's variant and version
+  launch          connect and start the target's application
+  watch           program every target that connects, until Ctrl+C or --count
+  select          show what the firmware directory offers and the file
+                  program would use
+  inspect FILE    show the blocks programming FILE would send (no target)
+  devices         list the bridges found
+
+Without FILE, program chooses from the firmware directory by name
+(Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
+unless --variant and --hw say otherwise.
+
+Firmware:
+  --dir DIR          firmware directory (default: the parent of the current one)
+  --variant bluetooth|zigbee
+  --hw 1.0|1.5|2.0   the image to choose
+  --factory          bootloader and application image; erase: all of the flash
+  --no-validate      do not ask the target whether the file fits it
+Connection:
+  --device PATH      use this bridge, not the first one found (see devices)
+  --wait SECONDS     how long to wait for a target to call (default 30)
+  --launch           start the application after programming
+Output:
+  --json             results as JSON objects on standard output
+  --report FILE      append one JSON line per target programmed
+  --quiet            no progress display
+  --verbose          protocol diagnostics on standard error
+  --yes              do not ask before erasing all of the flash
+  --count N          watch: stop after N targets
+  -h, --help         this text
+  --version          the version
+Simulation (no hardware; for trying things out and for tests):
+  --simulate             a simulated bridge and target instead of the USB bridge
+  --sim-variant=TEXT     what the target reports as variant (Bluetooth)
+  --sim-version=TEXT     ... and as version (1.5.0)
+  --sim-targets=N        targets that call one after another (1)
+  --sim-erase-blocks=N   blocks the target reports erased (16)
+  --sim-baud=N           serial line speed; 0: no time at all (0)
+  --sim-report-length=N  HID report length with its ID byte (65)
+  --sim-legacy-hid       the legacy report framing
+  --sim-faults=LIST      drop=P,flip=P,noise=P (per byte), silence=N,unplug=N
+  --sim-seed=N           seed of the faults (1)
+  --sim-serial-log=FILE  write every byte the target receives
+  --sim-flash-out=FILE   write the target's flash as a firmware file at exit
+
+Exit status:
+  0  success
+  2  usage error
+  3  firmware file missing, unreadable or malformed
+  4  the file does not fit the target
+  5  no bridge, or no target called in time
+  6  communication error
+  7  erase error
+
+Examples:
+  farsend select --variant zigbee --hw 2.0
+  farsend program                           first bridge, image chosen by name
+  farsend program Farsend_15_bt.hex --launch
+  farsend erase --factory --yes
+  farsend watch --report units.jsonl        production: every target in turn
+  farsend inspect --json Farsend_15_bt.hex
+  farsend --simulate program                the whole flow without hardware
+)";
+    return text;
+}
+
+std::string VersionText() {
+    return "farsend " FARSEND_VERSION "\n";
+}
+
+}  // namespace farsend::cli

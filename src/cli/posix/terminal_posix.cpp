@@ -1,0 +1,24 @@
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "cli/terminal.h"
+
+namespace farsend::cli {
+
+bool StandardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+int StandardErrorWidth() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (const char* columns = std::getenv("COLUMNS")) {
+        const int value = std::atoi(columns);
+        if (value > 0) return value;
+    }
+    return 80;
+}
+
+}  // namespace farsend::cli

@@ -1,0 +1,215 @@
+#include "cli/progress_display.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace farsend::cli {
+namespace {
+
+constexpr int kLabelWidth = 9;    // "Program  "
+constexpr int kMinBarCells = 10;  // below this the figures give way
+constexpr int kMaxBarCells = 40;
+
+std::string OneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        if (c == '\r') continue;
+        line += (c == '\n') ? ' ' : c;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+const char* JobCaption(JobKind kind) {
+    switch (kind) {
+        case JobKind::EraseDefault:
+            return "Erasing Target Flash";
+        case JobKind::EraseAll:
+            return "Erasing ALL of Target Flash";
+        case JobKind::ProgramApplication:
+            return "Programming Application";
+        case JobKind::ProgramBootloaderAndApplication:
+            return "Programming Bootloader and Application";
+    }
+    return "";
+}
+
+bool IsProgrammingJob(JobKind kind) {
+    return kind == JobKind::ProgramApplication || kind == JobKind::ProgramBootloaderAndApplication;
+}
+
+ProgressDisplay::ProgressDisplay(std::ostream& out, ProgressMode mode, int width, Clock& clock)
+    : out_(out), mode_(mode), width_(width), clock_(clock) {}
+
+void ProgressDisplay::Begin(JobKind kind) {
+    kind_ = kind;
+    phase_ = Phase::Erasing;
+    eraseSteps_ = 0;
+    programSteps_ = 0;
+    blocks_ = 0;
+    bytes_ = 0;
+    eraseSeen_ = false;
+    nextQuarter_ = 25;
+    programStart_ = clock_.Now();
+    if (mode_ == ProgressMode::Quiet) return;
+    EndLine();
+    out_ << JobCaption(kind) << '\n';
+    out_.flush();
+}
+
+void ProgressDisplay::StepErase() {
+    if (phase_ != Phase::Erasing) return;
+    ++eraseSteps_;
+    lastErase_ = clock_.Now();
+    if (mode_ == ProgressMode::Terminal) {
+        DrawEraseLine();
+    } else if (mode_ == ProgressMode::Plain && !eraseSeen_) {
+        out_ << "erase: started\n";
+        out_.flush();
+    }
+    eraseSeen_ = true;
+}
+
+void ProgressDisplay::EnterProgramming() {
+    if (phase_ != Phase::Erasing) return;
+    if (mode_ == ProgressMode::Terminal) {
+        DrawEraseLine();
+        EndLine();
+    } else if (mode_ == ProgressMode::Plain) {
+        out_ << "erase: done\n";
+    }
+    phase_ = Phase::Programming;
+    // Programming starts when erasing ends: the rate counts from there.
+    programStart_ = eraseSteps_ > 0 ? lastErase_ : clock_.Now();
+}
+
+void ProgressDisplay::StepProgram() {
+    EnterProgramming();
+    if (phase_ != Phase::Programming) return;
+    ++programSteps_;
+    if (mode_ == ProgressMode::Terminal) {
+        DrawProgramLine();
+    } else if (mode_ == ProgressMode::Plain && programSteps_ >= nextQuarter_) {
+        out_ << "program: " << std::min(programSteps_, kProgramBarSteps) << "% (" << bytes_
+             << " bytes";
+        const std::string rate = RateText();
+        if (!rate.empty()) out_ << ", " << rate;
+        out_ << ")\n";
+        out_.flush();
+        while (nextQuarter_ <= programSteps_) nextQuarter_ += 25;
+    }
+}
+
+void ProgressDisplay::BlockSent(std::size_t bytes) {
+    EnterProgramming();
+    if (phase_ != Phase::Programming) return;
+    ++blocks_;
+    bytes_ += bytes;
+    if (mode_ == ProgressMode::Terminal) DrawProgramLine();
+}
+
+void ProgressDisplay::Message(const std::string& text, const std::string& caption,
+                              MessageStyle /*style*/) {
+    EndLine();
+    out_ << "farsend: ";
+    if (!caption.empty()) out_ << OneLine(caption) << ": ";
+    out_ << OneLine(text) << '\n';
+    out_.flush();
+}
+
+void ProgressDisplay::Finished(bool success) {
+    const Phase phase = phase_;
+    phase_ = Phase::Done;
+    if (mode_ == ProgressMode::Quiet || phase == Phase::Idle || phase == Phase::Done) return;
+    if (mode_ == ProgressMode::Terminal) {
+        if (phase == Phase::Erasing && openLine_ == 0 && eraseSteps_ > 0) DrawEraseLine();
+        EndLine();
+        return;
+    }
+    if (phase == Phase::Erasing) {
+        if (success) {
+            out_ << "erase: done\n";
+        } else {
+            out_ << "erase: stopped after " << eraseSteps_ << " of " << kEraseBarSteps
+                 << " steps\n";
+        }
+    } else {
+        out_ << "program: " << (success ? "done, " : "stopped after ") << blocks_ << " blocks, "
+             << bytes_ << " bytes";
+        const std::string rate = RateText();
+        if (!rate.empty()) out_ << ", " << rate;
+        out_ << '\n';
+    }
+    out_.flush();
+}
+
+std::string ProgressDisplay::RateText() const {
+    const auto elapsed = (clock_.Now() - programStart_).count();
+    if (elapsed <= 0 || bytes_ == 0) return {};
+    const double kilobytesPerSecond =
+        static_cast<double>(bytes_) / 1024.0 / (static_cast<double>(elapsed) / 1000.0);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f KB/s", kilobytesPerSecond);
+    return text;
+}
+
+std::string ProgressDisplay::Bar(int filled, int total, int cells) const {
+    const int shown = std::clamp(filled, 0, total);
+    const int full = total > 0 ? shown * cells / total : 0;
+    return "[" + std::string(static_cast<std::size_t>(full), '#') +
+           std::string(static_cast<std::size_t>(cells - full), '.') + "]";
+}
+
+// The figures grow as the run goes on; both bars keep one width all the way,
+// sized for the widest figures: " 100%  4294967295 bytes  99999.9 KB/s". A
+// line must never reach the last column, or the terminal wraps it and the
+// carriage return no longer goes back to its start; so on a narrow terminal
+// the programming line shows the percentage alone.
+constexpr int kWidestSuffix = 37;
+constexpr int kCompactSuffix = 6;  // " 100%", or " 20/20"
+
+bool ProgressDisplay::Compact() const {
+    return width_ - 1 - kLabelWidth - 2 - kWidestSuffix < kMinBarCells;
+}
+
+int ProgressDisplay::BarCells() const {
+    const int suffix = Compact() ? kCompactSuffix : kWidestSuffix;
+    return std::clamp(width_ - 1 - kLabelWidth - 2 - suffix, 1, kMaxBarCells);
+}
+
+void ProgressDisplay::DrawEraseLine() {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, " %2d/%d", std::min(eraseSteps_, kEraseBarSteps),
+                  kEraseBarSteps);
+    Redraw("Erase    " + Bar(eraseSteps_, kEraseBarSteps, BarCells()) + suffix);
+}
+
+void ProgressDisplay::DrawProgramLine() {
+    char percent[16];
+    std::snprintf(percent, sizeof percent, " %3d%%", std::min(programSteps_, kProgramBarSteps));
+    std::string suffix = percent;
+    if (!Compact()) {
+        suffix += "  " + std::to_string(bytes_) + " bytes";
+        const std::string rate = RateText();
+        if (!rate.empty()) suffix += "  " + rate;
+    }
+    Redraw("Program  " + Bar(programSteps_, kProgramBarSteps, BarCells()) + suffix);
+}
+
+void ProgressDisplay::Redraw(const std::string& line) {
+    out_ << '\r' << line;
+    if (line.size() < openLine_) out_ << std::string(openLine_ - line.size(), ' ');
+    openLine_ = std::max(line.size(), openLine_);
+    out_.flush();
+}
+
+void ProgressDisplay::EndLine() {
+    if (openLine_ == 0) return;
+    out_ << '\n';
+    out_.flush();
+    openLine_ = 0;
+}
+
+}  // namespace farsend::cli

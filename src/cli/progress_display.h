@@ -1,0 +1,71 @@
+// Job progress on standard error.
+//
+// On a terminal: an erase bar, then a programming bar with the bytes sent and
+// the rate, each redrawn in place on its own line with a carriage return (no
+// cursor control, so every console shows it alike) and fitted to the
+// terminal's width. Without a terminal: a few plain lines, for logs. Quiet:
+// no progress at all. Messages are shown in every mode.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "cli/job_progress.h"
+#include "common/clock.h"
+
+namespace farsend::cli {
+
+enum class ProgressMode { Terminal, Plain, Quiet };
+
+class ProgressDisplay final : public JobProgress {
+public:
+    // `width`: the terminal's columns (Terminal mode only).
+    ProgressDisplay(std::ostream& out, ProgressMode mode, int width, Clock& clock);
+
+    void Begin(JobKind kind) override;
+    void StepErase() override;
+    void StepProgram() override;
+    void BlockSent(std::size_t bytes) override;
+    void Message(const std::string& text, const std::string& caption, MessageStyle style) override;
+    void Finished(bool success) override;
+
+    // What the job did, for the result and the report.
+    std::uint64_t BlocksSent() const { return blocks_; }
+    std::uint64_t BytesSent() const { return bytes_; }
+
+private:
+    enum class Phase { Idle, Erasing, Programming, Done };
+
+    void EnterProgramming();
+    void DrawEraseLine();
+    void DrawProgramLine();
+    void Redraw(const std::string& line);
+    void EndLine();
+    std::string RateText() const;
+    std::string Bar(int filled, int total, int cells) const;
+    int BarCells() const;
+    bool Compact() const;
+
+    std::ostream& out_;
+    const ProgressMode mode_;
+    const int width_;
+    Clock& clock_;
+
+    JobKind kind_ = JobKind::ProgramApplication;
+    Phase phase_ = Phase::Idle;
+    int eraseSteps_ = 0;
+    int programSteps_ = 0;
+    std::uint64_t blocks_ = 0;
+    std::uint64_t bytes_ = 0;
+    Millis programStart_{0};
+    Millis lastErase_{0};
+    bool eraseSeen_ = false;  // Plain: "erase: started" written
+    // Terminal: length of the line drawn last (0: none open).
+    std::size_t openLine_ = 0;
+    // Plain: the next quarter of the programming bar to report.
+    int nextQuarter_ = 25;
+};
+
+}  // namespace farsend::cli

@@ -1,0 +1,66 @@
+#include "cli/run.h"
+
+#include <memory>
+
+#include "cli/cli_options.h"
+#include "cli/commands.h"
+#include "cli/exit_status.h"
+#include "cli/help_text.h"
+#include "common/diagnostics.h"
+#include "link/bridge_ids.h"
+#include "sim/sim_bridge.h"
+
+namespace farsend::cli {
+namespace {
+
+int RunDevicesCommand(const CliOptions& options, Console& console, const Environment& env) {
+    if (options.sim.simulate) {
+        sim::SimBridge bridge(sim::SimBridgeOptions::WithReportLength(
+            static_cast<uint16_t>(options.sim.report_length), options.sim.legacy_hid));
+        return RunDevices(options, console, bridge);
+    }
+    link::NullHidPlatform none;
+    return RunDevices(options, console, env.systemPlatform ? *env.systemPlatform : none);
+}
+
+}  // namespace
+
+int RunFarsend(const std::vector<std::string>& words, Console& console, const Environment& env) {
+    const ParseResult parsed = ParseArguments(words);
+    switch (parsed.action) {
+        case ParseAction::Help:
+            console.out << HelpText();
+            return kExitSuccess;
+        case ParseAction::Version:
+            console.out << VersionText();
+            return kExitSuccess;
+        case ParseAction::UsageError:
+            Complain(console,
+                     parsed.error + "\nRun 'farsend --help' for the commands and options.");
+            return kExitUsage;
+        case ParseAction::Run:
+            break;
+    }
+    const CliOptions& options = parsed.options;
+    SetDiagnosticsToStderr(options.verbose);
+
+    switch (options.command) {
+        case Command::Select:
+            return RunSelect(options, console, env.workingDirectory);
+        case Command::Inspect:
+            return RunInspect(options, console);
+        case Command::Devices:
+            return RunDevicesCommand(options, console, env);
+        case Command::Program:
+        case Command::Erase:
+        case Command::Identify:
+        case Command::Launch:
+        case Command::Watch:
+            break;
+    }
+    Complain(console, std::string(CommandName(options.command)) +
+                          ": talking to targets is not built into this version yet");
+    return kExitUsage;
+}
+
+}  // namespace farsend::cli

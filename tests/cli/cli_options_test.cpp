@@ -1,0 +1,230 @@
+// The command line, as a table: lines that must be taken (and what they
+// mean) and lines that must be refused with a message naming the fault.
+#include "cli/cli_options.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/help_text.h"
+
+namespace farsend::cli {
+namespace {
+
+using firmware::DeviceType;
+using firmware::HardwareVersion;
+using ::testing::HasSubstr;
+
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : line) {
+        if (c == ' ') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(word);
+    return words;
+}
+
+struct GoodLine {
+    std::string line;
+    void (*check)(const CliOptions&);
+};
+
+const std::vector<GoodLine> kGoodLines = {
+    {"program",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Program);
+         EXPECT_EQ(o.file, "");
+         EXPECT_EQ(o.waitSeconds, 30);
+         EXPECT_EQ(o.variant, DeviceType::Any);
+         EXPECT_EQ(o.hardwareVersion, HardwareVersion::Any);
+         EXPECT_FALSE(o.factory || o.noValidate || o.launch || o.json || o.quiet || o.verbose ||
+                      o.yes || o.sim.simulate);
+     }},
+    {"program image.hex --launch",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.file, "image.hex");
+         EXPECT_TRUE(o.launch);
+     }},
+    // Options before the command, after it, and after its FILE.
+    {"--variant zigbee --hw 2.0 program --factory x.hex --no-validate --wait 5",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.variant, DeviceType::ZigBee);
+         EXPECT_EQ(o.hardwareVersion, HardwareVersion::V2_0);
+         EXPECT_TRUE(o.factory);
+         EXPECT_TRUE(o.noValidate);
+         EXPECT_EQ(o.waitSeconds, 5);
+         EXPECT_EQ(o.file, "x.hex");
+     }},
+    {"program --variant=BlueTooth --hw=1.0",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.variant, DeviceType::Bluetooth);
+         EXPECT_EQ(o.hardwareVersion, HardwareVersion::V1_0);
+     }},
+    {"watch --count 3 --report units.jsonl --launch --device /dev/hidraw2",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Watch);
+         EXPECT_EQ(o.count, 3u);
+         EXPECT_EQ(o.report, "units.jsonl");
+         EXPECT_TRUE(o.launch);
+         EXPECT_EQ(o.device, "/dev/hidraw2");
+     }},
+    {"erase --factory --yes",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Erase);
+         EXPECT_TRUE(o.factory && o.yes);
+     }},
+    {"--json --quiet --verbose identify",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Identify);
+         EXPECT_TRUE(o.json && o.quiet && o.verbose);
+     }},
+    {"launch --wait 86400", [](const CliOptions& o) { EXPECT_EQ(o.waitSeconds, 86400); }},
+    {"select --dir some/where --hw 1.5",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Select);
+         EXPECT_EQ(o.dir, "some/where");
+         EXPECT_EQ(o.hardwareVersion, HardwareVersion::V1_5);
+     }},
+    {"inspect --json image.hex",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Inspect);
+         EXPECT_EQ(o.file, "image.hex");
+         EXPECT_TRUE(o.json);
+     }},
+    // A file whose name starts with a dash, after "--".
+    {"inspect -- -odd.hex", [](const CliOptions& o) { EXPECT_EQ(o.file, "-odd.hex"); }},
+    {"devices --simulate --sim-report-length=33",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Devices);
+         EXPECT_TRUE(o.sim.simulate);
+         EXPECT_EQ(o.sim.report_length, 33u);
+     }},
+    // The simulator's words may stand anywhere; the rest is parsed as usual.
+    {"--sim-targets=3 watch --simulate --count 3 --sim-serial-log=log.bin",
+     [](const CliOptions& o) {
+         EXPECT_TRUE(o.sim.simulate);
+         EXPECT_EQ(o.sim.targets, 3u);
+         EXPECT_EQ(o.sim.serial_log, "log.bin");
+         EXPECT_EQ(o.count, 3u);
+     }},
+};
+
+TEST(CliOptions, GoodLines) {
+    for (const GoodLine& good : kGoodLines) {
+        SCOPED_TRACE(good.line);
+        const ParseResult result = ParseArguments(Words(good.line));
+        ASSERT_EQ(result.action, ParseAction::Run) << result.error;
+        good.check(result.options);
+    }
+}
+
+struct BadLine {
+    std::string line;
+    std::string says;  // part of the message
+};
+
+const std::vector<BadLine> kBadLines = {
+    {"", "no command"},
+    {"--json", "no command"},
+    {"flash", "flash"},
+    {"program a.hex b.hex", "b.hex"},
+    {"inspect", "FILE"},
+    {"erase extra", "extra"},
+    {"program --variant wifi", "--variant"},
+    {"program --hw 1.2", "--hw"},
+    {"program --hw", "--hw"},
+    {"program --wait 0", "--wait"},
+    {"program --wait ten", "--wait"},
+    {"program --wait -5", "--wait"},
+    {"watch --count 0", "--count"},
+    {"watch --count", "--count"},
+    {"program --dir", "--dir"},
+    {"program --colour", "--colour"},
+    {"program -x", "-x"},
+    // Options that mean nothing to the command are mistakes worth hearing of.
+    {"program --count 2", "--count does not apply to program"},
+    {"erase --launch", "--launch does not apply to erase"},
+    {"identify --report r.jsonl", "--report does not apply to identify"},
+    {"inspect x.hex --device /dev/hidraw0", "--device does not apply to inspect"},
+    {"select --wait 3", "--wait does not apply to select"},
+    {"devices --no-validate", "--no-validate does not apply to devices"},
+    {"launch --dir .", "--dir does not apply to launch"},
+    {"inspect x.hex --simulate", "--simulate does not apply to inspect"},
+    // The simulator's own parser: its messages come through.
+    {"program --sim-targets=2", "--sim-targets has no effect without --simulate"},
+    {"program --simulate --sim-baud=fast", "--sim-baud"},
+    {"program --simulate --sim-bogus=1", "--sim-bogus"},
+};
+
+TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
+    for (const BadLine& bad : kBadLines) {
+        SCOPED_TRACE(bad.line);
+        const ParseResult result = ParseArguments(Words(bad.line));
+        EXPECT_EQ(result.action, ParseAction::UsageError);
+        EXPECT_THAT(result.error, HasSubstr(bad.says));
+    }
+}
+
+TEST(CliOptions, HelpAndVersionWinOverEverythingElse) {
+    for (const char* line :
+         {"--help", "-h", "program --help", "inspect -h", "bogus --help", "--wait 0 --help"}) {
+        EXPECT_EQ(ParseArguments(Words(line)).action, ParseAction::Help) << line;
+    }
+    EXPECT_EQ(ParseArguments(Words("--version")).action, ParseAction::Version);
+    EXPECT_EQ(ParseArguments(Words("program --version")).action, ParseAction::Version);
+    // After "--" they are file names.
+    EXPECT_EQ(ParseArguments(Words("inspect -- --help")).action, ParseAction::Run);
+}
+
+// The help text must name every option and command the parser takes, every
+// simulator option, and every exit status.
+TEST(CliOptions, HelpNamesEverythingTheParserTakes) {
+    const std::string help = HelpText();
+    for (const std::string& option : KnownOptionNames()) EXPECT_THAT(help, HasSubstr(option));
+    for (Command command : {Command::Program, Command::Erase, Command::Identify, Command::Launch,
+                            Command::Watch, Command::Select, Command::Inspect, Command::Devices}) {
+        EXPECT_THAT(help, HasSubstr(std::string("\n  ") + CommandName(command) + " "));
+    }
+    for (const char* simulator :
+         {"--simulate", "--sim-variant=", "--sim-version=", "--sim-erase-blocks=", "--sim-baud=",
+          "--sim-report-length=", "--sim-legacy-hid", "--sim-targets=", "--sim-faults=",
+          "--sim-seed=", "--sim-serial-log=", "--sim-flash-out="}) {
+        EXPECT_THAT(help, HasSubstr(simulator));
+        // ... and the simulator's parser takes what the help shows.
+        std::vector<std::string> words = {"--simulate"};
+        std::string word = simulator;
+        if (word.back() == '=') {
+            word += word == "--sim-faults=" ? "drop=0.5"
+                    : word.find("log") != std::string::npos || word.find("out") != std::string::npos
+                        ? "f"
+                        : "65";
+        }
+        words.push_back(word);
+        words.push_back("devices");
+        EXPECT_EQ(ParseArguments(words).action, ParseAction::Run) << word;
+    }
+    for (const char* status :
+         {"\n  0  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  ", "\n  6  ", "\n  7  "}) {
+        EXPECT_THAT(help, HasSubstr(status));
+    }
+    // Short enough to read: every line fits 80 columns.
+    size_t start = 0;
+    while (start < help.size()) {
+        const size_t end = help.find('\n', start);
+        EXPECT_LE((end == std::string::npos ? help.size() : end) - start, 80u)
+            << help.substr(start, end - start);
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+}  // namespace farsend::cli

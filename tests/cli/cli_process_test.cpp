@@ -1,0 +1,105 @@
+// farsend as a process: help, version, usage errors, select and devices.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/process_runner.h"
+#include "firmware/platform_paths.h"
+#include "sim/sample_firmware.h"
+#include "support/temp_directory.h"
+
+namespace farsend::cli {
+namespace {
+
+using farsend::testing::ProcessResult;
+using farsend::testing::RunFarsend;
+using ::testing::HasSubstr;
+using Json = nlohmann::json;
+
+TEST(CliProcess, HelpAndVersionGoToStandardOutput) {
+    ProcessResult run = RunFarsend({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_THAT(run.out, ::testing::StartsWith("farsend "));
+    EXPECT_THAT(run.out, HasSubstr("Exit status:"));
+    EXPECT_EQ(run.err, "");
+
+    run = RunFarsend({"--version"});
+    EXPECT_EQ(run.status, 0);
+    // "farsend MAJOR.MINOR.PATCH" and nothing else.
+    ASSERT_THAT(run.out, ::testing::StartsWith("farsend "));
+    std::string version = run.out.substr(8);
+    while (!version.empty() && (version.back() == '\n' || version.back() == '\r')) {
+        version.pop_back();
+    }
+    EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 2) << version;
+    EXPECT_EQ(version.find_first_not_of("0123456789."), std::string::npos) << version;
+}
+
+TEST(CliProcess, UsageErrorsExitWithTwoAndSayWhat) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "frobnicate"},
+        {{"program", "--wait", "never"}, "--wait"},
+        {{"watch", "--count", "0"}, "--count"},
+        {{"program", "--launch", "--count", "2"}, "--count does not apply to program"},
+        {{"program", "--sim-baud=9600"}, "--sim-baud has no effect without --simulate"},
+    };
+    for (const auto& [words, says] : cases) {
+        const ProcessResult run = RunFarsend(words);
+        EXPECT_EQ(run.status, 2) << says;
+        EXPECT_THAT(run.err, HasSubstr(says));
+        EXPECT_THAT(run.err, HasSubstr("farsend --help"));
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(CliProcess, SelectShowsTheFileProgramWouldUse) {
+    farsend::testing::TempDirectory temp;
+    ASSERT_TRUE(sim::WriteSampleSet(temp.path()));
+    const std::string dir = temp.path().string();
+
+    ProcessResult run = RunFarsend({"select", "--dir", dir});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("* Farsend_15_bt.hex"));
+    EXPECT_THAT(run.out, HasSubstr("File:    " + firmware::JoinPath(dir, "Farsend_15_bt.hex")));
+
+    run = RunFarsend(
+        {"select", "--json", "--dir", dir, "--variant", "zigbee", "--hw", "1.0", "--factory"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json result = Json::parse(run.out);
+    EXPECT_EQ(result["file"], firmware::JoinPath(dir, "Farsend_10_802_f.hex"));
+    EXPECT_EQ(result["variant"], "ZigBee");
+    EXPECT_EQ(result["hw"], "1.0");
+    EXPECT_EQ(result["factory"], true);
+    EXPECT_EQ(result["files"].size(), 12u);
+
+    // A directory without a matching image: status 3, and what to do.
+    const auto only = temp.MakeDirectory("only-zigbee");
+    temp.Touch("only-zigbee/Farsend_20_802.hex");
+    run = RunFarsend({"select", "--dir", only.string(), "--variant", "bluetooth"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_THAT(run.err, HasSubstr("no firmware file for Bluetooth"));
+    EXPECT_THAT(run.err, HasSubstr("--dir"));
+
+    run = RunFarsend({"select", "--dir", (temp.path() / "nowhere").string()});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_THAT(run.err, HasSubstr("no such directory"));
+}
+
+TEST(CliProcess, DevicesWithTheSimulationListsItsBridge) {
+    ProcessResult run = RunFarsend({"devices", "--simulate", "--sim-report-length=33"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("sim-hid:bridge  USB 1209:0001  reports: input 33, output 33"));
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("keyboard")));
+
+    run = RunFarsend({"--json", "devices", "--simulate"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json result = Json::parse(run.out);
+    ASSERT_EQ(result["devices"].size(), 1u);
+    EXPECT_EQ(result["devices"][0]["path"], "sim-hid:bridge");
+    EXPECT_EQ(result["devices"][0]["vendor"], 0x1209);
+}
+
+}  // namespace
+}  // namespace farsend::cli
