@@ -1,0 +1,106 @@
+#include "protocol/exchange_context.h"
+
+#include <cstring>
+
+namespace farsend::protocol {
+
+namespace {
+
+constexpr Millis kDeadline{(kDeadlineWholeSeconds + 1) * 1000};
+
+// Stores one received byte; returns the next position. Only the first
+// element is looked at: until it holds a lead byte, every byte is dropped.
+size_t StoreByte(uint32_t* elements, size_t at, uint8_t byte) {
+    elements[at] = byte;
+    return elements[0] == kResponseLeadByte ? at + 1 : 0;
+}
+
+}  // namespace
+
+ExchangeContext& ProcessExchangeContext() {
+    static ExchangeContext* const context = new ExchangeContext(link::ProcessHidLink());
+    return *context;
+}
+
+int OpenLink(ExchangeContext& context) {
+    switch (link::HidLinkOpen(context.Link())) {
+        case 0:
+            return kExchangeOk;
+        case -3:
+            return kWriteFailed;
+        case -2:
+            return kTimedOut;
+        default:
+            return kOpenFailed;
+    }
+}
+
+int CloseLink(ExchangeContext& context) {
+    link::HidLinkSendCloseFeature(context.Link());
+    link::HidLinkClose(context.Link());
+    return kExchangeOk;
+}
+
+int SendCommand(ExchangeContext& context, const uint32_t* elements, size_t count) {
+    if (count > kMaxCommandBytes || (elements == nullptr && count > 0)) return kWriteFailed;
+    uint8_t bytes[kMaxCommandBytes];
+    for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(elements[i] & 0xFF);
+    link::HidLinkWrite(context.Link(), bytes, static_cast<int16_t>(count));
+    return kExchangeOk;
+}
+
+int SendCommand(ExchangeContext& context, Command command) {
+    const CommandPacket& packet = GetCommandPacket(command);
+    return SendCommand(context, packet.data(), packet.size());
+}
+
+int SendBlockBytes(ExchangeContext& context, const FlashBlock& block) {
+    const FlashBlockBytes bytes = SerializeFlashBlock(block);
+    const int16_t written =
+        link::HidLinkWrite(context.Link(), bytes.data(), static_cast<int16_t>(bytes.size()));
+    return written == 0 ? kExchangeOk : kWriteFailed;
+}
+
+int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n) {
+    return ReceiveWithDeadlineFrom(context, elements, n, context.Time().Now());
+}
+
+int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start) {
+    link::HidSerialLink& link = context.Link();
+    Clock& clock = context.Time();
+    size_t at = 0;
+    while (at < n) {
+        const Millis elapsed = clock.Now() - start;
+        if (elapsed.count() / 1000 > kDeadlineWholeSeconds) return kTimedOut;
+        uint8_t byte = 0;
+        if (link::HidLinkReadByte(link, &byte) != 0) {
+            // Nothing now: sleep until the reader stores input or the
+            // deadline comes, then look again (a wake-up may bring a report
+            // without a byte for us, so the loop decides, not the wait).
+            link::HidLinkWaitReadable(link, kDeadline - elapsed);
+            continue;
+        }
+        at = StoreByte(elements, at, byte);
+    }
+    return kExchangeOk;
+}
+
+int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
+    link::HidSerialLink& link = context.Link();
+    Clock& clock = context.Time();
+    int emptyPolls = 0;
+    size_t at = 0;
+    while (at < n) {
+        uint8_t byte = 0;
+        if (link::HidLinkReadByte(link, &byte) != 0) {
+            if (emptyPolls >= kMaxEmptyPolls) return kTimedOut;
+            clock.SleepFor(kEmptyPollPause);
+            ++emptyPolls;
+            continue;
+        }
+        at = StoreByte(elements, at, byte);
+    }
+    return kExchangeOk;
+}
+
+}  // namespace farsend::protocol

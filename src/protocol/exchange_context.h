@@ -1,0 +1,122 @@
+// What the bootloader exchanges work on, the status codes they return, and
+// the primitives they are built from: opening and closing the link, sending
+// a command or a block, and the two ways of receiving an answer.
+//
+// The exchanges take no lock. One thread at a time talks to a target; the
+// callers (connection monitor, job workers, main window) keep them apart.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/clock.h"
+#include "link/hid_serial_link.h"
+#include "protocol/flash_block.h"
+#include "protocol/packets.h"
+
+namespace farsend::protocol {
+
+// Status codes. 0 is success everywhere; each exchange documents which of
+// the others it returns.
+constexpr int kExchangeOk = 0;
+// OpenLink: any open failure other than those of codes 2 and 3.
+constexpr int kOpenFailed = 1;
+// Queries: no destination given, or the closing Done did not come.
+constexpr int kQueryIncomplete = 1;
+// OpenLink: the link's first report could not be written (link code -3).
+// SendBlockBytes: the block could not be written.
+constexpr int kWriteFailed = 2;
+// A receive ran out of time; OpenLink: the link said "bad argument" (-2).
+constexpr int kTimedOut = 3;
+// ConnectTarget: the link did not open.
+constexpr int kLinkNotOpened = 5;
+// ConnectTarget: the target did not confirm the host's Ack.
+constexpr int kNotConfirmed = 7;
+// Job exchanges: the expected answer did not come (wrong, corrupted, none).
+constexpr int kWrongAnswer = 8;
+// Queries: the reply did not come or was not the expected reply.
+constexpr int kReplyMissing = 10;
+
+// ReceiveWithDeadline gives up once the whole seconds elapsed exceed this,
+// that is at 13 seconds.
+constexpr int64_t kDeadlineWholeSeconds = 12;
+// ReceiveWithRetries tolerates this many empty polls per packet, with a
+// pause after each.
+constexpr int kMaxEmptyPolls = 11;
+constexpr Millis kEmptyPollPause{1};
+// The largest command SendCommand packs.
+constexpr size_t kMaxCommandBytes = 256;
+
+// The link the exchanges talk over and the two query reply arrays, which
+// outlive a query so that callers can look at the last reply. Time comes
+// from the link's clock: the deadline must be measured on the same time line
+// on which the link sleeps and is woken, or a simulated target in virtual
+// time would never be heard.
+class ExchangeContext {
+public:
+    explicit ExchangeContext(link::HidSerialLink& link) : link_(link) {}
+    ExchangeContext(const ExchangeContext&) = delete;
+    ExchangeContext& operator=(const ExchangeContext&) = delete;
+
+    link::HidSerialLink& Link() { return link_; }
+    // The link's clock as it is now (it may be set after this context).
+    Clock& Time() { return link::HidLinkClock(link_); }
+
+    LongResponsePacket variantReply{};
+    LongResponsePacket versionReply{};
+
+private:
+    link::HidSerialLink& link_;
+};
+
+// The one context of the application, on the process-wide link. Like that
+// link it is never destroyed.
+ExchangeContext& ProcessExchangeContext();
+
+// HidLinkOpen with its result mapped: 0 -> 0, -3 -> 2, -2 -> 3, other -> 1.
+int OpenLink(ExchangeContext& context);
+// The close feature, then the link's close; harmless on a closed link.
+// Always 0.
+int CloseLink(ExchangeContext& context);
+
+// Sends the low byte of each of `count` elements as one write. A failed write
+// is not reported (it shows as a missing answer), so the result is 0, except
+// for a count beyond 256 or missing elements: then nothing is sent and the
+// result is 2.
+int SendCommand(ExchangeContext& context, const uint32_t* elements, size_t count);
+int SendCommand(ExchangeContext& context, Command command);
+
+// Writes the block's 268-byte wire form. 2 when the write failed, else 0.
+int SendBlockBytes(ExchangeContext& context, const FlashBlock& block);
+
+// Both receive `n` bytes into `elements`, one zero-extended byte per
+// element. Bytes are dropped until a 0x8C comes; after it the next n-1 bytes
+// are taken as they are. Neither zeroes the array: the exchanges do that
+// before each receive, so that a receive that ends early classifies as
+// Invalid.
+//
+// ReceiveWithDeadline: up to 13 seconds of wall time (3 after that, else 0).
+// It sleeps until the link has input and takes an answer as soon as it is
+// stored.
+int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n);
+// The same with the 13 seconds counted from `start` (a time of the link's
+// clock), for a wait that spans several packets.
+int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start);
+// ReceiveWithRetries: for answers that follow a command at once; 3 after the
+// twelfth empty poll of the packet (eleven 1 ms pauses in all), else 0.
+int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n);
+
+template <size_t N>
+int ReceiveWithDeadline(ExchangeContext& context, ResponsePacket<N>& packet) {
+    return ReceiveWithDeadline(context, packet.data(), N);
+}
+template <size_t N>
+int ReceiveWithDeadlineFrom(ExchangeContext& context, ResponsePacket<N>& packet, Millis start) {
+    return ReceiveWithDeadlineFrom(context, packet.data(), N, start);
+}
+template <size_t N>
+int ReceiveWithRetries(ExchangeContext& context, ResponsePacket<N>& packet) {
+    return ReceiveWithRetries(context, packet.data(), N);
+}
+
+}  // namespace farsend::protocol

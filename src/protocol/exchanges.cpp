@@ -1,0 +1,155 @@
+#include "protocol/exchanges.h"
+
+#include "common/diagnostics.h"
+
+namespace farsend::protocol {
+
+namespace {
+
+bool IsProgrammingAck(ResponseCode code) {
+    return code == ResponseCode::ProgramApplicationAck ||
+           code == ResponseCode::ProgramBootloaderAndApplicationAck;
+}
+
+// The shape of the single-command exchanges: send, take the answer that
+// follows at once, compare.
+int SingleCommand(ExchangeContext& context, Command command, ResponseCode expected) {
+    ShortResponsePacket answer{};
+    SendCommand(context, command);
+    ReceiveWithRetries(context, answer);
+    return ClassifyResponse(answer) == expected ? kExchangeOk : kWrongAnswer;
+}
+
+// Sends a query and takes its reply into `reply`: true when the reply came.
+bool QueryReply(ExchangeContext& context, Command query, ResponseCode expected,
+                LongResponsePacket& reply) {
+    SendCommand(context, query);
+    // Zeroed so that a reply that does not come is never confused with the
+    // one an earlier query left here.
+    reply.fill(0);
+    ReceiveWithRetries(context, reply);
+    return ClassifyResponse(reply) == expected;
+}
+
+}  // namespace
+
+int ConnectTarget(ExchangeContext& context) {
+    if (OpenLink(context) != kExchangeOk) {
+        CloseLink(context);
+        return kLinkNotOpened;
+    }
+    ShortResponsePacket packet{};
+    for (;;) {
+        packet.fill(0);
+        if (ReceiveWithDeadline(context, packet) != kExchangeOk) {
+            CloseLink(context);
+            return kTimedOut;
+        }
+        DiagnosticLine("waiting for TGT call\n");
+        if (ClassifyResponse(packet) == ResponseCode::TargetCall) break;
+    }
+    DiagnosticLine("Sending ACK to TGT\n");
+    SendCommand(context, Command::Ack);
+    // The target calls every 50 ms until it has the Ack, and opening the link
+    // takes longer than that: calls sent before the Ack reached it are still
+    // buffered or on the line, ahead of its answer. They are not the answer;
+    // passing over them within the one 13-second window keeps a target that
+    // never stops calling from holding the handshake for ever.
+    const Millis ackSent = context.Time().Now();
+    ResponseCode answer = ResponseCode::TargetCall;
+    while (answer == ResponseCode::TargetCall) {
+        packet.fill(0);
+        if (ReceiveWithDeadlineFrom(context, packet, ackSent) != kExchangeOk) {
+            CloseLink(context);
+            return kTimedOut;
+        }
+        answer = ClassifyResponse(packet);
+    }
+    if (answer == ResponseCode::TargetAck) return kExchangeOk;
+    DiagnosticLine("No ACK from TGT\n");
+    CloseLink(context);
+    return kNotConfirmed;
+}
+
+int BeginProgramApplication(ExchangeContext& context) {
+    return SingleCommand(context, Command::ProgramApplication, ResponseCode::ProgramApplicationAck);
+}
+
+int BeginProgramBootloaderAndApplication(ExchangeContext& context) {
+    return SingleCommand(context, Command::ProgramBootloaderAndApplication,
+                         ResponseCode::ProgramBootloaderAndApplicationAck);
+}
+
+int BeginEraseDefault(ExchangeContext& context) {
+    return SingleCommand(context, Command::EraseDefault, ResponseCode::EraseDefaultAck);
+}
+
+int BeginEraseAll(ExchangeContext& context) {
+    return SingleCommand(context, Command::EraseAll, ResponseCode::EraseAllAck);
+}
+
+int AbortTarget(ExchangeContext& context) {
+    return SingleCommand(context, Command::Abort, ResponseCode::AbortAck);
+}
+
+int SendEndOfData(ExchangeContext& context) {
+    return SingleCommand(context, Command::EndOfData, ResponseCode::Done);
+}
+
+int SendFlashBlock(ExchangeContext& context, const FlashBlock& block) {
+    ShortResponsePacket answer{};
+    SendCommand(context, Command::BlockFollows);
+    ReceiveWithDeadline(context, answer);
+    if (!IsProgrammingAck(ClassifyResponse(answer))) return kWrongAnswer;
+
+    // A failed write needs no check of its own: its acknowledgement will not
+    // come.
+    SendBlockBytes(context, block);
+    answer.fill(0);
+    ReceiveWithDeadline(context, answer);
+    return IsProgrammingAck(ClassifyResponse(answer)) ? kExchangeOk : kWrongAnswer;
+}
+
+ResponseCode AwaitResponse(ExchangeContext& context) {
+    ShortResponsePacket answer{};
+    ReceiveWithDeadline(context, answer);
+    return ClassifyResponse(answer);
+}
+
+int AwaitDone(ExchangeContext& context) {
+    ShortResponsePacket answer{};
+    ReceiveWithRetries(context, answer);
+    return ClassifyResponse(answer) == ResponseCode::Done ? 1 : 0;
+}
+
+int QueryTargetVariant(ExchangeContext& context, int32_t* variant) {
+    if (variant == nullptr) return kQueryIncomplete;
+    LongResponsePacket& reply = context.variantReply;
+    if (!QueryReply(context, Command::QueryVariant, ResponseCode::VariantReply, reply)) {
+        return kReplyMissing;
+    }
+    *variant = VariantFromReplyText(ReplyText(reply.data(), reply.size()), *variant);
+    return AwaitDone(context) == 1 ? kExchangeOk : kQueryIncomplete;
+}
+
+int QueryTargetVersion(ExchangeContext& context, TargetIdentity* identity) {
+    if (identity == nullptr) return kQueryIncomplete;
+    LongResponsePacket& reply = context.versionReply;
+    if (!QueryReply(context, Command::QueryVersion, ResponseCode::VersionReply, reply)) {
+        return kReplyMissing;
+    }
+    ApplyVersionText(ReplyText(reply.data(), reply.size()), *identity);
+    return AwaitDone(context) == 1 ? kExchangeOk : kQueryIncomplete;
+}
+
+int LaunchTargetApplication(ExchangeContext& context) {
+    SendCommand(context, Command::StartApplication);
+    CloseLink(context);
+    return kExchangeOk;
+}
+
+int DisconnectTarget(ExchangeContext& context) {
+    return CloseLink(context);
+}
+
+}  // namespace farsend::protocol

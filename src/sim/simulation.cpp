@@ -1,0 +1,66 @@
+#include "sim/simulation.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace farsend::sim {
+
+SimBridgeOptions Simulation::BridgeOptionsFor(const SimOptions& options, PlugState& plug,
+                                              Clock* clock) {
+    // The option parser bounds the length far below this; the clamp only
+    // keeps a hand-made SimOptions from wrapping.
+    const uint32_t length = std::min<uint32_t>(options.report_length, UINT16_MAX);
+    SimBridgeOptions bridge =
+        SimBridgeOptions::WithReportLength(static_cast<uint16_t>(length), options.legacy_hid);
+    bridge.clock = clock;
+    bridge.plug = &plug;
+    return bridge;
+}
+
+Simulation::Simulation(const SimOptions& options, Clock* clock)
+    : options_(options),
+      target_(options_, &plug_),
+      bridge_(BridgeOptionsFor(options_, plug_, clock)),
+      linkClock_(bridge_) {
+    bridge_.AttachEndpoint(&target_);
+}
+
+std::unique_ptr<Simulation> Simulation::Create(const SimOptions& options, std::string& error,
+                                               Clock* clock) {
+    std::unique_ptr<Simulation> simulation(new Simulation(options, clock));
+    if (!options.serial_log.empty() &&
+        !simulation->target_.OpenSerialLog(options.serial_log, error)) {
+        return nullptr;
+    }
+    return simulation;
+}
+
+Simulation::~Simulation() {
+    if (attached_ != nullptr) {
+        link::HidLinkClose(*attached_);
+        attached_->platform = nullptr;
+        attached_->clock = nullptr;
+    }
+    bridge_.AttachEndpoint(nullptr);
+    std::string ignored;
+    Finish(ignored);
+}
+
+void Simulation::AttachLink(link::HidSerialLink& link) {
+    link.platform = &bridge_;
+    link.clock = &linkClock_;
+    attached_ = &link;
+}
+
+bool Simulation::Finish(std::string& error) {
+    if (!finished_) {
+        finished_ = true;
+        if (!options_.flash_out.empty()) {
+            finishedOk_ = target_.WriteFlashOut(options_.flash_out, finishError_);
+        }
+    }
+    if (!finishedOk_) error = finishError_;
+    return finishedOk_;
+}
+
+}  // namespace farsend::sim
