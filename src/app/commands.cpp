@@ -1,0 +1,193 @@
+#include "app/commands.h"
+
+#include "app/window_texts.h"
+#include "firmware/image_names.h"
+#include "jobs/command_ids.h"
+#include "protocol/exchanges.h"
+
+namespace farsend::app {
+
+using jobs::JobKind;
+using jobs::Message;
+using jobs::MessageAnswer;
+using jobs::MessageStyle;
+
+namespace {
+
+constexpr const char* kNotConnected = "Target Not Connected.";
+
+bool Connected(const ToolSettings& settings) {
+    return settings.connectionState == ConnectionState::Connected;
+}
+
+JobKind ProgrammingJobFor(FlashMode mode) {
+    return mode == FlashMode::BootloaderAndApplication ? JobKind::ProgramBootloaderAndApplication
+                                                       : JobKind::ProgramApplication;
+}
+
+// A file chosen by hand must name a radio variant, carry no "_intel" marker,
+// and be a factory image exactly when the mode is factory.
+bool FitsFlashMode(const std::string& path, FlashMode mode) {
+    const bool variantNamed =
+        firmware::IsZigBeeImageName(path) || firmware::IsBluetoothImageName(path);
+    const bool factory = firmware::IsFactoryImageName(path);
+    return variantNamed && !firmware::HasIntelMarker(path) &&
+           factory == (mode == FlashMode::BootloaderAndApplication);
+}
+
+void SetDisconnected(ToolSettings& settings) {
+    settings.connectionState = ConnectionState::Disconnected;
+    RefreshConnectionText(settings);
+}
+
+}  // namespace
+
+Message EraseAllWarning() {
+    return {
+        "About to Erase ALL of the target flash (incl. Bootloader).\nPlease ensure that a new "
+        "Bootloader is programmed before \nterminating communication with the target. "
+        "Failure to do so \nwill prevent future communication with the target.",
+        "Warning", MessageStyle::WarningOkCancel};
+}
+
+void ProgramNow(CommandContext& context) {
+    ToolSettings& settings = context.settings;
+    if (settings.programmingBusy) return;
+    if (!Connected(settings)) {
+        context.shell.ShowMessage(
+            {kNotConnected, "Program Target Flash Error", MessageStyle::Warning});
+        return;
+    }
+    settings.programmingBusy = true;
+    const FlashMode mode = settings.flashMode;
+
+    if (settings.firmwarePath.Empty()) {
+        OpenFileRequest request;
+        request.initialDirectory = settings.firmwareDirectory.Get();
+        const std::optional<std::string> chosen = context.shell.ChooseFirmwareFile(request);
+        if (!chosen) {
+            settings.programmingBusy = false;
+            return;
+        }
+        const std::string previous = settings.firmwarePath.Get();
+        settings.firmwarePath.Set(*chosen);
+        RefreshFileName(settings);
+        if (!FitsFlashMode(*chosen, mode)) {
+            context.shell.ShowMessage(
+                {"Invalid file type.", "Invalid File", MessageStyle::Warning});
+            // A refused file must not be programmed unchecked by the next
+            // Program command: what was there before comes back.
+            settings.firmwarePath.Set(previous);
+            RefreshFileName(settings);
+            settings.programmingBusy = false;
+            return;
+        }
+    }
+    // The job clears programmingBusy when it ends.
+    context.shell.RunJobDialog(ProgrammingJobFor(mode));
+}
+
+void EraseTargetFlash(CommandContext& context) {
+    ToolSettings& settings = context.settings;
+    if (settings.erasingBusy) return;
+    if (!Connected(settings)) {
+        context.shell.ShowMessage(
+            {kNotConnected, "Erase Target Flash Error", MessageStyle::Warning});
+        return;
+    }
+    if (settings.flashMode == FlashMode::BootloaderAndApplication) {
+        if (context.shell.ShowMessage(EraseAllWarning()) != MessageAnswer::Ok) return;
+        settings.erasingBusy = true;
+        context.shell.RunJobDialog(JobKind::EraseAll);
+        return;
+    }
+    settings.erasingBusy = true;
+    context.shell.RunJobDialog(JobKind::EraseDefault);
+}
+
+void StartTargetApplication(CommandContext& context) {
+    if (!Connected(context.settings)) {
+        context.shell.ShowMessage(
+            {kNotConnected, "Launch Target Application Error", MessageStyle::Warning});
+        return;
+    }
+    protocol::LaunchTargetApplication(context.exchanges);
+    SetDisconnected(context.settings);
+}
+
+void ConnectToTarget(CommandContext& context) {
+    switch (context.settings.connectionState.load()) {
+        case ConnectionState::Connected:
+            context.shell.ShowMessage(
+                {"Already connected to target", "Connect to Target", MessageStyle::Notice});
+            break;
+        case ConnectionState::NeverConnected:
+            // The monitor started with the window is already trying.
+            break;
+        case ConnectionState::Disconnected:
+            // One monitor at a time: a running one ends its pass, then the
+            // new one takes over. Nothing here waits for it.
+            context.monitor.Start();
+            break;
+    }
+    RefreshConnectionText(context.settings);
+}
+
+void ExitApplication(CommandContext& context) {
+    context.monitor.RequestStop();
+    if (Connected(context.settings)) protocol::LaunchTargetApplication(context.exchanges);
+    context.shell.EndMessageLoop(0);
+}
+
+void CommunicationFailure(CommandContext& context) {
+    protocol::DisconnectTarget(context.exchanges);
+    SetDisconnected(context.settings);
+}
+
+void RequestProgramming(ToolSettings& settings) {
+    settings.programRequest = kProgramRequested;
+}
+
+void ProgrammingFinished(CommandContext& context) {
+    SetDisconnected(context.settings);
+}
+
+void EndProcessAfterProgramming(CommandContext& context) {
+    context.shell.EndProcess(0);
+}
+
+bool HandleMainWindowCommand(CommandContext& context, int command) {
+    switch (command) {
+        case jobs::kCommandProgramNow:
+            ProgramNow(context);
+            return true;
+        case jobs::kCommandEraseTarget:
+            EraseTargetFlash(context);
+            return true;
+        case jobs::kCommandStartApplication:
+            StartTargetApplication(context);
+            return true;
+        case jobs::kCommandConnect:
+            ConnectToTarget(context);
+            return true;
+        case jobs::kCommandExit:
+            ExitApplication(context);
+            return true;
+        case jobs::kCommandCommunicationFailure:
+            CommunicationFailure(context);
+            return true;
+        case jobs::kCommandRequestProgramming:
+            RequestProgramming(context.settings);
+            return true;
+        case jobs::kCommandProgrammingFinished:
+            ProgrammingFinished(context);
+            return true;
+        case jobs::kCommandEndProcess:
+            EndProcessAfterProgramming(context);
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace farsend::app

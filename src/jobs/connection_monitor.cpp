@@ -1,0 +1,152 @@
+#include "jobs/connection_monitor.h"
+
+#include <utility>
+
+#include "firmware/validation.h"
+#include "jobs/command_ids.h"
+#include "protocol/exchanges.h"
+
+namespace farsend::jobs {
+
+using app::ConnectionState;
+
+Message MissingFirmwareMessage() {
+    return {"Programming aborted. Flash firmware not specified.", "Missing Firmware.",
+            MessageStyle::Warning};
+}
+
+Message IncorrectFirmwareMessage() {
+    return {"Programming aborted. Attempting to flash incorrect firmware.", "Incorrect Firmware.",
+            MessageStyle::Warning};
+}
+
+namespace {
+
+bool ProgrammingWanted(const app::ToolSettings& settings) {
+    return settings.autoProgram || settings.programRequest == app::kProgramRequested;
+}
+
+// One programming attempt on a connected target, then the link is let go.
+void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
+    app::ToolSettings& settings = environment.settings;
+    protocol::ExchangeContext& exchanges = environment.exchanges;
+
+    settings.programRequest = app::kNoProgramRequest;
+    const std::string path = settings.firmwarePath.Get();
+    if (path.empty()) {
+        environment.mainWindow.ShowMessage(MissingFirmwareMessage());
+        protocol::AbortTarget(exchanges);
+    } else if (settings.validateDevice &&
+               firmware::ValidateFirmwareForTarget(exchanges, path) == 0) {
+        environment.mainWindow.ShowMessage(IncorrectFirmwareMessage());
+        protocol::AbortTarget(exchanges);
+    } else {
+        // Returns when the programming job is over; the monitor is suspended
+        // meanwhile, so the job has the link to itself.
+        environment.mainWindow.SendCommand(kCommandProgramNow);
+    }
+
+    pacing.SleepFor(kAfterProgrammingPause);
+    protocol::DisconnectTarget(exchanges);
+    settings.connectionState = ConnectionState::Disconnected;
+    environment.mainWindow.RefreshConnectionText();
+}
+
+}  // namespace
+
+void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop) {
+    app::ToolSettings& settings = environment.settings;
+    Clock& pacing = environment.pacing ? *environment.pacing : environment.exchanges.Time();
+    settings.monitorRunning = true;
+
+    while (!stop.Requested()) {
+        pacing.WaitFor(stop.Wake(), kMonitorPassPause);
+        if (stop.Requested()) break;
+
+        if (settings.connectionState != ConnectionState::Connected) {
+            if (protocol::ConnectTarget(environment.exchanges) == protocol::kExchangeOk) {
+                settings.connectionState = ConnectionState::Connected;
+                environment.mainWindow.RefreshConnectionText();
+            }
+        }
+
+        if (settings.connectionState != ConnectionState::Connected) continue;
+        if (!ProgrammingWanted(settings)) continue;
+        // A monitor asked to stop leaves the request to its successor.
+        if (stop.Requested()) break;
+        AttemptProgramming(environment, pacing);
+    }
+}
+
+ConnectionMonitorControl::ConnectionMonitorControl(MonitorEnvironment environment)
+    : environment_(environment) {}
+
+ConnectionMonitorControl::~ConnectionMonitorControl() {
+    RequestStop();
+    std::thread newest;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        newest = std::move(newest_);
+    }
+    if (newest.joinable()) newest.join();
+}
+
+void ConnectionMonitorControl::Start(std::function<void()> between) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (current_) current_->stop.Request();
+    auto run = std::make_shared<Run>();
+    current_ = run;
+    ++alive_;
+    std::thread previous = std::move(newest_);
+    newest_ = std::thread(
+        [this, run, previous = std::move(previous), between = std::move(between)]() mutable {
+            if (previous.joinable()) previous.join();
+            if (between) between();
+            if (!run->stop.Requested()) ConnectionMonitor(environment_, run->stop);
+            Finished(run);
+        });
+}
+
+void ConnectionMonitorControl::RequestStop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (current_) current_->stop.Request();
+}
+
+bool ConnectionMonitorControl::WaitUntilStopped(Millis timeout) {
+    std::thread newest;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!ended_.wait_for(lock, timeout, [this] { return alive_ == 0; })) return false;
+        newest = std::move(newest_);
+    }
+    // It has ended (or is past its last use of this object): the join is
+    // immediate.
+    if (newest.joinable()) newest.join();
+    return true;
+}
+
+bool ConnectionMonitorControl::Stop(const std::function<void()>& whileWaiting, Millis slice) {
+    const bool wasRunning = Running();
+    RequestStop();
+    while (!WaitUntilStopped(slice)) {
+        if (whileWaiting) whileWaiting();
+    }
+    return wasRunning;
+}
+
+bool ConnectionMonitorControl::Running() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return alive_ > 0;
+}
+
+void ConnectionMonitorControl::Finished(const std::shared_ptr<Run>& run) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --alive_;
+    if (current_ == run) {
+        environment_.settings.monitorRunning = false;
+        current_.reset();
+    }
+    ended_.notify_all();
+}
+
+}  // namespace farsend::jobs

@@ -1,0 +1,333 @@
+#include "jobs/job_workers.h"
+
+#include <cstdio>
+
+#include "jobs/command_ids.h"
+#include "jobs/progress_steps.h"
+#include "protocol/exchanges.h"
+#include "protocol/image_reader.h"
+
+namespace farsend::jobs {
+
+using protocol::ExchangeContext;
+using protocol::ResponseCode;
+
+const char* const kCommunicationErrorText =
+    "Communication Error with Target.\nTerminating programming procedure.\nFurther "
+    "communication with the target will be terminated.";
+
+namespace {
+
+constexpr const char* kErrorCaption = "Error";
+constexpr const char* kEraseErrorCaption = "Erase Error";
+constexpr const char* kFileErrorCaption = "File Error";
+
+using BeginExchange = int (*)(ExchangeContext&);
+
+Message CommunicationError() {
+    return {kCommunicationErrorText, kErrorCaption, MessageStyle::Error};
+}
+
+Message EraseError(uint32_t block) {
+    return {EraseErrorText(block), kEraseErrorCaption, MessageStyle::Error};
+}
+
+// What erasing ended with.
+enum class EraseResult { Finished, UnexpectedReply };
+
+// Awaits answers until `endCode`, one erase-bar step per BlockErased. Any
+// other answer (the Invalid of a 13-second silence included) ends it.
+EraseResult FollowErasing(ExchangeContext& exchanges, ResponseCode endCode, JobDialog& dialog,
+                          JobReport& report) {
+    for (;;) {
+        const ResponseCode code = protocol::AwaitResponse(exchanges);
+        if (code == ResponseCode::BlockErased) {
+            dialog.StepErase();
+            ++report.blocksErased;
+        } else if (code == endCode) {
+            return EraseResult::Finished;
+        } else {
+            return EraseResult::UnexpectedReply;
+        }
+    }
+}
+
+void FillUpEraseBar(JobDialog& dialog, uint32_t erasedBlocks) {
+    for (int step = EraseFillUpSteps(erasedBlocks); step > 0; --step) dialog.StepErase();
+}
+
+// The flag is cleared before the dialog ends, so that an Erase command given
+// as soon as the dialog has closed is never taken for one given during the
+// job.
+void Finish(const JobEnvironment& environment, JobDialog& dialog, const JobReport& report) {
+    environment.settings.erasingBusy = false;
+    dialog.End(report);
+}
+
+JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& environment,
+                      JobDialog& dialog) {
+    JobReport report;
+    report.kind = kind;
+    dialog.Begin(kind);
+
+    if (begin(environment.exchanges) != protocol::kExchangeOk) {
+        dialog.ShowMessage(CommunicationError());
+        environment.mainWindow.SendCommand(kCommandCommunicationFailure);
+        report.outcome = JobOutcome::CommunicationError;
+        Finish(environment, dialog, report);
+        return report;
+    }
+
+    if (FollowErasing(environment.exchanges, ResponseCode::Done, dialog, report) ==
+        EraseResult::UnexpectedReply) {
+        // Names the block that was being waited for. The main window is not
+        // told: the link stays as it is.
+        dialog.ShowMessage(EraseError(report.blocksErased + 1));
+        report.outcome = JobOutcome::EraseError;
+        Finish(environment, dialog, report);
+        return report;
+    }
+
+    FillUpEraseBar(dialog, report.blocksErased);
+    Finish(environment, dialog, report);
+    return report;
+}
+
+// Reads the whole file through the image reader, with a state of its own,
+// and returns the first format error, if any.
+std::optional<protocol::ImageFormatError> FindFormatError(const std::string& path) {
+    protocol::ImageFile file;
+    if (!file.Open(path)) {
+        protocol::ImageFormatError error;
+        error.kind = protocol::ImageFormatErrorKind::ReadFailed;
+        return error;
+    }
+    protocol::ImageReaderState state;
+    protocol::ProgrammingBlockSequence sequence(file, state);
+    protocol::FlashBlock block;
+    for (;;) {
+        switch (sequence.Next(block)) {
+            case protocol::ProgrammingStep::SendBlock:
+                continue;
+            case protocol::ProgrammingStep::SendEndOfData:
+                file.Close();
+                return std::nullopt;
+            case protocol::ProgrammingStep::FormatError:
+                break;
+        }
+        break;
+    }
+    std::optional<protocol::ImageFormatError> error = file.Error();
+    file.Close();
+    if (!error) {
+        error.emplace();
+        error->kind = protocol::ImageFormatErrorKind::ReadFailed;
+    }
+    return error;
+}
+
+struct ProgrammingMode {
+    JobKind kind;
+    BeginExchange begin;
+    ResponseCode endOfErase;
+};
+
+// One programming run: the file, the flags and the report of one worker.
+class ProgrammingRun {
+public:
+    ProgrammingRun(const ProgrammingMode& mode, const JobEnvironment& environment,
+                   JobDialog& dialog)
+        : mode_(mode),
+          environment_(environment),
+          exchanges_(environment.exchanges),
+          dialog_(dialog),
+          path_(environment.settings.firmwarePath.Get()) {
+        report_.kind = mode.kind;
+    }
+
+    JobReport Run() {
+        dialog_.Begin(mode_.kind);
+        if (!file_.Open(path_)) {
+            report_.outcome = JobOutcome::FileOpenFailed;
+            dialog_.ShowMessage(
+                {FileOpenErrorText(mode_.kind), kFileErrorCaption, MessageStyle::Error});
+        } else {
+            report_.fileBytes = file_.Size();
+            EraseAndProgram();
+            if (!file_.Close()) {
+                report_.closeFailed = true;
+                dialog_.ShowMessage(
+                    {FileCloseErrorText(mode_.kind), kFileErrorCaption, MessageStyle::Error});
+            }
+        }
+
+        environment_.settings.programmingBusy = false;
+        dialog_.End(report_);
+        if (!communicationError_ && programmed_ && environment_.settings.exitAfterProgram) {
+            environment_.mainWindow.SendCommand(kCommandEndProcess);
+        }
+        return report_;
+    }
+
+private:
+    // Everything between opening and closing the file; each failure returns.
+    void EraseAndProgram() {
+        // The whole file is read once before the target is touched, so that a
+        // malformed file never leaves an erased target behind.
+        if (std::optional<protocol::ImageFormatError> error = FindFormatError(path_)) {
+            FormatErrorFound(*error, true);
+            return;
+        }
+        if (mode_.begin(exchanges_) != protocol::kExchangeOk) {
+            CommunicationFailed();
+            return;
+        }
+        if (FollowErasing(exchanges_, mode_.endOfErase, dialog_, report_) ==
+            EraseResult::UnexpectedReply) {
+            report_.outcome = JobOutcome::EraseError;
+            dialog_.ShowMessage(EraseError(report_.blocksErased + 1));
+            return;
+        }
+        FillUpEraseBar(dialog_, report_.blocksErased);
+        Program();
+    }
+
+    void Program() {
+        ProgramBarSteps bar(report_.fileBytes);
+        protocol::ImageReaderState state;
+        protocol::FlashBlock block;
+        bool hasData = false;
+        for (;;) {
+            // The bar shows the share of the file read before this block.
+            for (int steps = bar.StepsAt(file_.Position()); steps > 0; --steps) {
+                dialog_.StepProgram();
+            }
+            switch (protocol::ReadFlashBlock(block, hasData, file_, state)) {
+                case protocol::ReadBlockResult::BlockFilled:
+                    if (!Send(block)) return;
+                    continue;
+                case protocol::ReadBlockResult::EndOfFile:
+                    // A file that held any token sends its last block, even an
+                    // empty one; a file without tokens sends none.
+                    if (hasData && !Send(block)) return;
+                    if (protocol::SendEndOfData(exchanges_) != protocol::kExchangeOk) {
+                        CommunicationFailed();
+                        return;
+                    }
+                    programmed_ = true;
+                    environment_.mainWindow.SendCommand(kCommandProgrammingFinished);
+                    return;
+                case protocol::ReadBlockResult::FormatError:
+                    // The file changed or could not be read since it was
+                    // checked. The run must not end as if it had worked: no
+                    // end of data, and the target leaves its programming run.
+                    FormatErrorFound(file_.Error().value_or(protocol::ImageFormatError{}), false);
+                    protocol::AbortTarget(exchanges_);
+                    return;
+            }
+        }
+    }
+
+    bool Send(const protocol::FlashBlock& block) {
+        if (protocol::SendFlashBlock(exchanges_, block) != protocol::kExchangeOk) {
+            CommunicationFailed();
+            return false;
+        }
+        ++report_.blocksSent;
+        report_.bytesSent += block.count;
+        dialog_.BlockSent(block.count);
+        return true;
+    }
+
+    void CommunicationFailed() {
+        communicationError_ = true;
+        report_.outcome = JobOutcome::CommunicationError;
+        dialog_.ShowMessage(CommunicationError());
+        environment_.mainWindow.SendCommand(kCommandCommunicationFailure);
+    }
+
+    void FormatErrorFound(const protocol::ImageFormatError& error, bool beforeStart) {
+        report_.outcome = JobOutcome::FileFormatError;
+        report_.formatError = error;
+        dialog_.ShowMessage({FileFormatErrorText(path_, error, beforeStart), kFileErrorCaption,
+                             MessageStyle::Error});
+    }
+
+    const ProgrammingMode& mode_;
+    const JobEnvironment& environment_;
+    ExchangeContext& exchanges_;
+    JobDialog& dialog_;
+    const std::string path_;
+    protocol::ImageFile file_;
+    JobReport report_;
+    bool communicationError_ = false;
+    bool programmed_ = false;
+};
+
+}  // namespace
+
+std::string EraseErrorText(uint32_t block) {
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  "Unexpected Error encountered erasing Block: %lu.\nTerminating operation.",
+                  static_cast<unsigned long>(block));
+    return text;
+}
+
+const char* FileOpenErrorText(JobKind kind) {
+    return kind == JobKind::ProgramBootloaderAndApplication ? "Error opening selected hex file."
+                                                            : "Error opening selected HEX file.";
+}
+
+const char* FileCloseErrorText(JobKind kind) {
+    return kind == JobKind::ProgramBootloaderAndApplication ? "Cannot selected HEX file."
+                                                            : "Cannot Close Flash.hex.";
+}
+
+std::string FileFormatErrorText(const std::string& path, const protocol::ImageFormatError& error,
+                                bool beforeStart) {
+    std::string text = "Format error in selected HEX file.\n";
+    text += path;
+    text += ", ";
+    text += protocol::DescribeImageFormatError(error);
+    text += beforeStart ? ".\nNothing was sent to the target."
+                        : ".\nProgramming stopped; the target is not programmed.";
+    return text;
+}
+
+JobReport EraseDefaultWorker(const JobEnvironment& environment, JobDialog& dialog) {
+    return EraseWorker(JobKind::EraseDefault, &protocol::BeginEraseDefault, environment, dialog);
+}
+
+JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog) {
+    return EraseWorker(JobKind::EraseAll, &protocol::BeginEraseAll, environment, dialog);
+}
+
+JobReport ProgramApplicationWorker(const JobEnvironment& environment, JobDialog& dialog) {
+    const ProgrammingMode mode{JobKind::ProgramApplication, &protocol::BeginProgramApplication,
+                               ResponseCode::ProgramApplicationAck};
+    return ProgrammingRun(mode, environment, dialog).Run();
+}
+
+JobReport ProgramBootloaderWorker(const JobEnvironment& environment, JobDialog& dialog) {
+    const ProgrammingMode mode{JobKind::ProgramBootloaderAndApplication,
+                               &protocol::BeginProgramBootloaderAndApplication,
+                               ResponseCode::ProgramBootloaderAndApplicationAck};
+    return ProgrammingRun(mode, environment, dialog).Run();
+}
+
+JobReport RunJobWorker(JobKind kind, const JobEnvironment& environment, JobDialog& dialog) {
+    switch (kind) {
+        case JobKind::EraseDefault:
+            return EraseDefaultWorker(environment, dialog);
+        case JobKind::EraseAll:
+            return EraseAllWorker(environment, dialog);
+        case JobKind::ProgramApplication:
+            return ProgramApplicationWorker(environment, dialog);
+        case JobKind::ProgramBootloaderAndApplication:
+            return ProgramBootloaderWorker(environment, dialog);
+    }
+    return {};
+}
+
+}  // namespace farsend::jobs

@@ -1,0 +1,52 @@
+// The erase and programming jobs: one run against the connected target each,
+// on the link the connection monitor opened. A worker drives the exchanges,
+// tells its dialog about progress and errors, tells the main window about a
+// communication failure (650), a finished programming run (660) and, with
+// exitAfterProgram, asks it to end the process (680); it clears its busy flag
+// and ends its dialog on every path.
+#pragma once
+
+#include <string>
+
+#include "app/tool_settings.h"
+#include "jobs/job_dialog.h"
+#include "jobs/main_window_port.h"
+#include "protocol/exchange_context.h"
+
+namespace farsend::jobs {
+
+// What a job works with. Everything outlives the job.
+struct JobEnvironment {
+    app::ToolSettings& settings;
+    protocol::ExchangeContext& exchanges;
+    MainWindowPort& mainWindow;
+};
+
+// The texts the workers show. Captions: "Error", "Erase Error", "File Error".
+extern const char* const kCommunicationErrorText;
+// "Unexpected Error encountered erasing Block: <block>.\nTerminating operation."
+std::string EraseErrorText(uint32_t block);
+// The application and the bootloader worker spell these differently.
+const char* FileOpenErrorText(JobKind kind);
+const char* FileCloseErrorText(JobKind kind);
+// A malformed firmware file, naming the file and the place in it.
+// `beforeStart`: found before anything was sent to the target.
+std::string FileFormatErrorText(const std::string& path, const protocol::ImageFormatError& error,
+                                bool beforeStart);
+
+// Erase-only jobs: start the erase, one erase-bar step per erased block until
+// Done, then fill the bar up. Clear erasingBusy.
+JobReport EraseDefaultWorker(const JobEnvironment& environment, JobDialog& dialog);
+JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog);
+
+// Programming jobs on the file named by firmwarePath: check the whole file's
+// format, start the run, follow the erasing, send the file block by block
+// with the programming bar after the file position, end the data. Clear
+// programmingBusy.
+JobReport ProgramApplicationWorker(const JobEnvironment& environment, JobDialog& dialog);
+JobReport ProgramBootloaderWorker(const JobEnvironment& environment, JobDialog& dialog);
+
+// The worker of `kind`.
+JobReport RunJobWorker(JobKind kind, const JobEnvironment& environment, JobDialog& dialog);
+
+}  // namespace farsend::jobs

@@ -1,0 +1,526 @@
+// The main window's commands: first each on its own against a recording
+// shell, then end to end through a stand-in user-interface thread, with the
+// connection monitor, the job threads, the real exchanges and link and the
+// simulated target.
+#include "app/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/window_texts.h"
+#include "jobs/command_ids.h"
+#include "jobs/job_test_support.h"
+#include "jobs/job_threads.h"
+#include "jobs/ui_thread.h"
+#include "protocol/exchanges.h"
+#include "recording_view.h"
+#include "support/temp_directory.h"
+
+namespace farsend::app {
+namespace {
+
+using farsend::testing::GatedClock;
+using farsend::testing::PatternRun;
+using farsend::testing::RecordingMainWindow;
+using farsend::testing::SimRig;
+using farsend::testing::TempDirectory;
+using farsend::testing::UiThread;
+using jobs::JobKind;
+using jobs::Message;
+using jobs::MessageAnswer;
+using jobs::MessageStyle;
+namespace packets = sim::packets;
+using Calls = std::vector<std::string>;
+
+const Message kNotConnectedProgram{"Target Not Connected.", "Program Target Flash Error",
+                                   MessageStyle::Warning};
+const Message kInvalidFile{"Invalid file type.", "Invalid File", MessageStyle::Warning};
+
+class RecordingShell final : public ShellPort {
+public:
+    MessageAnswer ShowMessage(const Message& message) override {
+        messages.push_back(message);
+        return answer;
+    }
+    std::optional<std::string> ChooseFirmwareFile(const OpenFileRequest& request) override {
+        requests.push_back(request);
+        return chosen;
+    }
+    void RunJobDialog(JobKind kind) override { dialogs.push_back(kind); }
+    void EndMessageLoop(int exitCode) override { loopEnded.push_back(exitCode); }
+    void EndProcess(int exitCode) override { processEnded.push_back(exitCode); }
+
+    MessageAnswer answer = MessageAnswer::Ok;
+    std::optional<std::string> chosen;
+    std::vector<Message> messages;
+    std::vector<OpenFileRequest> requests;
+    std::vector<JobKind> dialogs;
+    std::vector<int> loopEnded;
+    std::vector<int> processEnded;
+};
+
+// A shell and a main window without a target: the link has no platform, so
+// every exchange finds it closed and the monitor never connects.
+class Commands : public ::testing::Test {
+protected:
+    Commands() {
+        settings.view = &view;
+        settings.firmwareDirectory.Set("/firmware");
+    }
+    ~Commands() override { monitor.Stop(); }
+
+    void Connected() { settings.connectionState = ConnectionState::Connected; }
+
+    ToolSettings settings;
+    RecordingView view;
+    RecordingShell shell;
+    link::HidSerialLink link;
+    protocol::ExchangeContext exchanges{link};
+    RecordingMainWindow mainWindow{settings};
+    GatedClock gate;
+    jobs::ConnectionMonitorControl monitor{{settings, exchanges, mainWindow, &gate}};
+    CommandContext context{settings, exchanges, shell, monitor};
+};
+
+// --- Program now (610) -----------------------------------------------------
+
+TEST_F(Commands, ProgramWhileNotConnectedWarnsAndStaysAvailable) {
+    ProgramNow(context);
+    EXPECT_EQ(shell.messages, std::vector<Message>{kNotConnectedProgram});
+    EXPECT_FALSE(settings.programmingBusy);
+    EXPECT_TRUE(shell.dialogs.empty());
+
+    Connected();
+    settings.firmwarePath.Set("/firmware/Farsend_15_bt.hex");
+    ProgramNow(context);
+    EXPECT_EQ(shell.dialogs, std::vector<JobKind>{JobKind::ProgramApplication});
+}
+
+TEST_F(Commands, ProgramWhileBusyDoesNothing) {
+    Connected();
+    settings.programmingBusy = true;
+    ProgramNow(context);
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_TRUE(shell.dialogs.empty());
+    EXPECT_TRUE(shell.requests.empty());
+}
+
+TEST_F(Commands, ProgramWithAChosenFileOpensTheDialogOfTheModeUnchecked) {
+    Connected();
+    // Already chosen files are not classified again here.
+    settings.firmwarePath.Set("/firmware/anything.hex");
+    settings.flashMode = FlashMode::BootloaderAndApplication;
+    ProgramNow(context);
+    EXPECT_EQ(shell.dialogs, std::vector<JobKind>{JobKind::ProgramBootloaderAndApplication});
+    EXPECT_TRUE(settings.programmingBusy);  // the job clears it
+    EXPECT_TRUE(shell.requests.empty());
+}
+
+TEST_F(Commands, ProgramWithoutAFileAsksAndACancelLeavesNothingBehind) {
+    Connected();
+    ProgramNow(context);
+    ASSERT_EQ(shell.requests.size(), 1u);
+    EXPECT_EQ(shell.requests[0].title, "Open Hex File");
+    EXPECT_EQ(shell.requests[0].filterName, "Hex Files");
+    EXPECT_EQ(shell.requests[0].filterPattern, "*.hex");
+    EXPECT_EQ(shell.requests[0].initialDirectory, "/firmware");
+    EXPECT_TRUE(shell.requests[0].mustExist);
+    EXPECT_FALSE(settings.programmingBusy);
+    EXPECT_TRUE(shell.dialogs.empty());
+    ProgramNow(context);
+    EXPECT_EQ(shell.requests.size(), 2u);
+}
+
+struct ChoiceCase {
+    std::string name;
+    FlashMode mode;
+    std::string file;
+    bool accepted;
+};
+
+class ChosenFile : public Commands, public ::testing::WithParamInterface<ChoiceCase> {};
+
+TEST_P(ChosenFile, IsAcceptedOnlyWhenItFitsTheMode) {
+    const ChoiceCase& c = GetParam();
+    Connected();
+    settings.flashMode = c.mode;
+    shell.chosen = "/firmware/" + c.file;
+
+    ProgramNow(context);
+
+    if (c.accepted) {
+        EXPECT_TRUE(shell.messages.empty());
+        EXPECT_EQ(settings.firmwarePath.Get(), "/firmware/" + c.file);
+        EXPECT_EQ(view.Calls().back(), "status1:" + c.file);
+        ASSERT_EQ(shell.dialogs.size(), 1u);
+        EXPECT_EQ(shell.dialogs[0], c.mode == FlashMode::Application
+                                        ? JobKind::ProgramApplication
+                                        : JobKind::ProgramBootloaderAndApplication);
+        EXPECT_TRUE(settings.programmingBusy);
+    } else {
+        EXPECT_EQ(shell.messages, std::vector<Message>{kInvalidFile});
+        EXPECT_TRUE(shell.dialogs.empty());
+        EXPECT_FALSE(settings.programmingBusy);
+        // The refused path does not stay to be programmed unchecked.
+        EXPECT_TRUE(settings.firmwarePath.Empty());
+        EXPECT_EQ(view.Calls().back(), "status1:");
+        // So the next Program command asks again.
+        shell.chosen.reset();
+        ProgramNow(context);
+        EXPECT_EQ(shell.requests.size(), 2u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ChosenFile,
+    ::testing::Values(
+        ChoiceCase{"ApplicationImage", FlashMode::Application, "Farsend_15_bt.hex", true},
+        ChoiceCase{"ZigBeeApplicationImage", FlashMode::Application, "Farsend_20_802.hex", true},
+        ChoiceCase{"FactoryImageInApplicationMode", FlashMode::Application, "Farsend_15_bt_f.hex",
+                   false},
+        ChoiceCase{"FactoryImage", FlashMode::BootloaderAndApplication, "Farsend_15_bt_f.hex",
+                   true},
+        ChoiceCase{"ApplicationImageInFactoryMode", FlashMode::BootloaderAndApplication,
+                   "Farsend_15_bt.hex", false},
+        ChoiceCase{"IntelMarker", FlashMode::Application, "Farsend_15_bt_intel.hex", false},
+        ChoiceCase{"IntelFactory", FlashMode::BootloaderAndApplication, "Farsend_15_bt_intel_f.hex",
+                   false},
+        ChoiceCase{"NoVariantMarker", FlashMode::Application, "Farsend_15.hex", false}),
+    [](const ::testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
+
+// --- Erase (612) -------------------------------------------------------------
+
+TEST_F(Commands, EraseFollowsTheModeAndTheWarning) {
+    EraseTargetFlash(context);
+    EraseTargetFlash(context);  // shown each time
+    EXPECT_EQ(shell.messages,
+              (std::vector<Message>(2, {"Target Not Connected.", "Erase Target Flash Error",
+                                        MessageStyle::Warning})));
+    shell.messages.clear();
+
+    Connected();
+    EraseTargetFlash(context);
+    EXPECT_EQ(shell.dialogs, std::vector<JobKind>{JobKind::EraseDefault});
+    EXPECT_TRUE(settings.erasingBusy);
+    EraseTargetFlash(context);  // busy: nothing
+    EXPECT_EQ(shell.dialogs.size(), 1u);
+    EXPECT_TRUE(shell.messages.empty());
+
+    settings.erasingBusy = false;
+    settings.flashMode = FlashMode::BootloaderAndApplication;
+    shell.answer = MessageAnswer::Cancel;
+    EraseTargetFlash(context);
+    EXPECT_EQ(shell.dialogs.size(), 1u);
+    EXPECT_FALSE(settings.erasingBusy);
+    shell.answer = MessageAnswer::Ok;
+    EraseTargetFlash(context);
+    EXPECT_EQ(shell.dialogs.back(), JobKind::EraseAll);
+    ASSERT_EQ(shell.messages.size(), 2u);
+    EXPECT_EQ(shell.messages[0], EraseAllWarning());
+    EXPECT_EQ(shell.messages[1].text,
+              "About to Erase ALL of the target flash (incl. Bootloader).\nPlease ensure that a "
+              "new Bootloader is programmed before \nterminating communication with the target. "
+              "Failure to do so \nwill prevent future communication with the target.");
+    EXPECT_EQ(shell.messages[1].caption, "Warning");
+    EXPECT_EQ(shell.messages[1].style, MessageStyle::WarningOkCancel);
+}
+
+// --- State commands ------------------------------------------------------------
+
+TEST_F(Commands, StartApplicationNeedsAConnectedTarget) {
+    StartTargetApplication(context);
+    EXPECT_EQ(shell.messages,
+              (std::vector<Message>{{"Target Not Connected.", "Launch Target Application Error",
+                                     MessageStyle::Warning}}));
+    EXPECT_EQ(settings.connectionState, ConnectionState::NeverConnected);
+    Connected();
+    StartTargetApplication(context);
+    EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
+    EXPECT_EQ(view.Calls().back(), "status0:NOT CONNECTED");
+}
+
+TEST_F(Commands, ConnectDependsOnTheState) {
+    ConnectToTarget(context);  // never connected: the first monitor is trying
+    EXPECT_FALSE(monitor.Running());
+    EXPECT_EQ(view.Calls(), Calls{"status0:NOT CONNECTED"});
+
+    Connected();
+    ConnectToTarget(context);
+    EXPECT_EQ(shell.messages, (std::vector<Message>{{"Already connected to target",
+                                                     "Connect to Target", MessageStyle::Notice}}));
+    EXPECT_FALSE(monitor.Running());
+
+    settings.connectionState = ConnectionState::Disconnected;
+    ConnectToTarget(context);
+    EXPECT_TRUE(monitor.Running());
+    EXPECT_EQ(view.Calls().back(), "status0:NOT CONNECTED");
+    ConnectToTarget(context);  // a restart, never a second monitor beside the first
+    EXPECT_TRUE(monitor.Stop());
+}
+
+TEST_F(Commands, JobReportsAndTheRequest) {
+    Connected();
+    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandProgrammingFinished));
+    EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
+    Connected();
+    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandCommunicationFailure));
+    EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
+    EXPECT_EQ(view.Calls(), (Calls{"status0:NOT CONNECTED", "status0:NOT CONNECTED"}));
+
+    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandRequestProgramming));
+    EXPECT_EQ(settings.programRequest, kProgramRequested);
+    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandEndProcess));
+    EXPECT_EQ(shell.processEnded, std::vector<int>{0});
+    EXPECT_TRUE(shell.loopEnded.empty());
+}
+
+TEST_F(Commands, ShellCommandsAndUnknownIdsAreNotHandledHere) {
+    for (int id : {611, 616, 620, 621, 622, 630, 640, 670, 681, 1002}) {
+        EXPECT_FALSE(HandleMainWindowCommand(context, id)) << id;
+    }
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_TRUE(view.Calls().empty());
+}
+
+// --- Against the simulated target ----------------------------------------------
+
+TEST(CommandsOnTarget, ExitLetsAConnectedTargetStartItsApplication) {
+    SimRig rig;
+    ToolSettings settings;
+    RecordingShell shell;
+    RecordingMainWindow mainWindow(settings);
+    GatedClock gate;
+    jobs::ConnectionMonitorControl monitor({settings, rig.exchanges, mainWindow, &gate});
+    CommandContext context{settings, rig.exchanges, shell, monitor};
+
+    ExitApplication(context);  // not connected: nothing is sent
+    EXPECT_EQ(shell.loopEnded, std::vector<int>{0});
+    EXPECT_TRUE(rig.CommandCodes().empty());
+
+    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+    settings.connectionState = ConnectionState::Connected;
+    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandExit));
+    EXPECT_EQ(rig.CommandCodes(),
+              (std::vector<uint8_t>{packets::kAck, packets::kStartApplication}));
+    EXPECT_EQ(rig.link.writeHandle, link::kNoHandle);
+    EXPECT_EQ(shell.loopEnded, (std::vector<int>{0, 0}));
+}
+
+// The Win32 shell in miniature: commands run on the user-interface thread;
+// the monitor and the jobs reach it by blocking sends; a job dialog opens
+// modally and ends when its worker ends it.
+class Application {
+public:
+    explicit Application(const sim::SimOptions& options) : rig(options) { settings.view = &view; }
+    ~Application() {
+        monitor.Stop([this] { ui.ProcessPending(); });
+        jobThreads.WaitUntilIdle(Millis(60000));
+    }
+
+    void UseFirmware(const std::string& name) {
+        const std::filesystem::path path = directory.path() / name;
+        farsend::testing::WriteImageOfSize(path, image, sim::FormatImage(image).size());
+        settings.firmwarePath.Set(path.string());
+    }
+    // On the user-interface thread: handles what is sent until the monitor
+    // has asked for `pauses` pauses and waits at the gate.
+    void RunUntilPaused(int pauses) {
+        ui.RunUntil([&] { return gate.Held(pauses); });
+    }
+    void Command(int id) { HandleMainWindowCommand(context, id); }
+
+    std::vector<Message> WindowMessages() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return windowMessages;
+    }
+
+    class Dialog final : public jobs::JobDialog {
+    public:
+        void StepErase() override { ++eraseSteps; }
+        void StepProgram() override { ++programSteps; }
+        void BlockSent(std::size_t bytes) override { bytesSent += bytes; }
+        void ShowMessage(const Message& message) override { messages.push_back(message); }
+        void End(const jobs::JobReport& report) override {
+            reports.push_back(report);
+            ended = true;
+        }
+        std::atomic<int> eraseSteps{0};
+        std::atomic<int> programSteps{0};
+        std::atomic<size_t> bytesSent{0};
+        std::vector<Message> messages;
+        std::vector<jobs::JobReport> reports;
+        std::atomic<bool> ended{false};
+    };
+
+    class Shell final : public ShellPort {
+    public:
+        explicit Shell(Application& app) : app_(app) {}
+        MessageAnswer ShowMessage(const Message& message) override {
+            std::lock_guard<std::mutex> lock(app_.mutex);
+            app_.windowMessages.push_back(message);
+            return MessageAnswer::Ok;
+        }
+        std::optional<std::string> ChooseFirmwareFile(const OpenFileRequest&) override {
+            return std::nullopt;
+        }
+        void RunJobDialog(JobKind kind) override {
+            auto dialog = std::make_shared<Dialog>();
+            app_.dialogs.push_back(dialog);
+            app_.jobThreads.Start(kind, dialog);
+            app_.ui.RunUntil([&] { return dialog->ended.load(); });
+        }
+        void EndMessageLoop(int) override {}
+        void EndProcess(int) override {}
+
+    private:
+        Application& app_;
+    };
+
+    class MainWindow final : public jobs::MainWindowPort {
+    public:
+        explicit MainWindow(Application& app) : app_(app) {}
+        MessageAnswer ShowMessage(const Message& message) override {
+            std::lock_guard<std::mutex> lock(app_.mutex);
+            app_.windowMessages.push_back(message);
+            return MessageAnswer::Ok;
+        }
+        void SendCommand(int command) override {
+            app_.ui.Send([this, command] { app_.Command(command); });
+        }
+        void RefreshConnectionText() override {
+            app_.ui.Send([this] { app::RefreshConnectionText(app_.settings); });
+        }
+
+    private:
+        Application& app_;
+    };
+
+    SimRig rig;
+    TempDirectory directory;
+    std::vector<sim::ImageRun> image = {PatternRun(0x4000, 900)};
+    ToolSettings settings;
+    RecordingView view;
+    UiThread ui;
+    std::mutex mutex;
+    std::vector<Message> windowMessages;
+    std::vector<std::shared_ptr<Dialog>> dialogs;
+    Shell shell{*this};
+    MainWindow mainWindow{*this};
+    GatedClock gate;
+    jobs::ConnectionMonitorControl monitor{{settings, rig.exchanges, mainWindow, &gate}};
+    jobs::JobThreads jobThreads{{settings, rig.exchanges, mainWindow}};
+    CommandContext context{settings, rig.exchanges, shell, monitor};
+};
+
+TEST(Application, AutoProgramWithValidationPassing) {
+    Application app(SimRig::DefaultOptions());
+    app.UseFirmware("Farsend_15_bt.hex");
+    app.settings.autoProgram = true;
+    app.monitor.Start();
+    app.gate.Grant(2);
+    app.RunUntilPaused(3);
+
+    EXPECT_EQ(app.rig.simulation->Target().TargetsProgrammed(), 1u);
+    EXPECT_EQ(app.rig.simulation->Target().Flash(), farsend::testing::ContentsOf(app.image));
+    ASSERT_EQ(app.dialogs.size(), 1u);
+    const Application::Dialog& dialog = *app.dialogs[0];
+    EXPECT_EQ(dialog.eraseSteps, 20);
+    EXPECT_EQ(dialog.bytesSent, 900u);
+    ASSERT_EQ(dialog.reports.size(), 1u);
+    EXPECT_TRUE(dialog.reports[0].Succeeded());
+    EXPECT_TRUE(app.WindowMessages().empty());
+    EXPECT_FALSE(app.settings.programmingBusy);
+    EXPECT_EQ(app.settings.connectionState, ConnectionState::Disconnected);
+    EXPECT_EQ(app.view.Calls(),
+              (Calls{"status0:CONNECTED", "status0:NOT CONNECTED", "status0:NOT CONNECTED"}));
+    const std::vector<uint8_t> codes = app.rig.CommandCodes();
+    EXPECT_EQ(std::vector<uint8_t>(codes.begin(), codes.begin() + 4),
+              (std::vector<uint8_t>{packets::kAck, packets::kQueryVariant, packets::kQueryVersion,
+                                    packets::kProgramApplication}));
+}
+
+TEST(Application, AutoProgramWithValidationFailing) {
+    sim::SimOptions options = SimRig::DefaultOptions();
+    options.variant = "ZigBee";
+    Application app(options);
+    app.UseFirmware("Farsend_15_bt.hex");
+    app.settings.autoProgram = true;
+    app.monitor.Start();
+    app.gate.Grant(2);
+    app.RunUntilPaused(3);
+
+    EXPECT_EQ(app.rig.CommandCodes(),
+              (std::vector<uint8_t>{packets::kAck, packets::kQueryVariant, packets::kQueryVersion,
+                                    packets::kAbort}));
+    EXPECT_EQ(app.WindowMessages(), std::vector<Message>{jobs::IncorrectFirmwareMessage()});
+    EXPECT_TRUE(app.dialogs.empty());
+    EXPECT_EQ(app.rig.link.writeHandle, link::kNoHandle);
+}
+
+TEST(Application, MissingFirmware) {
+    Application app(SimRig::DefaultOptions());
+    app.settings.autoProgram = true;
+    app.monitor.Start();
+    app.gate.Grant(2);
+    app.RunUntilPaused(3);
+    EXPECT_EQ(app.WindowMessages(), std::vector<Message>{jobs::MissingFirmwareMessage()});
+    EXPECT_EQ(app.rig.CommandCodes(), (std::vector<uint8_t>{packets::kAck, packets::kAbort}));
+    EXPECT_TRUE(app.dialogs.empty());
+}
+
+TEST(Application, ProgramRequestWhileDisconnectedThenATargetArrives) {
+    sim::SimOptions options = SimRig::DefaultOptions();
+    options.targets = 2;
+    Application app(options);
+    app.UseFirmware("Farsend_15_bt.hex");
+    app.monitor.Start();
+    app.gate.Grant(1);
+    app.RunUntilPaused(2);  // connected, nothing wanted
+    ASSERT_EQ(app.settings.connectionState, ConnectionState::Connected);
+
+    app.Command(jobs::kCommandStartApplication);  // the first target leaves
+    EXPECT_EQ(app.settings.connectionState, ConnectionState::Disconnected);
+    app.Command(jobs::kCommandRequestProgramming);  // Ctrl+P while disconnected
+    EXPECT_EQ(app.settings.programRequest, kProgramRequested);
+
+    app.gate.Grant(2);
+    app.RunUntilPaused(4);
+
+    const sim::SimulatedTarget& target = app.rig.simulation->Target();
+    EXPECT_EQ(target.TargetsArrived(), 2u);
+    EXPECT_EQ(target.TargetsProgrammed(), 1u);
+    EXPECT_EQ(target.Commands().back().target, 2u);
+    EXPECT_EQ(target.Commands().back().code, packets::kEndOfData);
+    EXPECT_EQ(app.settings.programRequest, kNoProgramRequest);
+    ASSERT_EQ(app.dialogs.size(), 1u);
+    EXPECT_TRUE(app.dialogs[0]->reports[0].Succeeded());
+}
+
+TEST(Application, EraseFromTheWindowWhileTheMonitorIdles) {
+    // The monitor keeps passing (free gate) while the erase job and the link's
+    // reader run: the three threads side by side, as ThreadSanitizer sees them.
+    sim::SimOptions options = SimRig::DefaultOptions();
+    options.erase_blocks = 7;
+    Application app(options);
+    app.monitor.Start();
+    app.gate.Grant(1);
+    app.RunUntilPaused(2);
+    ASSERT_EQ(app.settings.connectionState, ConnectionState::Connected);
+    app.gate.SetFree(true);
+
+    for (int round = 0; round < 3; ++round) {
+        app.Command(jobs::kCommandEraseTarget);
+        ASSERT_EQ(app.dialogs.size(), static_cast<size_t>(round + 1));
+        EXPECT_EQ(app.dialogs[round]->eraseSteps, 20);
+        EXPECT_EQ(app.dialogs[round]->reports[0].blocksErased, 7u);
+        EXPECT_FALSE(app.settings.erasingBusy);
+    }
+    EXPECT_EQ(app.settings.connectionState, ConnectionState::Connected);
+}
+
+}  // namespace
+}  // namespace farsend::app

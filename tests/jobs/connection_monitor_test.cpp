@@ -1,0 +1,378 @@
+// The connection monitor end to end: its passes over the real exchanges,
+// link and reader thread against the simulated target in virtual time, its
+// pauses held at a gate the test opens one at a time.
+#include "jobs/connection_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "job_test_support.h"
+#include "jobs/command_ids.h"
+#include "jobs/job_workers.h"
+#include "protocol/exchanges.h"
+#include "support/temp_directory.h"
+#include "ui_thread.h"
+
+namespace farsend::jobs {
+namespace {
+
+using app::ConnectionState;
+using farsend::testing::GatedClock;
+using farsend::testing::PatternRun;
+using farsend::testing::RecordingDialog;
+using farsend::testing::RecordingMainWindow;
+using farsend::testing::SimRig;
+using farsend::testing::TempDirectory;
+using farsend::testing::UiThread;
+namespace packets = sim::packets;
+using Codes = std::vector<uint8_t>;
+
+sim::SimOptions TargetOptions(const std::string& variant, const std::string& version,
+                              uint32_t targets = 1) {
+    sim::SimOptions options = SimRig::DefaultOptions();
+    options.variant = variant;
+    options.version = version;
+    options.erase_blocks = 3;
+    options.targets = targets;
+    return options;
+}
+
+// One monitor on the test's gate, and a main window that runs the
+// programming job for 610 the way the shell does (busy flag, worker thread,
+// back when it has ended) and records what reaches it.
+class MonitorHarness {
+public:
+    explicit MonitorHarness(const sim::SimOptions& options) : rig(options) {
+        mainWindow.onCommand = [this](int command) { Handle(command); };
+    }
+    ~MonitorHarness() { Stop(); }
+
+    void UseFirmware(const std::string& name) {
+        const std::filesystem::path path = directory.path() / name;
+        farsend::testing::WriteImageOfSize(path, image, sim::FormatImage(image).size());
+        settings.firmwarePath.Set(path.string());
+    }
+    void Start() {
+        thread = std::thread([this] { ConnectionMonitor(environment, stop); });
+    }
+    // Lets `passes` pauses go and waits until the monitor sits in the next.
+    void Pass(int pauses) {
+        const int asked = gate.Asked();
+        gate.Grant(pauses);
+        ASSERT_TRUE(gate.WaitHeld(asked + pauses));
+    }
+    void Stop() {
+        stop.Request();
+        if (thread.joinable()) thread.join();
+    }
+    Codes TargetCommands() const { return rig.CommandCodes(); }
+
+    SimRig rig;
+    TempDirectory directory;
+    std::vector<sim::ImageRun> image = {PatternRun(0x4000, 700)};
+    app::ToolSettings settings;
+    RecordingMainWindow mainWindow{settings};
+    GatedClock gate;
+    MonitorEnvironment environment{settings, rig.exchanges, mainWindow, &gate};
+    MonitorStop stop;
+    std::thread thread;
+    std::vector<JobReport> jobs;
+
+private:
+    void Handle(int command) {
+        if (command == kCommandProgramNow) {
+            settings.programmingBusy = true;
+            RecordingDialog dialog;
+            JobEnvironment job{settings, rig.exchanges, mainWindow};
+            std::thread worker([&] { jobs.push_back(ProgramApplicationWorker(job, dialog)); });
+            worker.join();
+        } else if (command == kCommandProgrammingFinished) {
+            settings.connectionState = ConnectionState::Disconnected;
+        } else if (command == kCommandCommunicationFailure) {
+            protocol::DisconnectTarget(rig.exchanges);
+            settings.connectionState = ConnectionState::Disconnected;
+        }
+    }
+};
+
+// --- Auto-program and validation -------------------------------------------
+
+struct FitCase {
+    std::string name;
+    std::string variant;  // what the target reports
+    std::string version;
+    std::string file;
+    bool programmed;
+};
+
+class AutoProgram : public ::testing::TestWithParam<FitCase> {};
+
+TEST_P(AutoProgram, ValidatesThenProgramsOrAborts) {
+    const FitCase& c = GetParam();
+    MonitorHarness h(TargetOptions(c.variant, c.version));
+    h.UseFirmware(c.file);
+    h.settings.autoProgram = true;
+    h.Start();
+    h.Pass(2);  // the pause before the pass, the one after the attempt
+
+    const Codes queries = {packets::kAck, packets::kQueryVariant, packets::kQueryVersion};
+    const Codes commands = h.TargetCommands();
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ(Codes(commands.begin(), commands.begin() + 3), queries);
+    if (c.programmed) {
+        EXPECT_EQ(h.mainWindow.Calls(),
+                  (std::vector<std::string>{"status:CONNECTED", "command:610", "command:660",
+                                            "status:NOT CONNECTED"}));
+        EXPECT_EQ(commands[3], packets::kProgramApplication);
+        EXPECT_EQ(commands.back(), packets::kEndOfData);
+        EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
+        EXPECT_EQ(h.rig.simulation->Target().Flash(), farsend::testing::ContentsOf(h.image));
+    } else {
+        EXPECT_EQ(h.mainWindow.Calls(),
+                  (std::vector<std::string>{"status:CONNECTED", "message:Incorrect Firmware.",
+                                            "status:NOT CONNECTED"}));
+        EXPECT_EQ(h.mainWindow.Messages()[0], IncorrectFirmwareMessage());
+        EXPECT_EQ(commands, (Codes{packets::kAck, packets::kQueryVariant, packets::kQueryVersion,
+                                   packets::kAbort}));
+    }
+    // 500 ms after the attempt the link is closed.
+    EXPECT_EQ(h.gate.Taken(), (std::vector<Millis>{kMonitorPassPause, kAfterProgrammingPause}));
+    EXPECT_EQ(h.rig.link.writeHandle, link::kNoHandle);
+    EXPECT_EQ(h.settings.connectionState, ConnectionState::Disconnected);
+    EXPECT_EQ(h.settings.programRequest, app::kNoProgramRequest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, AutoProgram,
+    ::testing::Values(
+        FitCase{"BluetoothFileOnBluetooth15", "Bluetooth", "1.5.0", "Farsend_15_bt.hex", true},
+        FitCase{"ZigBeeFileOnZigBee20", "ZigBee", "2.0.7", "Farsend_20_802.hex", true},
+        FitCase{"NoVersionDigitsOnAnyVersion", "Bluetooth", "3.9.1", "Farsend_bt.hex", true},
+        FitCase{"BluetoothFileOnZigBee", "ZigBee", "1.5.0", "Farsend_15_bt.hex", false},
+        FitCase{"Version20FileOn15", "Bluetooth", "1.5.0", "Farsend_20_bt.hex", false},
+        FitCase{"NoVariantMarker", "Bluetooth", "1.5.0", "Farsend_15.hex", false}),
+    [](const ::testing::TestParamInfo<FitCase>& info) { return info.param.name; });
+
+TEST(Monitor, MissingFirmwareWarnsAndAbortsWithoutQueries) {
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+    h.settings.autoProgram = true;
+    h.Start();
+    h.Pass(2);
+    EXPECT_EQ(h.mainWindow.Calls(),
+              (std::vector<std::string>{"status:CONNECTED", "message:Missing Firmware.",
+                                        "status:NOT CONNECTED"}));
+    EXPECT_EQ(h.mainWindow.Messages()[0], MissingFirmwareMessage());
+    EXPECT_EQ(h.TargetCommands(), (Codes{packets::kAck, packets::kAbort}));
+    EXPECT_EQ(h.rig.link.writeHandle, link::kNoHandle);
+}
+
+TEST(Monitor, WithoutValidationNoQueryPrecedesProgramming) {
+    MonitorHarness h(TargetOptions("ZigBee", "1.0"));
+    h.UseFirmware("Farsend_15_bt.hex");  // would not fit
+    h.settings.validateDevice = false;
+    h.settings.autoProgram = true;
+    h.Start();
+    h.Pass(2);
+    const Codes commands = h.TargetCommands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[1], packets::kProgramApplication);
+    EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
+}
+
+TEST(Monitor, RequestMadeWhileDisconnectedIsCarriedOutWhenATargetArrives) {
+    // The first target is let go before the monitor starts; the next one
+    // arrives while the monitor's handshake waits for a call.
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0", 2));
+    h.UseFirmware("Farsend_15_bt.hex");
+    ASSERT_EQ(protocol::ConnectTarget(h.rig.exchanges), 0);
+    protocol::LaunchTargetApplication(h.rig.exchanges);
+    h.settings.connectionState = ConnectionState::Disconnected;
+    h.settings.programRequest = app::kProgramRequested;  // 659 while disconnected
+
+    h.Start();
+    h.Pass(2);
+
+    const sim::SimulatedTarget& target = h.rig.simulation->Target();
+    EXPECT_EQ(target.TargetsArrived(), 2u);
+    EXPECT_EQ(target.TargetsProgrammed(), 1u);
+    EXPECT_EQ(target.Commands().back().target, 2u);
+    EXPECT_EQ(h.mainWindow.Commands(),
+              (std::vector<int>{kCommandProgramNow, kCommandProgrammingFinished}));
+    EXPECT_EQ(h.settings.programRequest, app::kNoProgramRequest);
+
+    // One-shot: the next pass connects nobody new and asks for nothing.
+    h.Pass(1);
+    EXPECT_EQ(h.mainWindow.Commands().size(), 2u);
+}
+
+TEST(Monitor, ConnectedWithoutAWishOnlyPauses) {
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+    h.UseFirmware("Farsend_15_bt.hex");
+    h.Start();
+    h.Pass(6);
+    EXPECT_EQ(h.mainWindow.Calls(), std::vector<std::string>{"status:CONNECTED"});
+    EXPECT_EQ(h.TargetCommands(), Codes{packets::kAck});
+    EXPECT_EQ(h.settings.connectionState, ConnectionState::Connected);
+    EXPECT_NE(h.rig.link.writeHandle, link::kNoHandle);
+    EXPECT_TRUE(h.settings.monitorRunning);
+
+    // A request made now is taken on the next pass.
+    h.settings.programRequest = app::kProgramRequested;
+    h.Pass(2);
+    EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
+}
+
+TEST(Monitor, JobCommunicationErrorStillEndsWithPauseCloseAndDisconnected) {
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+    h.UseFirmware("Farsend_15_bt.hex");
+    h.settings.autoProgram = true;
+    h.rig.muting->MuteAfterCommand(packets::kEndOfData);
+    h.Start();
+    h.Pass(2);
+    EXPECT_EQ(h.mainWindow.Calls(),
+              (std::vector<std::string>{"status:CONNECTED", "command:610", "command:650",
+                                        "status:NOT CONNECTED"}));
+    EXPECT_EQ(h.gate.Taken().back(), kAfterProgrammingPause);
+    EXPECT_EQ(h.settings.connectionState, ConnectionState::Disconnected);
+    EXPECT_EQ(h.rig.link.writeHandle, link::kNoHandle);
+}
+
+TEST(Monitor, StopWakesAPausingMonitor) {
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+    h.Start();
+    h.Pass(1);
+    h.Stop();  // held at the gate: only the stop can end the pause
+    EXPECT_EQ(h.gate.Taken().back(), Millis(0));
+}
+
+// --- One monitor at a time --------------------------------------------------
+
+// A main window whose connection text waits until the test lets it go, as a
+// busy user-interface thread would.
+class HeldMainWindow final : public MainWindowPort {
+public:
+    MessageAnswer ShowMessage(const Message&) override { return MessageAnswer::Ok; }
+    void SendCommand(int) override {}
+    void RefreshConnectionText() override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++entered_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_; });
+    }
+    void WaitEntered() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return entered_ > 0; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int entered_ = 0;
+    bool released_ = false;
+};
+
+TEST(MonitorControl, RestartNeverWaitsAndTheNewMonitorStartsOnlyOnceTheOldHasEnded) {
+    SimRig rig(TargetOptions("Bluetooth", "1.5.0"));
+    app::ToolSettings settings;
+    HeldMainWindow mainWindow;
+    GatedClock gate;
+    gate.SetFree(true);
+    ConnectionMonitorControl control({settings, rig.exchanges, mainWindow, &gate});
+
+    control.Start();
+    mainWindow.WaitEntered();  // the first monitor connected and waits for the window
+    const int askedBefore = gate.Asked();
+    std::atomic<int> askedInBetween{-1};
+    control.Start([&] { askedInBetween = gate.Asked(); });  // returns while the old one waits
+    EXPECT_TRUE(control.Running());
+    EXPECT_EQ(gate.Asked(), askedBefore);
+    EXPECT_EQ(askedInBetween, -1);
+
+    mainWindow.Release();
+    // Wait until the new monitor is pausing between passes.
+    while (gate.Asked() < askedBefore + 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    control.RequestStop();
+    ASSERT_TRUE(control.WaitUntilStopped(Millis(60000)));
+
+    // `between` ran after the old monitor's last pause, before the new one's
+    // first; afterwards only the new thread paused.
+    EXPECT_EQ(askedInBetween, askedBefore);
+    const std::vector<std::thread::id> askers = gate.Askers();
+    const std::thread::id newThread = askers[askedBefore];
+    for (size_t i = 0; i < static_cast<size_t>(askedBefore); ++i) EXPECT_NE(askers[i], newThread);
+    for (size_t i = askedBefore; i < askers.size(); ++i) EXPECT_EQ(askers[i], newThread);
+    // One handshake in all: the new monitor found the target connected.
+    EXPECT_EQ(rig.CommandCodes(), Codes{packets::kAck});
+    EXPECT_FALSE(control.Running());
+    EXPECT_FALSE(settings.monitorRunning);
+}
+
+TEST(MonitorControl, StartsInQuickSuccessionLeaveExactlyOneMonitor) {
+    SimRig rig(TargetOptions("Bluetooth", "1.5.0"));
+    app::ToolSettings settings;
+    RecordingMainWindow mainWindow(settings);
+    GatedClock gate;
+    ConnectionMonitorControl control({settings, rig.exchanges, mainWindow, &gate});
+    for (int i = 0; i < 5; ++i) control.Start();
+    gate.Grant(3);
+    ASSERT_TRUE(gate.WaitHeld(4));
+    // Earlier monitors were stopped before their first pass: one thread
+    // asked for every pause.
+    const std::vector<std::thread::id> askers = gate.Askers();
+    for (const std::thread::id& asker : askers) EXPECT_EQ(asker, askers.front());
+    EXPECT_EQ(rig.CommandCodes(), Codes{packets::kAck});
+    EXPECT_TRUE(settings.monitorRunning);
+    control.RequestStop();
+    ASSERT_TRUE(control.WaitUntilStopped(Millis(60000)));
+    EXPECT_FALSE(settings.monitorRunning);
+}
+
+TEST(MonitorControl, StoppingFromTheWindowThreadWhileTheMonitorWaitsForItDoesNotDeadlock) {
+    // The monitor is inside its blocking 610 when the window thread stops it:
+    // the window thread waits in short slices and handles what is sent.
+    SimRig rig(TargetOptions("Bluetooth", "1.5.0"));
+    TempDirectory directory;
+    app::ToolSettings settings;
+    settings.autoProgram = true;
+    settings.validateDevice = false;
+    const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
+    farsend::testing::WriteText(image, "00004000\n01 02 03\n");
+    settings.firmwarePath.Set(image.string());
+
+    UiThread ui;
+    std::atomic<bool> sending{false};
+    std::atomic<bool> handled{false};
+    RecordingMainWindow mainWindow(settings);
+    mainWindow.onCommand = [&](int command) {
+        sending = true;
+        ui.Send([&, command] {
+            if (command == kCommandProgramNow) handled = true;
+        });
+    };
+    GatedClock gate;
+    gate.SetFree(true);
+    {
+        ConnectionMonitorControl control({settings, rig.exchanges, mainWindow, &gate});
+        control.Start();
+        // The window thread is busy until the monitor is inside its send.
+        while (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(control.Stop([&] { ui.ProcessPending(); }, Millis(5)));
+        EXPECT_FALSE(control.Running());
+    }
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(mainWindow.Commands().front(), kCommandProgramNow);
+    EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
+}
+
+}  // namespace
+}  // namespace farsend::jobs

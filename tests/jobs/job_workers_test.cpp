@@ -1,0 +1,388 @@
+// The erase and programming workers end to end: the real exchanges, link and
+// reader thread against the simulated target, in virtual time.
+#include "jobs/job_workers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "job_test_support.h"
+#include "jobs/command_ids.h"
+#include "jobs/progress_steps.h"
+#include "protocol/exchanges.h"
+#include "support/temp_directory.h"
+
+namespace farsend::jobs {
+namespace {
+
+using farsend::testing::PatternRun;
+using farsend::testing::RecordingDialog;
+using farsend::testing::RecordingMainWindow;
+using farsend::testing::SimRig;
+using farsend::testing::TempDirectory;
+namespace packets = sim::packets;
+
+class WorkerTest : public ::testing::Test {
+protected:
+    explicit WorkerTest(sim::SimOptions options = SimRig::DefaultOptions()) : rig_(options) {}
+
+    void SetUp() override {
+        ASSERT_EQ(protocol::ConnectTarget(rig_.exchanges), 0);
+        settings_.connectionState = app::ConnectionState::Connected;
+    }
+
+    // Busy flag set as the main window sets it before opening the dialog.
+    JobReport Run(JobKind kind) {
+        (IsProgrammingJob(kind) ? settings_.programmingBusy : settings_.erasingBusy) = true;
+        return RunJobWorker(kind, environment_, dialog_);
+    }
+
+    std::string UseImage(const std::vector<sim::ImageRun>& runs, size_t size = 0) {
+        const std::filesystem::path path = directory_.path() / "Farsend_15_bt.hex";
+        if (size == 0) size = sim::FormatImage(runs).size();
+        farsend::testing::WriteImageOfSize(path, runs, size);
+        settings_.firmwarePath.Set(path.string());
+        return path.string();
+    }
+    std::string UseText(const std::string& text) {
+        const std::filesystem::path path = directory_.path() / "Farsend_15_bt.hex";
+        farsend::testing::WriteText(path, text);
+        settings_.firmwarePath.Set(path.string());
+        return path.string();
+    }
+
+    // The calls of the dialog other than the erase bar's.
+    std::vector<std::string> AfterErasing() const {
+        std::vector<std::string> calls;
+        for (const std::string& call : dialog_.Calls()) {
+            if (call != "erase" && call != "begin") calls.push_back(call);
+        }
+        return calls;
+    }
+
+    SimRig rig_;
+    TempDirectory directory_;
+    app::ToolSettings settings_;
+    RecordingMainWindow mainWindow_{settings_};
+    RecordingDialog dialog_;
+    JobEnvironment environment_{settings_, rig_.exchanges, mainWindow_};
+};
+
+// --- Erase bar --------------------------------------------------------------
+
+struct EraseCase {
+    JobKind kind;
+    uint32_t erasedBlocks;
+};
+
+class EraseBar : public ::testing::TestWithParam<EraseCase> {};
+
+TEST_P(EraseBar, OneStepPerErasedBlockThenFilledUpToTwenty) {
+    sim::SimOptions options = SimRig::DefaultOptions();
+    options.erase_blocks = GetParam().erasedBlocks;
+    SimRig rig(options);
+    TempDirectory directory;
+    app::ToolSettings settings;
+    RecordingMainWindow mainWindow(settings);
+    RecordingDialog dialog;
+    const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
+    farsend::testing::WriteText(image, "00004000\n01 02 03\n");
+    settings.firmwarePath.Set(image.string());
+    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+    settings.programmingBusy = true;
+    settings.erasingBusy = true;
+
+    // Where the single steps end and the fill-up begins: the fill-up comes
+    // after the end of erasing, which the target has sent by then.
+    const JobReport report =
+        RunJobWorker(GetParam().kind, {settings, rig.exchanges, mainWindow}, dialog);
+
+    EXPECT_TRUE(report.Succeeded());
+    EXPECT_EQ(report.blocksErased, GetParam().erasedBlocks);
+    const int expectedSteps =
+        static_cast<int>(GetParam().erasedBlocks) + EraseFillUpSteps(GetParam().erasedBlocks);
+    EXPECT_EQ(dialog.Count("erase"), expectedSteps);
+    EXPECT_EQ(dialog.Count("end"), 1);
+    if (IsProgrammingJob(GetParam().kind)) {
+        EXPECT_FALSE(settings.programmingBusy);
+        EXPECT_TRUE(settings.erasingBusy);  // not this job's flag
+        EXPECT_EQ(mainWindow.Commands(), std::vector<int>{kCommandProgrammingFinished});
+    } else {
+        EXPECT_FALSE(settings.erasingBusy);
+        EXPECT_TRUE(settings.programmingBusy);
+        // An erase tells the main window nothing; the link stays open.
+        EXPECT_TRUE(mainWindow.Commands().empty());
+        EXPECT_NE(rig.link.writeHandle, link::kNoHandle);
+    }
+    EXPECT_TRUE(dialog.Messages().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, EraseBar,
+    ::testing::Values(EraseCase{JobKind::EraseDefault, 7}, EraseCase{JobKind::EraseDefault, 25},
+                      EraseCase{JobKind::EraseAll, 7}, EraseCase{JobKind::EraseAll, 0},
+                      EraseCase{JobKind::ProgramApplication, 7},
+                      EraseCase{JobKind::ProgramApplication, 25},
+                      EraseCase{JobKind::ProgramBootloaderAndApplication, 20},
+                      EraseCase{JobKind::ProgramBootloaderAndApplication, 25}));
+
+// --- Programming bar and blocks --------------------------------------------
+
+struct ProgramCase {
+    std::string name;
+    std::vector<sim::ImageRun> runs;
+    size_t fileSize;                   // 0: as formatted
+    int barSteps;                      // where the programming bar ends
+    std::vector<uint32_t> blockBytes;  // empty: not checked
+    // When set, the file is this text instead of the formatted runs.
+    std::string text = {};
+};
+
+class ProgramBar : public WorkerTest, public ::testing::WithParamInterface<ProgramCase> {};
+
+TEST_P(ProgramBar, FollowsTheFileAndSendsEveryBlock) {
+    const ProgramCase& c = GetParam();
+    if (c.text.empty()) {
+        UseImage(c.runs, c.fileSize);
+    } else {
+        UseText(c.text);
+    }
+
+    const JobReport report = Run(JobKind::ProgramApplication);
+
+    ASSERT_TRUE(report.Succeeded()) << ::testing::PrintToString(dialog_.Calls());
+    if (c.barSteps >= 0) {
+        EXPECT_EQ(dialog_.Count("program"), c.barSteps);
+    }
+    EXPECT_EQ(rig_.simulation->Target().Flash(), farsend::testing::ContentsOf(c.runs));
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandProgrammingFinished});
+    EXPECT_TRUE(rig_.TargetReceived(packets::kEndOfData));
+    EXPECT_FALSE(settings_.programmingBusy);
+    if (!c.blockBytes.empty()) {
+        std::vector<std::string> expected;
+        for (uint32_t bytes : c.blockBytes) expected.push_back("block:" + std::to_string(bytes));
+        std::vector<std::string> blocks;
+        for (const std::string& call : AfterErasing()) {
+            if (call.rfind("block:", 0) == 0) blocks.push_back(call);
+        }
+        EXPECT_EQ(blocks, expected);
+        EXPECT_EQ(report.blocksSent, c.blockBytes.size());
+    }
+    EXPECT_EQ(rig_.simulation->Target().BlocksAccepted(), report.blocksSent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ProgramBar,
+    ::testing::Values(
+        // The last block ends at the end of the file, so the last position
+        // taken is 97 KB of 97 KB: 100.0 / 97 * 97 is 99.99999999999999 and
+        // the bar stops at 99.
+        ProgramCase{"Size97KbEndsAt99",
+                    {PatternRun(0x4000, 129 * 256)},
+                    0,
+                    99,
+                    {},
+                    farsend::testing::ExactImageText(0x4000, 129 * 256, 97 * 1024)},
+        ProgramCase{"Size10KbEndsAt100",
+                    {PatternRun(0x4000, 13 * 256)},
+                    0,
+                    100,
+                    {},
+                    farsend::testing::ExactImageText(0x4000, 13 * 256, 10 * 1024)},
+        // Under 1 KB there is no scale: the bar never moves, the blocks go.
+        ProgramCase{"Size1023BarNeverMoves", {PatternRun(0x4000, 300)}, 1023, 0, {256, 44}},
+        // Ending on a block boundary: the empty last block is sent too.
+        ProgramCase{"EndsOnBlockBoundary", {PatternRun(0x4000, 512)}, 0, -1, {256, 256, 0}},
+        ProgramCase{
+            "GapStartsANewBlock", {PatternRun(0x4000, 10), PatternRun(0x5000, 3)}, 0, 0, {10, 3}}),
+    [](const ::testing::TestParamInfo<ProgramCase>& info) { return info.param.name; });
+
+TEST_F(WorkerTest, FirstPassAddsNoStepAndLaterPassesFollowThePosition) {
+    // 10 KB: each kilobyte read is ten steps, taken before the next read.
+    UseText(farsend::testing::ExactImageText(0x4000, 13 * 256, 10 * 1024));
+    ASSERT_TRUE(Run(JobKind::ProgramApplication).Succeeded());
+    const std::vector<std::string> calls = AfterErasing();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front(), "block:256");
+    // Every run of steps comes right before a block or the end of data, and
+    // none is larger than the share of one block's text (about 1 KB).
+    int run = 0;
+    for (const std::string& call : calls) {
+        if (call == "program") {
+            ++run;
+            continue;
+        }
+        EXPECT_LE(run, 10);
+        run = 0;
+    }
+}
+
+TEST_F(WorkerTest, FileWithoutTokensEndsTheDataAtOnceAndSucceeds) {
+    UseText("\r\n  \t\r\n");
+    const JobReport report = Run(JobKind::ProgramApplication);
+    EXPECT_TRUE(report.Succeeded());
+    EXPECT_EQ(report.blocksSent, 0u);
+    EXPECT_FALSE(rig_.TargetReceived(packets::kBlockFollows));
+    EXPECT_TRUE(rig_.TargetReceived(packets::kEndOfData));
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandProgrammingFinished});
+}
+
+TEST_F(WorkerTest, ExitAfterProgramAsksToEndTheProcessAfterTheDialogEnded) {
+    settings_.exitAfterProgram = true;
+    UseImage({PatternRun(0x4000, 300)});
+    std::vector<size_t> dialogCallsAtCommand;
+    mainWindow_.onCommand = [&](int) { dialogCallsAtCommand.push_back(dialog_.Calls().size()); };
+
+    ASSERT_TRUE(Run(JobKind::ProgramBootloaderAndApplication).Succeeded());
+
+    EXPECT_EQ(mainWindow_.Commands(),
+              (std::vector<int>{kCommandProgrammingFinished, kCommandEndProcess}));
+    ASSERT_EQ(dialogCallsAtCommand.size(), 2u);
+    EXPECT_LT(dialogCallsAtCommand[0], dialog_.Calls().size());  // 660 before the end
+    EXPECT_EQ(dialogCallsAtCommand[1], dialog_.Calls().size());  // 680 after it
+    EXPECT_EQ(dialog_.Calls().back(), "end");
+}
+
+// --- Failures ---------------------------------------------------------------
+
+TEST_F(WorkerTest, EndOfDataFailingIsACommunicationErrorWithoutSuccessOrExit) {
+    settings_.exitAfterProgram = true;
+    UseImage({PatternRun(0x4000, 600)});
+    rig_.muting->MuteAfterCommand(packets::kEndOfData);
+
+    const JobReport report = Run(JobKind::ProgramApplication);
+
+    EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
+    EXPECT_EQ(report.blocksSent, 3u);
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    ASSERT_EQ(dialog_.Messages().size(), 1u);
+    EXPECT_EQ(dialog_.Messages()[0],
+              (Message{"Communication Error with Target.\nTerminating programming procedure.\n"
+                       "Further communication with the target will be terminated.",
+                       "Error", MessageStyle::Error}));
+    EXPECT_FALSE(settings_.programmingBusy);
+    EXPECT_EQ(dialog_.Calls().back(), "end");
+}
+
+TEST_F(WorkerTest, StartNotAcknowledgedIsACommunicationError) {
+    UseImage({PatternRun(0x4000, 600)});
+    rig_.muting->MuteAfterCommand(packets::kProgramApplication);
+    const JobReport report = Run(JobKind::ProgramApplication);
+    EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
+    EXPECT_EQ(report.blocksSent, 0u);
+    EXPECT_EQ(dialog_.Count("erase"), 0);
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+}
+
+struct OpenFailureCase {
+    JobKind kind;
+    std::string text = {};
+};
+
+class OpenFailure : public WorkerTest, public ::testing::WithParamInterface<OpenFailureCase> {};
+
+TEST_P(OpenFailure, NamesTheFileErrorAndTouchesNothing) {
+    settings_.firmwarePath.Set((directory_.path() / "missing_bt.hex").string());
+    const JobReport report = Run(GetParam().kind);
+    EXPECT_EQ(report.outcome, JobOutcome::FileOpenFailed);
+    ASSERT_EQ(dialog_.Messages().size(), 1u);
+    EXPECT_EQ(dialog_.Messages()[0], (Message{GetParam().text, "File Error", MessageStyle::Error}));
+    EXPECT_TRUE(mainWindow_.Commands().empty());
+    EXPECT_EQ(rig_.CommandCodes(), std::vector<uint8_t>{packets::kAck});
+    EXPECT_FALSE(settings_.programmingBusy);
+    EXPECT_EQ(dialog_.Calls().back(), "end");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, OpenFailure,
+                         ::testing::Values(OpenFailureCase{JobKind::ProgramApplication,
+                                                           "Error opening selected HEX file."},
+                                           OpenFailureCase{JobKind::ProgramBootloaderAndApplication,
+                                                           "Error opening selected hex file."}));
+
+TEST_F(WorkerTest, MalformedFileIsRefusedBeforeTheTargetIsErased) {
+    const std::string path = UseText("00004000\r\n01 02 zz 04\r\n");
+    const JobReport report = Run(JobKind::ProgramApplication);
+
+    EXPECT_EQ(report.outcome, JobOutcome::FileFormatError);
+    ASSERT_TRUE(report.formatError.has_value());
+    EXPECT_EQ(report.formatError->line, 2u);
+    EXPECT_EQ(report.formatError->column, 7u);
+    ASSERT_EQ(dialog_.Messages().size(), 1u);
+    const Message message = dialog_.Messages()[0];
+    EXPECT_EQ(message.caption, "File Error");
+    EXPECT_NE(message.text.find(path + ", line 2, column 7"), std::string::npos) << message.text;
+    // Nothing but the handshake reached the target: no erase, no end of data.
+    EXPECT_EQ(rig_.CommandCodes(), std::vector<uint8_t>{packets::kAck});
+    EXPECT_TRUE(mainWindow_.Commands().empty());
+    EXPECT_FALSE(settings_.programmingBusy);
+}
+
+TEST_F(WorkerTest, FileThatTurnsMalformedDuringTheRunNeverEndsTheData) {
+    // Correct when checked; rewritten (same length) while the target erases.
+    std::vector<sim::ImageRun> runs = {PatternRun(0x4000, 2000)};
+    const std::string path = UseImage(runs);
+    dialog_.onFirstEraseStep = [&] {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(file, nullptr);
+        std::fseek(file, 3000, SEEK_SET);
+        std::fputs("zz", file);
+        std::fclose(file);
+    };
+
+    const JobReport report = Run(JobKind::ProgramApplication);
+
+    EXPECT_EQ(report.outcome, JobOutcome::FileFormatError);
+    EXPECT_GT(report.blocksSent, 0u);
+    EXPECT_FALSE(rig_.TargetReceived(packets::kEndOfData));
+    EXPECT_TRUE(rig_.TargetReceived(packets::kAbort));
+    EXPECT_TRUE(mainWindow_.Commands().empty());
+    ASSERT_EQ(dialog_.Messages().size(), 1u);
+    EXPECT_EQ(dialog_.Messages()[0].caption, "File Error");
+    EXPECT_NE(dialog_.Messages()[0].text.find(path + ", line "), std::string::npos);
+}
+
+class SilentWhileErasing : public WorkerTest, public ::testing::WithParamInterface<JobKind> {};
+
+TEST_P(SilentWhileErasing, NamesTheBlockWaitedForAfterThirteenSeconds) {
+    UseImage({PatternRun(0x4000, 600)});
+    rig_.muting->MuteAfterBlocksErased(3);
+    const Millis before = rig_.clock.Now();
+
+    const JobReport report = Run(GetParam());
+
+    const Millis waited = rig_.clock.Now() - before;
+    EXPECT_EQ(report.outcome, JobOutcome::EraseError);
+    EXPECT_EQ(report.blocksErased, 3u);
+    ASSERT_EQ(dialog_.Messages().size(), 1u);
+    EXPECT_EQ(dialog_.Messages()[0],
+              (Message{"Unexpected Error encountered erasing Block: 4.\nTerminating operation.",
+                       "Erase Error", MessageStyle::Error}));
+    // One 13-second wait, and no further answer awaited.
+    EXPECT_GE(waited, Millis(13000));
+    EXPECT_LT(waited, Millis(26000));
+    EXPECT_EQ(dialog_.Count("erase"), 3);  // no fill-up
+    EXPECT_TRUE(mainWindow_.Commands().empty());
+    EXPECT_FALSE(IsProgrammingJob(GetParam()) ? settings_.programmingBusy : settings_.erasingBusy);
+    EXPECT_EQ(dialog_.Calls().back(), "end");
+    EXPECT_FALSE(rig_.TargetReceived(packets::kBlockFollows));
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, SilentWhileErasing,
+                         ::testing::Values(JobKind::EraseDefault, JobKind::EraseAll,
+                                           JobKind::ProgramApplication,
+                                           JobKind::ProgramBootloaderAndApplication));
+
+TEST_F(WorkerTest, EraseStartNotAcknowledgedReportsAndTellsTheMainWindow) {
+    rig_.muting->MuteAfterCommand(packets::kEraseDefault);
+    const JobReport report = Run(JobKind::EraseDefault);
+    EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    ASSERT_EQ(dialog_.Messages().size(), 1u);
+    EXPECT_EQ(dialog_.Messages()[0].caption, "Error");
+    EXPECT_FALSE(settings_.erasingBusy);
+}
+
+}  // namespace
+}  // namespace farsend::jobs
