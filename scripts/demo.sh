@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # The main job: builds the native release, writes the sample firmware set into
-# build/release/demo-firmware (once), and shows what farsend makes of that
-# directory: the images it offers and the file it would program.
-#   scripts/demo.sh [extra farsend options, e.g. --variant zigbee --hw 2.0 --factory]
+# build/release/demo-firmware (once), and programs the simulated target with
+# the image farsend chooses from that directory by itself, showing the erase
+# and programming bars. The simulated line runs at 115200 baud in simulated
+# time, so the durations and rates are those of such a line.
+#   scripts/demo.sh [extra farsend options]
+# e.g. --factory, or --variant zigbee --hw 2.0 --sim-variant=ZigBee --sim-version=2.0.0
+# (the simulated target must report what the image is for, or it is refused).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh native
@@ -12,4 +16,4 @@ samples=build/release/demo-firmware
 if [ ! -d "$samples" ]; then
     build/release/src/cli/farsend-samples "$samples" >/dev/null
 fi
-exec build/release/src/cli/farsend select --dir "$samples" "$@"
+exec build/release/src/cli/farsend --simulate --sim-baud=115200 program --dir "$samples" "$@"

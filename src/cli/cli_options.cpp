@@ -183,6 +183,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         return Refuse("inspect needs a FILE");
     }
 
+    options.waitGiven = app.count("--wait") > 0;
     variant = Lower(variant);
     if (variant == "bluetooth") options.variant = firmware::DeviceType::Bluetooth;
     if (variant == "zigbee") options.variant = firmware::DeviceType::ZigBee;

@@ -26,6 +26,7 @@ struct CliOptions {
     bool noValidate = false;
     std::string device;  // --device PATH; empty: the first bridge found
     int waitSeconds = 30;
+    bool waitGiven = false;  // watch waits without limit unless --wait is given
     bool launch = false;
     std::string report;  // --report FILE; empty: none
     bool json = false;

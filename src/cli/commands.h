@@ -22,6 +22,9 @@ int RunInspect(const CliOptions& options, Console& console);
 // data being the block's `count` bytes.
 nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan);
 
+// How many interfaces of `platform` carry the bridge's identifiers.
+std::size_t CountBridges(link::HidPlatform& platform);
+
 // Lists the bridges `platform` finds (with --verbose every HID interface).
 int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform);
 

@@ -48,6 +48,12 @@ std::string IdText(const link::HidAttributes& attributes) {
 
 }  // namespace
 
+std::size_t CountBridges(link::HidPlatform& platform) {
+    std::size_t bridges = 0;
+    for (const Interface& entry : Survey(platform)) bridges += entry.IsBridge() ? 1 : 0;
+    return bridges;
+}
+
 int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform) {
     const std::vector<Interface> interfaces = Survey(platform);
     std::size_t bridges = 0;

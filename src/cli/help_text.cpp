@@ -45,7 +45,8 @@ Firmware:
   --no-validate      do not ask the target whether the file fits it
 Connection:
   --device PATH      use this bridge, not the first one found (see devices)
-  --wait SECONDS     how long to wait for a target to call (default 30)
+  --wait SECONDS     how long to wait for a target to call (default 30;
+                     watch: no limit unless given)
   --launch           start the application after programming
 Output:
   --json             results as JSON objects on standard output
@@ -56,13 +57,13 @@ Output:
   --count N          watch: stop after N targets
   -h, --help         this text
   --version          the version
-Simulation (no hardware; for trying things out and for tests):
+Simulation (no hardware; time is simulated, so nothing waits for real):
   --simulate             a simulated bridge and target instead of the USB bridge
   --sim-variant=TEXT     what the target reports as variant (Bluetooth)
   --sim-version=TEXT     ... and as version (1.5.0)
   --sim-targets=N        targets that call one after another (1)
   --sim-erase-blocks=N   blocks the target reports erased (16)
-  --sim-baud=N           serial line speed; 0: no time at all (0)
+  --sim-baud=N           serial line speed, for durations and rates; 0: none
   --sim-report-length=N  HID report length with its ID byte (65)
   --sim-legacy-hid       the legacy report framing
   --sim-faults=LIST      drop=P,flip=P,noise=P (per byte), silence=N,unplug=N
@@ -86,7 +87,7 @@ Examples:
   farsend erase --factory --yes
   farsend watch --report units.jsonl        production: every target in turn
   farsend inspect --json Farsend_15_bt.hex
-  farsend --simulate program                the whole flow without hardware
+  farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;
 }

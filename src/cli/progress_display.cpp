@@ -6,44 +6,33 @@
 namespace farsend::cli {
 namespace {
 
+constexpr int kEraseBarSteps = jobs::kEraseBar.high;
+constexpr int kProgramBarSteps = jobs::kProgramBar.high;
 constexpr int kLabelWidth = 9;    // "Program  "
 constexpr int kMinBarCells = 10;  // below this the figures give way
 constexpr int kMaxBarCells = 40;
+
+}  // namespace
 
 std::string OneLine(const std::string& text) {
     std::string line;
     for (char c : text) {
         if (c == '\r') continue;
-        line += (c == '\n') ? ' ' : c;
+        if (c == '\n') {
+            // "...Block: 3.\nTerminating" and "before \nterminating" alike.
+            if (!line.empty() && line.back() != ' ') line += ' ';
+            continue;
+        }
+        line += c;
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     return line;
 }
 
-}  // namespace
-
-const char* JobCaption(JobKind kind) {
-    switch (kind) {
-        case JobKind::EraseDefault:
-            return "Erasing Target Flash";
-        case JobKind::EraseAll:
-            return "Erasing ALL of Target Flash";
-        case JobKind::ProgramApplication:
-            return "Programming Application";
-        case JobKind::ProgramBootloaderAndApplication:
-            return "Programming Bootloader and Application";
-    }
-    return "";
-}
-
-bool IsProgrammingJob(JobKind kind) {
-    return kind == JobKind::ProgramApplication || kind == JobKind::ProgramBootloaderAndApplication;
-}
-
 ProgressDisplay::ProgressDisplay(std::ostream& out, ProgressMode mode, int width, Clock& clock)
     : out_(out), mode_(mode), width_(width), clock_(clock) {}
 
-void ProgressDisplay::Begin(JobKind kind) {
+void ProgressDisplay::Begin(jobs::JobKind kind) {
     kind_ = kind;
     phase_ = Phase::Erasing;
     eraseSteps_ = 0;
@@ -52,10 +41,11 @@ void ProgressDisplay::Begin(JobKind kind) {
     bytes_ = 0;
     eraseSeen_ = false;
     nextQuarter_ = 25;
+    lastMessage_.clear();
     programStart_ = clock_.Now();
     if (mode_ == ProgressMode::Quiet) return;
     EndLine();
-    out_ << JobCaption(kind) << '\n';
+    out_ << jobs::JobDialogCaption(kind) << '\n';
     out_.flush();
 }
 
@@ -110,16 +100,17 @@ void ProgressDisplay::BlockSent(std::size_t bytes) {
     if (mode_ == ProgressMode::Terminal) DrawProgramLine();
 }
 
-void ProgressDisplay::Message(const std::string& text, const std::string& caption,
-                              MessageStyle /*style*/) {
+void ProgressDisplay::ShowMessage(const jobs::Message& message) {
     EndLine();
+    lastMessage_ = OneLine(message.text);
     out_ << "farsend: ";
-    if (!caption.empty()) out_ << OneLine(caption) << ": ";
-    out_ << OneLine(text) << '\n';
+    if (!message.caption.empty()) out_ << OneLine(message.caption) << ": ";
+    out_ << lastMessage_ << '\n';
     out_.flush();
 }
 
-void ProgressDisplay::Finished(bool success) {
+void ProgressDisplay::End(const jobs::JobReport& report) {
+    const bool success = report.Succeeded();
     const Phase phase = phase_;
     phase_ = Phase::Done;
     if (mode_ == ProgressMode::Quiet || phase == Phase::Idle || phase == Phase::Done) return;

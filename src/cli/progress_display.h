@@ -12,28 +12,31 @@
 #include <ostream>
 #include <string>
 
-#include "cli/job_progress.h"
 #include "common/clock.h"
+#include "jobs/job_dialog.h"
 
 namespace farsend::cli {
 
 enum class ProgressMode { Terminal, Plain, Quiet };
 
-class ProgressDisplay final : public JobProgress {
+// The job seam's terminal side: what the job dialogs show, as text.
+class ProgressDisplay final : public jobs::JobDialog {
 public:
     // `width`: the terminal's columns (Terminal mode only).
     ProgressDisplay(std::ostream& out, ProgressMode mode, int width, Clock& clock);
 
-    void Begin(JobKind kind) override;
+    void Begin(jobs::JobKind kind) override;
     void StepErase() override;
     void StepProgram() override;
     void BlockSent(std::size_t bytes) override;
-    void Message(const std::string& text, const std::string& caption, MessageStyle style) override;
-    void Finished(bool success) override;
+    // "farsend: <caption>: <text on one line>", in every mode.
+    void ShowMessage(const jobs::Message& message) override;
+    void End(const jobs::JobReport& report) override;
 
-    // What the job did, for the result and the report.
     std::uint64_t BlocksSent() const { return blocks_; }
     std::uint64_t BytesSent() const { return bytes_; }
+    // The text of the last message shown, on one line ("" for none).
+    const std::string& LastMessage() const { return lastMessage_; }
 
 private:
     enum class Phase { Idle, Erasing, Programming, Done };
@@ -53,7 +56,7 @@ private:
     const int width_;
     Clock& clock_;
 
-    JobKind kind_ = JobKind::ProgramApplication;
+    jobs::JobKind kind_ = jobs::JobKind::ProgramApplication;
     Phase phase_ = Phase::Idle;
     int eraseSteps_ = 0;
     int programSteps_ = 0;
@@ -66,6 +69,10 @@ private:
     std::size_t openLine_ = 0;
     // Plain: the next quarter of the programming bar to report.
     int nextQuarter_ = 25;
+    std::string lastMessage_;
 };
+
+// A message box's text on one line: line breaks become blanks.
+std::string OneLine(const std::string& text);
 
 }  // namespace farsend::cli

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/help_text.h"
+#include "cli/target_session.h"
 #include "common/diagnostics.h"
 #include "link/bridge_ids.h"
 #include "sim/sim_bridge.h"
@@ -58,9 +59,7 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
         case Command::Watch:
             break;
     }
-    Complain(console, std::string(CommandName(options.command)) +
-                          ": talking to targets is not built into this version yet");
-    return kExitUsage;
+    return RunTargetCommand(options, console, env);
 }
 
 }  // namespace farsend::cli

@@ -17,9 +17,21 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+using jobs::JobKind;
+
+constexpr int kEraseBarSteps = 20;
+constexpr int kProgramBarSteps = 100;
+
+jobs::JobReport Report(JobKind kind, bool success) {
+    jobs::JobReport report;
+    report.kind = kind;
+    report.outcome = success ? jobs::JobOutcome::Success : jobs::JobOutcome::CommunicationError;
+    return report;
+}
+
 // A programming run: `erased` BlockErased answers, the fill-up to 20, then
 // `blocks` full blocks, one program step per 1 KB of file, 100 ms a block.
-void RunProgramming(JobProgress& progress, farsend::testing::VirtualClock& clock, int erased,
+void RunProgramming(jobs::JobDialog& progress, farsend::testing::VirtualClock& clock, int erased,
                     int blocks, bool success = true) {
     progress.Begin(JobKind::ProgramApplication);
     for (int i = 0; i < erased; ++i) progress.StepErase();
@@ -38,7 +50,7 @@ void RunProgramming(JobProgress& progress, farsend::testing::VirtualClock& clock
         progress.StepProgram();
         ++steps;
     }
-    progress.Finished(success);
+    progress.End(Report(JobKind::ProgramApplication, success));
 }
 
 // What a terminal shows: every line as it was last drawn, and the longest
@@ -137,9 +149,10 @@ TEST(ProgressDisplay, AMessageEndsTheBarLineAndIsShownInEveryMode) {
         display.Begin(JobKind::EraseDefault);
         display.StepErase();
         display.StepErase();
-        display.Message("Unexpected Error encountered erasing Block: 3.\nTerminating operation.",
-                        "Erase Error", MessageStyle::Error);
-        display.Finished(false);
+        display.ShowMessage(
+            {"Unexpected Error encountered erasing Block: 3.\nTerminating operation.",
+             "Erase Error", jobs::MessageStyle::Error});
+        display.End(Report(JobKind::EraseDefault, false));
         const Screen screen = Render(out.str());
         ASSERT_FALSE(screen.lines.empty());
         const std::string expected =
@@ -150,6 +163,8 @@ TEST(ProgressDisplay, AMessageEndsTheBarLineAndIsShownInEveryMode) {
         if (mode == ProgressMode::Terminal) {
             EXPECT_THAT(screen.lines[1], HasSubstr(" 2/20"));
         }
+        EXPECT_EQ(display.LastMessage(),
+                  "Unexpected Error encountered erasing Block: 3. Terminating operation.");
         if (mode == ProgressMode::Quiet) {
             EXPECT_EQ(screen.lines.size(), 1u);
         }
@@ -185,7 +200,7 @@ TEST(ProgressDisplay, PlainSaysWhereARunStopped) {
     ProgressDisplay eraseDisplay(erase, ProgressMode::Plain, 80, clock);
     eraseDisplay.Begin(JobKind::EraseAll);
     for (int i = 0; i < 3; ++i) eraseDisplay.StepErase();
-    eraseDisplay.Finished(false);
+    eraseDisplay.End(Report(JobKind::EraseAll, false));
     EXPECT_EQ(erase.str(),
               "Erasing ALL of Target Flash\nerase: started\nerase: stopped after 3 of 20 steps\n");
 }

@@ -1,0 +1,515 @@
+#include "cli/target_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/commands.h"
+#include "app/shell_port.h"
+#include "app/tool_settings.h"
+#include "cli/bridge_advice.h"
+#include "cli/commands.h"
+#include "cli/device_filter.h"
+#include "cli/exit_status.h"
+#include "cli/image_choice.h"
+#include "cli/interrupt.h"
+#include "cli/progress_display.h"
+#include "cli/sha256.h"
+#include "cli/simulated_clock.h"
+#include "cli/unit_record.h"
+#include "firmware/image_names.h"
+#include "jobs/command_ids.h"
+#include "jobs/connection_monitor.h"
+#include "jobs/job_workers.h"
+#include "link/hid_serial_link.h"
+#include "protocol/exchanges.h"
+#include "protocol/image_reader.h"
+#include "sim/simulation.h"
+
+namespace farsend::cli {
+namespace {
+
+// What the monitor is run for.
+enum class Policy {
+    ConnectOnly,  // erase, identify, launch: connect, then the command acts
+    ProgramOnce,  // program: one programming attempt
+    Watch,        // watch: an attempt for every target that connects
+};
+
+// The link and what it talks through, declared in the order in which they
+// must be torn down backwards: the simulation closes and detaches the link
+// before its bridge goes; the link closes its handles on the platform, and
+// both outlive neither the device filter nor the simulated time.
+struct Wiring {
+    SimulatedClock simulatedTime;
+    link::NullHidPlatform noPlatform;
+    std::unique_ptr<SingleDevicePlatform> onlyDevice;
+    link::HidSerialLink link;
+    std::unique_ptr<sim::Simulation> simulation;
+    protocol::ExchangeContext exchanges{link};
+
+    Clock& Time() { return link::HidLinkClock(link); }
+};
+
+// Sets up the link for the options. Returns -1 when it is ready, else the
+// exit status (with the message already shown).
+int Wire(const CliOptions& options, Console& console, const Environment& env, Wiring& wiring) {
+    link::HidPlatform* platform =
+        env.systemPlatform != nullptr ? env.systemPlatform : &wiring.noPlatform;
+    if (options.sim.simulate) {
+        std::string error;
+        wiring.simulation = sim::Simulation::Create(options.sim, error, &wiring.simulatedTime);
+        if (!wiring.simulation) {
+            Complain(console, error);
+            return kExitUsage;
+        }
+        wiring.simulation->AttachLink(wiring.link);
+        platform = &wiring.simulation->Platform();
+    }
+    if (!options.device.empty()) {
+        wiring.onlyDevice = std::make_unique<SingleDevicePlatform>(*platform, options.device);
+        if (!wiring.onlyDevice->Present()) {
+            Complain(console, "--device " + options.device +
+                                  ": no such HID interface; `farsend devices` lists the bridges.");
+            return kExitNoTarget;
+        }
+        platform = wiring.onlyDevice.get();
+    }
+    wiring.link.platform = platform;
+    if (CountBridges(*platform) == 0) {
+        if (!options.device.empty()) {
+            Complain(console, options.device + " is not the bridge (" + BridgeIdText() +
+                                  "); `farsend devices` lists the bridges.");
+        } else if (options.sim.simulate) {
+            Complain(console, "the simulated bridge is unplugged.");
+        } else {
+            Complain(console, NoBridgeAdvice());
+        }
+        return kExitNoTarget;
+    }
+    return -1;
+}
+
+std::string ReplyTextOf(const protocol::LongResponsePacket& reply, protocol::ResponseCode code) {
+    if (protocol::ClassifyResponse(reply) != code) return {};
+    return protocol::ReplyText(reply.data(), reply.size());
+}
+
+int StatusOf(const jobs::JobReport& report) {
+    switch (report.outcome) {
+        case jobs::JobOutcome::Success:
+            return kExitSuccess;
+        case jobs::JobOutcome::FileOpenFailed:
+        case jobs::JobOutcome::FileFormatError:
+            return kExitFirmwareFile;
+        case jobs::JobOutcome::CommunicationError:
+            return kExitCommunication;
+        case jobs::JobOutcome::EraseError:
+            return kExitEraseError;
+    }
+    return kExitCommunication;
+}
+
+ProgressMode ModeFor(const CliOptions& options, const Console& console) {
+    if (options.quiet) return ProgressMode::Quiet;
+    return console.errIsTerminal ? ProgressMode::Terminal : ProgressMode::Plain;
+}
+
+class Session;
+
+// The monitor's pauses, on the link's clock, with a look at the --wait
+// deadline before each: the monitor then stops before its next pass, at the
+// same point of the run whatever the threads do.
+class DeadlinePacing final : public Clock {
+public:
+    DeadlinePacing(Clock& inner, Session& session) : inner_(inner), session_(session) {}
+    Millis Now() override { return inner_.Now(); }
+    void SleepFor(Millis duration) override { inner_.SleepFor(duration); }
+    bool WaitFor(WakeSignal& signal, Millis timeout) override;
+
+private:
+    Clock& inner_;
+    Session& session_;
+};
+
+class Session final : public jobs::MainWindowPort, public app::ShellPort {
+public:
+    Session(const CliOptions& options, Console& console, Wiring& wiring,
+            app::ToolSettings& settings, Policy policy)
+        : options_(options),
+          console_(console),
+          wiring_(wiring),
+          settings_(settings),
+          policy_(policy),
+          display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
+          pacing_(wiring.Time(), *this),
+          monitor_(jobs::MonitorEnvironment{settings, wiring.exchanges, *this, &pacing_}),
+          commands_{settings, wiring.exchanges, *this, monitor_} {
+        if (policy == Policy::Watch) {
+            if (options.waitGiven) deadline_ = Millis(options.waitSeconds * 1000LL);
+        } else {
+            deadline_ = Millis(options.waitSeconds * 1000LL);
+        }
+    }
+
+    // The operator's answer to the erase-all warning, asked before connecting.
+    void ConfirmEraseAll() { eraseAllConfirmed_ = true; }
+
+    // Runs the monitor until the policy, the deadline or Ctrl+C (watch) ends
+    // it. Then a ConnectOnly session holds a connected target, or none.
+    void RunMonitor() {
+        waitStart_ = wiring_.Time().Now();
+        monitor_.Start();
+        bool stopAsked = false;
+        while (!monitor_.WaitUntilStopped(Millis(50))) {
+            if (!stopAsked && policy_ == Policy::Watch && Interrupted()) {
+                stopAsked = true;
+                monitor_.RequestStop();
+            }
+        }
+    }
+
+    bool Connected() const { return connected_; }
+    int Units() const { return units_; }
+    int LastFailure() const { return lastFailure_; }
+    int LastStatus() const { return lastStatus_; }
+    app::CommandContext& Commands() { return commands_; }
+    const std::optional<jobs::JobReport>& LastJob() const { return job_; }
+    const std::string& LastMessage() const { return message_; }
+
+    void NoTargetMessage() {
+        char text[160];
+        std::snprintf(text, sizeof text, "no target called within %d s (--wait).\n",
+                      options_.waitSeconds);
+        Complain(console_, std::string(text) +
+                               "Check that the target is powered, wired to the bridge's serial "
+                               "side and in its bootloader.");
+    }
+
+    // --- called by the monitor, on its thread ---
+    void CheckDeadline() {
+        if (!deadline_ || connectedSinceWait_) return;
+        if (wiring_.Time().Now() - waitStart_ >= *deadline_) {
+            timedOut_ = true;
+            monitor_.RequestStop();
+        }
+    }
+
+    // MainWindowPort and ShellPort: a message box owned by the main window.
+    jobs::MessageAnswer ShowMessage(const jobs::Message& message) override {
+        if (message.style == jobs::MessageStyle::WarningOkCancel) {
+            // The erase-all warning: answered before connecting.
+            return eraseAllConfirmed_ ? jobs::MessageAnswer::Ok : jobs::MessageAnswer::Cancel;
+        }
+        Complain(console_, OneLine(message.caption) + ": " + OneLine(message.text));
+        message_ = OneLine(message.text);
+        if (message == jobs::IncorrectFirmwareMessage()) {
+            BeginAttempt(kExitDoesNotFit);
+        } else if (message == jobs::MissingFirmwareMessage()) {
+            BeginAttempt(kExitFirmwareFile);
+        }
+        return jobs::MessageAnswer::Ok;
+    }
+
+    void SendCommand(int command) override {
+        if (command == jobs::kCommandProgramNow) BeginAttempt(kExitSuccess);
+        if (command == jobs::kCommandProgrammingFinished && options_.launch) {
+            protocol::LaunchTargetApplication(wiring_.exchanges);
+        }
+        app::HandleMainWindowCommand(commands_, command);
+    }
+
+    void RefreshConnectionText() override {
+        if (settings_.connectionState == app::ConnectionState::Connected) {
+            connected_ = true;
+            connectedSinceWait_ = true;
+            unitStart_ = wiring_.Time().Now();
+            // The replies of an earlier unit must not pass for this one's.
+            wiring_.exchanges.variantReply = {};
+            wiring_.exchanges.versionReply = {};
+            if (policy_ == Policy::ConnectOnly) monitor_.RequestStop();
+            return;
+        }
+        if (!attempting_) return;
+        FinishUnit();
+        const bool enough = policy_ == Policy::ProgramOnce ||
+                            (options_.count > 0 && units_ >= static_cast<int>(options_.count));
+        if (enough) monitor_.RequestStop();
+    }
+
+    std::optional<std::string> ChooseFirmwareFile(const app::OpenFileRequest&) override {
+        return std::nullopt;  // program and watch refuse to start without a file
+    }
+
+    void RunJobDialog(jobs::JobKind kind) override {
+        job_ = jobs::RunJobWorker(kind, jobs::JobEnvironment{settings_, wiring_.exchanges, *this},
+                                  display_);
+        if (!job_->Succeeded()) message_ = display_.LastMessage();
+    }
+
+    void EndMessageLoop(int) override {}
+    void EndProcess(int) override {}
+
+    // The unit's record; also used for the connect-only commands.
+    UnitRecord Record(int status) const {
+        UnitRecord record;
+        record.command = CommandName(options_.command);
+        record.status = status;
+        record.message = status == kExitSuccess ? std::string() : message_;
+        record.variant =
+            ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply);
+        record.version =
+            ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply);
+        if (policy_ != Policy::ConnectOnly) {
+            record.file = settings_.firmwarePath.Get();
+            record.sha256 = Sha256OfFile(record.file).value_or("");
+        }
+        if (job_) {
+            record.blocks = job_->blocksSent;
+            record.bytes = job_->bytesSent;
+        }
+        record.seconds = static_cast<double>((wiring_.Time().Now() - unitStart_).count()) / 1000.0;
+        return record;
+    }
+
+    void PrintResult(const UnitRecord& record) {
+        if (options_.json) {
+            console_.out << DumpJson(UnitJson(record)) << '\n';
+            console_.out.flush();
+            return;
+        }
+        if (policy_ == Policy::ConnectOnly) return;  // the commands print their own
+        std::string line;
+        if (policy_ == Policy::Watch) line = "unit " + std::to_string(units_) + ": ";
+        if (record.status == kExitSuccess) {
+            char figures[96];
+            std::snprintf(figures, sizeof figures, ": %llu blocks, %llu bytes in %.1f s",
+                          static_cast<unsigned long long>(record.blocks),
+                          static_cast<unsigned long long>(record.bytes), record.seconds);
+            line += "programmed " + firmware::GetFileNamePart(record.file);
+            if (!record.variant.empty() || !record.version.empty()) {
+                line += " into " + record.variant + " " + record.version;
+            }
+            line += figures;
+            if (options_.launch) line += "; application started";
+        } else {
+            line += std::string(ExitStatusName(record.status)) + ": " + record.message;
+        }
+        console_.out << line << '\n';
+        console_.out.flush();
+    }
+
+private:
+    void BeginAttempt(int status) {
+        attempting_ = true;
+        attemptStatus_ = status;
+        job_.reset();
+    }
+
+    void FinishUnit() {
+        attempting_ = false;
+        connectedSinceWait_ = false;
+        ++units_;
+        const int status = job_ ? StatusOf(*job_) : attemptStatus_;
+        lastStatus_ = status;
+        if (status != kExitSuccess) lastFailure_ = status;
+        const UnitRecord record = Record(status);
+        PrintResult(record);
+        if (!options_.report.empty()) {
+            std::string error;
+            if (!AppendReportLine(options_.report,
+                                  ReportLine(record, std::chrono::system_clock::now()), error)) {
+                Complain(console_, "--report: " + error);
+            }
+        }
+        message_.clear();
+        waitStart_ = wiring_.Time().Now();
+    }
+
+    const CliOptions& options_;
+    Console& console_;
+    Wiring& wiring_;
+    app::ToolSettings& settings_;
+    const Policy policy_;
+    ProgressDisplay display_;
+    DeadlinePacing pacing_;
+    jobs::ConnectionMonitorControl monitor_;
+    app::CommandContext commands_;
+
+    bool eraseAllConfirmed_ = false;
+    std::optional<Millis> deadline_;
+
+    // Written on the monitor's thread; read by the calling thread only after
+    // the monitor has been joined (RunMonitor), or on the same thread.
+    Millis waitStart_{0};
+    Millis unitStart_{0};
+    bool connected_ = false;
+    bool connectedSinceWait_ = false;
+    bool timedOut_ = false;
+    bool attempting_ = false;
+    int attemptStatus_ = kExitSuccess;
+    std::optional<jobs::JobReport> job_;
+    std::string message_;
+    int units_ = 0;
+    int lastStatus_ = kExitSuccess;
+    int lastFailure_ = kExitSuccess;
+};
+
+bool DeadlinePacing::WaitFor(WakeSignal& signal, Millis timeout) {
+    session_.CheckDeadline();
+    return inner_.WaitFor(signal, timeout);
+}
+
+// The firmware file program and watch would send, checked whole before any
+// target is touched. -1 when it can be used, else the exit status.
+int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings) {
+    const std::string path = settings.firmwarePath.Get();
+    if (path.empty()) {
+        Complain(console,
+                 "no firmware file: none in " +
+                     (settings.firmwareDirectory.Empty() ? std::string("(no directory)")
+                                                         : settings.firmwareDirectory.Get()) +
+                     " matches the request. `farsend select` shows what the directory "
+                     "offers; name a FILE, --dir, --variant, --hw or --factory.");
+        return kExitFirmwareFile;
+    }
+    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgrammingFile(path);
+    if (!plan) {
+        Complain(console, path + ": cannot be read");
+        return kExitFirmwareFile;
+    }
+    if (plan->error) {
+        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan->error) +
+                              "\nNothing was sent. Correct the file or choose another one.");
+        return kExitFirmwareFile;
+    }
+    if (!options.report.empty()) {
+        std::string error;
+        // Appending nothing creates the file: a report that cannot be kept
+        // is found out before the first unit, not after it.
+        std::FILE* file = std::fopen(options.report.c_str(), "ab");
+        if (file == nullptr) {
+            Complain(console, "--report " + options.report + ": cannot be written");
+            return kExitUsage;
+        }
+        std::fclose(file);
+    }
+    return -1;
+}
+
+bool AskEraseAll(Console& console) {
+    const jobs::Message warning = app::EraseAllWarning();
+    console.err << OneLine(warning.text) << "\nErase all of the target's flash? [y/N] ";
+    console.err.flush();
+    std::string answer;
+    if (!std::getline(console.in, answer)) return false;
+    while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' ')) answer.pop_back();
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
+}
+
+int Identify(Session& session, Wiring& wiring, Console& console, const CliOptions& options) {
+    protocol::TargetIdentity identity;
+    const int variantStatus = protocol::QueryTargetVariant(wiring.exchanges, &identity.variant);
+    const int versionStatus = protocol::QueryTargetVersion(wiring.exchanges, &identity);
+    protocol::DisconnectTarget(wiring.exchanges);
+    UnitRecord record = session.Record(kExitSuccess);
+    if (variantStatus == protocol::kReplyMissing || versionStatus == protocol::kReplyMissing) {
+        record.status = kExitCommunication;
+        record.message = std::string("the target did not answer the ") +
+                         (variantStatus == protocol::kReplyMissing ? "variant" : "version") +
+                         " query";
+        Complain(console, record.message);
+    }
+    if (options.json) {
+        session.PrintResult(record);
+    } else {
+        console.out << "variant: " << record.variant << "\nversion: " << record.version << '\n';
+    }
+    return record.status;
+}
+
+Policy PolicyFor(Command command) {
+    switch (command) {
+        case Command::Program:
+            return Policy::ProgramOnce;
+        case Command::Watch:
+            return Policy::Watch;
+        default:
+            return Policy::ConnectOnly;
+    }
+}
+
+}  // namespace
+
+int RunTargetCommand(const CliOptions& options, Console& console, const Environment& env) {
+    const Policy policy = PolicyFor(options.command);
+    if (auto problem = GivenPathProblem(options)) {
+        Complain(console, *problem);
+        return kExitFirmwareFile;
+    }
+
+    app::ToolSettings settings;
+    const app::StartUpReport startUp = ChooseImage(options, settings, env.workingDirectory);
+    for (const std::string& warning : startUp.warnings) Complain(console, "warning: " + warning);
+    settings.validateDevice = !options.noValidate;
+    settings.autoProgram = policy == Policy::Watch;
+    if (policy == Policy::ProgramOnce) settings.programRequest = app::kProgramRequested;
+
+    if (policy != Policy::ConnectOnly) {
+        const int status = CheckFirmware(options, console, settings);
+        if (status >= 0) return status;
+    }
+    bool eraseAll = false;
+    if (options.command == Command::Erase && options.factory) {
+        eraseAll = options.yes || AskEraseAll(console);
+        if (!eraseAll) {
+            Complain(console,
+                     "nothing erased: erasing all of the flash needs a yes (answer y, or --yes).");
+            return kExitUsage;
+        }
+    }
+
+    Wiring wiring;
+    if (const int status = Wire(options, console, env, wiring); status >= 0) return status;
+
+    if (policy == Policy::Watch) CatchInterrupt();
+    Session session(options, console, wiring, settings, policy);
+    if (eraseAll) session.ConfirmEraseAll();
+    session.RunMonitor();
+
+    int status = kExitSuccess;
+    if (policy == Policy::ConnectOnly) {
+        if (!session.Connected()) {
+            session.NoTargetMessage();
+            status = kExitNoTarget;
+        } else if (options.command == Command::Identify) {
+            status = Identify(session, wiring, console, options);
+        } else if (options.command == Command::Launch) {
+            app::StartTargetApplication(session.Commands());
+            if (options.json) session.PrintResult(session.Record(kExitSuccess));
+        } else {
+            app::EraseTargetFlash(session.Commands());
+            status = session.LastJob() ? StatusOf(*session.LastJob()) : kExitCommunication;
+            protocol::DisconnectTarget(wiring.exchanges);
+            if (options.json) session.PrintResult(session.Record(status));
+        }
+    } else if (session.Units() == 0) {
+        if (!(policy == Policy::Watch && Interrupted())) {
+            session.NoTargetMessage();
+            status = kExitNoTarget;
+        }
+    } else {
+        status = policy == Policy::Watch ? session.LastFailure() : session.LastStatus();
+    }
+
+    if (wiring.simulation) {
+        std::string error;
+        if (!wiring.simulation->Finish(error)) Complain(console, "--sim-flash-out: " + error);
+    }
+    return status;
+}
+
+}  // namespace farsend::cli
