@@ -20,6 +20,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineserver -w
 fi
 
+# Wine draws the caption buttons with the Marlett font; without it in the
+# prefix they come out as letters in screenshots.
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
+
 if [ -z "${FARSEND_KEEP_DISPLAY:-}" ]; then
     for n in $(seq 91 120); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { WINE_XVFB_DISPLAY=":$n"; break; }

@@ -1,5 +1,7 @@
 #include "app/serial_setup.h"
 
+#include <utility>
+
 #include "app/window_texts.h"
 
 namespace farsend::app {
@@ -13,16 +15,21 @@ void SerialSetup::Choose(int port) {
     if (port >= kFirstComPort && port <= kLastComPort) port_ = port;
 }
 
-bool SerialSetup::Apply(ToolSettings& settings, PortChangeSteps& steps) const {
+bool SerialSetup::Apply(ToolSettings& settings, PortChangeSteps& steps,
+                        std::function<void()> launchTargetApplication) const {
     if (port_ == settings.comPort.load()) return false;
     settings.comPort.store(port_);
-    const bool monitorWasRunning = steps.StopMonitor();
-    if (settings.connectionState.load() == ConnectionState::Connected) {
-        steps.LaunchTargetApplication();
+    auto release = [&settings, launch = std::move(launchTargetApplication)]() {
+        if (settings.connectionState.load() != ConnectionState::Connected) return;
+        launch();
         settings.connectionState.store(ConnectionState::Disconnected);
         RefreshConnectionText(settings);
+    };
+    if (steps.MonitorRunning()) {
+        steps.RestartMonitor(std::move(release));
+    } else {
+        release();
     }
-    if (monitorWasRunning) steps.StartMonitor();
     return true;
 }
 

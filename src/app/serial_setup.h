@@ -2,6 +2,8 @@
 // and what a change of port does to the target and the connection monitor.
 #pragma once
 
+#include <functional>
+
 #include "app/tool_settings.h"
 
 namespace farsend::app {
@@ -13,13 +15,12 @@ constexpr int kLastComPort = 4;
 class PortChangeSteps {
 public:
     virtual ~PortChangeSteps() = default;
-    // Ends the running connection monitor in an orderly way and returns once
-    // it no longer touches the link; false when none was running.
-    virtual bool StopMonitor() = 0;
-    // The start-application command to the connected target; closes the link.
-    virtual void LaunchTargetApplication() = 0;
-    // Starts a new connection monitor.
-    virtual void StartMonitor() = 0;
+    // Whether a connection monitor runs now.
+    virtual bool MonitorRunning() = 0;
+    // Puts a new monitor in place of the running one without waiting for
+    // it: `release` runs once the old monitor has ended and before the new
+    // one polls, so that the two never use the link together.
+    virtual void RestartMonitor(std::function<void()> release) = 0;
 };
 
 class SerialSetup {
@@ -34,12 +35,14 @@ public:
     void Choose(int port);
 
     // OK. The same port: nothing happens. Another port: the port is
-    // recorded; the monitor is stopped first, so that it is not in the middle
-    // of an exchange when the target is let go; a connected target is told to
-    // start its application and the state becomes Disconnected; then exactly
-    // one monitor is started again (if one was running). Returns whether the
-    // port changed.
-    bool Apply(ToolSettings& settings, PortChangeSteps& steps) const;
+    // recorded and the target let go: a connected target is told to start
+    // its application (`launchTargetApplication`, which closes the link) and
+    // the state becomes Disconnected. With a monitor running, that happens
+    // between the old monitor's end and the new one's start; without one, at
+    // once. `settings` and `launchTargetApplication` must stay usable until
+    // then. Returns whether the port changed.
+    bool Apply(ToolSettings& settings, PortChangeSteps& steps,
+               std::function<void()> launchTargetApplication) const;
 
 private:
     int port_ = kFirstComPort;

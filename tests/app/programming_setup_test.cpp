@@ -38,7 +38,7 @@ struct Applied {
     HardwareVersion hardwareVersion;
     FlashMode flashMode;
     bool autoSelect;
-    std::string path;  // a name in the firmware directory, "CMDFILE", or ""
+    const char* path;  // a name in the firmware directory, or ""
 };
 
 struct SetupCase {
@@ -47,10 +47,10 @@ struct SetupCase {
     // Steps: "app", "boot", "type=N", "version=N" (list positions), "auto",
     // "validate", "browse=NAME" (a file the Open dialog returns).
     std::vector<std::string> steps;
-    std::string shownName;  // control 822 after the steps
+    const char* shownName;  // control 822 after the steps
     bool ok;                // OK pressed (else Cancel)
     Applied after;
-    std::string title;  // after OK; "" when the title must not be refreshed
+    const char* title;  // after OK; "" when the title must not be refreshed
 };
 
 // clang-format off
@@ -154,7 +154,7 @@ TEST_P(ProgrammingSetupTests, StepsThenOkOrCancel) {
         else if (step.rfind("browse=", 0) == 0) setup.BrowseChosen(PathOf(step.substr(7)));
         else FAIL() << "unknown step " << step;
     }
-    EXPECT_EQ(setup.ShownFileName(), c.shownName);
+    EXPECT_EQ(setup.ShownFileName(), std::string(c.shownName));
     EXPECT_NE(setup.ApplicationChecked(), setup.BootloaderChecked());
     if (c.ok) setup.Apply();
 
@@ -167,9 +167,9 @@ TEST_P(ProgrammingSetupTests, StepsThenOkOrCancel) {
 
     std::vector<std::string> expectedCalls;
     if (c.ok) {
-        expectedCalls.push_back("status1:" + c.after.path);
+        expectedCalls.push_back("status1:" + std::string(c.after.path));
         const TitleAndColour look = TitleFor(c.after.deviceType, c.after.flashMode);
-        ASSERT_EQ(look.title, c.title);
+        ASSERT_EQ(look.title, std::string(c.title));
         std::ostringstream title;
         title << "title:" << look.title << "|" << int{look.colour.red} << ","
               << int{look.colour.green} << "," << int{look.colour.blue};

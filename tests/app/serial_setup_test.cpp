@@ -10,30 +10,20 @@
 namespace farsend::app {
 namespace {
 
-// Records the steps in order, together with the state each one saw.
+// Records the steps in order. A restart runs the release at once, as a new
+// monitor does once the old one has ended.
 class RecordingSteps final : public PortChangeSteps {
 public:
-    explicit RecordingSteps(ToolSettings& settings, bool monitorRunning)
-        : settings_(settings), running_(monitorRunning) {}
-    bool StopMonitor() override {
-        calls.push_back(running_ ? "stop" : "stop(none)");
-        const bool was = running_;
-        running_ = false;
-        return was;
-    }
-    void LaunchTargetApplication() override {
-        // Only with no monitor left that could use the link beside us.
-        calls.push_back(running_ ? "launch(monitor running!)" : "launch");
-    }
-    void StartMonitor() override {
-        calls.push_back(running_ ? "start(second monitor!)" : "start");
-        calls.back() += settings_.connectionState == ConnectionState::Connected ? "(connected)" : "";
-        running_ = true;
+    explicit RecordingSteps(bool monitorRunning) : running_(monitorRunning) {}
+    bool MonitorRunning() override { return running_; }
+    void RestartMonitor(std::function<void()> release) override {
+        calls.push_back("restart");
+        release();
+        calls.push_back("new monitor polls");
     }
     std::vector<std::string> calls;
 
 private:
-    ToolSettings& settings_;
     bool running_;
 };
 
@@ -59,13 +49,16 @@ const std::vector<SerialCase> kCases = {
     {"OK without a change: nothing happens", 1, kConn, true, {}, 1, {}, kConn, 1, {}},
     {"clicked away and back: nothing happens", 2, kConn, true, {3, 2}, 2, {}, kConn, 2, {}},
     {"COM3 while connected: monitor stopped, target let go, one monitor again",
-     1, kConn, true, {3}, 3, {"stop", "launch", "start"}, kDisc, 3, {"status0:NOT CONNECTED"}},
+     1, kConn, true, {3}, 3, {"restart", "launch", "new monitor polls"}, kDisc, 3,
+     {"status0:NOT CONNECTED"}},
     {"COM2 while disconnected: the monitor restarts, no launch",
-     1, kDisc, true, {2}, 2, {"stop", "start"}, kDisc, 2, {}},
-    {"COM4 before any connection", 1, kNever, true, {4}, 4, {"stop", "start"}, kNever, 4, {}},
-    {"no monitor running: none is started", 1, kDisc, false, {2}, 2, {"stop(none)"}, kDisc, 2, {}},
+     1, kDisc, true, {2}, 2, {"restart", "new monitor polls"}, kDisc, 2, {}},
+    {"COM4 before any connection", 1, kNever, true, {4}, 4, {"restart", "new monitor polls"}, kNever, 4, {}},
+    {"no monitor running: none is started", 1, kDisc, false, {2}, 2, {"changed"}, kDisc, 2, {}},
+    {"no monitor running, connected: the target is let go at once", 1, kConn, false, {2}, 2,
+     {"launch", "changed"}, kDisc, 2, {"status0:NOT CONNECTED"}},
     {"an applied port outside 1..4 opens as COM1", 9, kDisc, true, {}, 1,
-     {"stop", "start"}, kDisc, 1, {}},
+     {"restart", "new monitor polls"}, kDisc, 1, {}},
     {"a box number outside 1..4 is ignored", 2, kDisc, true, {0, 5}, 2, {}, kDisc, 2, {}},
 };
 // clang-format on
@@ -88,8 +81,10 @@ TEST_P(SerialSetupTests, ClicksThenOk) {
         EXPECT_EQ(setup.Checked(port), port == c.pendingAfterClicks) << "COM" << port;
     }
 
-    RecordingSteps steps(settings, c.monitorRunning);
-    EXPECT_EQ(setup.Apply(settings, steps), !c.calls.empty());
+    RecordingSteps steps(c.monitorRunning);
+    const bool changed = setup.Apply(settings, steps, [&] { steps.calls.push_back("launch"); });
+    if (changed && !c.monitorRunning) steps.calls.push_back("changed");
+    EXPECT_EQ(changed, !c.calls.empty());
     EXPECT_EQ(steps.calls, c.calls);
     EXPECT_EQ(settings.connectionState, c.stateAfter);
     EXPECT_EQ(settings.comPort, c.portAfter);
@@ -107,8 +102,8 @@ TEST(SerialSetupCancel, ACancelledChoiceIsForgottenAtTheNextOpening) {
     }  // Cancel: nothing applied
     SerialSetup reopened(settings);
     EXPECT_EQ(reopened.PendingPort(), 1);
-    RecordingSteps steps(settings, true);
-    EXPECT_FALSE(reopened.Apply(settings, steps));
+    RecordingSteps steps(true);
+    EXPECT_FALSE(reopened.Apply(settings, steps, [&] { steps.calls.push_back("launch"); }));
     EXPECT_TRUE(steps.calls.empty());
 }
 

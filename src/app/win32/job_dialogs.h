@@ -1,0 +1,26 @@
+// The four job dialogs ("erasedefDB", "eraseallDB", "progDB", "progbootDB"):
+// a modal dialog with its progress bars, and the job's worker on a thread of
+// its own that advances the bars and ends the dialog by commands it sends.
+#pragma once
+
+#include <windows.h>
+
+#include "jobs/job_dialog.h"
+#include "jobs/job_workers.h"
+
+namespace farsend::app::win32 {
+
+// Opens the dialog of `kind` owned by `owner` and runs the job's worker
+// while it is shown. Returns once the dialog has ended and the worker thread
+// is gone; meanwhile the worker's commands to the main window (650, 660,
+// 680) are carried out. If the dialog cannot be created the job does not
+// run, and its busy flag is cleared here.
+void RunJobDialog(HINSTANCE instance, HWND owner, jobs::JobKind kind,
+                  const jobs::JobEnvironment& environment);
+
+// Window texts of the bars, by which tests find them.
+constexpr const char* kEraseBarTextErase = "Progress";
+constexpr const char* kEraseBarTextProgram = "Erase Progress";
+constexpr const char* kProgramBarText = "Program Progress";
+
+}  // namespace farsend::app::win32

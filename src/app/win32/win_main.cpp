@@ -1,0 +1,90 @@
+// farsend-flasher: the Windows program. Start-up (with the simulator's words
+// claimed beside the tool's own), the choice of the link's platform (the
+// simulated bridge and target with --simulate, else the system's HID
+// libraries), the main window, and an end that never lets static
+// destruction run while the monitor or the link's reader still runs.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/start_up.h"
+#include "app/tool_settings.h"
+#include "app/win32/main_window.h"
+#include "link/hid_platform.h"
+#include "link/hid_serial_link.h"
+#include "protocol/exchange_context.h"
+#include "sim/sim_options.h"
+#include "sim/simulation.h"
+
+namespace {
+
+constexpr const char* kProgramCaption = "Farsend Flasher";
+// How long the end of the message loop waits for the monitor to finish its
+// pass (a handshake in progress may take up to 13 seconds to give up).
+constexpr DWORD kMonitorStopTimeoutMs = 3000;
+
+void ShowStartUpProblem(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), kProgramCaption, MB_OK | MB_ICONEXCLAMATION);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    using namespace farsend;
+
+    app::ToolSettings settings;
+    std::vector<std::string> simWords;
+    const app::WordClaim claimSimWords = [&simWords](std::string_view word) {
+        if (word.substr(0, 5) != "--sim") return false;
+        simWords.emplace_back(word);
+        return true;
+    };
+    const app::StartUpReport report =
+        app::StartUp(settings, app::ReadStartUpInputs(0, nullptr), claimSimWords);
+    const sim::SimOptionsResult simOptions = sim::TakeSimOptions(simWords);
+    if (!simOptions.ok()) {
+        ShowStartUpProblem(simOptions.error);
+        return 2;
+    }
+    for (const std::string& warning : report.warnings) ShowStartUpProblem(warning);
+
+    link::HidSerialLink& link = link::ProcessHidLink();
+    protocol::ExchangeContext& exchanges = protocol::ProcessExchangeContext();
+    std::unique_ptr<sim::Simulation> simulation;
+    if (simOptions.options.simulate) {
+        std::string error;
+        simulation = sim::Simulation::Create(simOptions.options, error);
+        if (!simulation) {
+            ShowStartUpProblem(error);
+            return 2;
+        }
+        simulation->AttachLink(link);
+    } else {
+        link.platform = &link::SystemHidPlatform();
+    }
+
+    // Command 680 and a monitor that will not stop: the link is closed (its
+    // reader stopped) and the simulation's files finished while every other
+    // thread of ours is blocked in a send to this thread or idle; then the
+    // process ends without running destructors that those threads use.
+    auto endProcess = [&exchanges, &simulation](int exitCode) {
+        protocol::CloseLink(exchanges);
+        if (simulation) {
+            std::string ignored;
+            simulation->Finish(ignored);
+        }
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    };
+
+    app::win32::MainWindowShell shell(settings, exchanges, endProcess);
+    const int exitCode = shell.OpenMainWindow(instance, showCommand);
+    if (!shell.StopThreads(kMonitorStopTimeoutMs)) endProcess(exitCode);
+    if (simulation) {
+        std::string ignored;
+        simulation->Finish(ignored);
+    }
+    return exitCode;
+}

@@ -1,0 +1,393 @@
+// farsend-flasher.exe driven through its real windows under Wine: the
+// simulated target behind --simulate, the test hook for what cannot be read
+// from outside, screenshots for the eye.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gui_driver.h"
+#include "protocol/image_reader.h"
+#include "protocol/packets.h"
+#include "resources/resource_ids.h"
+#include "sim/sample_firmware.h"
+#include "support/temp_directory.h"
+
+namespace farsend::gui_test {
+namespace {
+
+using farsend::testing::TempDirectory;
+namespace fs = std::filesystem;
+
+constexpr DWORD kProgrammingTimeoutMs = 120000;
+
+std::string Text(const fs::path& path) { return path.string(); }
+
+std::vector<uint8_t> ReadBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void Append(std::vector<uint8_t>& bytes, protocol::Command command) {
+    for (uint32_t element : protocol::GetCommandPacket(command)) {
+        bytes.push_back(static_cast<uint8_t>(element));
+    }
+}
+
+std::vector<uint8_t> Commands(std::initializer_list<protocol::Command> commands) {
+    std::vector<uint8_t> bytes;
+    for (protocol::Command command : commands) Append(bytes, command);
+    return bytes;
+}
+
+// Screenshots go beside the build's other artifacts (a Unix path: import is
+// a Unix program).
+std::string ArtifactPath(const std::string& name) {
+    const std::string directory = FARSEND_GUI_ARTIFACT_DIR;
+    fs::create_directories(WindowsPath(directory));
+    return directory + "/" + name;
+}
+
+void TakeScreenshot(const std::string& name) {
+    const std::string path = ArtifactPath(name);
+    EXPECT_TRUE(Screenshot(path)) << path;
+    EXPECT_TRUE(fs::exists(WindowsPath(path))) << path;
+}
+
+// The firmware directory with the whole sample set.
+class SampleDirectory {
+public:
+    SampleDirectory() {
+        std::string error;
+        EXPECT_TRUE(sim::WriteSampleSet(dir_.path() / "fw", &error)) << error;
+    }
+    std::string Directory() const { return Text(dir_.path() / "fw"); }
+    std::string File(const std::string& name) const { return Text(dir_.path() / "fw" / name); }
+    std::string Scratch(const std::string& name) const { return Text(dir_.path() / name); }
+    const TempDirectory& Temp() const { return dir_; }
+
+private:
+    TempDirectory dir_;
+};
+
+// --- The production line's run: program one target and end ---
+
+TEST(GuiAutoprogramExit, ProgramsTheSimulatedTargetAndEndsWithExitCodeZero) {
+    SampleDirectory samples;
+    const std::string image = samples.File("Farsend_15_bt.hex");
+    const std::string log = samples.Scratch("serial.log");
+
+    Flasher flasher({"--simulate", "--sim-serial-log=" + log, "autoprogram", "exit", image});
+    ASSERT_TRUE(flasher.Started());
+    ASSERT_EQ(flasher.WaitForExit(kProgrammingTimeoutMs), 0);
+
+    const auto plan = protocol::PlanProgrammingFile(image);
+    ASSERT_TRUE(plan.has_value());
+    ASSERT_TRUE(plan->endsWithEndOfData);
+    ASSERT_GT(plan->blocks.size(), 100u);
+    using protocol::Command;
+    // Handshake, the two validation queries, the programming command, every
+    // block behind its BlockFollows, the end of data; nothing else.
+    std::vector<uint8_t> expected =
+        Commands({Command::Ack, Command::QueryVariant, Command::QueryVersion,
+                  Command::ProgramApplication});
+    for (const protocol::FlashBlock& block : plan->blocks) {
+        Append(expected, Command::BlockFollows);
+        const protocol::FlashBlockBytes wire = protocol::SerializeFlashBlock(block);
+        expected.insert(expected.end(), wire.begin(), wire.end());
+    }
+    Append(expected, Command::EndOfData);
+
+    const std::vector<uint8_t> received = ReadBytes(log);
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected) << "the serial log differs from the expected byte stream";
+}
+
+// --- Commands that need a target, with none (no bridge under Wine) ---
+
+struct NotConnectedCase {
+    int command;
+    const char* caption;
+};
+
+class GuiNotConnected : public ::testing::TestWithParam<NotConnectedCase> {};
+
+TEST_P(GuiNotConnected, EachTimeTheCommandIsGivenItSaysSoAndChangesNothing) {
+    SampleDirectory samples;
+    Flasher flasher({samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    ASSERT_TRUE(flasher.WaitForState("status0", "NOT CONNECTED"));
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        flasher.PostCommand(GetParam().command);
+        HWND box = flasher.WaitForDialog(GetParam().caption);
+        ASSERT_NE(box, nullptr) << "attempt " << attempt;
+        EXPECT_EQ(MessageBoxText(box), "Target Not Connected.");
+        Click(box, IDOK);
+        ASSERT_TRUE(flasher.WaitUntilGone(box));
+        const State state = flasher.ReadState();
+        EXPECT_EQ(state.at("programmingBusy"), "0");
+        EXPECT_EQ(state.at("erasingBusy"), "0");
+        EXPECT_EQ(state.at("connection"), "0");
+    }
+    EXPECT_TRUE(flasher.DialogCaptions().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, GuiNotConnected,
+                         ::testing::Values(NotConnectedCase{CMD_PROGRAM_NOW, "Program Target Flash Error"},
+                                           NotConnectedCase{CMD_ERASE, "Erase Target Flash Error"},
+                                           NotConnectedCase{CMD_START_APPLICATION,
+                                                            "Launch Target Application Error"}));
+
+// --- The auto-program check mark ---
+
+TEST(GuiAutoProgramMark, SetByTheWordAndToggledByCtrlATwice) {
+    SampleDirectory samples;
+    Flasher flasher({"AutoProgram", samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    State state = flasher.ReadState();
+    EXPECT_EQ(state.at("check622"), "1");
+    EXPECT_EQ(state.at("autoProgram"), "1");
+
+    ASSERT_TRUE(flasher.PressControlKey('A'));
+    ASSERT_TRUE(flasher.WaitForState("check622", "0"));
+    EXPECT_EQ(flasher.ReadState().at("autoProgram"), "0");
+
+    ASSERT_TRUE(flasher.PressControlKey('A'));
+    ASSERT_TRUE(flasher.WaitForState("check622", "1"));
+    EXPECT_EQ(flasher.ReadState().at("autoProgram"), "1");
+}
+
+// --- Title and colour after the programming setup ---
+
+TEST(GuiProgrammingSetup, TitleAndColourFollowTheAppliedSetup) {
+    SampleDirectory samples;
+    Flasher flasher({samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    State state = flasher.ReadState();
+    EXPECT_EQ(state.at("title"), "Farsend Flasher - Bluetooth");
+    EXPECT_EQ(state.at("background"), "ae8a00");  // COLORREF 0x00BBGGRR
+    EXPECT_EQ(state.at("status0"), "NOT CONNECTED");
+    EXPECT_EQ(state.at("status1"), "Farsend_15_bt.hex");
+    TakeScreenshot("main_window.png");
+
+    // ZigBee chosen: the file shown at once, title and colour after OK.
+    flasher.PostCommand(CMD_PROGRAMMING_SETUP);
+    HWND setup = flasher.WaitForDialog("Programming Setup");
+    ASSERT_NE(setup, nullptr);
+    EXPECT_EQ(ListEntries(setup, IDC_DEVICE_TYPE_LIST), (std::vector<std::string>{"ZigBee", "Bluetooth"}));
+    EXPECT_EQ(ListEntries(setup, IDC_DEVICE_VERSION_LIST),
+              (std::vector<std::string>{"1.0", "1.5", "2.0"}));
+    EXPECT_TRUE(IsChecked(setup, IDC_FLASH_APPLICATION));
+    EXPECT_FALSE(IsChecked(setup, IDC_FLASH_BOOTLOADER_AND_APPLICATION));
+    EXPECT_TRUE(IsChecked(setup, IDC_AUTO_SELECT_FILE));
+    EXPECT_TRUE(IsChecked(setup, IDC_VALIDATE_DEVICE));
+    EXPECT_FALSE(IsEnabled(setup, IDC_BROWSE));
+    EXPECT_EQ(ControlText(setup, IDC_FILE_NAME), "Farsend_15_bt.hex");
+    ChooseListEntry(setup, IDC_DEVICE_TYPE_LIST, 0);
+    EXPECT_EQ(ControlText(setup, IDC_FILE_NAME), "Farsend_15_802.hex");
+    TakeScreenshot("programming_setup.png");
+    Click(setup, IDOK);
+    ASSERT_TRUE(flasher.WaitUntilGone(setup));
+    state = flasher.ReadState();
+    EXPECT_EQ(state.at("title"), "Farsend Flasher - ZigBee");
+    EXPECT_EQ(state.at("background"), "63ab80");
+    EXPECT_EQ(state.at("status1"), "Farsend_15_802.hex");
+
+    // Factory images.
+    flasher.PostCommand(CMD_PROGRAMMING_SETUP);
+    setup = flasher.WaitForDialog("Programming Setup");
+    ASSERT_NE(setup, nullptr);
+    Click(setup, IDC_FLASH_BOOTLOADER_AND_APPLICATION);
+    EXPECT_TRUE(WaitFor([&] { return ControlText(setup, IDC_FILE_NAME) == "Farsend_15_802_f.hex"; }));
+    EXPECT_FALSE(IsChecked(setup, IDC_FLASH_APPLICATION));
+    Click(setup, IDOK);
+    ASSERT_TRUE(flasher.WaitUntilGone(setup));
+    state = flasher.ReadState();
+    EXPECT_EQ(state.at("title"), "Farsend Flasher - ZigBee Factory");
+    EXPECT_EQ(state.at("background"), "63ab80");
+    EXPECT_EQ(state.at("status1"), "Farsend_15_802_f.hex");
+
+    // A change that is cancelled leaves everything as it was.
+    flasher.PostCommand(CMD_PROGRAMMING_SETUP);
+    setup = flasher.WaitForDialog("Programming Setup");
+    ASSERT_NE(setup, nullptr);
+    ChooseListEntry(setup, IDC_DEVICE_TYPE_LIST, 1);
+    EXPECT_EQ(ControlText(setup, IDC_FILE_NAME), "Farsend_15_bt_f.hex");
+    Click(setup, IDCANCEL);
+    ASSERT_TRUE(flasher.WaitUntilGone(setup));
+    EXPECT_EQ(flasher.ReadState().at("title"), "Farsend Flasher - ZigBee Factory");
+
+    // Auto-select off: no variant, grey; the last file stays.
+    flasher.PostCommand(CMD_PROGRAMMING_SETUP);
+    setup = flasher.WaitForDialog("Programming Setup");
+    ASSERT_NE(setup, nullptr);
+    Click(setup, IDC_AUTO_SELECT_FILE);
+    EXPECT_TRUE(WaitFor([&] { return !IsEnabled(setup, IDC_DEVICE_TYPE_LIST); }));
+    EXPECT_TRUE(IsEnabled(setup, IDC_BROWSE));
+    Click(setup, IDOK);
+    ASSERT_TRUE(flasher.WaitUntilGone(setup));
+    state = flasher.ReadState();
+    EXPECT_EQ(state.at("title"), "Farsend Flasher Factory");
+    EXPECT_EQ(state.at("background"), "808080");
+    EXPECT_EQ(state.at("status1"), "Farsend_15_802_f.hex");
+}
+
+// --- Erase in factory mode: the warning, cancelled ---
+
+TEST(GuiEraseAll, CancelledWarningOpensNoJobAndComesAgain) {
+    SampleDirectory samples;
+    const std::string log = samples.Scratch("serial.log");
+    Flasher flasher({"--simulate", "--sim-serial-log=" + log, "factory", samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    ASSERT_TRUE(flasher.WaitForState("status0", "CONNECTED"));
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        flasher.PostCommand(CMD_ERASE);
+        HWND warning = flasher.WaitForDialog("Warning");
+        ASSERT_NE(warning, nullptr) << "attempt " << attempt;
+        EXPECT_EQ(MessageBoxText(warning),
+                  "About to Erase ALL of the target flash (incl. Bootloader).\nPlease ensure that a "
+                  "new Bootloader is programmed before \nterminating communication with the "
+                  "target. Failure to do so \nwill prevent future communication with the target.");
+        Click(warning, IDCANCEL);
+        ASSERT_TRUE(flasher.WaitUntilGone(warning));
+        // Handled after the command has returned: a job dialog would exist now.
+        const State state = flasher.ReadState();
+        EXPECT_EQ(state.at("erasingBusy"), "0");
+        EXPECT_EQ(state.at("status0"), "CONNECTED");
+        EXPECT_TRUE(flasher.DialogCaptions().empty());
+    }
+    // The target heard the handshake and nothing else.
+    EXPECT_EQ(ReadBytes(log), Commands({protocol::Command::Ack}));
+}
+
+// --- A file chosen by hand that does not fit the mode ---
+
+TEST(GuiProgramNow, HandChosenFactoryImageIsRefusedInApplicationMode) {
+    SampleDirectory samples;
+    const TempDirectory empty;
+    const std::string log = samples.Scratch("serial.log");
+    Flasher flasher({"--simulate", "--sim-serial-log=" + log, Text(empty.path())});
+    ASSERT_TRUE(flasher.Started());
+    ASSERT_TRUE(flasher.WaitForState("status0", "CONNECTED"));
+    EXPECT_EQ(flasher.ReadState().at("firmwarePath"), "");
+
+    flasher.PostCommand(CMD_PROGRAM_NOW);
+    HWND open = flasher.WaitForDialog("Open Hex File");
+    ASSERT_NE(open, nullptr);
+    HWND name = GetDlgItem(open, 0x47C);  // the file-name box (cmb13)
+    if (name == nullptr) name = GetDlgItem(open, 0x480);  // edt1 in the old style
+    ASSERT_NE(name, nullptr);
+    const std::string factory = samples.File("Farsend_15_bt_f.hex");
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(factory.c_str()));
+    Click(open, IDOK);
+
+    HWND refusal = flasher.WaitForDialog("Invalid File");
+    ASSERT_NE(refusal, nullptr);
+    EXPECT_EQ(MessageBoxText(refusal), "Invalid file type.");
+    Click(refusal, IDOK);
+    ASSERT_TRUE(flasher.WaitUntilGone(refusal));
+    const State state = flasher.ReadState();
+    EXPECT_EQ(state.at("programmingBusy"), "0");
+    EXPECT_EQ(state.at("firmwarePath"), "");
+    EXPECT_EQ(state.at("status1"), "");
+    EXPECT_TRUE(flasher.DialogCaptions().empty());
+    EXPECT_EQ(ReadBytes(log), Commands({protocol::Command::Ack}));
+}
+
+// --- A COM port change while connected ---
+
+TEST(GuiSerialSetup, PortChangeWhileConnectedLetsTheTargetGoAndOneMonitorGoesOn) {
+    SampleDirectory samples;
+    const std::string log = samples.Scratch("serial.log");
+    // A second target arrives after the first has started its application.
+    Flasher flasher({"--simulate", "--sim-targets=2", "--sim-serial-log=" + log, samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    ASSERT_TRUE(flasher.WaitForState("status0", "CONNECTED"));
+
+    flasher.PostCommand(CMD_SERIAL_SETUP);
+    HWND setup = flasher.WaitForDialog("COM Port Selection");
+    ASSERT_NE(setup, nullptr);
+    EXPECT_TRUE(IsChecked(setup, IDC_COM1));
+    Click(setup, IDC_COM3);
+    ASSERT_TRUE(WaitFor([&] { return IsChecked(setup, IDC_COM3) && !IsChecked(setup, IDC_COM1); }));
+    Click(setup, IDOK);
+    ASSERT_TRUE(flasher.WaitUntilGone(setup));
+
+    using protocol::Command;
+    const std::vector<uint8_t> expected =
+        Commands({Command::Ack, Command::StartApplication, Command::Ack});
+    // The first target is released, and the one monitor that goes on meets
+    // the next target with a fresh handshake.
+    ASSERT_TRUE(WaitFor([&] { return ReadBytes(log) == expected; }))
+        << "serial log has " << ReadBytes(log).size() << " bytes";
+    ASSERT_TRUE(flasher.WaitForState("status0", "CONNECTED"));
+    const State state = flasher.ReadState();
+    EXPECT_EQ(state.at("comPort"), "3");
+    EXPECT_EQ(state.at("monitors"), "1");
+    EXPECT_EQ(ReadBytes(log), expected);
+}
+
+// --- A programming run shown in its dialog ---
+
+TEST(GuiProgrammingDialog, BarsFollowTheRunAndFitTheDialog) {
+    SampleDirectory samples;
+    // A line speed that makes the run last long enough to be seen.
+    Flasher flasher({"--simulate", "--sim-baud=115200", "autoprogram", samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    HWND dialog = flasher.WaitForDialog("Programming Application", kProgrammingTimeoutMs);
+    ASSERT_NE(dialog, nullptr);
+    HWND eraseBar = FindProgressBar(dialog, "Erase Progress");
+    HWND programBar = FindProgressBar(dialog, "Program Progress");
+    ASSERT_NE(eraseBar, nullptr);
+    ASSERT_NE(programBar, nullptr);
+    EXPECT_EQ(ProgressHigh(eraseBar), 20);
+    EXPECT_EQ(ProgressHigh(programBar), 100);
+    EXPECT_EQ(GetWindowLongA(programBar, GWL_STYLE), 0x50800001);
+
+    // Both bars lie wholly inside the client area, with room to spare.
+    const RECT client = ClientRectOnScreen(dialog);
+    for (HWND bar : {eraseBar, programBar}) {
+        const RECT rect = WindowRectOnScreen(bar);
+        EXPECT_LE(client.left, rect.left);
+        EXPECT_LE(rect.right + 5, client.right);
+        EXPECT_LE(rect.bottom + 5, client.bottom);
+    }
+
+    ASSERT_TRUE(WaitFor([&] { return ProgressPosition(programBar) >= 30; }, kProgrammingTimeoutMs));
+    EXPECT_EQ(ProgressPosition(eraseBar), 20);
+    TakeScreenshot("programming_dialog.png");
+
+    ASSERT_TRUE(flasher.WaitUntilGone(dialog, kProgrammingTimeoutMs));
+    ASSERT_TRUE(flasher.WaitForState("status0", "NOT CONNECTED"));
+    const State state = flasher.ReadState();
+    EXPECT_EQ(state.at("programmingBusy"), "0");
+    EXPECT_TRUE(flasher.DialogCaptions().empty());
+}
+
+// --- Help ---
+
+TEST(GuiHelp, F1AndAboutOpenTheHelpPageBesideTheProgram) {
+    SampleDirectory samples;
+    Flasher flasher({samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    ASSERT_TRUE(flasher.PressKey(VK_F1));
+    ASSERT_TRUE(WaitFor([&] { return !flasher.ReadState()["helpPage"].empty(); }));
+    const std::string page = flasher.ReadState().at("helpPage");
+    EXPECT_NE(page.find("FLASH_HELP.html"), std::string::npos) << page;
+    EXPECT_TRUE(fs::exists(page)) << page;
+
+    flasher.PostCommand(CMD_ABOUT);
+    ASSERT_TRUE(WaitFor([&] {
+        const std::string about = flasher.ReadState()["helpPage"];
+        return about.size() > 6 && about.substr(about.size() - 6) == "#about";
+    }));
+}
+
+}  // namespace
+}  // namespace farsend::gui_test
