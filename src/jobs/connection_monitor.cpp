@@ -139,6 +139,11 @@ bool ConnectionMonitorControl::Running() const {
     return alive_ > 0;
 }
 
+int ConnectionMonitorControl::AliveCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return alive_;
+}
+
 void ConnectionMonitorControl::Finished(const std::shared_ptr<Run>& run) {
     std::lock_guard<std::mutex> lock(mutex_);
     --alive_;

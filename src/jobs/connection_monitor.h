@@ -101,6 +101,9 @@ public:
     bool Stop(const std::function<void()>& whileWaiting = {}, Millis slice = Millis(10));
     // A monitor thread is alive (running, or waiting for its predecessor).
     bool Running() const;
+    // How many monitor threads are alive: one, except for the moment a new
+    // one waits for its predecessor to end.
+    int AliveCount() const;
 
 private:
     struct Run {

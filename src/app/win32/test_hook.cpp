@@ -70,7 +70,7 @@ void WriteTestState(MainWindowShell& shell) {
     std::fprintf(file, "autoProgram=%d\n", settings.autoProgram.load() ? 1 : 0);
     std::fprintf(file, "connection=%d\n", static_cast<int>(settings.connectionState.load()));
     std::fprintf(file, "programRequest=%d\n", static_cast<int>(settings.programRequest.load()));
-    std::fprintf(file, "monitors=%d\n", shell.Monitor().Running() ? 1 : 0);
+    std::fprintf(file, "monitors=%d\n", shell.Monitor().AliveCount());
     std::fprintf(file, "programmingBusy=%d\n", settings.programmingBusy.load() ? 1 : 0);
     std::fprintf(file, "erasingBusy=%d\n", settings.erasingBusy.load() ? 1 : 0);
     std::fprintf(file, "flashMode=%d\n", static_cast<int>(settings.flashMode.load()));
