@@ -283,6 +283,12 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, limit, [&] { return asked_ >= count && held_; });
     }
+    // Waits (real time, bounded) until `count` pauses have run out and the
+    // next one is held at the gate.
+    bool WaitPassed(size_t count, std::chrono::seconds limit = std::chrono::seconds(60)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return passed_.size() >= count && held_; });
+    }
     // Whether `count` pauses have been asked for and the last is held, now.
     bool Held(int count) const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -296,6 +302,11 @@ public:
     int Asked() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return asked_;
+    }
+    // The thread of each pause that ran out (was not ended by a stop).
+    std::vector<std::thread::id> Passed() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return passed_;
     }
     // The thread that asked for each pause, in order.
     std::vector<std::thread::id> Askers() const {
@@ -320,6 +331,7 @@ private:
                 held_ = false;
                 now_ += duration;
                 taken_.push_back(duration);
+                passed_.push_back(std::this_thread::get_id());
                 changed_.notify_all();
                 if (free_) {
                     lock.unlock();
@@ -345,6 +357,7 @@ private:
     bool held_ = false;
     std::vector<Millis> taken_;
     std::vector<std::thread::id> askers_;
+    std::vector<std::thread::id> passed_;
 };
 
 // An image of `runs` written to `path` and padded with blanks (after a line
