@@ -43,7 +43,20 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
             break;
     }
     const CliOptions& options = parsed.options;
-    SetDiagnosticsToStderr(options.verbose);
+    // --verbose: the protocol's diagnostic lines on standard error, on every
+    // platform (on Windows they otherwise go to the debugger only).
+    if (options.verbose) {
+        SetDiagnosticSink([&console](std::string_view line) {
+            console.err << line;
+            console.err.flush();
+        });
+    }
+    struct SinkReset {
+        bool active;
+        ~SinkReset() {
+            if (active) SetDiagnosticSink({});
+        }
+    } sinkReset{options.verbose};
 
     switch (options.command) {
         case Command::Select:
