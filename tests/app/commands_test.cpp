@@ -443,35 +443,6 @@ TEST(Application, AutoProgramWithValidationPassing) {
                                     packets::kProgramApplication}));
 }
 
-TEST(Application, AutoProgramWithValidationFailing) {
-    sim::SimOptions options = SimRig::DefaultOptions();
-    options.variant = "ZigBee";
-    Application app(options);
-    app.UseFirmware("Farsend_15_bt.hex");
-    app.settings.autoProgram = true;
-    app.monitor.Start();
-    app.gate.Grant(2);
-    app.RunUntilPaused(3);
-
-    EXPECT_EQ(app.rig.CommandCodes(),
-              (std::vector<uint8_t>{packets::kAck, packets::kQueryVariant, packets::kQueryVersion,
-                                    packets::kAbort}));
-    EXPECT_EQ(app.WindowMessages(), std::vector<Message>{jobs::IncorrectFirmwareMessage()});
-    EXPECT_TRUE(app.dialogs.empty());
-    EXPECT_EQ(app.rig.link.writeHandle, link::kNoHandle);
-}
-
-TEST(Application, MissingFirmware) {
-    Application app(SimRig::DefaultOptions());
-    app.settings.autoProgram = true;
-    app.monitor.Start();
-    app.gate.Grant(2);
-    app.RunUntilPaused(3);
-    EXPECT_EQ(app.WindowMessages(), std::vector<Message>{jobs::MissingFirmwareMessage()});
-    EXPECT_EQ(app.rig.CommandCodes(), (std::vector<uint8_t>{packets::kAck, packets::kAbort}));
-    EXPECT_TRUE(app.dialogs.empty());
-}
-
 TEST(Application, ProgramRequestWhileDisconnectedThenATargetArrives) {
     sim::SimOptions options = SimRig::DefaultOptions();
     options.targets = 2;
