@@ -65,7 +65,7 @@ HelpShown ShowHelp(HWND owner, HelpTopic topic) {
                                        reinterpret_cast<ULONG_PTR>(kAboutKeyword))
                             : WinHelpA(owner, kHelpFile, HELP_FORCEFILE, 0);
         if (ok) {
-            shown.viaWinHelp = true;
+            shown.way = HelpWay::WinHelp;
             shown.opened = true;
             return shown;
         }
@@ -73,9 +73,34 @@ HelpShown ShowHelp(HWND owner, HelpTopic topic) {
     const std::string page = HelpPagePath();
     if (page.empty()) return shown;
     shown.page = topic == HelpTopic::About ? FileUrl(page) + "#about" : page;
-    const HINSTANCE result =
-        ShellExecuteA(owner, "open", shown.page.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    shown.opened = reinterpret_cast<INT_PTR>(result) > 32;
+
+    // The page by its own association; then by the handler of the HTML
+    // class (systems where ".html" is not registered, such as a bare Wine
+    // prefix, may still have it).
+    SHELLEXECUTEINFOA execute{};
+    execute.cbSize = sizeof(execute);
+    execute.fMask = SEE_MASK_FLAG_NO_UI;
+    execute.hwnd = owner;
+    execute.lpVerb = "open";
+    execute.lpFile = shown.page.c_str();
+    execute.nShow = SW_SHOWNORMAL;
+    if (ShellExecuteExA(&execute)) {
+        shown.way = HelpWay::Page;
+        shown.opened = true;
+        return shown;
+    }
+    execute.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_CLASSNAME;
+    execute.lpClass = "htmlfile";
+    if (ShellExecuteExA(&execute)) {
+        shown.way = HelpWay::HtmlClass;
+        shown.opened = true;
+        return shown;
+    }
+    const std::string text =
+        "No web browser is set up to show the help.\nOpen this page with one:\n" + page;
+    MessageBoxA(owner, text.c_str(), "Farsend Flasher Help", MB_OK | MB_ICONINFORMATION);
+    shown.way = HelpWay::PlaceNamed;
+    shown.opened = true;
     return shown;
 }
 

@@ -77,7 +77,13 @@ std::optional<std::string> Win32ShellPort::ChooseFirmwareFile(const OpenFileRequ
 }
 
 void Win32ShellPort::RunJobDialog(jobs::JobKind kind) {
+    shell_.jobRunning_ = true;
     win32::RunJobDialog(shell_.Instance(), shell_.MainWindow(), kind, shell_.jobEnvironment_);
+    shell_.jobRunning_ = false;
+    if (shell_.exitAfterJob_) {
+        shell_.exitAfterJob_ = false;
+        PostMessageA(shell_.MainWindow(), WM_COMMAND, MAKEWPARAM(CMD_EXIT, 0), 0);
+    }
 }
 
 void Win32ShellPort::EndMessageLoop(int exitCode) { PostQuitMessage(exitCode); }
@@ -201,7 +207,23 @@ void MainWindowShell::ShowHelpTopic(HelpTopic topic) {
     lastHelp_ = ShowHelp(MainWindow(), topic);
 }
 
+namespace {
+
+// Commands that talk to the target themselves. The menu cannot give them
+// while a job dialog is open, but a message can, and the link is the job's
+// until it ends: Exit is carried out afterwards, the others are dropped.
+bool UsesTheLinkItself(int command) {
+    return command == CMD_ERASE || command == CMD_START_APPLICATION || command == CMD_CONNECT ||
+           command == CMD_EXIT || command == CMD_SERIAL_SETUP;
+}
+
+}  // namespace
+
 void MainWindowShell::OnCommand(int command) {
+    if (jobRunning_ && UsesTheLinkItself(command)) {
+        if (command == CMD_EXIT) exitAfterJob_ = true;
+        return;
+    }
     if (HandleMainWindowCommand(commands_, command)) return;
     switch (command) {
         case CMD_SERIAL_SETUP:

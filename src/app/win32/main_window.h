@@ -115,6 +115,10 @@ private:
     jobs::JobEnvironment jobEnvironment_;
     HINSTANCE instance_ = nullptr;
     HACCEL accelerators_ = nullptr;
+    // A job dialog is open (its worker uses the link), and an Exit that came
+    // meanwhile waits for it to end.
+    bool jobRunning_ = false;
+    bool exitAfterJob_ = false;
     HelpShown lastHelp_;
     friend class Win32ShellPort;
 };

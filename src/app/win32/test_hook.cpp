@@ -81,6 +81,7 @@ void WriteTestState(MainWindowShell& shell) {
     const HelpShown& help = shell.LastHelp();
     std::fprintf(file, "helpPage=%s\n", help.page.c_str());
     std::fprintf(file, "helpOpened=%d\n", help.opened ? 1 : 0);
+    std::fprintf(file, "helpWay=%d\n", static_cast<int>(help.way));
     std::fclose(file);
 }
 

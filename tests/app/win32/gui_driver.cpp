@@ -178,6 +178,10 @@ void Flasher::PostCommand(int command) {
     PostMessageA(mainWindow_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
+void Flasher::Post(UINT message, WPARAM wParam, LPARAM lParam) {
+    PostMessageA(mainWindow_, message, wParam, lParam);
+}
+
 bool Flasher::PressControlKey(char key) {
     SetForegroundWindow(mainWindow_);
     if (!WaitFor([this] { return GetForegroundWindow() == mainWindow_; }, 5000)) return false;

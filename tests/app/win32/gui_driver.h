@@ -53,6 +53,7 @@ public:
     // WM_COMMAND with `command` in the low word, posted (a modal dialog may
     // be about to open).
     void PostCommand(int command);
+    void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     // Key strokes into the main window: Ctrl+`key`, or one virtual key.
     bool PressControlKey(char key);
     bool PressKey(WORD virtualKey);

@@ -58,6 +58,24 @@ void TakeScreenshot(const std::string& name) {
     EXPECT_TRUE(fs::exists(WindowsPath(path))) << path;
 }
 
+// What the target receives for one validated application run: the
+// handshake, the two validation queries, the programming command, every
+// block behind its BlockFollows, the end of data; nothing else.
+std::vector<uint8_t> ProgrammingStream(const std::string& image) {
+    const auto plan = protocol::PlanProgrammingFile(image);
+    if (!plan || !plan->endsWithEndOfData) return {};
+    using protocol::Command;
+    std::vector<uint8_t> expected = Commands(
+        {Command::Ack, Command::QueryVariant, Command::QueryVersion, Command::ProgramApplication});
+    for (const protocol::FlashBlock& block : plan->blocks) {
+        Append(expected, Command::BlockFollows);
+        const protocol::FlashBlockBytes wire = protocol::SerializeFlashBlock(block);
+        expected.insert(expected.end(), wire.begin(), wire.end());
+    }
+    Append(expected, Command::EndOfData);
+    return expected;
+}
+
 // The firmware directory with the whole sample set.
 class SampleDirectory {
 public:
@@ -85,23 +103,8 @@ TEST(GuiAutoprogramExit, ProgramsTheSimulatedTargetAndEndsWithExitCodeZero) {
     ASSERT_TRUE(flasher.Started());
     ASSERT_EQ(flasher.WaitForExit(kProgrammingTimeoutMs), 0);
 
-    const auto plan = protocol::PlanProgrammingFile(image);
-    ASSERT_TRUE(plan.has_value());
-    ASSERT_TRUE(plan->endsWithEndOfData);
-    ASSERT_GT(plan->blocks.size(), 100u);
-    using protocol::Command;
-    // Handshake, the two validation queries, the programming command, every
-    // block behind its BlockFollows, the end of data; nothing else.
-    std::vector<uint8_t> expected =
-        Commands({Command::Ack, Command::QueryVariant, Command::QueryVersion,
-                  Command::ProgramApplication});
-    for (const protocol::FlashBlock& block : plan->blocks) {
-        Append(expected, Command::BlockFollows);
-        const protocol::FlashBlockBytes wire = protocol::SerializeFlashBlock(block);
-        expected.insert(expected.end(), wire.begin(), wire.end());
-    }
-    Append(expected, Command::EndOfData);
-
+    const std::vector<uint8_t> expected = ProgrammingStream(image);
+    ASSERT_GT(expected.size(), 100u * protocol::kFlashBlockWireSize);
     const std::vector<uint8_t> received = ReadBytes(log);
     EXPECT_EQ(received.size(), expected.size());
     EXPECT_TRUE(received == expected) << "the serial log differs from the expected byte stream";
@@ -266,6 +269,61 @@ TEST(GuiEraseAll, CancelledWarningOpensNoJobAndComesAgain) {
     EXPECT_EQ(ReadBytes(log), Commands({protocol::Command::Ack}));
 }
 
+// --- Erase jobs from the main window ---
+
+struct EraseCase {
+    const char* mode;  // "" or "factory"
+    const char* dialogCaption;
+    protocol::Command command;
+    const char* screenshot;
+};
+
+class GuiErase : public ::testing::TestWithParam<EraseCase> {};
+
+TEST_P(GuiErase, TheBarFillsInsideTheDialogAndTheTargetStaysConnected) {
+    const EraseCase& c = GetParam();
+    SampleDirectory samples;
+    const std::string log = samples.Scratch("serial.log");
+    std::vector<std::string> words = {"--simulate", "--sim-baud=115200", "--sim-erase-blocks=100",
+                                      "--sim-serial-log=" + log, samples.Directory()};
+    if (*c.mode != '\0') words.push_back(c.mode);
+    Flasher flasher(words);
+    ASSERT_TRUE(flasher.Started());
+    ASSERT_TRUE(flasher.WaitForState("status0", "CONNECTED"));
+
+    flasher.PostCommand(CMD_ERASE);
+    if (c.command == protocol::Command::EraseAll) {
+        HWND warning = flasher.WaitForDialog("Warning");
+        ASSERT_NE(warning, nullptr);
+        Click(warning, IDOK);
+    }
+    HWND dialog = flasher.WaitForDialog(c.dialogCaption);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_JOB_FIRST_LABEL), "Progress:");
+    HWND bar = FindProgressBar(dialog, "Progress");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(ProgressHigh(bar), 20);
+    const RECT client = ClientRectOnScreen(dialog);
+    const RECT rect = WindowRectOnScreen(bar);
+    EXPECT_LE(rect.right + 5, client.right);
+    EXPECT_LE(rect.bottom + 5, client.bottom);
+    ASSERT_TRUE(WaitFor([&] { return ProgressPosition(bar) >= 5; }, kProgrammingTimeoutMs));
+    TakeScreenshot(std::string(c.screenshot) + ".png");
+
+    ASSERT_TRUE(flasher.WaitUntilGone(dialog, kProgrammingTimeoutMs));
+    const State state = flasher.ReadState();
+    EXPECT_EQ(state.at("erasingBusy"), "0");
+    EXPECT_EQ(state.at("status0"), "CONNECTED");
+    EXPECT_EQ(ReadBytes(log), Commands({protocol::Command::Ack, c.command}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, GuiErase,
+    ::testing::Values(EraseCase{"", "Erasing Target Flash", protocol::Command::EraseDefault,
+                                "erase_dialog"},
+                      EraseCase{"factory", "Erasing ALL of Target Flash",
+                                protocol::Command::EraseAll, "erase_all_dialog"}));
+
 // --- A file chosen by hand that does not fit the mode ---
 
 TEST(GuiProgramNow, HandChosenFactoryImageIsRefusedInApplicationMode) {
@@ -335,10 +393,12 @@ TEST(GuiSerialSetup, PortChangeWhileConnectedLetsTheTargetGoAndOneMonitorGoesOn)
 
 // --- A programming run shown in its dialog ---
 
-TEST(GuiProgrammingDialog, BarsFollowTheRunAndFitTheDialog) {
+TEST(GuiProgrammingDialog, BarsFollowTheRunAndAnExitMeanwhileWaitsForItsEnd) {
     SampleDirectory samples;
+    const std::string log = samples.Scratch("serial.log");
     // A line speed that makes the run last long enough to be seen.
-    Flasher flasher({"--simulate", "--sim-baud=115200", "autoprogram", samples.Directory()});
+    Flasher flasher({"--simulate", "--sim-baud=115200", "--sim-serial-log=" + log, "autoprogram",
+                     samples.Directory()});
     ASSERT_TRUE(flasher.Started());
     HWND dialog = flasher.WaitForDialog("Programming Application", kProgrammingTimeoutMs);
     ASSERT_NE(dialog, nullptr);
@@ -363,12 +423,61 @@ TEST(GuiProgrammingDialog, BarsFollowTheRunAndFitTheDialog) {
     EXPECT_EQ(ProgressPosition(eraseBar), 20);
     TakeScreenshot("programming_dialog.png");
 
-    ASSERT_TRUE(flasher.WaitUntilGone(dialog, kProgrammingTimeoutMs));
-    ASSERT_TRUE(flasher.WaitForState("status0", "NOT CONNECTED"));
-    const State state = flasher.ReadState();
-    EXPECT_EQ(state.at("programmingBusy"), "0");
-    EXPECT_TRUE(flasher.DialogCaptions().empty());
+    // Exit given while the job has the link: the run ends as it would, then
+    // the program; the target is not told to start its application beside
+    // the running job.
+    flasher.PostCommand(CMD_EXIT);
+    ASSERT_EQ(flasher.WaitForExit(kProgrammingTimeoutMs), 0);
+    const std::vector<uint8_t> expected = ProgrammingStream(samples.File("Farsend_15_bt.hex"));
+    ASSERT_FALSE(expected.empty());
+    EXPECT_TRUE(ReadBytes(log) == expected) << "serial log of " << ReadBytes(log).size()
+                                            << " bytes, expected " << expected.size();
 }
+
+// --- Ending the program: always exit code 0 ---
+
+struct EndCase {
+    const char* what;
+    std::vector<std::string> words;
+    UINT message;
+    WPARAM wParam;
+    std::vector<protocol::Command> heard;  // by the target, in order
+    DWORD settleMs;  // lets the monitor begin its first pass (after 100 ms)
+};
+
+class GuiEnd : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(GuiEnd, TheTargetIsLetGoAndTheExitCodeIsZero) {
+    const EndCase& c = GetParam();
+    SampleDirectory samples;
+    const std::string log = samples.Scratch("serial.log");
+    std::vector<std::string> words = {"--simulate", "--sim-serial-log=" + log};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    words.push_back(samples.Directory());
+    Flasher flasher(words);
+    ASSERT_TRUE(flasher.Started());
+    if (!c.heard.empty()) {
+        ASSERT_TRUE(flasher.WaitForState("status0", "CONNECTED"));
+    }
+    Sleep(c.settleMs);
+
+    flasher.Post(c.message, c.wParam);
+    EXPECT_EQ(flasher.WaitForExit(30000), 0);
+    std::vector<uint8_t> expected;
+    for (protocol::Command command : c.heard) Append(expected, command);
+    EXPECT_EQ(ReadBytes(log), expected);
+}
+
+using protocol::Command;
+INSTANTIATE_TEST_SUITE_P(
+    Ways, GuiEnd,
+    ::testing::Values(
+        EndCase{"Exit while connected", {}, WM_COMMAND, CMD_EXIT,
+                {Command::Ack, Command::StartApplication}, 0},
+        EndCase{"window closed while connected", {}, WM_CLOSE, 0,
+                {Command::Ack, Command::StartApplication}, 0},
+        // The monitor is inside a handshake that waits 13 seconds for a call.
+        EndCase{"Exit while no target calls", {"--sim-targets=0"}, WM_COMMAND, CMD_EXIT, {}, 500}));
 
 // --- Help ---
 
@@ -381,6 +490,11 @@ TEST(GuiHelp, F1AndAboutOpenTheHelpPageBesideTheProgram) {
     const std::string page = flasher.ReadState().at("helpPage");
     EXPECT_NE(page.find("FLASH_HELP.html"), std::string::npos) << page;
     EXPECT_TRUE(fs::exists(page)) << page;
+    // By the page's association (2) or the HTML class's handler (3): a
+    // browser was started, not a box that names the page (4).
+    const State state = flasher.ReadState();
+    EXPECT_EQ(state.at("helpOpened"), "1");
+    EXPECT_TRUE(state.at("helpWay") == "2" || state.at("helpWay") == "3") << state.at("helpWay");
 
     flasher.PostCommand(CMD_ABOUT);
     ASSERT_TRUE(WaitFor([&] {
