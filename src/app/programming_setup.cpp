@@ -62,9 +62,12 @@ ProgrammingSetup::ProgrammingSetup(ToolSettings& settings) : settings_(settings)
     bootloaderChecked_ = settings.flashMode.load() == FlashMode::BootloaderAndApplication;
     if (settings.zigbeeAvailable.load()) deviceTypeEntries_.push_back(DeviceType::ZigBee);
     if (settings.bluetoothAvailable.load()) deviceTypeEntries_.push_back(DeviceType::Bluetooth);
-    if (settings.version10Available.load()) hardwareVersionEntries_.push_back(HardwareVersion::V1_0);
-    if (settings.version15Available.load()) hardwareVersionEntries_.push_back(HardwareVersion::V1_5);
-    if (settings.version20Available.load()) hardwareVersionEntries_.push_back(HardwareVersion::V2_0);
+    if (settings.version10Available.load())
+        hardwareVersionEntries_.push_back(HardwareVersion::V1_0);
+    if (settings.version15Available.load())
+        hardwareVersionEntries_.push_back(HardwareVersion::V1_5);
+    if (settings.version20Available.load())
+        hardwareVersionEntries_.push_back(HardwareVersion::V2_0);
     deviceType_ = settings.deviceType.load();
     hardwareVersion_ = settings.hardwareVersion.load();
     autoSelect_ = settings.autoSelect.load();
@@ -82,7 +85,9 @@ std::optional<int> ProgrammingSetup::HardwareVersionSelection() const {
     return PositionOf(hardwareVersionEntries_, hardwareVersion_);
 }
 
-std::string ProgrammingSetup::ShownFileName() const { return firmware::GetFileNamePart(path_); }
+std::string ProgrammingSetup::ShownFileName() const {
+    return firmware::GetFileNamePart(path_);
+}
 
 void ProgrammingSetup::ChooseApplication() {
     bootloaderChecked_ = false;
@@ -124,7 +129,9 @@ void ProgrammingSetup::ToggleAutoSelect() {
     }
 }
 
-std::string ProgrammingSetup::BrowseStartPath() const { return settings_.firmwarePath.Get(); }
+std::string ProgrammingSetup::BrowseStartPath() const {
+    return settings_.firmwarePath.Get();
+}
 
 void ProgrammingSetup::BrowseChosen(const std::string& path) {
     path_ = path;
@@ -132,8 +139,8 @@ void ProgrammingSetup::BrowseChosen(const std::string& path) {
 }
 
 void ProgrammingSetup::Apply() {
-    SetFlashMode(settings_, bootloaderChecked_ ? FlashMode::BootloaderAndApplication
-                                               : FlashMode::Application);
+    SetFlashMode(settings_,
+                 bootloaderChecked_ ? FlashMode::BootloaderAndApplication : FlashMode::Application);
     settings_.deviceType.store(deviceType_);
     settings_.hardwareVersion.store(hardwareVersion_);
     settings_.autoSelect.store(autoSelect_);

@@ -132,7 +132,9 @@ protected:
     RecordingView view_;
 };
 
-int NumberAfter(const std::string& step) { return std::stoi(step.substr(step.find('=') + 1)); }
+int NumberAfter(const std::string& step) {
+    return std::stoi(step.substr(step.find('=') + 1));
+}
 
 TEST_P(ProgrammingSetupTests, StepsThenOkOrCancel) {
     const SetupCase& c = GetParam();
@@ -145,14 +147,22 @@ TEST_P(ProgrammingSetupTests, StepsThenOkOrCancel) {
 
     ProgrammingSetup setup(settings_);
     for (const std::string& step : c.steps) {
-        if (step == "app") setup.ChooseApplication();
-        else if (step == "boot") setup.ChooseBootloaderAndApplication();
-        else if (step.rfind("type=", 0) == 0) setup.ChooseDeviceTypeEntry(NumberAfter(step));
-        else if (step.rfind("version=", 0) == 0) setup.ChooseHardwareVersionEntry(NumberAfter(step));
-        else if (step == "auto") setup.ToggleAutoSelect();
-        else if (step == "validate") setup.ToggleValidate();
-        else if (step.rfind("browse=", 0) == 0) setup.BrowseChosen(PathOf(step.substr(7)));
-        else FAIL() << "unknown step " << step;
+        if (step == "app")
+            setup.ChooseApplication();
+        else if (step == "boot")
+            setup.ChooseBootloaderAndApplication();
+        else if (step.rfind("type=", 0) == 0)
+            setup.ChooseDeviceTypeEntry(NumberAfter(step));
+        else if (step.rfind("version=", 0) == 0)
+            setup.ChooseHardwareVersionEntry(NumberAfter(step));
+        else if (step == "auto")
+            setup.ToggleAutoSelect();
+        else if (step == "validate")
+            setup.ToggleValidate();
+        else if (step.rfind("browse=", 0) == 0)
+            setup.BrowseChosen(PathOf(step.substr(7)));
+        else
+            FAIL() << "unknown step " << step;
     }
     EXPECT_EQ(setup.ShownFileName(), std::string(c.shownName));
     EXPECT_NE(setup.ApplicationChecked(), setup.BootloaderChecked());

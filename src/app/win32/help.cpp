@@ -60,10 +60,10 @@ std::string HelpPagePath() {
 HelpShown ShowHelp(HWND owner, HelpTopic topic) {
     HelpShown shown;
     if (HelpFileFound()) {
-        const BOOL ok = topic == HelpTopic::About
-                            ? WinHelpA(owner, kHelpFile, HELP_KEY,
-                                       reinterpret_cast<ULONG_PTR>(kAboutKeyword))
-                            : WinHelpA(owner, kHelpFile, HELP_FORCEFILE, 0);
+        const BOOL ok =
+            topic == HelpTopic::About
+                ? WinHelpA(owner, kHelpFile, HELP_KEY, reinterpret_cast<ULONG_PTR>(kAboutKeyword))
+                : WinHelpA(owner, kHelpFile, HELP_FORCEFILE, 0);
         if (ok) {
             shown.way = HelpWay::WinHelp;
             shown.opened = true;

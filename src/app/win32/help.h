@@ -17,10 +17,10 @@ enum class HelpTopic { Contents, About };
 // How the help was brought up.
 enum class HelpWay {
     None,
-    WinHelp,      // the help viewer with FLASH_HELP.hlp
-    Page,         // the page, by the system's association for it
-    HtmlClass,    // the page, by the handler of the "htmlfile" class
-    PlaceNamed,   // no browser: a message box names the page's place
+    WinHelp,     // the help viewer with FLASH_HELP.hlp
+    Page,        // the page, by the system's association for it
+    HtmlClass,   // the page, by the handler of the "htmlfile" class
+    PlaceNamed,  // no browser: a message box names the page's place
 };
 
 // What the last help request did (for the test hook).

@@ -71,10 +71,10 @@ private:
 };
 
 HWND CreateBar(HWND dialog, const char* text, const RECT& rect, const jobs::ProgressBarSpec& spec) {
-    HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, text, kBarStyle, rect.left, rect.top,
-                               rect.right - rect.left, rect.bottom - rect.top, dialog, nullptr,
-                               reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)),
-                               nullptr);
+    HWND bar = CreateWindowExA(
+        0, PROGRESS_CLASSA, text, kBarStyle, rect.left, rect.top, rect.right - rect.left,
+        rect.bottom - rect.top, dialog, nullptr,
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)), nullptr);
     if (bar != nullptr) {
         SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(spec.low, spec.high));
         SendMessageA(bar, PBM_SETSTEP, static_cast<WPARAM>(spec.step), 0);
@@ -110,7 +110,8 @@ INT_PTR CALLBACK JobDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
                 CreateBar(dialog, programming ? kEraseBarTextProgram : kEraseBarTextErase,
                           kEraseBarRect, jobs::kEraseBar);
             if (programming) {
-                run->programBar = CreateBar(dialog, kProgramBarText, kProgramBarRect, jobs::kProgramBar);
+                run->programBar =
+                    CreateBar(dialog, kProgramBarText, kProgramBarRect, jobs::kProgramBar);
             }
             run->worker = CreateThread(nullptr, 0, WorkerMain, run, 0, nullptr);
             if (run->worker == nullptr) ::EndDialog(dialog, -1);

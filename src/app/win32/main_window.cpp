@@ -64,7 +64,9 @@ void SentCommandPort::SendCommand(int command) {
     SendMessageA(shell_.MainWindow(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
-void SentCommandPort::RefreshConnectionText() { app::RefreshConnectionText(shell_.Settings()); }
+void SentCommandPort::RefreshConnectionText() {
+    app::RefreshConnectionText(shell_.Settings());
+}
 
 // --- Win32ShellPort ---
 
@@ -86,9 +88,13 @@ void Win32ShellPort::RunJobDialog(jobs::JobKind kind) {
     }
 }
 
-void Win32ShellPort::EndMessageLoop(int exitCode) { PostQuitMessage(exitCode); }
+void Win32ShellPort::EndMessageLoop(int exitCode) {
+    PostQuitMessage(exitCode);
+}
 
-void Win32ShellPort::EndProcess(int exitCode) { shell_.EndProcess(exitCode); }
+void Win32ShellPort::EndProcess(int exitCode) {
+    shell_.EndProcess(exitCode);
+}
 
 // --- MainWindowShell ---
 
@@ -127,8 +133,8 @@ int MainWindowShell::OpenMainWindow(HINSTANCE instance, int showCommand) {
     if (!RegisterClassExA(&windowClass)) return 0;
 
     HWND window = CreateWindowExA(0, kMainWindowClass, "Farsend Flasher", WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, kMainWindowWidth,
-                                  kMainWindowHeight, nullptr, nullptr, instance, this);
+                                  CW_USEDEFAULT, CW_USEDEFAULT, kMainWindowWidth, kMainWindowHeight,
+                                  nullptr, nullptr, instance, this);
     if (window == nullptr) return 0;
     settings_.view.store(&view_);
 
@@ -184,7 +190,9 @@ bool MainWindowShell::StopThreads(DWORD timeoutMs) {
     return true;
 }
 
-bool MainWindowShell::MonitorRunning() { return monitor_.Running(); }
+bool MainWindowShell::MonitorRunning() {
+    return monitor_.Running();
+}
 
 void MainWindowShell::RestartMonitor(std::function<void()> release) {
     monitor_.Start(std::move(release));

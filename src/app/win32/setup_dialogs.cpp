@@ -158,8 +158,8 @@ void OpenProgrammingSetup(HINSTANCE instance, HWND owner, ToolSettings& settings
                     reinterpret_cast<LPARAM>(&run));
 }
 
-void OpenSerialSetup(HINSTANCE instance, HWND owner, ToolSettings& settings,
-                     PortChangeSteps& steps, std::function<void()> launchTargetApplication) {
+void OpenSerialSetup(HINSTANCE instance, HWND owner, ToolSettings& settings, PortChangeSteps& steps,
+                     std::function<void()> launchTargetApplication) {
     SerialSetupRun run{settings, steps, std::move(launchTargetApplication), SerialSetup(settings)};
     DialogBoxParamA(instance, RES_DLG_SERIAL_SETUP, owner, SerialSetupDialog,
                     reinterpret_cast<LPARAM>(&run));

@@ -18,7 +18,7 @@ INT_PTR CALLBACK SerialSetupDialog(HWND dialog, UINT message, WPARAM wParam, LPA
 
 // Open the dialogs modally, owned by `owner`; they return when closed.
 void OpenProgrammingSetup(HINSTANCE instance, HWND owner, ToolSettings& settings);
-void OpenSerialSetup(HINSTANCE instance, HWND owner, ToolSettings& settings,
-                     PortChangeSteps& steps, std::function<void()> launchTargetApplication);
+void OpenSerialSetup(HINSTANCE instance, HWND owner, ToolSettings& settings, PortChangeSteps& steps,
+                     std::function<void()> launchTargetApplication);
 
 }  // namespace farsend::app::win32

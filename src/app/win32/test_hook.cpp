@@ -28,7 +28,8 @@ std::string StatusPartText(HWND bar, int part) {
     if (bar == nullptr) return "";
     const LRESULT length = SendMessageA(bar, SB_GETTEXTLENGTHA, static_cast<WPARAM>(part), 0);
     std::string text(static_cast<size_t>(LOWORD(length)) + 1, '\0');
-    SendMessageA(bar, SB_GETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text.data()));
+    SendMessageA(bar, SB_GETTEXTA, static_cast<WPARAM>(part),
+                 reinterpret_cast<LPARAM>(text.data()));
     text.resize(LOWORD(length));
     return text;
 }
@@ -65,6 +66,15 @@ void WriteTestState(MainWindowShell& shell) {
     std::fprintf(file, "status0=%s\n", StatusPartText(shell.StatusBar(), 0).c_str());
     std::fprintf(file, "status1=%s\n", StatusPartText(shell.StatusBar(), 1).c_str());
     std::fprintf(file, "background=%06lx\n", ClassBackground(window));
+    int edges[2] = {};
+    SendMessageA(shell.StatusBar(), SB_GETPARTS, 2, reinterpret_cast<LPARAM>(edges));
+    RECT bar{};
+    GetWindowRect(shell.StatusBar(), &bar);
+    RECT client{};
+    GetClientRect(window, &client);
+    std::fprintf(file, "statusParts=%d,%d\n", edges[0], edges[1]);
+    std::fprintf(file, "statusWidth=%ld\n", bar.right - bar.left);
+    std::fprintf(file, "clientWidth=%ld\n", client.right);
     std::fprintf(file, "check622=%d\n",
                  menuState != static_cast<UINT>(-1) && (menuState & MF_CHECKED) ? 1 : 0);
     std::fprintf(file, "autoProgram=%d\n", settings.autoProgram.load() ? 1 : 0);

@@ -11,8 +11,7 @@ bool WaitDeliveringSentMessages(HANDLE handle, DWORD timeoutMs) {
             if (elapsed >= timeoutMs) return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
             remaining = timeoutMs - elapsed;
         }
-        const DWORD result =
-            MsgWaitForMultipleObjectsEx(1, &handle, remaining, QS_SENDMESSAGE, 0);
+        const DWORD result = MsgWaitForMultipleObjectsEx(1, &handle, remaining, QS_SENDMESSAGE, 0);
         if (result == WAIT_OBJECT_0) return true;
         if (result == WAIT_OBJECT_0 + 1) {
             // Looking with PM_QS_SENDMESSAGE delivers the pending sent

@@ -242,20 +242,26 @@ std::string WindowText(HWND window) {
     return text;
 }
 
-std::string MessageBoxText(HWND box) { return ControlText(box, 0xFFFF); }
+std::string MessageBoxText(HWND box) {
+    return ControlText(box, 0xFFFF);
+}
 
 std::string ControlText(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
     return control == nullptr ? std::string("<no control>") : WindowText(control);
 }
 
-void Click(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+void Click(HWND dialog, int id) {
+    PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
 
 bool IsChecked(HWND dialog, int id) {
     return SendMessageA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-bool IsEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+bool IsEnabled(HWND dialog, int id) {
+    return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE;
+}
 
 void ChooseListEntry(HWND dialog, int id, int position) {
     HWND list = GetDlgItem(dialog, id);
@@ -286,7 +292,9 @@ HWND FindProgressBar(HWND dialog, const std::string& text) {
     return nullptr;
 }
 
-int ProgressPosition(HWND bar) { return static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0)); }
+int ProgressPosition(HWND bar) {
+    return static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+}
 
 int ProgressHigh(HWND bar) {
     return static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
@@ -326,8 +334,8 @@ bool Screenshot(const std::string& pngPath) {
     }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    return WaitFor([&] { return GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                   30000);
+    return WaitFor(
+        [&] { return GetFileAttributesA(windowsPath.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000);
 }
 
 }  // namespace farsend::gui_test

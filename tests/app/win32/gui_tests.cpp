@@ -25,7 +25,9 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kProgrammingTimeoutMs = 120000;
 
-std::string Text(const fs::path& path) { return path.string(); }
+std::string Text(const fs::path& path) {
+    return path.string();
+}
 
 std::vector<uint8_t> ReadBytes(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -140,15 +142,49 @@ TEST_P(GuiNotConnected, EachTimeTheCommandIsGivenItSaysSoAndChangesNothing) {
     EXPECT_TRUE(flasher.DialogCaptions().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, GuiNotConnected,
-                         ::testing::Values(NotConnectedCase{CMD_PROGRAM_NOW, "Program Target Flash Error"},
-                                           NotConnectedCase{CMD_ERASE, "Erase Target Flash Error"},
-                                           NotConnectedCase{CMD_START_APPLICATION,
-                                                            "Launch Target Application Error"}));
+INSTANTIATE_TEST_SUITE_P(
+    Commands, GuiNotConnected,
+    ::testing::Values(NotConnectedCase{CMD_PROGRAM_NOW, "Program Target Flash Error"},
+                      NotConnectedCase{CMD_ERASE, "Erase Target Flash Error"},
+                      NotConnectedCase{CMD_START_APPLICATION, "Launch Target Application Error"}));
 
-// --- The auto-program check mark ---
+// --- The status bar when the window is resized ---
 
-TEST(GuiAutoProgramMark, SetByTheWordAndToggledByCtrlATwice) {
+TEST(GuiStatusBar, FollowsTheWidthWhileItsPartEdgesStayAsCreated) {
+    SampleDirectory samples;
+    Flasher flasher({samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    const State before = flasher.ReadState();
+    const int width = std::stoi(before.at("clientWidth"));
+    EXPECT_EQ(before.at("statusParts"),
+              std::to_string(width / 2) + "," + std::to_string(width / 2 * 2));
+    EXPECT_EQ(before.at("statusWidth"), before.at("clientWidth"));
+
+    SetWindowPos(flasher.MainWindow(), nullptr, 0, 0, 700, 300, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(
+        WaitFor([&] { return flasher.ReadState().at("clientWidth") != before.at("clientWidth"); }));
+    const State after = flasher.ReadState();
+    EXPECT_GT(std::stoi(after.at("clientWidth")), width);
+    EXPECT_EQ(after.at("statusWidth"), after.at("clientWidth"));
+    EXPECT_EQ(after.at("statusParts"), before.at("statusParts"));
+}
+
+// --- The accelerators: auto-program check mark, programming request ---
+
+TEST(GuiAccelerators, CtrlPWithoutATargetOnlyArmsTheRequest) {
+    SampleDirectory samples;
+    Flasher flasher({samples.Directory()});
+    ASSERT_TRUE(flasher.Started());
+    EXPECT_EQ(flasher.ReadState().at("programRequest"), "4");
+    ASSERT_TRUE(flasher.PressControlKey('P'));
+    ASSERT_TRUE(flasher.WaitForState("programRequest", "1"));
+    const State state = flasher.ReadState();
+    EXPECT_EQ(state.at("programmingBusy"), "0");
+    EXPECT_EQ(state.at("status0"), "NOT CONNECTED");
+    EXPECT_TRUE(flasher.DialogCaptions().empty());
+}
+
+TEST(GuiAccelerators, AutoprogramWordSetsTheMarkAndCtrlATwiceRestoresIt) {
     SampleDirectory samples;
     Flasher flasher({"AutoProgram", samples.Directory()});
     ASSERT_TRUE(flasher.Started());
@@ -182,7 +218,8 @@ TEST(GuiProgrammingSetup, TitleAndColourFollowTheAppliedSetup) {
     flasher.PostCommand(CMD_PROGRAMMING_SETUP);
     HWND setup = flasher.WaitForDialog("Programming Setup");
     ASSERT_NE(setup, nullptr);
-    EXPECT_EQ(ListEntries(setup, IDC_DEVICE_TYPE_LIST), (std::vector<std::string>{"ZigBee", "Bluetooth"}));
+    EXPECT_EQ(ListEntries(setup, IDC_DEVICE_TYPE_LIST),
+              (std::vector<std::string>{"ZigBee", "Bluetooth"}));
     EXPECT_EQ(ListEntries(setup, IDC_DEVICE_VERSION_LIST),
               (std::vector<std::string>{"1.0", "1.5", "2.0"}));
     EXPECT_TRUE(IsChecked(setup, IDC_FLASH_APPLICATION));
@@ -206,7 +243,8 @@ TEST(GuiProgrammingSetup, TitleAndColourFollowTheAppliedSetup) {
     setup = flasher.WaitForDialog("Programming Setup");
     ASSERT_NE(setup, nullptr);
     Click(setup, IDC_FLASH_BOOTLOADER_AND_APPLICATION);
-    EXPECT_TRUE(WaitFor([&] { return ControlText(setup, IDC_FILE_NAME) == "Farsend_15_802_f.hex"; }));
+    EXPECT_TRUE(
+        WaitFor([&] { return ControlText(setup, IDC_FILE_NAME) == "Farsend_15_802_f.hex"; }));
     EXPECT_FALSE(IsChecked(setup, IDC_FLASH_APPLICATION));
     Click(setup, IDOK);
     ASSERT_TRUE(flasher.WaitUntilGone(setup));
@@ -253,10 +291,11 @@ TEST(GuiEraseAll, CancelledWarningOpensNoJobAndComesAgain) {
         flasher.PostCommand(CMD_ERASE);
         HWND warning = flasher.WaitForDialog("Warning");
         ASSERT_NE(warning, nullptr) << "attempt " << attempt;
-        EXPECT_EQ(MessageBoxText(warning),
-                  "About to Erase ALL of the target flash (incl. Bootloader).\nPlease ensure that a "
-                  "new Bootloader is programmed before \nterminating communication with the "
-                  "target. Failure to do so \nwill prevent future communication with the target.");
+        EXPECT_EQ(
+            MessageBoxText(warning),
+            "About to Erase ALL of the target flash (incl. Bootloader).\nPlease ensure that a "
+            "new Bootloader is programmed before \nterminating communication with the "
+            "target. Failure to do so \nwill prevent future communication with the target.");
         Click(warning, IDCANCEL);
         ASSERT_TRUE(flasher.WaitUntilGone(warning));
         // Handled after the command has returned: a job dialog would exist now.
@@ -338,7 +377,7 @@ TEST(GuiProgramNow, HandChosenFactoryImageIsRefusedInApplicationMode) {
     flasher.PostCommand(CMD_PROGRAM_NOW);
     HWND open = flasher.WaitForDialog("Open Hex File");
     ASSERT_NE(open, nullptr);
-    HWND name = GetDlgItem(open, 0x47C);  // the file-name box (cmb13)
+    HWND name = GetDlgItem(open, 0x47C);                  // the file-name box (cmb13)
     if (name == nullptr) name = GetDlgItem(open, 0x480);  // edt1 in the old style
     ASSERT_NE(name, nullptr);
     const std::string factory = samples.File("Farsend_15_bt_f.hex");
@@ -364,7 +403,8 @@ TEST(GuiSerialSetup, PortChangeWhileConnectedLetsTheTargetGoAndOneMonitorGoesOn)
     SampleDirectory samples;
     const std::string log = samples.Scratch("serial.log");
     // A second target arrives after the first has started its application.
-    Flasher flasher({"--simulate", "--sim-targets=2", "--sim-serial-log=" + log, samples.Directory()});
+    Flasher flasher(
+        {"--simulate", "--sim-targets=2", "--sim-serial-log=" + log, samples.Directory()});
     ASSERT_TRUE(flasher.Started());
     ASSERT_TRUE(flasher.WaitForState("status0", "CONNECTED"));
 
@@ -430,8 +470,8 @@ TEST(GuiProgrammingDialog, BarsFollowTheRunAndAnExitMeanwhileWaitsForItsEnd) {
     ASSERT_EQ(flasher.WaitForExit(kProgrammingTimeoutMs), 0);
     const std::vector<uint8_t> expected = ProgrammingStream(samples.File("Farsend_15_bt.hex"));
     ASSERT_FALSE(expected.empty());
-    EXPECT_TRUE(ReadBytes(log) == expected) << "serial log of " << ReadBytes(log).size()
-                                            << " bytes, expected " << expected.size();
+    EXPECT_TRUE(ReadBytes(log) == expected)
+        << "serial log of " << ReadBytes(log).size() << " bytes, expected " << expected.size();
 }
 
 // --- Ending the program: always exit code 0 ---
@@ -442,7 +482,7 @@ struct EndCase {
     UINT message;
     WPARAM wParam;
     std::vector<protocol::Command> heard;  // by the target, in order
-    DWORD settleMs;  // lets the monitor begin its first pass (after 100 ms)
+    DWORD settleMs;                        // lets the monitor begin its first pass (after 100 ms)
 };
 
 class GuiEnd : public ::testing::TestWithParam<EndCase> {};
@@ -472,10 +512,18 @@ using protocol::Command;
 INSTANTIATE_TEST_SUITE_P(
     Ways, GuiEnd,
     ::testing::Values(
-        EndCase{"Exit while connected", {}, WM_COMMAND, CMD_EXIT,
-                {Command::Ack, Command::StartApplication}, 0},
-        EndCase{"window closed while connected", {}, WM_CLOSE, 0,
-                {Command::Ack, Command::StartApplication}, 0},
+        EndCase{"Exit while connected",
+                {},
+                WM_COMMAND,
+                CMD_EXIT,
+                {Command::Ack, Command::StartApplication},
+                0},
+        EndCase{"window closed while connected",
+                {},
+                WM_CLOSE,
+                0,
+                {Command::Ack, Command::StartApplication},
+                0},
         // The monitor is inside a handshake that waits 13 seconds for a call.
         EndCase{"Exit while no target calls", {"--sim-targets=0"}, WM_COMMAND, CMD_EXIT, {}, 500}));
 

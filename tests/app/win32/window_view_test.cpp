@@ -1,9 +1,9 @@
 // The main window's view in-process: the class background brush that
 // RefreshTitle installs, and the one it replaces.
+#include "app/win32/window_view.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
-
-#include "app/win32/window_view.h"
 
 namespace farsend::app::win32 {
 namespace {
