@@ -43,7 +43,8 @@ public:
     // not mind.
     Clock& LinkClock() { return linkClock_; }
     // Sets the link's platform and clock. The link must be closed; it is
-    // closed again and detached when the simulation ends.
+    // closed again and detached when the simulation ends, so every thread
+    // that uses it (the connection monitor, a job) must have stopped by then.
     void AttachLink(link::HidSerialLink& link);
 
     SimulatedTarget& Target() { return target_; }

@@ -33,93 +33,71 @@ const SingleExchange kSingles[] = {
     {"EndOfData", SendEndOfData, Command::EndOfData, ResponseCode::Done},
 };
 
-enum class Reply { Expected, Corrupted, StatusE0, OtherAck, None, After11Ms, After12Ms };
+// What the far end sends when the command arrives, and the result.
+struct SingleReply {
+    std::string name;
+    std::function<Bytes(const Bytes& right)> answer;
+    int status;
+};
+
+const SingleReply kReplies[] = {
+    {"Expected", [](const Bytes& right) { return right; }, 0},
+    {"Corrupted", [](const Bytes& right) { return Corrupted(right); }, 8},
+    {"StatusE0", [](const Bytes&) { return kStatusE0Bytes; }, 8},
+    {"None", [](const Bytes&) { return Bytes{}; }, 8},
+};
 
 struct SingleCase {
     SingleExchange exchange;
-    Reply reply;
+    SingleReply reply;
 };
 
 std::vector<SingleCase> SingleCases() {
     std::vector<SingleCase> cases;
     for (const SingleExchange& e : kSingles) {
-        for (Reply r : {Reply::Expected, Reply::Corrupted, Reply::StatusE0, Reply::OtherAck,
-                        Reply::None, Reply::After11Ms, Reply::After12Ms}) {
-            cases.push_back({e, r});
-        }
+        for (const SingleReply& r : kReplies) cases.push_back({e, r});
     }
     return cases;
 }
 
-std::string ReplyName(Reply r) {
-    switch (r) {
-        case Reply::Expected:
-            return "Expected";
-        case Reply::Corrupted:
-            return "Corrupted";
-        case Reply::StatusE0:
-            return "StatusE0";
-        case Reply::OtherAck:
-            return "OtherAck";
-        case Reply::None:
-            return "None";
-        case Reply::After11Ms:
-            return "After11Ms";
-        case Reply::After12Ms:
-            return "After12Ms";
-    }
-    return "";
-}
-
 class SingleCommandExchange : public ::testing::TestWithParam<SingleCase> {};
 
-TEST_P(SingleCommandExchange, AcceptsOnlyItsOwnAnswerAtOnce) {
+TEST_P(SingleCommandExchange, AcceptsOnlyItsOwnAnswer) {
     const SingleCase& c = GetParam();
     ScriptedSession s;
     ASSERT_TRUE(s.Open());
-    const Bytes right = Answer(c.exchange.expected);
-    // An acknowledgement of another command.
-    const Bytes other =
-        Answer(c.exchange.expected == ResponseCode::AbortAck ? ResponseCode::TargetAck
-                                                             : ResponseCode::AbortAck);
-    int status = 0;
-    switch (c.reply) {
-        case Reply::Expected:
-            s.AnswerCommand(c.exchange.command, right);
-            status = 0;
-            break;
-        case Reply::Corrupted:
-            s.AnswerCommand(c.exchange.command, Corrupted(right));
-            status = 8;
-            break;
-        case Reply::StatusE0:
-            s.AnswerCommand(c.exchange.command, kStatusE0Bytes);
-            status = 8;
-            break;
-        case Reply::OtherAck:
-            s.AnswerCommand(c.exchange.command, other);
-            status = 8;
-            break;
-        case Reply::None:
-            status = 8;
-            break;
-        case Reply::After11Ms:
-            s.EmitIn(Millis(11), right);
-            status = 0;
-            break;
-        case Reply::After12Ms:
-            s.EmitIn(Millis(12), right);
-            status = 8;
-            break;
-    }
-    EXPECT_EQ(c.exchange.run(s.context), status);
+    s.AnswerCommand(c.exchange.command, c.reply.answer(Answer(c.exchange.expected)));
+    EXPECT_EQ(c.exchange.run(s.context), c.reply.status);
     EXPECT_EQ(s.endpoint.Received(), CommandBytes(c.exchange.command));
     EXPECT_TRUE(LinkIsOpen(s.link));
 }
 
+TEST(SingleCommandExchangeAlone, AnotherCommandsAcknowledgementIsWrong) {
+    // Each exchange against every other exchange's expected answer.
+    for (const SingleExchange& e : kSingles) {
+        for (const SingleExchange& other : kSingles) {
+            if (other.expected == e.expected) continue;
+            SCOPED_TRACE(e.name + " answered for " + other.name);
+            ScriptedSession s;
+            ASSERT_TRUE(s.Open());
+            s.AnswerCommand(e.command, Answer(other.expected));
+            EXPECT_EQ(e.run(s.context), 8);
+        }
+    }
+}
+
+TEST(SingleCommandExchangeAlone, TheAnswerMayTakeElevenPollsButNotTwelve) {
+    for (int delay : {11, 12}) {
+        ScriptedSession s;
+        ASSERT_TRUE(s.Open());
+        s.EmitIn(Millis(delay), Answer(ResponseCode::AbortAck));
+        EXPECT_EQ(AbortTarget(s.context), delay == 11 ? 0 : 8) << delay << " ms";
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, SingleCommandExchange, ::testing::ValuesIn(SingleCases()),
                          [](const auto& info) {
-                             return info.param.exchange.name + ReplyName(info.param.reply);
+                             return info.param.exchange.name + info.param.reply.name;
                          });
 
 // --- SendFlashBlock ------------------------------------------------------------------
