@@ -7,6 +7,8 @@
 // flash gives the same file everywhere, and the image reader reads it back.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -15,9 +17,39 @@ namespace farsend::sim {
 
 using FlashContents = std::map<uint32_t, uint8_t>;
 
+// The flash as the target keeps it: 256-byte pages with a mark per programmed
+// byte. A byte costs about one byte here, where a FlashContents entry costs
+// some fifty, which matters once a megabyte is programmed.
+class FlashPages {
+public:
+    void Write(uint32_t address, uint8_t value);
+    void Clear();
+    bool Empty() const { return pages_.empty(); }
+    // Every programmed byte, by address.
+    FlashContents Contents() const;
+    // Calls visit(address, value) for every programmed byte, in address order.
+    template <typename Visit>
+    void ForEach(Visit&& visit) const {
+        for (const auto& [number, page] : pages_) {
+            for (uint32_t offset = 0; offset < kPageSize; ++offset) {
+                if (page.written[offset]) visit(number * kPageSize + offset, page.bytes[offset]);
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t kPageSize = 256;
+    struct Page {
+        std::array<uint8_t, kPageSize> bytes{};
+        std::bitset<kPageSize> written;
+    };
+    std::map<uint32_t, Page> pages_;  // by address / kPageSize
+};
+
 std::string FormatFlashFile(const FlashContents& flash);
 
 // Writes the file; on failure `error` says which file and why.
 bool WriteFlashFile(const std::string& path, const FlashContents& flash, std::string& error);
+bool WriteFlashFile(const std::string& path, const FlashPages& flash, std::string& error);
 
 }  // namespace farsend::sim

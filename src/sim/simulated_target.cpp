@@ -79,7 +79,12 @@ bool SimulatedTarget::OpenSerialLog(const std::string& path, std::string& error)
 }
 
 bool SimulatedTarget::WriteFlashOut(const std::string& path, std::string& error) const {
-    return WriteFlashFile(path, Flash(), error);
+    FlashPages flash;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        flash = flash_;
+    }
+    return WriteFlashFile(path, flash, error);
 }
 
 // --- The bridge's calls -----------------------------------------------------
@@ -150,7 +155,7 @@ void SimulatedTarget::OnBridgeClosed(Millis now) {
 
 FlashContents SimulatedTarget::Flash() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return flash_;
+    return flash_.Contents();
 }
 uint32_t SimulatedTarget::TargetsArrived() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -231,7 +236,7 @@ void SimulatedTarget::TargetArrives() {
     ++targets_arrived_;
     phase_ = Phase::Calling;
     ForgetSession();
-    flash_.clear();
+    flash_.Clear();
     busy_until_ = clock_;
     call_origin_ = clock_;
     next_call_ = clock_;
@@ -331,7 +336,7 @@ void SimulatedTarget::HandleCommand(uint8_t code) {
 void SimulatedTarget::EraseWithProgress(const std::array<uint8_t, 4>& first,
                                         const std::array<uint8_t, 4>& last) {
     static constexpr auto kBlockErased = packets::Status(packets::kStatusBlockErased);
-    flash_.clear();
+    flash_.Clear();
     Emit(first, clock_);
     Nanos t = clock_;
     for (uint32_t i = 0; i < options_.erase_blocks; ++i) {
@@ -361,7 +366,7 @@ void SimulatedTarget::FinishBlock() {
     ++blocks_accepted_;
     for (uint32_t i = 0; i < count; ++i) {
         // Addresses are 32-bit and wrap, like the block's own fields.
-        flash_[base + i] = block_[packets::kBlockDataOffset + i];
+        flash_.Write(base + i, block_[packets::kBlockDataOffset + i]);
     }
     busy_until_ = clock_ + write_time_;
     Emit(packets::Acknowledgement(program_mode_), busy_until_);

@@ -158,7 +158,7 @@ private:
     bool block_expected_ = false;
     std::vector<uint8_t> command_;  // up to 4 bytes beginning with 0x9C
     std::vector<uint8_t> block_;
-    FlashContents flash_;
+    FlashPages flash_;
     Nanos busy_until_ = 0;
     Nanos call_origin_ = 0;
     Nanos next_call_ = 0;

@@ -61,6 +61,45 @@ TEST(FlashFile, WrittenFileHoldsExactlyTheFormattedText) {
     std::remove(path.c_str());
 }
 
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// The target keeps its flash in pages; what it holds and the file written
+// from it must be exactly those of the same bytes kept one by one, in
+// whatever order they were programmed and however often.
+TEST(FlashFile, PagesHoldAndWriteWhatTheBytesWouldHold) {
+    const std::vector<FormatCase> cases = {
+        {"empty flash", {}, ""},
+        {"across a page boundary", Bytes(0x40F0, 40, 0x10), ""},
+        {"page-sized gaps", Merge(Bytes(0x4000, 3, 1), Bytes(0x4200, 2, 9)), ""},
+        {"the top and the bottom of the range",
+         Merge(Bytes(0xFFFFFFF0, 16, 0x11), Bytes(0x0, 2, 0x22)), ""},
+        {"more than the writer's chunk of text", Bytes(0x10000, 70000, 0), ""},
+    };
+    const std::string path = ::testing::TempDir() + "farsend_flash_pages_test.hex";
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FlashPages pages;
+        // Backwards, each byte first with a wrong value.
+        for (auto it = c.flash.rbegin(); it != c.flash.rend(); ++it) {
+            pages.Write(it->first, static_cast<uint8_t>(~it->second));
+            pages.Write(it->first, it->second);
+        }
+        EXPECT_EQ(pages.Empty(), c.flash.empty());
+        EXPECT_EQ(pages.Contents(), c.flash);
+        std::string error;
+        ASSERT_TRUE(WriteFlashFile(path, pages, error)) << error;
+        EXPECT_EQ(ReadFile(path), FormatFlashFile(c.flash));
+        pages.Clear();
+        EXPECT_TRUE(pages.Contents().empty());
+    }
+    std::remove(path.c_str());
+}
+
 TEST(FlashFile, UnwritablePathIsReportedWithItsName) {
     const std::string path = ::testing::TempDir() + "no-such-dir/x/flash.hex";
     std::string error;
