@@ -218,12 +218,16 @@ void SimBridge::CollectLocked(Millis now) {
         return;
     }
     std::vector<uint8_t> bytes;
+    const Millis before = nextDue_;
     nextDue_ = endpoint_->CollectTargetBytes(now, bytes);
     if (!uartOpen_) {
         nextDue_ = Millis::max();
         return;
     }
     if (!bytes.empty()) QueueTargetBytesLocked(bytes, now);
+    // A reader asleep until the old due time (or its read's time-out) must
+    // look again, or output due earlier waits for it in real time.
+    if (nextDue_ < before) changed_.notify_all();
 }
 
 void SimBridge::QueueTargetBytesLocked(const std::vector<uint8_t>& bytes, Millis now) {
@@ -426,6 +430,7 @@ void SimBridgeClock::SleepFor(Millis duration) {
 
 bool SimBridgeClock::WaitFor(WakeSignal& signal, Millis timeout) {
     if (signal.Consume()) return true;
+    if (realTime_) return inner_.WaitFor(signal, timeout);
     const Millis end = inner_.Now() + std::max(timeout, Millis(0));
     for (;;) {
         const Millis now = inner_.Now();

@@ -200,10 +200,16 @@ private:
 // The link's clock for virtual-time runs over a SimBridge: time is the
 // bridge's clock; a pause or wait that reaches the endpoint's next due time
 // first delivers that output through the reader thread, then goes on. With a
-// real bridge clock it sleeps for real and behaves the same.
+// real bridge clock it sleeps for real and behaves the same, except that a
+// wait for input is left to the reader thread, as over a real bridge: the
+// bridge wakes the reader when output falls due, and a wait that delivered
+// itself would also wait out the reader's pause before it could go on.
 class SimBridgeClock final : public Clock {
 public:
-    explicit SimBridgeClock(SimBridge& bridge) : bridge_(bridge), inner_(bridge.BridgeClock()) {}
+    explicit SimBridgeClock(SimBridge& bridge)
+        : bridge_(bridge),
+          inner_(bridge.BridgeClock()),
+          realTime_(dynamic_cast<SteadyClock*>(&inner_) != nullptr) {}
     Millis Now() override { return inner_.Now(); }
     void SleepFor(Millis duration) override;
     bool WaitFor(WakeSignal& signal, Millis timeout) override;
@@ -211,6 +217,7 @@ public:
 private:
     SimBridge& bridge_;
     Clock& inner_;
+    const bool realTime_;
 };
 
 }  // namespace farsend::sim

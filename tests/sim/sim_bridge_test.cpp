@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/bridge_ids.h"
@@ -232,6 +234,36 @@ TEST_F(SimBridgeTest, OutputOfItsOwnAccordComesWhenDue) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], (Bytes{0, 0x20, 4, 0x8C, 0xFD, 0xCA, 0xBB, 0, 0}));
     EXPECT_EQ(bridge->NextDueTime(), Millis::max());
+}
+
+// A reader asleep in a long read, with nothing due, must look again when
+// host bytes bring output due sooner; otherwise it would sleep through the
+// answer until its read timed out.
+TEST_F(SimBridgeTest, AWaitingReaderWakesForOutputThatFallsDueSooner) {
+    Make(SimBridgeOptions::WithReportLength(9));
+    const HidHandle h = OpenBridge();
+    const HidHandle readHandle = OpenBridge();
+    ASSERT_TRUE(Feature(h, kConfig));
+    ASSERT_EQ(bridge->NextDueTime(), Millis::max());
+
+    ReadStatus status = ReadStatus::kFailed;
+    double seconds = 0;
+    std::thread reader([&] {
+        uint8_t buffer[4000];
+        size_t got = 0;
+        const auto start = std::chrono::steady_clock::now();
+        status = bridge->ReadReport(readHandle, buffer, sizeof buffer, &got, 60000);
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    });
+    // Give the reader time to settle into its wait (were it not there yet,
+    // it would find the due time itself and the test would prove less).
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    endpoint.EmitAt(clock.Now() + Millis(5), {0x8C, 0xFD, 0xC0, 0xB1});
+    Write(h, Out(9, {0, 0x20, 1, 0x01}));
+    clock.Advance(Millis(5));
+    reader.join();
+    EXPECT_EQ(status, ReadStatus::kReport);
+    EXPECT_LT(seconds, 30.0) << "the reader slept until its read timed out";
 }
 
 TEST_F(SimBridgeTest, OutputWhileClosedIsLost) {
