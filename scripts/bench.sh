@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Builds the release preset with the benchmarks (bench/) and prints their
+# table: programming time against the wire bound, CPU while waiting and while
+# programming, firmware reading speed, peak memory of a programming run.
+#
+#   scripts/bench.sh [--quick] [--build-dir DIR]
+#
+# --quick      report length 9 with a 16 KB image instead of 128 KB (the
+#              15 ms pauses make the full run take six minutes), and a 15 s
+#              wait instead of 60 s
+# --build-dir  build there (configured like the release preset) instead of
+#              build/release
+# Wall-clock figures suffer when the machine is busy; the load is printed
+# with them. CPU figures are CPU time and do not.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build/release
+quick=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --quick) quick=1 ;;
+        --build-dir) build="$2"; shift ;;
+        *) echo "usage: scripts/bench.sh [--quick] [--build-dir DIR]" >&2; exit 2 ;;
+    esac
+    shift
+done
+
+if [ "$build" = build/release ]; then
+    cmake --preset release >/dev/null
+else
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFARSEND_WERROR=ON \
+        -DFARSEND_TESTS=OFF -DFARSEND_BENCH=ON >/dev/null
+fi
+cmake --build "$build" -j2 --target farsend bench_program_wire_bound \
+    bench_monitor_silent_target bench_program_memory bench_image_reader >/dev/null
+
+small_kb=128
+wait_s=60
+if [ "$quick" = 1 ]; then small_kb=16; wait_s=15; fi
+
+rows=$(mktemp)
+trap 'rm -f "$rows"' EXIT
+run() {
+    echo "\$ ${*#"$build"/}"
+    "$@" | tee -a "$rows" | grep -v '^ROW|'
+    echo
+}
+
+echo "farsend benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo '?')"
+echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+
+run "$build/bench/bench_program_wire_bound" --report-length 65 --kilobytes 128
+run "$build/bench/bench_program_wire_bound" --report-length 9 --kilobytes "$small_kb"
+run "$build/bench/bench_monitor_silent_target" "$wait_s"
+echo "\$ bench/bench_image_reader 5"
+reader=$("$build/bench/bench_image_reader" 5)
+echo "$reader"
+echo
+speed=$(echo "$reader" | sed -n 's/.*(\([0-9.]*\) MB\/s).*/\1/p')
+echo "ROW|firmware image reading (1 MB of text, best of 5)|$speed MB/s||" >> "$rows"
+run "$build/bench/bench_program_memory" "$build/src/cli/farsend" 1024
+
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "| benchmark | measured | target | |"
+echo "|---|---|---|---|"
+grep '^ROW|' "$rows" | awk -F'|' '{ printf "| %s | %s | %s | %s |\n", $2, $3, $4, $5 }'

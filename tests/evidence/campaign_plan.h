@@ -1,0 +1,74 @@
+// What one run of the fault campaign does, derived from the campaign's seed
+// and the run's number alone: the same campaign seed gives the same runs on
+// every machine, so a run that went wrong can be repeated on its own.
+//
+// Each run programs a generated image into the simulated target through the
+// farsend process, with a scenario of faults on the serial line: none (a
+// control), bytes dropped, bits flipped, noise before the target's packets,
+// the target falling silent or the bridge unplugged after a random number of
+// bytes, or a mix. Line speed, report length, framing, erase length, the
+// programming mode and validation vary too. A few runs carry a file that
+// must be refused (another target's name, or a malformed file).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/sample_firmware.h"
+
+namespace farsend::evidence {
+
+enum class Scenario {
+    None,
+    Drop,
+    Flip,
+    Noise,
+    Silence,
+    Unplug,
+    Mixed,
+    WrongTarget,    // the file's name is for another target: must end in 4
+    MalformedFile,  // the file breaks the format: must end in 3
+};
+constexpr int kScenarioCount = 9;
+
+const char* ScenarioName(Scenario scenario);
+
+struct RunPlan {
+    uint32_t index = 0;
+    Scenario scenario = Scenario::None;
+    std::vector<sim::ImageRun> image;
+    std::string fileName;  // a name validation accepts for the target, or not
+    // Text appended to the image file (WrongTarget/MalformedFile aside, empty).
+    std::string malformedTail;
+    // --sim-faults (empty: no faults).
+    std::string faults;
+    uint64_t simSeed = 1;
+    uint32_t baud = 0;
+    uint32_t reportLength = 65;
+    bool legacyHid = false;
+    uint32_t eraseBlocks = 16;
+    bool factory = false;
+    bool noValidate = false;
+
+    // Bytes the image carries.
+    size_t ImageBytes() const;
+    // Whether the run must fail whatever the line does.
+    bool MustFail() const {
+        return scenario == Scenario::WrongTarget || scenario == Scenario::MalformedFile;
+    }
+    // The farsend words after the program's name; `imagePath` and
+    // `flashOutPath` are where the run keeps its files.
+    std::vector<std::string> Arguments(const std::string& imagePath,
+                                       const std::string& flashOutPath) const;
+    // The farsend command line as one line a reader can paste.
+    std::string CommandLine(const std::string& imagePath, const std::string& flashOutPath) const;
+};
+
+// Run `index` of the campaign `campaignSeed`.
+RunPlan PlanRun(uint64_t campaignSeed, uint32_t index);
+
+// A probability in parts per billion as --sim-faults writes it ("0.000012").
+std::string FormatProbability(uint32_t ppb);
+
+}  // namespace farsend::evidence

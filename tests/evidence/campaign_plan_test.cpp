@@ -1,0 +1,107 @@
+#include "evidence/campaign_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "evidence/flash_compare.h"
+#include "sim/sim_options.h"
+#include "support/temp_directory.h"
+
+namespace farsend::evidence {
+namespace {
+
+TEST(CampaignPlan, TheSameSeedAndRunGiveTheSameRunAndOthersDiffer) {
+    const RunPlan a = PlanRun(7, 12);
+    const RunPlan b = PlanRun(7, 12);
+    EXPECT_EQ(a.Arguments("i", "f"), b.Arguments("i", "f"));
+    EXPECT_EQ(a.ImageBytes(), b.ImageBytes());
+    EXPECT_EQ(a.image.front().data, b.image.front().data);
+
+    std::set<std::vector<std::string>> seen;
+    for (uint32_t index = 0; index < 50; ++index)
+        seen.insert(PlanRun(7, index).Arguments("i", "f"));
+    for (uint32_t index = 0; index < 50; ++index)
+        seen.insert(PlanRun(8, index).Arguments("i", "f"));
+    EXPECT_EQ(seen.size(), 100u);
+}
+
+TEST(CampaignPlan, OverManyRunsEveryScenarioAndFaultKindComesUp) {
+    std::set<Scenario> scenarios;
+    std::set<std::string> kinds;
+    std::set<uint32_t> reportLengths;
+    bool legacy = false, factory = false, noValidate = false;
+    for (uint32_t index = 0; index < 600; ++index) {
+        const RunPlan plan = PlanRun(1, index);
+        scenarios.insert(plan.scenario);
+        for (const char* kind : {"drop=", "flip=", "noise=", "silence=", "unplug="}) {
+            if (plan.faults.find(kind) != std::string::npos) kinds.insert(kind);
+        }
+        reportLengths.insert(plan.reportLength);
+        legacy = legacy || plan.legacyHid;
+        factory = factory || plan.factory;
+        noValidate = noValidate || plan.noValidate;
+    }
+    EXPECT_EQ(scenarios.size(), static_cast<size_t>(kScenarioCount));
+    EXPECT_EQ(kinds.size(), 5u);
+    EXPECT_EQ(reportLengths, (std::set<uint32_t>{9, 33, 65}));
+    EXPECT_TRUE(legacy && factory && noValidate);
+}
+
+// Every run's words must be accepted by the simulator's own parser, and the
+// faults a plan names must be the ones it asked for.
+TEST(CampaignPlan, FaultListsReadBackThroughTheSimulatorsParser) {
+    for (uint32_t index = 0; index < 300; ++index) {
+        const RunPlan plan = PlanRun(3, index);
+        sim::FaultPlan faults;
+        std::string error;
+        ASSERT_TRUE(sim::ParseFaultList(plan.faults, faults, error))
+            << plan.faults << ": " << error;
+        const bool any = faults.drop_ppb || faults.flip_ppb || faults.noise_ppb ||
+                         faults.silence_after || faults.unplug_after;
+        const bool faultFree = plan.scenario == Scenario::None || plan.MustFail();
+        EXPECT_EQ(any, !faultFree) << index << ": " << plan.faults;
+
+        std::vector<std::string> words = plan.Arguments("image.hex", "flash.hex");
+        const sim::SimOptionsResult parsed = sim::TakeSimOptions(words);
+        ASSERT_TRUE(parsed.ok()) << parsed.error;
+        EXPECT_EQ(parsed.options.faults, faults);
+        EXPECT_EQ(parsed.options.report_length, plan.reportLength);
+        EXPECT_EQ(parsed.options.flash_out, "flash.hex");
+    }
+}
+
+TEST(CampaignPlan, ProbabilitiesSurviveTheirTextForm) {
+    const uint32_t cases[] = {1, 9, 10, 12000, 123456789, 500000000, 999999999, 1000000000};
+    for (uint32_t ppb : cases) {
+        sim::FaultPlan faults;
+        std::string error;
+        ASSERT_TRUE(sim::ParseFaultList("flip=" + FormatProbability(ppb), faults, error))
+            << FormatProbability(ppb) << ": " << error;
+        EXPECT_EQ(faults.flip_ppb, ppb) << FormatProbability(ppb);
+    }
+}
+
+// The generated images are well formed (the malformed ones only through the
+// tail the run appends), and the reader sees exactly the bytes planned.
+TEST(CampaignPlan, ImagesReadBackWithTheirPlannedBytes) {
+    testing::TempDirectory dir;
+    for (uint32_t index = 0; index < 40; ++index) {
+        const RunPlan plan = PlanRun(5, index);
+        const std::string path = (dir.path() / ("image-" + std::to_string(index))).string();
+        ASSERT_TRUE(sim::WriteImageFile(path, plan.image));
+        std::string error;
+        const std::optional<ByteMap> bytes = ReadByteMap(path, error);
+        ASSERT_TRUE(bytes) << error;
+        EXPECT_EQ(bytes->size(), plan.ImageBytes());
+        for (const sim::ImageRun& run : plan.image) {
+            EXPECT_EQ(bytes->at(run.address), run.data.front());
+            EXPECT_EQ(bytes->at(run.address + static_cast<uint32_t>(run.data.size()) - 1),
+                      run.data.back());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace farsend::evidence
