@@ -18,7 +18,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
-#include "cli/simulated_clock.h"
+#include "common/virtual_clock.h"
 #include "cli/unit_record.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
@@ -44,7 +44,7 @@ enum class Policy {
 // before its bridge goes; the link closes its handles on the platform, and
 // both outlive neither the device filter nor the simulated time.
 struct Wiring {
-    SimulatedClock simulatedTime;
+    VirtualClock simulatedTime{Millis(0)};
     link::NullHidPlatform noPlatform;
     std::unique_ptr<SingleDevicePlatform> onlyDevice;
     link::HidSerialLink link;

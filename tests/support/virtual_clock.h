@@ -1,38 +1,10 @@
-// A clock for tests: time moves only when somebody sleeps or waits, so a
-// 13-second deadline costs nothing. A wait that finds its signal already
-// posted returns at once without moving time.
+// Tests run deadlines on the same virtual clock that simulated runs use.
 #pragma once
 
-#include <atomic>
-
-#include "common/clock.h"
+#include "common/virtual_clock.h"
 
 namespace farsend::testing {
 
-class VirtualClock final : public Clock {
-public:
-    explicit VirtualClock(Millis start = Millis(1000000)) : now_(start.count()) {}
-
-    Millis Now() override { return Millis(now_.load()); }
-    void SleepFor(Millis duration) override { Advance(duration); }
-    bool WaitFor(WakeSignal& signal, Millis timeout) override {
-        if (signal.Consume()) return true;
-        Advance(timeout);
-        return signal.Consume();
-    }
-
-    void Advance(Millis duration) {
-        if (duration.count() > 0) {
-            now_ += duration.count();
-            slept_ += duration.count();
-        }
-    }
-    // Total virtual time spent sleeping or waiting.
-    Millis Slept() const { return Millis(slept_.load()); }
-
-private:
-    std::atomic<int64_t> now_;
-    std::atomic<int64_t> slept_{0};
-};
+using farsend::VirtualClock;
 
 }  // namespace farsend::testing
