@@ -236,7 +236,6 @@ CampaignTally Tally(const std::vector<RunOutcome>& outcomes) {
             if (outcome.child.exitStatus == 0) ++tally.scenarioSuccesses[scenario];
         }
         tally.slowestRunSeconds = std::max(tally.slowestRunSeconds, outcome.child.wallSeconds);
-        tally.peakResidentKb = std::max(tally.peakResidentKb, outcome.child.maxResidentKb);
     }
     return tally;
 }
@@ -246,11 +245,11 @@ void PrintReport(std::ostream& out, const CampaignOptions& options, const Campai
     char line[512];
     std::snprintf(line, sizeof line,
                   "fault campaign: seed %llu, runs %u..%u, %d at a time, %.1f s "
-                  "(slowest run %.2f s, limit %.0f s, peak resident %ld KB)\n\n",
+                  "(slowest run %.2f s, limit %.0f s)\n\n",
                   static_cast<unsigned long long>(options.seed), options.firstRun,
                   options.firstRun + options.runs - 1, std::max(1, options.jobs),
                   result.wallSeconds, t.slowestRunSeconds,
-                  static_cast<double>(options.limit.count()) / 1000.0, t.peakResidentKb);
+                  static_cast<double>(options.limit.count()) / 1000.0);
     out << line;
 
     out << "| runs | successes | exit 3 | exit 4 | exit 5 | exit 6 | exit 7 | other exits "

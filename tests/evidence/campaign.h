@@ -92,7 +92,6 @@ struct CampaignTally {
     std::array<uint32_t, kScenarioCount> scenarioRuns{};
     std::array<uint32_t, kScenarioCount> scenarioSuccesses{};
     double slowestRunSeconds = 0;
-    long peakResidentKb = 0;
 
     uint32_t Count(Verdict verdict) const { return verdicts[static_cast<int>(verdict)]; }
     uint32_t Defects() const;
