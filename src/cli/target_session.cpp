@@ -1,6 +1,7 @@
 #include "cli/target_session.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -169,6 +170,15 @@ public:
                 stopAsked = true;
                 monitor_.RequestStop();
             }
+            // The monitor looks at --wait only between passes, and a pass
+            // waits up to 13 s for a silent target: in real time the deadline
+            // is watched from here too, and the stop cancels that wait. (In
+            // simulated time it costs nothing, and watching it only from the
+            // monitor keeps the run the same whatever the threads do.)
+            if (!stopAsked && !options_.sim.simulate && DeadlinePassed()) {
+                stopAsked = true;
+                monitor_.RequestStop();
+            }
         }
     }
 
@@ -191,11 +201,13 @@ public:
 
     // --- called by the monitor, on its thread ---
     void CheckDeadline() {
-        if (!deadline_ || connectedSinceWait_) return;
-        if (wiring_.Time().Now() - waitStart_ >= *deadline_) {
-            timedOut_ = true;
-            monitor_.RequestStop();
-        }
+        if (DeadlinePassed()) monitor_.RequestStop();
+    }
+
+    // --- either thread ---
+    bool DeadlinePassed() {
+        if (!deadline_ || connectedSinceWait_) return false;
+        return wiring_.Time().Now() - waitStart_.load() >= *deadline_;
     }
 
     // MainWindowPort and ShellPort: a message box owned by the main window.
@@ -311,6 +323,8 @@ private:
 
     void FinishUnit() {
         attempting_ = false;
+        // The new wait's start before its flag: the calling thread may look.
+        waitStart_ = wiring_.Time().Now();
         connectedSinceWait_ = false;
         ++units_;
         const int status = job_ ? StatusOf(*job_) : attemptStatus_;
@@ -342,13 +356,13 @@ private:
     bool eraseAllConfirmed_ = false;
     std::optional<Millis> deadline_;
 
+    // The --wait deadline's state, looked at from both threads.
+    std::atomic<Millis> waitStart_{Millis(0)};
+    std::atomic<bool> connectedSinceWait_{false};
     // Written on the monitor's thread; read by the calling thread only after
     // the monitor has been joined (RunMonitor), or on the same thread.
-    Millis waitStart_{0};
     Millis unitStart_{0};
     bool connected_ = false;
-    bool connectedSinceWait_ = false;
-    bool timedOut_ = false;
     bool attempting_ = false;
     int attemptStatus_ = kExitSuccess;
     std::optional<jobs::JobReport> job_;

@@ -58,13 +58,15 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
     app::ToolSettings& settings = environment.settings;
     Clock& pacing = environment.pacing ? *environment.pacing : environment.exchanges.Time();
     settings.monitorRunning = true;
+    stop.WakeOnRequest(environment.exchanges);
 
     while (!stop.Requested()) {
         pacing.WaitFor(stop.Wake(), kMonitorPassPause);
         if (stop.Requested()) break;
 
         if (settings.connectionState != ConnectionState::Connected) {
-            if (protocol::ConnectTarget(environment.exchanges) == protocol::kExchangeOk) {
+            if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
+                protocol::kExchangeOk) {
                 settings.connectionState = ConnectionState::Connected;
                 environment.mainWindow.RefreshConnectionText();
             }

@@ -48,25 +48,36 @@ struct MonitorEnvironment {
 };
 
 // The stop request of one monitor. Requesting wakes a monitor that is
-// pausing between passes; one in the middle of an exchange finishes its pass.
+// pausing between passes and ends a handshake in progress at once (the
+// handshake takes the flag as its cancel, and the receive it sleeps in is
+// woken); any other exchange, above all a programming job's, finishes.
 class MonitorStop {
 public:
     void Request() {
         requested_ = true;
         wake_.Notify();
+        // Both sides are sequentially consistent: either the monitor sees the
+        // flag after registering its exchanges, or this sees them.
+        if (protocol::ExchangeContext* exchanges = exchanges_.load()) exchanges->WakeReceiver();
     }
     bool Requested() const { return requested_; }
     WakeSignal& Wake() { return wake_; }
+    // The flag the handshake looks at.
+    const std::atomic<bool>* Flag() const { return &requested_; }
+    // Set by the monitor before it first looks at the flag.
+    void WakeOnRequest(protocol::ExchangeContext& exchanges) { exchanges_ = &exchanges; }
 
 private:
     std::atomic<bool> requested_{false};
     WakeSignal wake_;
+    std::atomic<protocol::ExchangeContext*> exchanges_{nullptr};
 };
 
 // The loop itself, on the calling thread, until `stop` is requested. It sets
 // monitorRunning when it starts. A stop is looked at before each pass, after
 // the pause and before a programming request is taken (which then stays for
-// whoever monitors next); a pass that has begun an exchange completes it.
+// whoever monitors next); it cancels a handshake in progress (the link is
+// closed and the pass ends not connected); any other exchange completes.
 void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop);
 
 // Owns the monitor threads. Safe to call from any thread; no call waits for a
@@ -96,8 +107,8 @@ public:
     // `whileWaiting` (if given) between them: on a user-interface thread it
     // handles the messages sent to that thread meanwhile, so that a monitor
     // waiting for it can finish its pass. A monitor inside a handshake ends
-    // once that handshake does, within its 13 seconds. Returns whether a
-    // monitor was running.
+    // at once (the handshake is cancelled). Returns whether a monitor was
+    // running.
     bool Stop(const std::function<void()>& whileWaiting = {}, Millis slice = Millis(10));
     // A monitor thread is alive (running, or waiting for its predecessor).
     bool Running() const;

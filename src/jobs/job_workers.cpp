@@ -93,8 +93,9 @@ JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& e
     return report;
 }
 
-// Reads the whole file through the image reader, with a state of its own,
-// and returns the first format error, if any.
+// Reads the whole file through the image reader, with a quiet state of its
+// own (the run that follows writes each block's line), and returns the first
+// format error, if any.
 std::optional<protocol::ImageFormatError> FindFormatError(const std::string& path) {
     protocol::ImageFile file;
     if (!file.Open(path)) {
@@ -103,6 +104,7 @@ std::optional<protocol::ImageFormatError> FindFormatError(const std::string& pat
         return error;
     }
     protocol::ImageReaderState state;
+    state.quiet = true;
     protocol::ProgrammingBlockSequence sequence(file, state);
     protocol::FlashBlock block;
     for (;;) {

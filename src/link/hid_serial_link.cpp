@@ -221,10 +221,16 @@ int16_t HidLinkSendCloseFeature(HidSerialLink& link) {
     return accepted;
 }
 
-bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout) {
+bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout, const std::atomic<bool>* cancel) {
     Clock& clock = HidLinkClock(link);
     if (!link.rxBuffer || !link.reader) {
-        clock.SleepFor(timeout);
+        if (cancel == nullptr) {
+            clock.SleepFor(timeout);
+            return false;
+        }
+        // Nothing will arrive, but the canceller's notification may.
+        link.readable.Consume();
+        if (!cancel->load()) clock.WaitFor(link.readable, timeout);
         return false;
     }
     if (link.rxPos < link.rxCount) return true;
@@ -232,6 +238,8 @@ bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout) {
     // a report stored after this look notifies again, so none is missed.
     link.readable.Consume();
     if (link.reader->BufferedBytes() >= link.caps.inputReportByteLength) return true;
+    // Likewise a cancel set after this look is followed by a notification.
+    if (cancel != nullptr && cancel->load()) return false;
     return clock.WaitFor(link.readable, timeout);
 }
 

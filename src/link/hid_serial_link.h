@@ -10,6 +10,7 @@
 // -4 open failed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -90,7 +91,11 @@ int16_t HidLinkStop(HidSerialLink& link);
 // has passed. True at once when a byte is already waiting; true when woken
 // by the reader. On a closed link it sleeps the whole timeout and returns
 // false. Lets callers that wait for answers sleep instead of spinning.
-bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout);
+// With `cancel`: false at once when it is set, also when it is set while
+// asleep, provided the canceller then notifies `readable` (the flag is looked
+// at after the wait has forgotten earlier notifications, so none is lost).
+bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout,
+                         const std::atomic<bool>* cancel = nullptr);
 
 // Device discovery over the platform seam, shared by every backend.
 // 0: bridge open, capabilities read, reader running; -4: failure, nothing

@@ -23,6 +23,7 @@ ExchangeContext& ProcessExchangeContext() {
 }
 
 int OpenLink(ExchangeContext& context) {
+    const ExchangeLock lock(context.Mutex());
     switch (link::HidLinkOpen(context.Link())) {
         case 0:
             return kExchangeOk;
@@ -36,6 +37,7 @@ int OpenLink(ExchangeContext& context) {
 }
 
 int CloseLink(ExchangeContext& context) {
+    const ExchangeLock lock(context.Mutex());
     link::HidLinkSendCloseFeature(context.Link());
     link::HidLinkClose(context.Link());
     return kExchangeOk;
@@ -45,6 +47,7 @@ int SendCommand(ExchangeContext& context, const uint32_t* elements, size_t count
     if (count > kMaxCommandBytes || (elements == nullptr && count > 0)) return kWriteFailed;
     uint8_t bytes[kMaxCommandBytes];
     for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(elements[i] & 0xFF);
+    const ExchangeLock lock(context.Mutex());
     link::HidLinkWrite(context.Link(), bytes, static_cast<int16_t>(count));
     return kExchangeOk;
 }
@@ -56,20 +59,25 @@ int SendCommand(ExchangeContext& context, Command command) {
 
 int SendBlockBytes(ExchangeContext& context, const FlashBlock& block) {
     const FlashBlockBytes bytes = SerializeFlashBlock(block);
+    const ExchangeLock lock(context.Mutex());
     const int16_t written =
         link::HidLinkWrite(context.Link(), bytes.data(), static_cast<int16_t>(bytes.size()));
     return written == 0 ? kExchangeOk : kWriteFailed;
 }
 
-int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n) {
-    return ReceiveWithDeadlineFrom(context, elements, n, context.Time().Now());
+int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n,
+                        const std::atomic<bool>* cancel) {
+    return ReceiveWithDeadlineFrom(context, elements, n, context.Time().Now(), cancel);
 }
 
-int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start) {
+int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start,
+                            const std::atomic<bool>* cancel) {
+    const ExchangeLock lock(context.Mutex());
     link::HidSerialLink& link = context.Link();
     Clock& clock = context.Time();
     size_t at = 0;
     while (at < n) {
+        if (cancel != nullptr && cancel->load()) return kTimedOut;
         const Millis elapsed = clock.Now() - start;
         if (elapsed.count() / 1000 > kDeadlineWholeSeconds) return kTimedOut;
         uint8_t byte = 0;
@@ -77,7 +85,7 @@ int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t
             // Nothing now: sleep until the reader stores input or the
             // deadline comes, then look again (a wake-up may bring a report
             // without a byte for us, so the loop decides, not the wait).
-            link::HidLinkWaitReadable(link, kDeadline - elapsed);
+            link::HidLinkWaitReadable(link, kDeadline - elapsed, cancel);
             continue;
         }
         at = StoreByte(elements, at, byte);
@@ -86,6 +94,7 @@ int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t
 }
 
 int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
+    const ExchangeLock lock(context.Mutex());
     link::HidSerialLink& link = context.Link();
     Clock& clock = context.Time();
     int emptyPolls = 0;

@@ -2,12 +2,22 @@
 // the primitives they are built from: opening and closing the link, sending
 // a command or a block, and the two ways of receiving an answer.
 //
-// The exchanges take no lock. One thread at a time talks to a target; the
-// callers (connection monitor, job workers, main window) keep them apart.
+// Every exchange and every primitive holds the context's lock while it
+// talks, so that the bytes of two exchanges from two threads (the monitor
+// validating, the user-interface thread launching the application) never
+// interleave. The lock is recursive because exchanges are built from the
+// primitives. Nothing that holds it calls out of the protocol layer but to
+// the link and the diagnostic lines (no user interface, no waiting for
+// another thread), so it cannot take part in a deadlock; the longest hold is
+// a handshake, which can be cancelled.
+// Sequences of exchanges (a programming run) are still kept apart by their
+// callers: the monitor is suspended while a job runs.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "common/clock.h"
 #include "link/hid_serial_link.h"
@@ -61,13 +71,22 @@ public:
     link::HidSerialLink& Link() { return link_; }
     // The link's clock as it is now (it may be set after this context).
     Clock& Time() { return link::HidLinkClock(link_); }
+    // Held by each exchange for its duration.
+    std::recursive_mutex& Mutex() { return mutex_; }
+    // Wakes a receive of this context that sleeps for input, so that it
+    // looks at its cancel flag again. A receive not cancelled just waits on.
+    void WakeReceiver() { link_.readable.Notify(); }
 
     LongResponsePacket variantReply{};
     LongResponsePacket versionReply{};
 
 private:
     link::HidSerialLink& link_;
+    std::recursive_mutex mutex_;
 };
+
+// The hold of one exchange on its context.
+using ExchangeLock = std::lock_guard<std::recursive_mutex>;
 
 // The one context of the application, on the process-wide link. Like that
 // link it is never destroyed.
@@ -97,22 +116,28 @@ int SendBlockBytes(ExchangeContext& context, const FlashBlock& block);
 //
 // ReceiveWithDeadline: up to 13 seconds of wall time (3 after that, else 0).
 // It sleeps until the link has input and takes an answer as soon as it is
-// stored.
-int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n);
+// stored. With `cancel`, it also gives up (3) as soon as the flag is seen
+// set: it looks before every poll, and a canceller that sets the flag and
+// then calls context.WakeReceiver() ends a sleeping wait at once.
+int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n,
+                        const std::atomic<bool>* cancel = nullptr);
 // The same with the 13 seconds counted from `start` (a time of the link's
 // clock), for a wait that spans several packets.
-int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start);
+int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start,
+                            const std::atomic<bool>* cancel = nullptr);
 // ReceiveWithRetries: for answers that follow a command at once; 3 after the
 // twelfth empty poll of the packet (eleven 1 ms pauses in all), else 0.
 int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n);
 
 template <size_t N>
-int ReceiveWithDeadline(ExchangeContext& context, ResponsePacket<N>& packet) {
-    return ReceiveWithDeadline(context, packet.data(), N);
+int ReceiveWithDeadline(ExchangeContext& context, ResponsePacket<N>& packet,
+                        const std::atomic<bool>* cancel = nullptr) {
+    return ReceiveWithDeadline(context, packet.data(), N, cancel);
 }
 template <size_t N>
-int ReceiveWithDeadlineFrom(ExchangeContext& context, ResponsePacket<N>& packet, Millis start) {
-    return ReceiveWithDeadlineFrom(context, packet.data(), N, start);
+int ReceiveWithDeadlineFrom(ExchangeContext& context, ResponsePacket<N>& packet, Millis start,
+                            const std::atomic<bool>* cancel = nullptr) {
+    return ReceiveWithDeadlineFrom(context, packet.data(), N, start, cancel);
 }
 template <size_t N>
 int ReceiveWithRetries(ExchangeContext& context, ResponsePacket<N>& packet) {

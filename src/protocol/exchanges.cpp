@@ -14,6 +14,7 @@ bool IsProgrammingAck(ResponseCode code) {
 // The shape of the single-command exchanges: send, take the answer that
 // follows at once, compare.
 int SingleCommand(ExchangeContext& context, Command command, ResponseCode expected) {
+    const ExchangeLock lock(context.Mutex());
     ShortResponsePacket answer{};
     SendCommand(context, command);
     ReceiveWithRetries(context, answer);
@@ -33,7 +34,12 @@ bool QueryReply(ExchangeContext& context, Command query, ResponseCode expected,
 
 }  // namespace
 
-int ConnectTarget(ExchangeContext& context) {
+int ConnectTarget(ExchangeContext& context, const std::atomic<bool>* cancel) {
+    const ExchangeLock lock(context.Mutex());
+    if (cancel != nullptr && cancel->load()) {
+        CloseLink(context);
+        return kTimedOut;
+    }
     if (OpenLink(context) != kExchangeOk) {
         CloseLink(context);
         return kLinkNotOpened;
@@ -41,7 +47,7 @@ int ConnectTarget(ExchangeContext& context) {
     ShortResponsePacket packet{};
     for (;;) {
         packet.fill(0);
-        if (ReceiveWithDeadline(context, packet) != kExchangeOk) {
+        if (ReceiveWithDeadline(context, packet, cancel) != kExchangeOk) {
             CloseLink(context);
             return kTimedOut;
         }
@@ -59,7 +65,7 @@ int ConnectTarget(ExchangeContext& context) {
     ResponseCode answer = ResponseCode::TargetCall;
     while (answer == ResponseCode::TargetCall) {
         packet.fill(0);
-        if (ReceiveWithDeadlineFrom(context, packet, ackSent) != kExchangeOk) {
+        if (ReceiveWithDeadlineFrom(context, packet, ackSent, cancel) != kExchangeOk) {
             CloseLink(context);
             return kTimedOut;
         }
@@ -97,6 +103,7 @@ int SendEndOfData(ExchangeContext& context) {
 }
 
 int SendFlashBlock(ExchangeContext& context, const FlashBlock& block) {
+    const ExchangeLock lock(context.Mutex());
     ShortResponsePacket answer{};
     SendCommand(context, Command::BlockFollows);
     ReceiveWithDeadline(context, answer);
@@ -111,18 +118,21 @@ int SendFlashBlock(ExchangeContext& context, const FlashBlock& block) {
 }
 
 ResponseCode AwaitResponse(ExchangeContext& context) {
+    const ExchangeLock lock(context.Mutex());
     ShortResponsePacket answer{};
     ReceiveWithDeadline(context, answer);
     return ClassifyResponse(answer);
 }
 
 int AwaitDone(ExchangeContext& context) {
+    const ExchangeLock lock(context.Mutex());
     ShortResponsePacket answer{};
     ReceiveWithRetries(context, answer);
     return ClassifyResponse(answer) == ResponseCode::Done ? 1 : 0;
 }
 
 int QueryTargetVariant(ExchangeContext& context, int32_t* variant) {
+    const ExchangeLock lock(context.Mutex());
     if (variant == nullptr) return kQueryIncomplete;
     LongResponsePacket& reply = context.variantReply;
     if (!QueryReply(context, Command::QueryVariant, ResponseCode::VariantReply, reply)) {
@@ -133,6 +143,7 @@ int QueryTargetVariant(ExchangeContext& context, int32_t* variant) {
 }
 
 int QueryTargetVersion(ExchangeContext& context, TargetIdentity* identity) {
+    const ExchangeLock lock(context.Mutex());
     if (identity == nullptr) return kQueryIncomplete;
     LongResponsePacket& reply = context.versionReply;
     if (!QueryReply(context, Command::QueryVersion, ResponseCode::VersionReply, reply)) {
@@ -143,6 +154,7 @@ int QueryTargetVersion(ExchangeContext& context, TargetIdentity* identity) {
 }
 
 int LaunchTargetApplication(ExchangeContext& context) {
+    const ExchangeLock lock(context.Mutex());
     SendCommand(context, Command::StartApplication);
     CloseLink(context);
     return kExchangeOk;

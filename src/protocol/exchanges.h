@@ -8,6 +8,7 @@
 // every other exchange uses it as it finds it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "protocol/exchange_context.h"
@@ -24,7 +25,12 @@ namespace farsend::protocol {
 // Packets other than the call are passed over, each with a fresh 13 seconds;
 // calls that come after the Ack (sent before the target had it) are passed
 // over within the 13 seconds of the answer.
-int ConnectTarget(ExchangeContext& context);
+// `cancel` (the connection monitor's stop flag) ends the handshake early, as
+// a time-out: link closed, 3. It is looked at before the link is opened and
+// before every poll; whoever sets it calls context.WakeReceiver() so that a
+// wait in progress ends at once. Only the handshake takes one: the exchanges
+// of a job are never cut short.
+int ConnectTarget(ExchangeContext& context, const std::atomic<bool>* cancel = nullptr);
 
 // Start a programming run or an erase: 0 when the command's acknowledgement
 // comes at once, else 8. Progress follows through AwaitResponse.

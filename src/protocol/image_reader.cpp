@@ -74,7 +74,7 @@ ReadBlockResult ReadFlashBlock(FlashBlock& block, bool& hasData, ImageFile& file
     }
 
     block.check = ComputeBlockCheck(block);
-    if (result != ReadBlockResult::FormatError) {
+    if (result != ReadBlockResult::FormatError && !state.quiet) {
         DiagnosticLinef("\nbase:%x nbytes:%d ", static_cast<unsigned>(block.baseAddress),
                         static_cast<int>(block.count));
     }
@@ -127,6 +127,7 @@ std::optional<ProgrammingPlan> PlanProgrammingFile(const std::string& path) {
     ImageFile file;
     if (!file.Open(path)) return std::nullopt;
     ImageReaderState state;
+    state.quiet = true;
     ProgrammingPlan plan = PlanProgramming(file, state);
     file.Close();
     return plan;

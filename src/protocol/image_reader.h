@@ -28,6 +28,10 @@ struct ImageReaderState {
     // the next block. Equals nextAddress between calls, except at the end of
     // a file.
     std::uint64_t runStart = 0;
+    // No diagnostic lines: for readings that send nothing (the check of a
+    // whole file before a run, a plan), so that the lines of the run that
+    // follows are the only ones, one per block.
+    bool quiet = false;
 };
 
 // The one state the programming jobs share, zero when the process starts.
@@ -47,7 +51,8 @@ enum class ReadBlockResult : int {
 
 // Fills `block` (base address, check, data, count; always consistent) from
 // `file`. Sets `hasData` whenever it reads a token and never clears it. Writes
-// the diagnostic line "\nbase:%x nbytes:%d " for every block it completes.
+// the diagnostic line "\nbase:%x nbytes:%d " for every block it completes,
+// unless state.quiet.
 // An address that opens a gap closes the block; it is kept by the file and
 // starts the next block, whatever its number of digits.
 ReadBlockResult ReadFlashBlock(FlashBlock& block, bool& hasData, ImageFile& file,
@@ -90,8 +95,8 @@ struct ProgrammingPlan {
 };
 
 ProgrammingPlan PlanProgramming(ImageFile& file, ImageReaderState& state);
-// For a file on disk, with a state of its own. nullopt when it cannot be
-// opened.
+// For a file on disk, with a quiet state of its own. nullopt when it cannot
+// be opened.
 std::optional<ProgrammingPlan> PlanProgrammingFile(const std::string& path);
 
 }  // namespace farsend::protocol

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/diagnostics.h"
 #include "job_test_support.h"
 #include "jobs/command_ids.h"
 #include "jobs/progress_steps.h"
@@ -149,8 +151,16 @@ TEST_P(ProgramBar, FollowsTheFileAndSendsEveryBlock) {
     } else {
         UseText(c.text);
     }
+    // The block lines of the diagnostics ("\nbase:4000 nbytes:256 ").
+    std::mutex linesMutex;
+    std::vector<std::string> blockLines;
+    SetDiagnosticSink([&](std::string_view line) {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        if (line.rfind("\nbase:", 0) == 0) blockLines.emplace_back(line);
+    });
 
     const JobReport report = Run(JobKind::ProgramApplication);
+    SetDiagnosticSink({});
 
     ASSERT_TRUE(report.Succeeded()) << ::testing::PrintToString(dialog_.Calls());
     if (c.barSteps >= 0) {
@@ -169,7 +179,17 @@ TEST_P(ProgramBar, FollowsTheFileAndSendsEveryBlock) {
         }
         EXPECT_EQ(blocks, expected);
         EXPECT_EQ(report.blocksSent, c.blockBytes.size());
+        // One line per block sent, in order: the check of the whole file
+        // before the run writes none.
+        std::vector<std::string> sizes;
+        for (const std::string& line : blockLines) {
+            sizes.push_back(line.substr(line.find("nbytes:") + 7));
+        }
+        std::vector<std::string> expectedSizes;
+        for (uint32_t bytes : c.blockBytes) expectedSizes.push_back(std::to_string(bytes) + " ");
+        EXPECT_EQ(sizes, expectedSizes);
     }
+    EXPECT_EQ(blockLines.size(), report.blocksSent);
     EXPECT_EQ(rig_.simulation->Target().BlocksAccepted(), report.blocksSent);
 }
 

@@ -3,6 +3,8 @@
 // the target model never gives.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <mutex>
 #include <utility>
 
@@ -132,6 +134,7 @@ public:
             Bytes(received_.begin(), received_.begin() + 4) == CommandBytes(Command::Ack)) {
             acked_ = true;
             pending_ = ackAnswer_;
+            if (onAck) onAck();
         }
     }
     Millis CollectTargetBytes(Millis now, std::vector<uint8_t>& out) override {
@@ -140,6 +143,7 @@ public:
         pending_.clear();
         if (acked_) return Millis::max();
         while (nextCall_ <= now) {
+            if (calls_ == 0 && onFirstOutput) onFirstOutput();
             if (calls_++ == 0) out.insert(out.end(), beforeCall_.begin(), beforeCall_.end());
             out.insert(out.end(), kCallBytes.begin(), kCallBytes.end());
             nextCall_ += Millis(50);
@@ -150,6 +154,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return received_;
     }
+
+    // Called (under the endpoint's lock) when the Ack comes, and before the
+    // first output is handed to the bridge; set before use.
+    std::function<void()> onAck;
+    std::function<void()> onFirstOutput;
 
 private:
     const Bytes beforeCall_;
@@ -243,6 +252,47 @@ TEST(ConnectToScriptedTargetAlone, ThirteenSecondsWithoutAPacketEndTheWait) {
     EXPECT_TRUE(s.endpoint.Received().empty());
     EXPECT_FALSE(LinkIsOpen(s.link));
 }
+
+// --- cancelling the handshake --------------------------------------------------
+
+enum class CancelAt { BeforeTheHandshake, WithTheFirstPacket, WhenTheAckIsWritten };
+
+struct CancelCase {
+    std::string name;
+    CancelAt at;
+    bool ackSent;
+};
+
+class CancelledHandshake : public ::testing::TestWithParam<CancelCase> {};
+
+TEST_P(CancelledHandshake, EndsLikeATimeOutWithoutWaiting) {
+    const CancelCase& c = GetParam();
+    // A packet ahead of the call, and a target that would confirm.
+    CallingEndpoint endpoint(kStatusE0Bytes, kTargetAckBytes);
+    std::atomic<bool> cancel{c.at == CancelAt::BeforeTheHandshake};
+    if (c.at == CancelAt::WithTheFirstPacket) endpoint.onFirstOutput = [&] { cancel = true; };
+    if (c.at == CancelAt::WhenTheAckIsWritten) endpoint.onAck = [&] { cancel = true; };
+    ScriptedSession s;
+    s.bridge->AttachEndpoint(&endpoint);
+    DiagnosticRecorder lines;
+    const Millis start = s.clock.Now();
+
+    EXPECT_EQ(ConnectTarget(s.context, &cancel), kTimedOut);
+
+    EXPECT_LT(s.clock.Now() - start, Millis(1000));
+    EXPECT_FALSE(LinkIsOpen(s.link));
+    EXPECT_EQ(s.bridge->Stats().openHandles, 0u);
+    EXPECT_EQ(endpoint.Received(), c.ackSent ? CommandBytes(Command::Ack) : Bytes{});
+    EXPECT_EQ(lines.Count(kSendingAck), c.ackSent ? 1 : 0);
+    EXPECT_EQ(lines.Count(kNoAck), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, CancelledHandshake,
+    ::testing::Values(CancelCase{"BeforeTheHandshake", CancelAt::BeforeTheHandshake, false},
+                      CancelCase{"WithTheFirstPacket", CancelAt::WithTheFirstPacket, false},
+                      CancelCase{"WhenTheAckIsWritten", CancelAt::WhenTheAckIsWritten, true}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace farsend::protocol
