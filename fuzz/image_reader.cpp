@@ -4,7 +4,8 @@
 // bytes; each call that says more follows has consumed part of the file, so
 // reading always ends; blocks never go back or overlap; a malformed file is
 // an error with a place in it, never the end of the file, and stays one; the
-// programming plan is exactly the blocks read under the has-data rule; and a
+// programming plan is exactly the blocks read under the has-data rule, and a
+// file without a data byte is refused; and a
 // file read without error, written out again, reads back as the same bytes
 // at the same addresses.
 #include "protocol/image_reader.h"
@@ -109,8 +110,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     second.OpenBytes(text);
     ImageReaderState secondState;
     const ProgrammingPlan plan = PlanProgramming(second, secondState);
-    FUZZ_CHECK(plan.endsWithEndOfData == (result == ReadBlockResult::EndOfFile));
-    FUZZ_CHECK(plan.error.has_value() == (result == ReadBlockResult::FormatError));
+    // A well-formed file without a data byte is refused as a whole.
+    const bool wellFormed = result == ReadBlockResult::EndOfFile;
+    const bool noData = wellFormed && totalBytes == 0;
+    FUZZ_CHECK(plan.endsWithEndOfData == (wellFormed && !noData));
+    FUZZ_CHECK(plan.error.has_value() == !plan.endsWithEndOfData);
+    if (noData) {
+        FUZZ_CHECK(plan.error->kind == ImageFormatErrorKind::NoData);
+        FUZZ_CHECK(plan.blocks.empty());
+        return 0;
+    }
     FUZZ_CHECK(plan.blocks.size() == sent.size());
     for (std::size_t i = 0; i < sent.size(); ++i) {
         FUZZ_CHECK(SerializeFlashBlock(plan.blocks[i]) == SerializeFlashBlock(sent[i]));

@@ -61,10 +61,10 @@ int RunInspect(const CliOptions& options, Console& console) {
         return kExitFirmwareFile;
     }
     if (plan->error) {
-        Complain(console, file + ": " + protocol::DescribeImageFormatError(*plan->error) + "\n" +
-                              "Programming would stop there without ending the data (" +
-                              std::to_string(plan->blocks.size()) +
-                              " blocks before it). Correct the file or choose another one.");
+        // program and watch read the whole file before touching the target.
+        Complain(console, file + ": " + protocol::DescribeImageFormatError(*plan->error) +
+                              "\nProgramming refuses this file before anything is sent. "
+                              "Correct the file or choose another one.");
         return kExitFirmwareFile;
     }
 

@@ -42,6 +42,10 @@ std::int64_t Tell(std::FILE* file) {
 }  // namespace
 
 std::string DescribeImageFormatError(const ImageFormatError& error) {
+    // Not a place in the file but the file as a whole.
+    if (error.kind == ImageFormatErrorKind::NoData) {
+        return "no data bytes: programming it would only erase the target";
+    }
     char place[64];
     std::snprintf(place, sizeof place, "line %" PRIu64 ", column %" PRIu64 ": ", error.line,
                   error.column);
@@ -65,6 +69,8 @@ std::string DescribeImageFormatError(const ImageFormatError& error) {
             return text + "data byte beyond address FFFFFFFF";
         case ImageFormatErrorKind::ReadFailed:
             return text + "the file could not be read";
+        case ImageFormatErrorKind::NoData:
+            break;
     }
     return text + "malformed firmware file";
 }

@@ -31,6 +31,9 @@ enum class ImageFormatErrorKind {
     AddressSpaceExhausted,
     // The file could not be read to its end.
     ReadFailed,
+    // Well formed, but without a single data byte: programming it would
+    // erase the target and write nothing, yet end as if it had worked.
+    NoData,
 };
 
 struct ImageFormatError {
@@ -87,6 +90,8 @@ public:
     // Records a format error found by the caller at `token`. The first error
     // recorded stays.
     void Fail(ImageFormatErrorKind kind, const ImageToken& token, std::uint64_t lowestAllowed = 0);
+    // Records a format error at the current read position.
+    void FailHere(ImageFormatErrorKind kind);
     const std::optional<ImageFormatError>& Error() const { return error_; }
 
     // Whether an address token has been read from this file; addresses are
@@ -99,7 +104,6 @@ private:
     bool Refill();
     int Peek();
     void Advance();
-    void FailHere(ImageFormatErrorKind kind);
 
     std::FILE* file_ = nullptr;
     bool open_ = false;

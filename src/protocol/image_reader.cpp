@@ -91,10 +91,16 @@ ProgrammingBlockSequence::ProgrammingBlockSequence(ImageFile& file, ImageReaderS
 ProgrammingStep ProgrammingBlockSequence::Next(FlashBlock& block) {
     if (failed_) return ProgrammingStep::FormatError;
     if (atEnd_) return ProgrammingStep::SendEndOfData;
-    switch (ReadFlashBlock(block, hasData_, file_, state_)) {
+    const ReadBlockResult result = ReadFlashBlock(block, hasData_, file_, state_);
+    if (block.count > 0) anyDataByte_ = true;
+    switch (result) {
         case ReadBlockResult::BlockFilled:
             return ProgrammingStep::SendBlock;
         case ReadBlockResult::EndOfFile:
+            if (!anyDataByte_) {
+                file_.FailHere(ImageFormatErrorKind::NoData);
+                break;
+            }
             atEnd_ = true;
             return hasData_ ? ProgrammingStep::SendBlock : ProgrammingStep::SendEndOfData;
         case ReadBlockResult::FormatError:

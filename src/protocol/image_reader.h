@@ -69,8 +69,10 @@ enum class ProgrammingStep {
 // What a programming run does for a file, step by step: every block that
 // came with more to follow, the last block only when the file held any token
 // (the has-data rule, so a file ending on a block boundary sends an empty last
-// block, and a file without tokens sends none), then the end of data. After a
-// format error it keeps answering FormatError.
+// block), then the end of data. A file without a single data byte is a format
+// error (NoData) found at its end: programming it would leave an erased
+// target behind a run that looked successful. After a format error it keeps
+// answering FormatError.
 class ProgrammingBlockSequence {
 public:
     explicit ProgrammingBlockSequence(ImageFile& file,
@@ -81,6 +83,7 @@ private:
     ImageFile& file_;
     ImageReaderState& state_;
     bool hasData_ = false;
+    bool anyDataByte_ = false;
     bool atEnd_ = false;
     bool failed_ = false;
 };

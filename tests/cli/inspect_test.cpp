@@ -87,11 +87,12 @@ TEST(Inspect, MalformedMissingAndEmptyFiles) {
     EXPECT_EQ(run.status, 3);
     EXPECT_NE(run.err.find("a directory"), std::string::npos) << run.err;
 
-    // No token at all: nothing to send but the end of data.
-    const std::string empty = temp.Touch("empty.hex", " \r\n").string();
+    // No data byte at all: programming would only erase the target.
+    const std::string empty = temp.Touch("empty.hex", " \r\n00004000\r\n").string();
     run = farsend::testing::RunFarsend({"inspect", "--json", empty});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Json::parse(run.out)["blocks"], Json::array());
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find(empty + ": no data bytes"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
 }
 
 }  // namespace

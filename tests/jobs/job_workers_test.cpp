@@ -239,16 +239,6 @@ TEST_F(WorkerTest, FirstPassAddsNoStepAndLaterPassesFollowThePosition) {
     }
 }
 
-TEST_F(WorkerTest, FileWithoutTokensEndsTheDataAtOnceAndSucceeds) {
-    UseText("\r\n  \t\r\n");
-    const JobReport report = Run(JobKind::ProgramApplication);
-    EXPECT_TRUE(report.Succeeded());
-    EXPECT_EQ(report.blocksSent, 0u);
-    EXPECT_FALSE(rig_.TargetReceived(packets::kBlockFollows));
-    EXPECT_TRUE(rig_.TargetReceived(packets::kEndOfData));
-    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandProgrammingFinished});
-}
-
 TEST_F(WorkerTest, ExitAfterProgramAsksToEndTheProcessAfterTheDialogEnded) {
     settings_.exitAfterProgram = true;
     UseImage({PatternRun(0x4000, 300)});
@@ -338,6 +328,37 @@ TEST_F(WorkerTest, MalformedFileIsRefusedBeforeTheTargetIsErased) {
     EXPECT_TRUE(mainWindow_.Commands().empty());
     EXPECT_FALSE(settings_.programmingBusy);
 }
+
+// A file without a single data byte would leave an erased target behind a
+// run that ended with the end of data: it is refused like a malformed one.
+struct NoDataCase {
+    const char* text;
+    JobKind kind;
+};
+
+class NoDataFile : public WorkerTest, public ::testing::WithParamInterface<NoDataCase> {};
+
+TEST_P(NoDataFile, IsRefusedBeforeTheTargetIsErased) {
+    settings_.exitAfterProgram = true;
+    const std::string path = UseText(GetParam().text);
+    const JobReport report = Run(GetParam().kind);
+
+    EXPECT_EQ(report.outcome, JobOutcome::FileFormatError);
+    ASSERT_TRUE(report.formatError.has_value());
+    EXPECT_EQ(report.formatError->kind, protocol::ImageFormatErrorKind::NoData);
+    ASSERT_EQ(dialog_.Messages().size(), 1u);
+    EXPECT_NE(dialog_.Messages()[0].text.find(path + ", no data bytes"), std::string::npos)
+        << dialog_.Messages()[0].text;
+    EXPECT_EQ(rig_.CommandCodes(), std::vector<uint8_t>{packets::kAck});
+    EXPECT_TRUE(mainWindow_.Commands().empty());  // neither 660 nor 680
+    EXPECT_FALSE(settings_.programmingBusy);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, NoDataFile,
+    ::testing::Values(NoDataCase{"", JobKind::ProgramApplication},
+                      NoDataCase{" \r\n\r\n", JobKind::ProgramBootloaderAndApplication},
+                      NoDataCase{"00004000\r\n00008000\r\n", JobKind::ProgramApplication}));
 
 TEST_F(WorkerTest, FileThatTurnsMalformedDuringTheRunNeverEndsTheData) {
     // Correct when checked; rewritten (same length) while the target erases.

@@ -318,8 +318,10 @@ TEST(PlanProgramming, SendsWhatTheProgrammingRunSends) {
          AddressAndBytes("00004000", 256),
          {{kFilled, 0x4000, Counting(0, 256)}, {kEnd, 0x4100, {}}},
          true},
-        {"no token: nothing but the end of data", " \n ", {}, true},
-        {"empty file", "", {}, true},
+        {"no token: refused, never an end of data after an erase", " \n ", {}, false},
+        {"empty file: refused", "", {}, false},
+        {"addresses only: refused", "00004000\n00005000\n", {}, false},
+        {"one data byte is enough", "00004000 7F", {{kEnd, 0x4000, {0x7F}}}, true},
         {"malformed after a full block: never the end of data",
          AddressAndBytes("00004000", 256) + " 01 QQ",
          {{kFilled, 0x4000, Counting(0, 256)}},
@@ -340,6 +342,30 @@ TEST(PlanProgramming, SendsWhatTheProgrammingRunSends) {
             EXPECT_EQ(plan.blocks[i].baseAddress, c.sent[i].base);
             EXPECT_EQ(DataOf(plan.blocks[i]), c.sent[i].data);
         }
+    }
+}
+
+TEST(PlanProgramming, NamesWhyAFileIsRefused) {
+    const struct {
+        const char* text;
+        ImageFormatErrorKind kind;
+    } cases[] = {
+        {"", ImageFormatErrorKind::NoData},
+        {"\r\n\t ", ImageFormatErrorKind::NoData},
+        {"00004000", ImageFormatErrorKind::NoData},
+        // Data before an address is the first fault, not a lack of data.
+        {"01 02", ImageFormatErrorKind::DataBeforeAddress},
+        {"00004000 zz", ImageFormatErrorKind::NotHexadecimal},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ImageFile file;
+        file.OpenBytes(c.text);
+        ImageReaderState state;
+        const ProgrammingPlan plan = PlanProgramming(file, state);
+        ASSERT_TRUE(plan.error.has_value());
+        EXPECT_EQ(plan.error->kind, c.kind);
+        EXPECT_FALSE(plan.endsWithEndOfData);
     }
 }
 
