@@ -61,7 +61,7 @@ void ProgramNow(CommandContext& context) {
     settings.programmingBusy = true;
     const FlashMode mode = settings.flashMode;
 
-    if (settings.firmwarePath.Empty()) {
+    if (settings.PathToProgram().empty()) {
         OpenFileRequest request;
         request.initialDirectory = settings.firmwareDirectory.Get();
         const std::optional<std::string> chosen = context.shell.ChooseFirmwareFile(request);
@@ -95,6 +95,9 @@ void EraseTargetFlash(CommandContext& context) {
             {kNotConnected, "Erase Target Flash Error", MessageStyle::Warning});
         return;
     }
+    // Ignored, like a second erase, while the monitor's attempt has the link.
+    const LinkClaim claim(settings.linkUser, LinkUser::Operator);
+    if (!claim.Held()) return;
     if (settings.flashMode == FlashMode::BootloaderAndApplication) {
         if (context.shell.ShowMessage(EraseAllWarning()) != MessageAnswer::Ok) return;
         settings.erasingBusy = true;
@@ -111,6 +114,8 @@ void StartTargetApplication(CommandContext& context) {
             {kNotConnected, "Launch Target Application Error", MessageStyle::Warning});
         return;
     }
+    const LinkClaim claim(context.settings.linkUser, LinkUser::Operator);
+    if (!claim.Held()) return;
     protocol::LaunchTargetApplication(context.exchanges);
     SetDisconnected(context.settings);
 }

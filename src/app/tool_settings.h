@@ -49,6 +49,34 @@ private:
     std::string text_;
 };
 
+// Who talks to the target beyond the monitor's handshake. The monitor's
+// programming attempt (its checking queries, the job it starts, its pause
+// and disconnect) and a command the operator gives (erase, launch) would
+// otherwise interleave their packets on the one link while the window still
+// shows the target as connected.
+enum class LinkUser : int32_t { None, Monitor, Operator };
+
+// Holds the link for one user for as long as it lives; Held() is false when
+// another user had it already, and then nothing is released at the end.
+class LinkClaim {
+public:
+    LinkClaim(std::atomic<LinkUser>& holder, LinkUser user) : holder_(holder) {
+        LinkUser none = LinkUser::None;
+        held_ = holder_.compare_exchange_strong(none, user);
+    }
+    ~LinkClaim() {
+        if (held_) holder_.store(LinkUser::None);
+    }
+    LinkClaim(const LinkClaim&) = delete;
+    LinkClaim& operator=(const LinkClaim&) = delete;
+
+    bool Held() const { return held_; }
+
+private:
+    std::atomic<LinkUser>& holder_;
+    bool held_ = false;
+};
+
 class MainWindowView;
 
 struct ToolSettings {
@@ -85,10 +113,21 @@ struct ToolSettings {
     std::atomic<bool> monitorRunning{false};
     std::atomic<bool> programmingBusy{false};
     std::atomic<bool> erasingBusy{false};
+    std::atomic<LinkUser> linkUser{LinkUser::None};
+    // The file the monitor's current attempt checked against the target;
+    // empty outside an attempt. The job it starts programs this file, not
+    // one the operator chose while the checking queries ran.
+    SharedText attemptPath;
 
     // The main window, once the shell has created it (null before). The shell
     // keeps it alive until every thread that refreshes texts has ended.
     std::atomic<MainWindowView*> view{nullptr};
+
+    // The file a programming job opened now must program.
+    std::string PathToProgram() const {
+        std::string checked = attemptPath.Get();
+        return checked.empty() ? firmwarePath.Get() : checked;
+    }
 
     // What the firmware selection reads: the firmware directory and the
     // command-line file, taken together.

@@ -33,6 +33,7 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
 
     settings.programRequest = app::kNoProgramRequest;
     const std::string path = settings.firmwarePath.Get();
+    settings.attemptPath.Set(path);
     if (path.empty()) {
         environment.mainWindow.ShowMessage(MissingFirmwareMessage());
         protocol::AbortTarget(exchanges);
@@ -45,6 +46,7 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
         // meanwhile, so the job has the link to itself.
         environment.mainWindow.SendCommand(kCommandProgramNow);
     }
+    settings.attemptPath.Set("");
 
     pacing.SleepFor(kAfterProgrammingPause);
     protocol::DisconnectTarget(exchanges);
@@ -76,6 +78,10 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
         if (!ProgrammingWanted(settings)) continue;
         // A monitor asked to stop leaves the request to its successor.
         if (stop.Requested()) break;
+        // The attempt holds the link until the target is let go. While an
+        // erase or launch the operator gave has it, the request waits.
+        app::LinkClaim claim(settings.linkUser, app::LinkUser::Monitor);
+        if (!claim.Held()) continue;
         AttemptProgramming(environment, pacing);
     }
 }

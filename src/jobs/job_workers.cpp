@@ -143,7 +143,7 @@ public:
           environment_(environment),
           exchanges_(environment.exchanges),
           dialog_(dialog),
-          path_(environment.settings.firmwarePath.Get()) {
+          path_(environment.settings.PathToProgram()) {
         report_.kind = mode.kind;
     }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,11 +51,15 @@ public:
         requests.push_back(request);
         return chosen;
     }
-    void RunJobDialog(JobKind kind) override { dialogs.push_back(kind); }
+    void RunJobDialog(JobKind kind) override {
+        dialogs.push_back(kind);
+        if (onDialog) onDialog(kind);
+    }
     void EndMessageLoop(int exitCode) override { loopEnded.push_back(exitCode); }
     void EndProcess(int exitCode) override { processEnded.push_back(exitCode); }
 
     MessageAnswer answer = MessageAnswer::Ok;
+    std::function<void(JobKind)> onDialog;
     std::optional<std::string> chosen;
     std::vector<Message> messages;
     std::vector<OpenFileRequest> requests;
@@ -228,6 +233,60 @@ TEST_F(Commands, EraseFollowsTheModeAndTheWarning) {
     EXPECT_EQ(shell.messages[1].caption, "Warning");
     EXPECT_EQ(shell.messages[1].style, MessageStyle::WarningOkCancel);
 }
+
+// The monitor's programming attempt keeps the window's state at Connected
+// while it queries, programs and pauses; an erase or launch given then would
+// interleave its packets with the attempt's.
+struct LinkHolderCase {
+    const char* what;
+    FlashMode mode;
+    void (*command)(CommandContext&);
+    bool opensDialog;
+};
+
+class WhileTheMonitorHasTheLink : public Commands,
+                                  public ::testing::WithParamInterface<LinkHolderCase> {};
+
+TEST_P(WhileTheMonitorHasTheLink, TheCommandIsIgnoredAndWorksAfterwards) {
+    Connected();
+    settings.flashMode = GetParam().mode;
+    {
+        const LinkClaim attempt(settings.linkUser, LinkUser::Monitor);
+        ASSERT_TRUE(attempt.Held());
+        GetParam().command(context);
+        EXPECT_TRUE(shell.dialogs.empty());
+        EXPECT_TRUE(shell.messages.empty());  // not even the erase-all warning
+        EXPECT_FALSE(settings.erasingBusy);
+        EXPECT_EQ(settings.connectionState, ConnectionState::Connected);
+        EXPECT_EQ(settings.linkUser, LinkUser::Monitor);
+    }
+    // The link is the operator's for as long as the job dialog is open.
+    std::vector<LinkUser> holderDuringDialog;
+    shell.onDialog = [&](JobKind) { holderDuringDialog.push_back(settings.linkUser); };
+    GetParam().command(context);
+    if (GetParam().opensDialog) {
+        EXPECT_EQ(holderDuringDialog, std::vector<LinkUser>{LinkUser::Operator});
+    } else {
+        EXPECT_TRUE(shell.dialogs.empty());
+        EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
+    }
+    EXPECT_EQ(settings.linkUser, LinkUser::None);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, WhileTheMonitorHasTheLink,
+    ::testing::Values(LinkHolderCase{"erase", FlashMode::Application, EraseTargetFlash, true},
+                      LinkHolderCase{"erase all", FlashMode::BootloaderAndApplication,
+                                     EraseTargetFlash, true},
+                      LinkHolderCase{"launch", FlashMode::Application, StartTargetApplication,
+                                     false}),
+    [](const ::testing::TestParamInfo<LinkHolderCase>& info) {
+        std::string name = info.param.what;
+        for (char& c : name) {
+            if (c == ' ') c = '_';
+        }
+        return name;
+    });
 
 // --- State commands ------------------------------------------------------------
 

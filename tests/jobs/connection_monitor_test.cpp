@@ -226,6 +226,46 @@ TEST(Monitor, ConnectedWithoutAWishOnlyPauses) {
     EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
 }
 
+TEST(Monitor, ProgramsTheFileItCheckedNotOneChosenWhileItChecked) {
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+    h.UseFirmware("Farsend_15_bt.hex");
+    const std::filesystem::path other = h.directory.path() / "Farsend_20_802.hex";
+    const std::vector<sim::ImageRun> otherImage = {PatternRun(0x8000, 300)};
+    farsend::testing::WriteImageOfSize(other, otherImage, sim::FormatImage(otherImage).size());
+    // The setup dialog's OK picks a file that does not fit while the
+    // checking queries run.
+    h.rig.muting->onCommand = [&](uint8_t code) {
+        if (code == packets::kQueryVersion) h.settings.firmwarePath.Set(other.string());
+    };
+    h.settings.autoProgram = true;
+    h.Start();
+    h.Pass(2);
+
+    ASSERT_EQ(h.jobs.size(), 1u);
+    EXPECT_TRUE(h.jobs[0].Succeeded());
+    EXPECT_EQ(h.rig.simulation->Target().Flash(), farsend::testing::ContentsOf(h.image));
+    EXPECT_EQ(h.settings.attemptPath.Get(), "");
+}
+
+TEST(Monitor, ARequestWaitsWhileTheOperatorHasTheLink) {
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+    h.UseFirmware("Farsend_15_bt.hex");
+    h.Start();
+    h.Pass(1);
+    ASSERT_EQ(h.settings.connectionState, ConnectionState::Connected);
+    {
+        // An erase job the operator started from the window.
+        const app::LinkClaim erase(h.settings.linkUser, app::LinkUser::Operator);
+        h.settings.programRequest = app::kProgramRequested;
+        h.Pass(3);
+        EXPECT_EQ(h.TargetCommands(), Codes{packets::kAck});
+        EXPECT_EQ(h.settings.programRequest, app::kProgramRequested);
+    }
+    h.Pass(2);
+    EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
+    EXPECT_EQ(h.settings.linkUser, app::LinkUser::None);
+}
+
 TEST(Monitor, JobCommunicationErrorStillEndsWithPauseCloseAndDisconnected) {
     MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
     h.UseFirmware("Farsend_15_bt.hex");

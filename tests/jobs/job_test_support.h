@@ -47,15 +47,18 @@ public:
         muteCommand_ = code;
     }
 
+    // Called with each command's code byte as the host sends it, before the
+    // target sees it. Set it before any thread uses the link.
+    std::function<void(uint8_t)> onCommand;
+
     void OnHostBytes(const uint8_t* data, size_t length, Millis now) override {
+        // Commands go out whole, in one write of their own.
+        const bool command = length == 4 && data[0] == sim::packets::kCommandLead;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            // Commands go out whole, in one write of their own.
-            if (muteCommand_ >= 0 && length == 4 && data[0] == sim::packets::kCommandLead &&
-                data[1] == muteCommand_) {
-                muted_ = true;
-            }
+            if (command && muteCommand_ >= 0 && data[1] == muteCommand_) muted_ = true;
         }
+        if (command && onCommand) onCommand(data[1]);
         inner_.OnHostBytes(data, length, now);
     }
     Millis CollectTargetBytes(Millis now, std::vector<uint8_t>& out) override {
