@@ -132,7 +132,9 @@ int16_t HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length) 
     const bool legacy = link.win98Mode != 0;
     const int outLength = link.caps.outputReportByteLength;
     const int header = legacy ? 4 : 3;
-    const int chunk = legacy ? kLegacyChunk : outLength - 3;
+    // The count is one byte: a report longer than 258 bytes still carries
+    // at most 255, or the count would wrap and the rest be lost unseen.
+    const int chunk = legacy ? kLegacyChunk : std::min(outLength - 3, kLargestReportPayload);
     // A report length that cannot carry a payload byte would either loop for
     // ever or drop every byte while reporting success; neither is acceptable.
     if (chunk < 1 || header + 1 > outLength || outLength > kLinkReportBufferSize) return -3;

@@ -38,6 +38,8 @@ constexpr uint8_t kControlClose = 0x00;
 // Legacy framing puts this byte between the report ID and the control byte.
 constexpr uint8_t kLegacyMarker = 0xF6;
 constexpr int kLegacyChunk = 5;
+// The payload count of a report is one byte.
+constexpr int kLargestReportPayload = 255;
 // The HID library version that selects the legacy framing.
 constexpr const char* kLegacyHidLibraryVersion = "4.10.1998";
 
