@@ -165,7 +165,9 @@ TEST(CDHidThread, StopWhileTheBridgeIsSilentEndsWithinTheReadTimeout) {
     EXPECT_TRUE(reader.RequestStop());
     EXPECT_TRUE(reader.Wait(-1));
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(100));
+    // The read times out after 20 ms; the bound leaves room for a loaded
+    // machine and a sanitizer, and still fails a read that waits for input.
+    EXPECT_LT(took, std::chrono::seconds(1));
     EXPECT_EQ(reader.ExitCode(), 0);
 }
 
