@@ -2,10 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "cli/process_runner.h"
 #include "firmware/platform_paths.h"
+#include "link/bridge_ids.h"
 #include "sim/sample_firmware.h"
 #include "support/temp_directory.h"
 
@@ -90,7 +92,10 @@ TEST(CliProcess, SelectShowsTheFileProgramWouldUse) {
 TEST(CliProcess, DevicesWithTheSimulationListsItsBridge) {
     ProcessResult run = RunFarsend({"devices", "--simulate", "--sim-report-length=33"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_THAT(run.out, HasSubstr("sim-hid:bridge  USB 1209:0001  reports: input 33, output 33"));
+    char listed[96];
+    std::snprintf(listed, sizeof listed, "sim-hid:bridge  USB %04x:%04x  reports: input 33, output 33",
+                  link::kBridgeVendorId, link::kBridgeProductId);
+    EXPECT_THAT(run.out, HasSubstr(listed));
     EXPECT_THAT(run.out, ::testing::Not(HasSubstr("keyboard")));
 
     run = RunFarsend({"--json", "devices", "--simulate"});
@@ -98,7 +103,7 @@ TEST(CliProcess, DevicesWithTheSimulationListsItsBridge) {
     const Json result = Json::parse(run.out);
     ASSERT_EQ(result["devices"].size(), 1u);
     EXPECT_EQ(result["devices"][0]["path"], "sim-hid:bridge");
-    EXPECT_EQ(result["devices"][0]["vendor"], 0x1209);
+    EXPECT_EQ(result["devices"][0]["vendor"], link::kBridgeVendorId);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include "cli/process_files.h"
 #include "cli/process_runner.h"
 #include "firmware/platform_paths.h"
+#include "link/bridge_ids.h"
 #include "protocol/flash_block.h"
 #include "protocol/image_reader.h"
 #include "protocol/packets.h"
@@ -347,7 +349,10 @@ TEST(CliProcessHardware, NoBridgeIsStatusFiveWithItsIdentifiers) {
     const std::string image = temp.Touch("Farsend_15_bt.hex").string();
     const ProcessResult run = RunFarsend({"program", image});
     EXPECT_EQ(run.status, 5);
-    EXPECT_THAT(run.err, HasSubstr("no bridge found (USB vendor 0x1209, product 0x0001)"));
+    char named[64];
+    std::snprintf(named, sizeof named, "no bridge found (USB vendor 0x%04x, product 0x%04x)",
+                  link::kBridgeVendorId, link::kBridgeProductId);
+    EXPECT_THAT(run.err, HasSubstr(named));
 }
 
 }  // namespace
