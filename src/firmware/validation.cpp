@@ -23,6 +23,11 @@ bool ReportedVersionIs(const protocol::TargetIdentity& identity, int major, int 
     return identity.major == major && identity.minor == minor;
 }
 
+// The query's reply reached us and was read into the identity.
+bool ReplyCame(int status) {
+    return status == kQueryOk || status == kQueryDoneMissing;
+}
+
 }  // namespace
 
 bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionStatus,
@@ -35,12 +40,12 @@ bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionSta
 
     // The variant is compared only when the target answered its query. A name
     // with both markers cannot match any single reported variant.
-    if (variantStatus == kQueryOk) {
+    if (ReplyCame(variantStatus)) {
         if (zigBee && identity.variant != protocol::kVariantZigBee) return false;
         if (bluetooth && identity.variant != protocol::kVariantBluetooth) return false;
     }
 
-    if (versionStatus == kQueryOk) {
+    if (ReplyCame(versionStatus)) {
         switch (versionClass) {
             case VersionClass::None:
                 return true;
@@ -57,7 +62,8 @@ bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionSta
         // No version reply: only a "1.0" image is accepted.
         return versionClass == VersionClass::V1_0;
     }
-    // The reply came but its closing Done did not: the version is accepted.
+    // No other status is given; were one, the version would not be held
+    // against the file.
     return true;
 }
 

@@ -25,11 +25,14 @@ VersionClass ImageVersionClass(std::string_view path);
 // Query statuses: 0 success, 1 the closing Done did not come (or no
 // destination), 10 the reply did not come or was not the expected one.
 constexpr int kQueryOk = 0;
+constexpr int kQueryDoneMissing = 1;
 constexpr int kQueryReplyMissing = 10;
 
 // The decision alone, from the statuses of the variant query (`variantStatus`)
 // and the version query (`versionStatus`), what they left in `identity`, and
-// the file's name. The build number is never compared.
+// the file's name. The build number is never compared. A reply that came
+// is compared whether or not its closing Done followed: one lost packet
+// must not let a file for another radio or version through.
 bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionStatus,
                         const protocol::TargetIdentity& identity);
 
