@@ -33,6 +33,11 @@ protected:
     void SetUp() override {
         ASSERT_EQ(protocol::ConnectTarget(rig_.exchanges), 0);
         settings_.connectionState = app::ConnectionState::Connected;
+        // A message is shown (and dismissed) before the main window hears
+        // of the failure: how many commands had reached it by then.
+        dialog_.onMessage = [this](const Message&) {
+            commandsBeforeMessage_.push_back(mainWindow_.Commands().size());
+        };
     }
 
     // Busy flag set as the main window sets it before opening the dialog.
@@ -70,6 +75,7 @@ protected:
     RecordingMainWindow mainWindow_{settings_};
     RecordingDialog dialog_;
     JobEnvironment environment_{settings_, rig_.exchanges, mainWindow_};
+    std::vector<size_t> commandsBeforeMessage_;
 };
 
 // --- Erase bar --------------------------------------------------------------
@@ -267,6 +273,7 @@ TEST_F(WorkerTest, EndOfDataFailingIsACommunicationErrorWithoutSuccessOrExit) {
     EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
     EXPECT_EQ(report.blocksSent, 3u);
     EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    EXPECT_EQ(commandsBeforeMessage_, std::vector<size_t>{0});
     ASSERT_EQ(dialog_.Messages().size(), 1u);
     EXPECT_EQ(dialog_.Messages()[0],
               (Message{"Communication Error with Target.\nTerminating programming procedure.\n"
@@ -284,6 +291,7 @@ TEST_F(WorkerTest, StartNotAcknowledgedIsACommunicationError) {
     EXPECT_EQ(report.blocksSent, 0u);
     EXPECT_EQ(dialog_.Count("erase"), 0);
     EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    EXPECT_EQ(commandsBeforeMessage_, std::vector<size_t>{0});
 }
 
 struct OpenFailureCase {
@@ -420,6 +428,7 @@ TEST_F(WorkerTest, EraseStartNotAcknowledgedReportsAndTellsTheMainWindow) {
     const JobReport report = Run(JobKind::EraseDefault);
     EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
     EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    EXPECT_EQ(commandsBeforeMessage_, std::vector<size_t>{0});
     ASSERT_EQ(dialog_.Messages().size(), 1u);
     EXPECT_EQ(dialog_.Messages()[0].caption, "Error");
     EXPECT_FALSE(settings_.erasingBusy);
