@@ -137,7 +137,10 @@ public:
     }
     void Close(HidHandle handle) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        log_.push_back("close " + std::to_string(handle));
+        // Closing a handle that a read still uses is what the real backends
+        // must never see (the pending read's buffers go with the handle).
+        log_.push_back("close " + std::to_string(handle) +
+                       (readerInside_ && readingHandle_ == handle ? " during a read" : ""));
         open_.erase(handle);
         changed_.notify_all();
     }
@@ -182,6 +185,7 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         ++readCalls_;
         readerInside_ = true;
+        readingHandle_ = handle;
         changed_.notify_all();
         changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                           [this, handle] { return !reads_.empty() || Find(handle) == nullptr; });
@@ -223,6 +227,7 @@ private:
     int deliveredReads_ = 0;
     int readCalls_ = 0;
     bool readerInside_ = false;
+    HidHandle readingHandle_ = kNoHandle;
 };
 
 // A virtual clock that writes every pause into the fake's log, so a test sees

@@ -215,6 +215,9 @@ TEST_F(HidLinkOpenTest, CloseWritesCloseReportStopsReaderClosesReadThenWriteHand
     AddBridge(9, 9);
     OpenAndClearLog();
     EXPECT_EQ(HidLinkSendCloseFeature(link), 1);
+    // The reader waits in a read that gets nothing: it must have ended
+    // before the handle it reads goes.
+    ASSERT_TRUE(platform.WaitUntilReaderIdle());
     EXPECT_EQ(HidLinkClose(link), 0);
     EXPECT_EQ(Log(), (Lines{"feature 1 00 F4 00 00 00 00", "sleep 30",
                             "write 1 00 00 00 00 00 00 00 00 00", "close 2", "close 1"}));
