@@ -250,6 +250,7 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
     const std::string bluetooth = Image("Farsend_15_bt.hex");
     const std::string malformed =
         temp_.Touch("Farsend_15_bt_bad.hex", "00004000 01 02 G3\n").string();
+    const std::string dataless = temp_.Touch("Farsend_15_bt_nodata.hex", "00004000\n").string();
     struct Case {
         std::string what;
         std::vector<std::string> words;
@@ -265,6 +266,7 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
          {Command::Ack, Command::QueryVariant, Command::QueryVersion}},
         {"usage", {"--simulate", "program", "--count", "1"}, 2, "--count", {}},
         {"malformed file", {"--simulate", "program", malformed}, 3, "line 1, column 16", {}},
+        {"file without data", {"--simulate", "program", dataless}, 3, "no data bytes", {}},
         {"missing file", {"--simulate", "program", Image("Farsend_99.hex")}, 3, "no such file", {}},
         {"does not fit",
          {"--simulate", "--sim-variant=ZigBee", "program", bluetooth},
