@@ -42,10 +42,6 @@ std::int64_t Tell(std::FILE* file) {
 }  // namespace
 
 std::string DescribeImageFormatError(const ImageFormatError& error) {
-    // Not a place in the file but the file as a whole.
-    if (error.kind == ImageFormatErrorKind::NoData) {
-        return "no data bytes: programming it would only erase the target";
-    }
     char place[64];
     std::snprintf(place, sizeof place, "line %" PRIu64 ", column %" PRIu64 ": ", error.line,
                   error.column);
@@ -70,7 +66,8 @@ std::string DescribeImageFormatError(const ImageFormatError& error) {
         case ImageFormatErrorKind::ReadFailed:
             return text + "the file could not be read";
         case ImageFormatErrorKind::NoData:
-            break;
+            // Not a place in the file but the file as a whole.
+            return "no data bytes: programming it would only erase the target";
     }
     return text + "malformed firmware file";
 }
