@@ -9,6 +9,14 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 WINE64=/usr/lib/wine/wine64
+
+# Wine maps Windows file names onto Unix ones through the caller's character
+# set. Under the POSIX locale a name outside ASCII cannot be written at all, so
+# the same tests would pass or fail with the caller's LANG. C.UTF-8 is on every
+# Debian system; a UTF-8 locale the caller already has is kept.
+if [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then
+    export LC_ALL=C.UTF-8
+fi
 export PATH="/usr/lib/wine:$PATH"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
