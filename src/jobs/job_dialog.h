@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 
 #include "jobs/message.h"
 #include "protocol/image_file.h"
@@ -43,7 +45,10 @@ struct JobReport {
     uint32_t blocksErased = 0;  // BlockErased answers received
     uint32_t blocksSent = 0;    // blocks the target acknowledged
     uint64_t bytesSent = 0;     // data bytes in those blocks
-    uint64_t fileBytes = 0;     // length of the firmware file
+    uint64_t fileBytes = 0;     // length of the firmware file as read
+    // The firmware file's bytes as the job read them at its start: what it
+    // checked and sent (programming jobs that could read the file).
+    std::shared_ptr<const std::string> image;
     std::optional<protocol::ImageFormatError> formatError;
 
     bool Succeeded() const { return outcome == JobOutcome::Success; }

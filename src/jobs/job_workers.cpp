@@ -1,6 +1,7 @@
 #include "jobs/job_workers.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "jobs/command_ids.h"
 #include "jobs/progress_steps.h"
@@ -93,16 +94,13 @@ JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& e
     return report;
 }
 
-// Reads the whole file through the image reader, with a quiet state of its
-// own (the run that follows writes each block's line), and returns the first
-// format error, if any.
-std::optional<protocol::ImageFormatError> FindFormatError(const std::string& path) {
+// Reads the whole snapshot through the image reader, with a quiet state of
+// its own (the run that follows writes each block's line), and returns the
+// first format error, if any.
+std::optional<protocol::ImageFormatError> FindFormatError(
+    const std::shared_ptr<const std::string>& image) {
     protocol::ImageFile file;
-    if (!file.Open(path)) {
-        protocol::ImageFormatError error;
-        error.kind = protocol::ImageFormatErrorKind::ReadFailed;
-        return error;
-    }
+    file.OpenShared(image);
     protocol::ImageReaderState state;
     state.quiet = true;
     protocol::ProgrammingBlockSequence sequence(file, state);
@@ -112,7 +110,6 @@ std::optional<protocol::ImageFormatError> FindFormatError(const std::string& pat
             case protocol::ProgrammingStep::SendBlock:
                 continue;
             case protocol::ProgrammingStep::SendEndOfData:
-                file.Close();
                 return std::nullopt;
             case protocol::ProgrammingStep::FormatError:
                 break;
@@ -120,7 +117,6 @@ std::optional<protocol::ImageFormatError> FindFormatError(const std::string& pat
         break;
     }
     std::optional<protocol::ImageFormatError> error = file.Error();
-    file.Close();
     if (!error) {
         error.emplace();
         error->kind = protocol::ImageFormatErrorKind::ReadFailed;
@@ -149,14 +145,28 @@ public:
 
     JobReport Run() {
         dialog_.Begin(mode_.kind);
-        if (!file_.Open(path_)) {
+        // The file is read whole, once: the check, the blocks sent, the
+        // progress and the digest a front end reports all come from this one
+        // snapshot, so a file replaced or cut short during the run can never
+        // leave the target holding part of one file, or a mix of two.
+        const protocol::ImageSnapshot snapshot = protocol::TakeImageSnapshot(path_);
+        if (snapshot.status == protocol::ImageSnapshot::Status::OpenFailed) {
             report_.outcome = JobOutcome::FileOpenFailed;
             dialog_.ShowMessage(
                 {FileOpenErrorText(mode_.kind), kFileErrorCaption, MessageStyle::Error});
         } else {
-            report_.fileBytes = file_.Size();
-            EraseAndProgram();
-            if (!file_.Close()) {
+            if (snapshot.status == protocol::ImageSnapshot::Status::ReadFailed) {
+                protocol::ImageFormatError error;
+                error.kind = protocol::ImageFormatErrorKind::ReadFailed;
+                FormatErrorFound(error, true);
+            } else {
+                report_.image = snapshot.bytes;
+                report_.fileBytes = snapshot.bytes->size();
+                file_.OpenShared(snapshot.bytes);
+                EraseAndProgram();
+                file_.Close();
+            }
+            if (snapshot.closeFailed) {
                 report_.closeFailed = true;
                 dialog_.ShowMessage(
                     {FileCloseErrorText(mode_.kind), kFileErrorCaption, MessageStyle::Error});
@@ -172,11 +182,11 @@ public:
     }
 
 private:
-    // Everything between opening and closing the file; each failure returns.
+    // Everything the snapshot is used for; each failure returns.
     void EraseAndProgram() {
-        // The whole file is read once before the target is touched, so that a
-        // malformed file never leaves an erased target behind.
-        if (std::optional<protocol::ImageFormatError> error = FindFormatError(path_)) {
+        // The whole snapshot is checked before the target is touched, so that
+        // a malformed file never leaves an erased target behind.
+        if (std::optional<protocol::ImageFormatError> error = FindFormatError(report_.image)) {
             FormatErrorFound(*error, true);
             return;
         }
@@ -220,8 +230,8 @@ private:
                     environment_.mainWindow.SendCommand(kCommandProgrammingFinished);
                     return;
                 case protocol::ReadBlockResult::FormatError:
-                    // The file changed or could not be read since it was
-                    // checked. The run must not end as if it had worked: no
+                    // Cannot happen to a snapshot that passed its check; if
+                    // it did, the run must not end as if it had worked: no
                     // end of data, and the target leaves its programming run.
                     FormatErrorFound(file_.Error().value_or(protocol::ImageFormatError{}), false);
                     protocol::AbortTarget(exchanges_);

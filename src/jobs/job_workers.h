@@ -39,10 +39,11 @@ std::string FileFormatErrorText(const std::string& path, const protocol::ImageFo
 JobReport EraseDefaultWorker(const JobEnvironment& environment, JobDialog& dialog);
 JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog);
 
-// Programming jobs on the file named by firmwarePath: check the whole file's
-// format, start the run, follow the erasing, send the file block by block
-// with the programming bar after the file position, end the data. Clear
-// programmingBusy.
+// Programming jobs on the file named by firmwarePath: read it whole into
+// memory once (refused before the target is touched when that fails), check
+// that snapshot's format, start the run, follow the erasing, send the
+// snapshot block by block with the programming bar after the position in it,
+// end the data. Clear programmingBusy.
 JobReport ProgramApplicationWorker(const JobEnvironment& environment, JobDialog& dialog);
 JobReport ProgramBootloaderWorker(const JobEnvironment& environment, JobDialog& dialog);
 

@@ -80,7 +80,8 @@ ImageFile::~ImageFile() {
 
 void ImageFile::Reset() {
     buffer_.clear();
-    cur_ = end_ = nullptr;
+    shared_.reset();
+    base_ = cur_ = end_ = nullptr;
     bufferOffset_ = 0;
     size_ = 0;
     endOfInput_ = false;
@@ -105,7 +106,7 @@ bool ImageFile::Open(const std::string& path) {
     // through the buffer; only the progress display lacks its size.
     size_ = length > 0 ? static_cast<std::uint64_t>(length) : 0;
     buffer_.resize(kChunkSize);
-    cur_ = end_ = buffer_.data();
+    base_ = cur_ = end_ = buffer_.data();
     open_ = true;
     return true;
 }
@@ -114,10 +115,22 @@ void ImageFile::OpenBytes(std::string bytes) {
     Close();
     Reset();
     buffer_.assign(bytes.begin(), bytes.end());
-    cur_ = buffer_.data();
+    base_ = cur_ = buffer_.data();
     end_ = cur_ + buffer_.size();
     size_ = buffer_.size();
     endOfInput_ = true;  // everything is already in the buffer
+    open_ = true;
+}
+
+void ImageFile::OpenShared(std::shared_ptr<const std::string> bytes) {
+    Close();
+    Reset();
+    shared_ = std::move(bytes);
+    if (!shared_) shared_ = std::make_shared<const std::string>();
+    base_ = cur_ = shared_->data();
+    end_ = cur_ + shared_->size();
+    size_ = shared_->size();
+    endOfInput_ = true;
     open_ = true;
 }
 
@@ -133,14 +146,14 @@ bool ImageFile::Close() {
 
 std::uint64_t ImageFile::Position() const {
     if (pending_) return pending_->offset;
-    return bufferOffset_ + static_cast<std::uint64_t>(cur_ - buffer_.data());
+    return bufferOffset_ + static_cast<std::uint64_t>(cur_ - base_);
 }
 
 bool ImageFile::Refill() {
     if (endOfInput_ || file_ == nullptr) return false;
-    bufferOffset_ += static_cast<std::uint64_t>(end_ - buffer_.data());
+    bufferOffset_ += static_cast<std::uint64_t>(end_ - base_);
     const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    cur_ = buffer_.data();
+    base_ = cur_ = buffer_.data();
     end_ = cur_ + n;
     if (n == 0) {
         endOfInput_ = true;
@@ -262,6 +275,39 @@ TokenStatus ImageFile::NextToken(ImageToken& token) {
     }
     token.value = static_cast<std::uint32_t>(value);
     return TokenStatus::Token;
+}
+
+ImageSnapshot TakeImageSnapshot(const std::string& path) {
+    ImageSnapshot snapshot;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return snapshot;
+    auto bytes = std::make_shared<std::string>();
+    // Sized from the length first, so a large image is read without
+    // regrowing; a file that grows or shrinks meanwhile is still read to its
+    // end, as it is at that moment.
+    // Something that cannot be positioned (a pipe) is read from where it is.
+    std::int64_t length = -1;
+    const bool atEnd = SeekTo(file, 0, SEEK_END);
+    if (atEnd) length = Tell(file);
+    const bool rewound = SeekTo(file, 0, SEEK_SET);
+    // A directory measures as an absurd length: reserve only what a firmware
+    // file can plausibly be, and let anything longer grow as it is read.
+    constexpr std::int64_t kLargestReserve = 64 * 1024 * 1024;
+    if (rewound && length > 0 && length <= kLargestReserve) {
+        bytes->reserve(static_cast<std::size_t>(length));
+    }
+    char chunk[kChunkSize / 4];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes->append(chunk, n);
+    const bool readFailed = (atEnd && !rewound) || std::ferror(file) != 0;
+    snapshot.closeFailed = std::fclose(file) != 0;
+    if (readFailed) {
+        snapshot.status = ImageSnapshot::Status::ReadFailed;
+        return snapshot;
+    }
+    snapshot.status = ImageSnapshot::Status::Read;
+    snapshot.bytes = std::move(bytes);
+    return snapshot;
 }
 
 }  // namespace farsend::protocol

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,9 @@ public:
     // Reads the given bytes instead of a file (tests, fuzzing, data already
     // in memory).
     void OpenBytes(std::string bytes);
+    // Reads bytes shared with others, without copying them (a snapshot
+    // that is checked, programmed and hashed as one).
+    void OpenShared(std::shared_ptr<const std::string> bytes);
     bool IsOpen() const { return open_; }
     // False when closing the file failed. Closing a closed file is harmless.
     bool Close();
@@ -108,6 +112,8 @@ private:
     std::FILE* file_ = nullptr;
     bool open_ = false;
     std::vector<char> buffer_;  // file contents in chunks, or all the bytes
+    std::shared_ptr<const std::string> shared_;  // or these bytes
+    const char* base_ = nullptr;                 // start of whichever is read
     const char* cur_ = nullptr;
     const char* end_ = nullptr;
     std::uint64_t bufferOffset_ = 0;  // file offset of buffer_[0]
@@ -123,5 +129,18 @@ private:
     std::optional<ImageFormatError> error_;
     bool addressSeen_ = false;
 };
+
+// A firmware file read whole at one moment: what a programming run checks,
+// sends and reports the digest of, whatever happens to the file meanwhile.
+struct ImageSnapshot {
+    enum class Status { Read, OpenFailed, ReadFailed };
+    Status status = Status::OpenFailed;
+    // The file's bytes (Read only).
+    std::shared_ptr<const std::string> bytes;
+    // Closing the file failed after it was opened.
+    bool closeFailed = false;
+};
+
+ImageSnapshot TakeImageSnapshot(const std::string& path);
 
 }  // namespace farsend::protocol

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -368,28 +371,79 @@ INSTANTIATE_TEST_SUITE_P(
                       NoDataCase{" \r\n\r\n", JobKind::ProgramBootloaderAndApplication},
                       NoDataCase{"00004000\r\n00008000\r\n", JobKind::ProgramApplication}));
 
-TEST_F(WorkerTest, FileThatTurnsMalformedDuringTheRunNeverEndsTheData) {
-    // Correct when checked; rewritten (same length) while the target erases.
-    std::vector<sim::ImageRun> runs = {PatternRun(0x4000, 2000)};
+// The file is replaced, rewritten or cut short while the target erases: the
+// run programs the file as it was when the job started, all of it, and the
+// report carries those bytes (the digest a front end records).
+struct ChangedFileCase {
+    const char* what;
+    std::function<void(const std::string& path)> change;
+};
+
+class FileChangedDuringTheRun : public WorkerTest,
+                                public ::testing::WithParamInterface<ChangedFileCase> {};
+
+TEST_P(FileChangedDuringTheRun, ProgramsTheFileAsItWasAtTheStart) {
+    const std::vector<sim::ImageRun> runs = {PatternRun(0x4000, 2000)};
     const std::string path = UseImage(runs);
-    dialog_.onFirstEraseStep = [&] {
-        std::FILE* file = std::fopen(path.c_str(), "r+b");
-        ASSERT_NE(file, nullptr);
-        std::fseek(file, 3000, SEEK_SET);
-        std::fputs("zz", file);
-        std::fclose(file);
-    };
+    const std::string original = sim::FormatImage(runs);
+    dialog_.onFirstEraseStep = [&] { GetParam().change(path); };
 
     const JobReport report = Run(JobKind::ProgramApplication);
 
-    EXPECT_EQ(report.outcome, JobOutcome::FileFormatError);
-    EXPECT_GT(report.blocksSent, 0u);
-    EXPECT_FALSE(rig_.TargetReceived(packets::kEndOfData));
-    EXPECT_TRUE(rig_.TargetReceived(packets::kAbort));
-    EXPECT_TRUE(mainWindow_.Commands().empty());
+    ASSERT_TRUE(report.Succeeded()) << ::testing::PrintToString(dialog_.Calls());
+    EXPECT_EQ(rig_.simulation->Target().Flash(), farsend::testing::ContentsOf(runs));
+    EXPECT_EQ(report.blocksSent, 8u);
+    EXPECT_EQ(report.bytesSent, 2000u);
+    EXPECT_EQ(report.fileBytes, original.size());
+    ASSERT_TRUE(report.image);
+    EXPECT_EQ(*report.image, original);
+    EXPECT_TRUE(dialog_.Messages().empty());
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandProgrammingFinished});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, FileChangedDuringTheRun,
+    ::testing::Values(
+        ChangedFileCase{"rewritten malformed, same length",
+                        [](const std::string& path) {
+                            std::FILE* file = std::fopen(path.c_str(), "r+b");
+                            ASSERT_NE(file, nullptr);
+                            std::fseek(file, 3000, SEEK_SET);
+                            std::fputs("zz", file);
+                            std::fclose(file);
+                        }},
+        ChangedFileCase{"replaced by a longer image",
+                        [](const std::string& path) {
+                            farsend::testing::WriteText(
+                                path, sim::FormatImage({PatternRun(0x8000, 5000)}));
+                        }},
+        ChangedFileCase{"truncated",
+                        [](const std::string& path) {
+                            std::filesystem::resize_file(path, 700);
+                        }},
+        ChangedFileCase{"removed", [](const std::string& path) {
+                            std::filesystem::remove(path);
+                        }}),
+    [](const ::testing::TestParamInfo<ChangedFileCase>& info) {
+        std::string name;
+        for (const char* c = info.param.what; *c != 0; ++c) {
+            if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+        }
+        return name;
+    });
+
+TEST_F(WorkerTest, FileThatCannotBeReadWholeIsRefusedBeforeTheTargetIsErased) {
+    // A directory opens for reading on POSIX systems but cannot be read.
+    settings_.firmwarePath.Set(directory_.MakeDirectory("Farsend_15_bt.hex").string());
+    const JobReport report = Run(JobKind::ProgramApplication);
+    EXPECT_TRUE(report.outcome == JobOutcome::FileFormatError ||
+                report.outcome == JobOutcome::FileOpenFailed);
+    EXPECT_FALSE(report.image);
     ASSERT_EQ(dialog_.Messages().size(), 1u);
     EXPECT_EQ(dialog_.Messages()[0].caption, "File Error");
-    EXPECT_NE(dialog_.Messages()[0].text.find(path + ", line "), std::string::npos);
+    EXPECT_EQ(rig_.CommandCodes(), std::vector<uint8_t>{packets::kAck});
+    EXPECT_TRUE(mainWindow_.Commands().empty());
+    EXPECT_FALSE(settings_.programmingBusy);
 }
 
 class SilentWhileErasing : public WorkerTest, public ::testing::WithParamInterface<JobKind> {};
