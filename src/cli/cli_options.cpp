@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 
 namespace farsend::cli {
@@ -26,6 +27,7 @@ const Scope kScopes[] = {
     {"--hw", {Command::Program, Command::Watch, Command::Select}},
     {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase}},
     {"--no-validate", {Command::Program, Command::Watch}},
+    {"--force", {Command::Program, Command::Watch}},
     {"--device",
      {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
     {"--wait",
@@ -71,6 +73,92 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
         }
     }
     return false;
+}
+
+// Options that take a value, in their long form.
+constexpr const char* kValueOptions[] = {"--dir",    "--variant", "--hw",   "--device",
+                                         "--wait",   "--report",  "--count"};
+
+bool TakesValue(const std::string& word) {
+    for (const char* option : kValueOptions) {
+        if (word == option) return true;
+    }
+    return false;
+}
+
+// "--report=": left to the parser, an empty value makes it take the next
+// word as the value ("--report= --json" would write a file named --json).
+std::optional<std::string> EmptyValue(const std::vector<std::string>& words) {
+    for (const std::string& word : words) {
+        if (word == "--") break;
+        if (word.size() > 3 && word.rfind("--", 0) == 0 && word.back() == '=') {
+            const std::string option = word.substr(0, word.size() - 1);
+            return word + " has an empty value: give one (" + option + "=VALUE) or leave " +
+                   option + " out";
+        }
+    }
+    return std::nullopt;
+}
+
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string AllCommandsText() {
+    std::string text;
+    for (Command command : kAllCommands) {
+        if (!text.empty()) text += ", ";
+        text += CommandName(command);
+    }
+    return text;
+}
+
+// The first word that is neither an option nor an option's value: the
+// command, when the line is right. Nothing when there is none.
+std::optional<std::string> FirstCommandWord(const std::vector<std::string>& words) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "--") return i + 1 < words.size() ? std::optional(words[i + 1]) : std::nullopt;
+        if (word.rfind("-", 0) == 0) {
+            if (TakesValue(word)) ++i;
+            continue;
+        }
+        return word;
+    }
+    return std::nullopt;
+}
+
+// A command word that is none of the commands, with the closest one offered.
+std::optional<std::string> UnknownCommand(const std::vector<std::string>& words) {
+    const std::optional<std::string> word = FirstCommandWord(words);
+    if (!word) return std::nullopt;
+    const std::string lower = Lower(*word);
+    const char* closest = nullptr;
+    std::size_t best = 3;  // at most two edits away, or a prefix
+    for (Command command : kAllCommands) {
+        const std::string name = CommandName(command);
+        if (lower == name) return std::nullopt;
+        std::size_t distance = EditDistance(lower, name);
+        if (lower.size() >= 2 && name.rfind(lower, 0) == 0) distance = 1;
+        if (distance < best) {
+            best = distance;
+            closest = CommandName(command);
+        }
+    }
+    std::string text = "unknown command '" + *word + "'";
+    if (closest != nullptr) text += "; did you mean '" + std::string(closest) + "'?";
+    return text + "\nThe commands: " + AllCommandsText() + ".";
 }
 
 ParseResult Refuse(std::string error) {
@@ -119,6 +207,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     sim::SimOptionsResult simulation = sim::TakeSimOptions(words);
     if (!simulation.ok()) return Refuse(simulation.error);
     options.sim = simulation.options;
+    if (auto empty = EmptyValue(words)) return Refuse(*empty);
+    if (auto unknown = UnknownCommand(words)) return Refuse(*unknown);
 
     CLI::App app{"", "farsend"};
     app.set_help_flag();
@@ -132,6 +222,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         ->check(CLI::IsMember({"bluetooth", "zigbee"}, CLI::ignore_case));
     app.add_option("--hw", hardwareVersion)->check(CLI::IsMember({"1.0", "1.5", "2.0"}));
     app.add_flag("--factory", options.factory);
+    app.add_flag("--force", options.force);
     app.add_flag("--no-validate", options.noValidate);
     app.add_option("--device", options.device)->type_name("PATH");
     app.add_option("--wait", options.waitSeconds)->check(CLI::Range(1, 86400));
@@ -146,7 +237,9 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     std::vector<std::pair<Command, CLI::App*>> commands;
     for (Command command : kAllCommands) {
         CLI::App* sub = app.add_subcommand(CommandName(command));
-        if (command == Command::Program) sub->add_option("FILE", options.file);
+        if (command == Command::Program || command == Command::Watch) {
+            sub->add_option("FILE", options.file);
+        }
         if (command == Command::Inspect) sub->add_option("FILE", options.file)->required();
         commands.emplace_back(command, sub);
     }
@@ -165,7 +258,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
             found = true;
         }
     }
-    if (!found) return Refuse("no command given");
+    if (!found) return Refuse("no command given; the commands: " + AllCommandsText() + ".");
 
     for (const Scope& scope : kScopes) {
         if (app.count(scope.option) > 0 && !Contains(scope.commands, options.command)) {

@@ -18,11 +18,12 @@ const char* CommandName(Command command);
 
 struct CliOptions {
     Command command = Command::Program;
-    std::string file;  // program/inspect FILE; empty: none given
+    std::string file;  // program/watch/inspect FILE; empty: none given
     std::string dir;   // --dir; empty: the start-up default
     firmware::DeviceType variant = firmware::DeviceType::Any;
     firmware::HardwareVersion hardwareVersion = firmware::HardwareVersion::Any;
     bool factory = false;
+    bool force = false;  // a factory image whose name lacks the marker
     bool noValidate = false;
     std::string device;  // --device PATH; empty: the first bridge found
     int waitSeconds = 30;

@@ -6,6 +6,8 @@ const char* ExitStatusName(int status) {
     switch (status) {
         case kExitSuccess:
             return "success";
+        case kExitStopped:
+            return "stopped";
         case kExitUsage:
             return "usage error";
         case kExitFirmwareFile:
@@ -18,6 +20,8 @@ const char* ExitStatusName(int status) {
             return "communication error";
         case kExitEraseError:
             return "erase error";
+        case kExitNotRecorded:
+            return "not recorded";
     }
     return "failure";
 }

@@ -6,17 +6,24 @@ namespace farsend::cli {
 
 enum ExitStatus : int {
     kExitSuccess = 0,
+    // Stopped on request before the work asked for was done: a signal
+    // (Ctrl+C, SIGTERM, SIGHUP) or a question answered no. Nothing failed.
+    kExitStopped = 1,
     kExitUsage = 2,          // the command line cannot be used
     kExitFirmwareFile = 3,   // firmware file missing, unreadable or malformed
-    kExitDoesNotFit = 4,     // the file does not fit the target
+    kExitDoesNotFit = 4,     // the file does not fit the target, or not the mode
     kExitNoTarget = 5,       // no bridge, or no target called in time
     kExitCommunication = 6,  // the target stopped answering as it should
     kExitEraseError = 7,     // erasing the target's flash failed
+    // A unit's record (--report) or a result (standard output) could not be
+    // written. It outranks every other status: the outcome itself was told
+    // on standard error, but whoever reads the records has lost it.
+    kExitNotRecorded = 8,
 };
 
 // A word or two for the status, as reports and JSON results carry it:
-// "success", "usage error", "firmware file error", "does not fit",
-// "no target", "communication error", "erase error".
+// "success", "stopped", "usage error", "firmware file error", "does not fit",
+// "no target", "communication error", "erase error", "not recorded".
 const char* ExitStatusName(int status);
 
 }  // namespace farsend::cli

@@ -27,7 +27,7 @@ Commands:
   erase           erase the target's application (--factory: all of its flash)
   identify        connect and print the target's variant and version
   launch          connect and start the target's application
-  watch           program every target that connects, until Ctrl+C or --count
+  watch [FILE]    program every target that connects, until Ctrl+C or --count
   select          show what the firmware directory offers and the file
                   program would use
   inspect FILE    show the blocks programming FILE would send (no target)
@@ -43,6 +43,8 @@ Firmware:
   --hw 1.0|1.5|2.0   the image to choose
   --factory          bootloader and application image; erase: all of the flash
   --no-validate      do not ask the target whether the file fits it
+  --force            with --factory: program a file whose name lacks the factory
+                     marker (_f), known to hold bootloader and application
 Connection:
   --device PATH      use this bridge, not the first one found (see devices)
   --wait SECONDS     how long to wait for a target to call (default 30;
@@ -71,14 +73,22 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-serial-log=FILE  write every byte the target receives
   --sim-flash-out=FILE   write the target's flash as a firmware file at exit
 
+Ctrl+C, SIGTERM and SIGHUP: the target in hand is finished and recorded, then
+the run stops (status 1 unless a target failed); a second signal stops at once.
+
 Exit status:
   0  success
+  1  stopped by Ctrl+C, SIGTERM or SIGHUP, or by answering no, before
+     everything asked for was done
   2  usage error
   3  firmware file missing, unreadable or malformed
-  4  the file does not fit the target
+  4  the file does not fit the target, or its name says factory image and
+     --factory disagrees
   5  no bridge, or no target called in time
-  6  communication error
+  6  communication error (a query the target did not answer included)
   7  erase error
+  8  a record (--report) or a result (standard output) could not be written;
+     the outcome is told on standard error. It outranks every other status.
 
 Examples:
   farsend select --variant zigbee --hw 2.0

@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_status.h"
+#include "cli/format_hint.h"
 #include "cli/unit_record.h"
 #include "firmware/platform_paths.h"
 #include "protocol/image_file.h"
@@ -63,6 +64,7 @@ int RunInspect(const CliOptions& options, Console& console) {
     if (plan->error) {
         // program and watch read the whole file before touching the target.
         Complain(console, file + ": " + protocol::DescribeImageFormatError(*plan->error) +
+                              FormatHint(file, *plan->error) +
                               "\nProgramming refuses this file before anything is sent. "
                               "Correct the file or choose another one.");
         return kExitFirmwareFile;

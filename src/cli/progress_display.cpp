@@ -81,8 +81,13 @@ void ProgressDisplay::StepProgram() {
     ++programSteps_;
     if (mode_ == ProgressMode::Terminal) {
         DrawProgramLine();
-    } else if (mode_ == ProgressMode::Plain && programSteps_ >= nextQuarter_) {
-        out_ << "program: " << std::min(programSteps_, kProgramBarSteps) << "% (" << bytes_
+    } else if (mode_ == ProgressMode::Plain && programSteps_ >= nextQuarter_ &&
+               nextQuarter_ < kProgramBarSteps) {
+        // The bar stands at the share read before the next block, so it can
+        // reach 100 while blocks are still to go: the end is told by "done",
+        // and the quarters below it by the quarter reached.
+        const int quarter = std::min(programSteps_ / 25 * 25, kProgramBarSteps - 25);
+        out_ << "program: " << quarter << "% (" << bytes_
              << " bytes";
         const std::string rate = RateText();
         if (!rate.empty()) out_ << ", " << rate;

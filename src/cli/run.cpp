@@ -58,21 +58,34 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
         }
     } sinkReset{options.verbose};
 
+    int status = kExitSuccess;
     switch (options.command) {
         case Command::Select:
-            return RunSelect(options, console, env.workingDirectory);
+            status = RunSelect(options, console, env.workingDirectory);
+            break;
         case Command::Inspect:
-            return RunInspect(options, console);
+            status = RunInspect(options, console);
+            break;
         case Command::Devices:
-            return RunDevicesCommand(options, console, env);
+            status = RunDevicesCommand(options, console, env);
+            break;
         case Command::Program:
         case Command::Erase:
         case Command::Identify:
         case Command::Launch:
         case Command::Watch:
+            status = RunTargetCommand(options, console, env);
             break;
     }
-    return RunTargetCommand(options, console, env);
+    // Results that never reached standard output (a full disk, a closed
+    // pipe) must not pass for a run that delivered them. The target commands
+    // have said so already, with the result itself.
+    console.out.flush();
+    if (!console.out && status != kExitNotRecorded) {
+        Complain(console, "standard output cannot be written: the results are lost.");
+        status = kExitNotRecorded;
+    }
+    return status;
 }
 
 }  // namespace farsend::cli

@@ -15,7 +15,10 @@
 #include "cli/commands.h"
 #include "cli/device_filter.h"
 #include "cli/exit_status.h"
+#include "cli/fit_verdict.h"
+#include "cli/format_hint.h"
 #include "cli/image_choice.h"
+#include "cli/image_kind_check.h"
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
@@ -166,7 +169,7 @@ public:
         monitor_.Start();
         bool stopAsked = false;
         while (!monitor_.WaitUntilStopped(Millis(50))) {
-            if (!stopAsked && policy_ == Policy::Watch && Interrupted()) {
+            if (!stopAsked && Interrupted()) {
                 stopAsked = true;
                 monitor_.RequestStop();
             }
@@ -183,6 +186,10 @@ public:
     }
 
     bool Connected() const { return connected_; }
+    // A record or a result of this session could not be written.
+    bool LostOutput() const { return lostOutput_; }
+    // Watch ended because no simulated target can call any more.
+    bool NoMoreTargets() const { return noMoreTargets_; }
     int Units() const { return units_; }
     int LastFailure() const { return lastFailure_; }
     int LastStatus() const { return lastStatus_; }
@@ -202,6 +209,13 @@ public:
     // --- called by the monitor, on its thread ---
     void CheckDeadline() {
         if (DeadlinePassed()) monitor_.RequestStop();
+        // A simulated watch without targets left would go on handshaking in
+        // simulated time for ever, as fast as the processor allows.
+        if (policy_ == Policy::Watch && wiring_.simulation &&
+            !wiring_.simulation->Target().CanStillCall()) {
+            noMoreTargets_ = true;
+            monitor_.RequestStop();
+        }
     }
 
     // --- either thread ---
@@ -216,11 +230,23 @@ public:
             // The erase-all warning: answered before connecting.
             return eraseAllConfirmed_ ? jobs::MessageAnswer::Ok : jobs::MessageAnswer::Cancel;
         }
-        Complain(console_, OneLine(message.caption) + ": " + OneLine(message.text));
-        message_ = OneLine(message.text);
         if (message == jobs::IncorrectFirmwareMessage()) {
-            BeginAttempt(kExitDoesNotFit);
-        } else if (message == jobs::MissingFirmwareMessage()) {
+            // The window's box does not say why; here the replies tell a
+            // target that did not answer from one that is another kind.
+            const FitVerdict verdict = JudgeUnfitFile(
+                settings_.PathToProgram(),
+                ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply),
+                ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply));
+            Complain(console_, verdict.message);
+            message_ = OneLine(verdict.message);
+            BeginAttempt(verdict.status);
+            return jobs::MessageAnswer::Ok;
+        }
+        std::string caption = OneLine(message.caption);
+        if (!caption.empty() && caption.back() == '.') caption.pop_back();
+        Complain(console_, caption + ": " + OneLine(message.text));
+        message_ = OneLine(message.text);
+        if (message == jobs::MissingFirmwareMessage()) {
             BeginAttempt(kExitFirmwareFile);
         }
         return jobs::MessageAnswer::Ok;
@@ -277,7 +303,13 @@ public:
             ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply);
         if (policy_ != Policy::ConnectOnly) {
             record.file = settings_.firmwarePath.Get();
-            record.sha256 = Sha256OfFile(record.file).value_or("");
+            // The digest of what the job read and sent, not of the file as
+            // it is now; before any job, of the file that was refused.
+            if (job_ && IsProgrammingJob(job_->kind)) {
+                record.sha256 = job_->image ? Sha256Hex(*job_->image) : std::string();
+            } else {
+                record.sha256 = Sha256OfFile(record.file).value_or("");
+            }
         }
         if (job_) {
             record.blocks = job_->blocksSent;
@@ -289,11 +321,25 @@ public:
 
     void PrintResult(const UnitRecord& record) {
         if (options_.json) {
-            console_.out << DumpJson(UnitJson(record)) << '\n';
-            console_.out.flush();
+            Print(DumpJson(UnitJson(record)));
             return;
         }
         if (policy_ == Policy::ConnectOnly) return;  // the commands print their own
+        Print(ResultLine(record));
+    }
+
+    // A result line on standard output. One that cannot be written is told
+    // on standard error instead, and the run's status says so.
+    void Print(const std::string& line) {
+        console_.out << line << '\n';
+        console_.out.flush();
+        if (!console_.out) {
+            lostOutput_ = true;
+            Complain(console_, "standard output cannot be written; the result was: " + line);
+        }
+    }
+
+    std::string ResultLine(const UnitRecord& record) const {
         std::string line;
         if (policy_ == Policy::Watch) line = "unit " + std::to_string(units_) + ": ";
         if (record.status == kExitSuccess) {
@@ -310,8 +356,7 @@ public:
         } else {
             line += std::string(ExitStatusName(record.status)) + ": " + record.message;
         }
-        console_.out << line << '\n';
-        console_.out.flush();
+        return line;
     }
 
 private:
@@ -336,7 +381,9 @@ private:
             std::string error;
             if (!AppendReportLine(options_.report,
                                   ReportLine(record, std::chrono::system_clock::now()), error)) {
-                Complain(console_, "--report: " + error);
+                lostOutput_ = true;
+                Complain(console_, "--report: " + error +
+                                       "\nThis unit is not recorded: " + ResultLine(record));
             }
         }
         message_.clear();
@@ -354,6 +401,8 @@ private:
     app::CommandContext commands_;
 
     bool eraseAllConfirmed_ = false;
+    bool lostOutput_ = false;
+    std::atomic<bool> noMoreTargets_{false};
     std::optional<Millis> deadline_;
 
     // The --wait deadline's state, looked at from both threads.
@@ -397,8 +446,13 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     }
     if (plan->error) {
         Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan->error) +
+                              FormatHint(path, *plan->error) +
                               "\nNothing was sent. Correct the file or choose another one.");
         return kExitFirmwareFile;
+    }
+    if (auto problem = ImageKindProblem(path, options.factory, options.force)) {
+        Complain(console, *problem);
+        return kExitDoesNotFit;
     }
     if (!options.report.empty()) {
         std::string error;
@@ -439,8 +493,8 @@ int Identify(Session& session, Wiring& wiring, Console& console, const CliOption
     }
     if (options.json) {
         session.PrintResult(record);
-    } else {
-        console.out << "variant: " << record.variant << "\nversion: " << record.version << '\n';
+    } else if (record.status == kExitSuccess) {
+        session.Print("variant: " + record.variant + "\nversion: " + record.version);
     }
     return record.status;
 }
@@ -482,20 +536,40 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         if (!eraseAll) {
             Complain(console,
                      "nothing erased: erasing all of the flash needs a yes (answer y, or --yes).");
-            return kExitUsage;
+            return kExitStopped;
         }
     }
 
     Wiring wiring;
     if (const int status = Wire(options, console, env, wiring); status >= 0) return status;
 
-    if (policy == Policy::Watch) CatchInterrupt();
+    // From here on a signal lets the target in hand finish and be recorded.
+    CatchInterrupt();
     Session session(options, console, wiring, settings, policy);
     if (eraseAll) session.ConfirmEraseAll();
     session.RunMonitor();
 
+    // The monitor may stop with a target that called and was not taken yet.
+    if (policy != Policy::ConnectOnly &&
+        settings.connectionState == app::ConnectionState::Connected) {
+        protocol::DisconnectTarget(wiring.exchanges);
+        settings.connectionState = app::ConnectionState::Disconnected;
+    }
+
     int status = kExitSuccess;
-    if (policy == Policy::ConnectOnly) {
+    if (Interrupted() && session.Units() == 0) {
+        // Stopped before anything was done: a target that had called is let
+        // go without being touched.
+        if (settings.connectionState == app::ConnectionState::Connected) {
+            protocol::DisconnectTarget(wiring.exchanges);
+            settings.connectionState = app::ConnectionState::Disconnected;
+        }
+        Complain(console, std::string("stopped: ") +
+                              (session.Connected() ? "the target was let go without "
+                                                   : "no target had called; nothing was ") +
+                              (policy == Policy::ConnectOnly ? "done" : "programmed") + ".");
+        status = kExitStopped;
+    } else if (policy == Policy::ConnectOnly) {
         if (!session.Connected()) {
             session.NoTargetMessage();
             status = kExitNoTarget;
@@ -503,26 +577,48 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             status = Identify(session, wiring, console, options);
         } else if (options.command == Command::Launch) {
             app::StartTargetApplication(session.Commands());
-            if (options.json) session.PrintResult(session.Record(kExitSuccess));
+            if (options.json) {
+                session.PrintResult(session.Record(kExitSuccess));
+            } else {
+                session.Print("application started");
+            }
         } else {
             app::EraseTargetFlash(session.Commands());
             status = session.LastJob() ? StatusOf(*session.LastJob()) : kExitCommunication;
             protocol::DisconnectTarget(wiring.exchanges);
-            if (options.json) session.PrintResult(session.Record(status));
+            if (options.json) {
+                session.PrintResult(session.Record(status));
+            } else if (status == kExitSuccess) {
+                session.Print(eraseAll ? "erased all of the flash" : "erased");
+            }
         }
     } else if (session.Units() == 0) {
-        if (!(policy == Policy::Watch && Interrupted())) {
+        if (session.NoMoreTargets()) {
+            Complain(console, "no simulated target can call (--sim-targets, --sim-faults); "
+                              "nothing was programmed.");
+        } else {
             session.NoTargetMessage();
-            status = kExitNoTarget;
         }
+        status = kExitNoTarget;
+    } else if (policy == Policy::Watch) {
+        if (session.NoMoreTargets()) {
+            Complain(console, "the simulation has no more targets: watch ends after " +
+                                  std::to_string(session.Units()) + " unit" +
+                                  (session.Units() == 1 ? "" : "s") + ".");
+        }
+        status = session.LastFailure();
+        // Stopped before its --count, or by a signal at all: a run that did
+        // not do all it was asked for does not pass for a complete one.
+        if (status == kExitSuccess && Interrupted()) status = kExitStopped;
     } else {
-        status = policy == Policy::Watch ? session.LastFailure() : session.LastStatus();
+        status = session.LastStatus();
     }
 
     if (wiring.simulation) {
         std::string error;
         if (!wiring.simulation->Finish(error)) Complain(console, "--sim-flash-out: " + error);
     }
+    if (session.LostOutput()) status = kExitNotRecorded;
     return status;
 }
 

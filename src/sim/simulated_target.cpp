@@ -161,6 +161,12 @@ uint32_t SimulatedTarget::TargetsArrived() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return targets_arrived_;
 }
+bool SimulatedTarget::CanStillCall() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Unplugged() || Silenced()) return false;
+    if (!started_) return options_.targets > 0;
+    return phase_ != Phase::NoTarget || next_arrival_ != kNever;
+}
 uint32_t SimulatedTarget::TargetsProgrammed() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return targets_programmed_;

@@ -108,6 +108,10 @@ public:
     uint64_t BytesReceived() const;
     std::vector<ReceivedCommand> Commands() const;
     bool Unplugged() const { return !plug_->Plugged(); }
+    // Whether a target can still be heard calling: one is here or due, the
+    // bridge is plugged in and the line has not fallen silent. Once false it
+    // stays false: a host waiting for a call would wait for ever.
+    bool CanStillCall() const;
 
 private:
     using Nanos = int64_t;

@@ -68,6 +68,12 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.variant, DeviceType::Bluetooth);
          EXPECT_EQ(o.hardwareVersion, HardwareVersion::V1_0);
      }},
+    {"watch image.hex --factory --force",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Watch);
+         EXPECT_EQ(o.file, "image.hex");
+         EXPECT_TRUE(o.factory && o.force);
+     }},
     {"watch --count 3 --report units.jsonl --launch --device /dev/hidraw2",
      [](const CliOptions& o) {
          EXPECT_EQ(o.command, Command::Watch);
@@ -162,6 +168,17 @@ const std::vector<BadLine> kBadLines = {
     {"program --sim-targets=2", "--sim-targets has no effect without --simulate"},
     {"program --simulate --sim-baud=fast", "--sim-baud"},
     {"program --simulate --sim-bogus=1", "--sim-bogus"},
+    // An empty value must not take the next word as its value.
+    {"--report= --json program F.hex", "--report= has an empty value"},
+    {"program --dir= F.hex", "--dir= has an empty value"},
+    {"program --device= --quiet", "--device= has an empty value"},
+    {"program --hw= 1.5", "--hw= has an empty value"},
+    {"program --wait= 5", "--wait= has an empty value"},
+    // A mistyped command gets the list of commands and the closest one.
+    {"progarm F.hex", "unknown command 'progarm'; did you mean 'program'?"},
+    {"--wait 5 erse", "did you mean 'erase'?"},
+    {"insp x.hex", "did you mean 'inspect'?"},
+    {"frobnicate", "The commands: program, erase, identify"},
 };
 
 TEST(CliOptions, BadLinesAreRefusedWithAMessage) {
@@ -212,7 +229,8 @@ TEST(CliOptions, HelpNamesEverythingTheParserTakes) {
         EXPECT_EQ(ParseArguments(words).action, ParseAction::Run) << word;
     }
     for (const char* status :
-         {"\n  0  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  ", "\n  6  ", "\n  7  "}) {
+         {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  ", "\n  6  ", "\n  7  ",
+          "\n  8  "}) {
         EXPECT_THAT(help, HasSubstr(status));
     }
     // Short enough to read: every line fits 80 columns.

@@ -271,8 +271,25 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
         {"does not fit",
          {"--simulate", "--sim-variant=ZigBee", "program", bluetooth},
          4,
-         "Incorrect Firmware.: Programming aborted. Attempting to flash incorrect firmware.",
+         "does not fit the target: the target is a ZigBee 1.5.0, the file is for Bluetooth 1.5",
          {Command::Ack, Command::QueryVariant, Command::QueryVersion, Command::Abort}},
+        // A reply too slow for the short receive is no wrong file.
+        {"query not answered",
+         {"--simulate", "--sim-baud=9600", "program", bluetooth},
+         6,
+         "the target did not answer the variant query",
+         {}},
+        // The image's kind must agree with the mode, before connecting.
+        {"factory mode, application image",
+         {"--simulate", "--factory", "program", bluetooth},
+         4,
+         "is not named as a factory image (_f)",
+         {}},
+        {"application mode, factory image",
+         {"--simulate", "program", Image("Farsend_15_bt_f.hex")},
+         4,
+         "is a factory image",
+         {}},
         {"no target",
          {"--simulate", "--sim-targets=0", "program", bluetooth, "--wait", "5"},
          5,
@@ -311,7 +328,7 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
 TEST_F(SimProcess, EraseAllAsksFirst) {
     ProcessResult run =
         RunFarsend({"--simulate", "--sim-serial-log=" + Log(), "erase", "--factory"}, "n\n");
-    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("Erase all of the target's flash? [y/N]"));
     EXPECT_THAT(run.err, HasSubstr("nothing erased"));
     EXPECT_FALSE(std::filesystem::exists(Log()));  // no target was touched
