@@ -182,8 +182,10 @@ test_zip() {
     source scripts/wine-env.sh "$scratch/wine"
     local status=0
     cd "$top/program"
-    timeout 300 wine64 farsend-flasher.exe --simulate autoprogram exit '..\samples\Farsend_15_bt.hex' </dev/null || status=$?
+    timeout 300 wine64 farsend-flasher.exe --simulate '--sim-flash-out=..\..\flash.hex' \
+        autoprogram exit '..\samples\Farsend_15_bt.hex' </dev/null || status=$?
     check "farsend-flasher.exe --simulate autoprogram exit FILE exits 0 (got $status)" test $status -eq 0
+    check "... having programmed the simulated target" test -s "$unpacked/flash.hex"
     status=0
     timeout 300 wine64 farsend.exe --simulate program --dir '..\samples' </dev/null || status=$?
     check "farsend.exe --simulate program exits 0 (got $status)" test $status -eq 0
