@@ -325,6 +325,43 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
     }
 }
 
+// The factory marker decides the mode's check; --force vouches for a file
+// whose name lacks the marker, and for nothing else.
+TEST_F(SimProcess, ForceTakesAnUnmarkedFileAsAFactoryImage) {
+    const std::string bluetooth = Image("Farsend_15_bt.hex");
+    const std::string unmarked = (temp_.path() / "line7_build.hex").string();
+    std::filesystem::copy_file(bluetooth, unmarked);
+    struct Case {
+        std::vector<std::string> words;
+        int status;
+        std::string says;  // on standard error, for a refusal
+        std::string sent;  // the file programmed in factory mode, for a success
+        bool validate;
+    };
+    const std::vector<Case> cases = {
+        {{"--factory", "--no-validate", "program", unmarked}, 4, "--force", "", false},
+        {{"--factory", "--force", "--no-validate", "program", unmarked}, 0, "", unmarked, false},
+        {{"--factory", "--force", "program", bluetooth}, 0, "", bluetooth, true},
+        // A file named as a factory image is not an application, forced or not.
+        {{"--force", "program", Image("Farsend_15_bt_f.hex")}, 4, "is a factory image", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.words));
+        std::vector<std::string> words = {"--simulate", "--quiet", "--sim-serial-log=" + Log()};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        std::filesystem::remove(Log());
+        const ProcessResult run = RunFarsend(words);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.status != 0) {
+            EXPECT_THAT(run.err, HasSubstr(c.says));
+            EXPECT_THAT(run.err, HasSubstr("Nothing was sent"));
+            EXPECT_FALSE(std::filesystem::exists(Log()));  // refused before connecting
+        } else {
+            EXPECT_EQ(ReadBytes(Log()), ProgrammingStream(c.sent, c.validate, true));
+        }
+    }
+}
+
 TEST_F(SimProcess, EraseAllAsksFirst) {
     ProcessResult run =
         RunFarsend({"--simulate", "--sim-serial-log=" + Log(), "erase", "--factory"}, "n\n");
@@ -350,6 +387,13 @@ TEST_F(SimProcess, IdentifyAndLaunch) {
         RunFarsend({"--simulate", "--sim-variant=ZigBee", "--sim-version=2.0.7", "identify"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "variant: ZigBee\nversion: 2.0.7\n");
+
+    // A reply too slow for the short receive: a communication error, and no
+    // empty result lines after it.
+    run = RunFarsend({"--simulate", "--sim-baud=9600", "identify"});
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("did not answer"));
+    EXPECT_EQ(run.out, "");
 
     run = RunFarsend({"--simulate", "--sim-serial-log=" + Log(), "launch", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
