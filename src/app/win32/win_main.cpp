@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/command_line_file.h"
 #include "app/start_up.h"
 #include "app/tool_settings.h"
 #include "app/win32/main_window.h"
@@ -50,6 +51,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         return 2;
     }
     for (const std::string& warning : report.warnings) ShowStartUpProblem(warning);
+    if (const auto warning = app::MatchFlashModeToCommandLineFile(settings)) {
+        ShowStartUpProblem(*warning);
+    }
 
     link::HidSerialLink& link = link::ProcessHidLink();
     protocol::ExchangeContext& exchanges = protocol::ProcessExchangeContext();
