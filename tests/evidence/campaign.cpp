@@ -6,10 +6,15 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <fcntl.h>
+
 #include <fstream>
 #include <mutex>
+#include <optional>
+#include <sstream>
 #include <thread>
 
+#include "cli/sha256.h"
 #include "evidence/flash_compare.h"
 #include "sim/sample_firmware.h"
 
@@ -42,6 +47,114 @@ bool WriteRunImage(const RunPlan& plan, const std::string& path, std::string& er
     return static_cast<bool>(out);
 }
 
+// The file changed in place, as a copy over it or an editor's save does: a
+// reader that has the file open sees the change.
+void ChangeFile(const RunPlan& plan, const std::string& path) {
+    if (plan.fileChange == FileChange::Truncate) {
+        if (::truncate(path.c_str(), static_cast<off_t>(plan.truncateTo)) != 0) std::perror(path.c_str());
+        return;
+    }
+    const std::string text = plan.ReplacementText();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        std::perror(path.c_str());
+    }
+    if (fd >= 0) ::close(fd);
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The sha256 the run's record names; "" when there is none.
+std::string RecordedDigest(const std::string& reportPath) {
+    const std::string report = ReadWhole(reportPath);
+    const std::string key = "\"sha256\":\"";
+    const size_t at = report.find(key);
+    if (at == std::string::npos || report.size() < at + key.size() + 64) return "";
+    return report.substr(at + key.size(), 64);
+}
+
+std::string Hex(const std::array<uint8_t, 32>& digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : digest) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
+// `head` followed by a prefix of `tail`, the shortest prefix whose digest is
+// `digest`; nothing when no prefix has it.
+std::optional<std::string> PrefixWithDigest(const std::string& head, const std::string& tail,
+                                            const std::string& digest) {
+    cli::Sha256 hash;
+    hash.Update(head);
+    for (size_t length = 0;; ++length) {
+        cli::Sha256 copy = hash;
+        if (Hex(copy.Finish()) == digest) return head + tail.substr(0, length);
+        if (length == tail.size()) return std::nullopt;
+        hash.Update(tail.data() + length, 1);
+    }
+}
+
+// What the file held, as far as a reader can have seen it, whose digest the
+// record names: the file whole, cut short anywhere, or (rewritten) the new
+// text in part, or the old text up to a page and the new one after it.
+std::optional<std::string> SnapshotWithDigest(const RunPlan& plan, const std::string& digest) {
+    const std::string before = plan.ImageText();
+    if (auto found = PrefixWithDigest("", before, digest)) return found;
+    if (plan.fileChange != FileChange::Rewrite) return std::nullopt;
+    const std::string after = plan.ReplacementText();
+    if (auto found = PrefixWithDigest("", after, digest)) return found;
+    for (size_t page = 4096; page < before.size() && page < after.size(); page += 4096) {
+        if (auto found = PrefixWithDigest(before.substr(0, page), after.substr(page), digest)) {
+            return found;
+        }
+    }
+    return std::nullopt;
+}
+
+// Success for a file that changed during the run: the record must name
+// content the file really held, and the flash must hold exactly that.
+Verdict JudgeChangedFileSuccess(const RunPlan& plan, const std::string& flashOutPath,
+                                std::string& detail) {
+    const std::string digest = RecordedDigest(ReportPath(flashOutPath));
+    if (digest.empty()) {
+        detail = "reported success, but its record names no sha256";
+        return Verdict::FalseSuccess;
+    }
+    const std::optional<std::string> snapshot = SnapshotWithDigest(plan, digest);
+    if (!snapshot) {
+        detail = "reported success with sha256 " + digest + ", of nothing the file ever held";
+        return Verdict::FalseSuccess;
+    }
+    const std::string snapshotPath =
+        (fs::path(flashOutPath).parent_path() / "snapshot.hex").string();
+    std::ofstream(snapshotPath, std::ios::binary) << *snapshot;
+    std::string error;
+    const std::optional<ByteMap> image = ReadByteMap(snapshotPath, error);
+    if (!image) {
+        detail = "reported success for content the image reader refuses: " + error;
+        return Verdict::FalseSuccess;
+    }
+    const std::optional<ByteMap> flash = ReadByteMap(flashOutPath, error);
+    if (!flash) {
+        detail = "reported success, but the flash cannot be read: " + error;
+        return Verdict::FalseSuccess;
+    }
+    const std::string difference = FirstDifference(*flash, *image);
+    if (!difference.empty()) {
+        detail = "reported success, but against the file as the job read it, " + difference;
+        return Verdict::FalseSuccess;
+    }
+    return Verdict::Success;
+}
+
 }  // namespace
 
 RunOutcome RunPlanned(const CampaignOptions& options, const std::string& workDirectory,
@@ -59,8 +172,13 @@ RunOutcome RunPlanned(const CampaignOptions& options, const std::string& workDir
         outcome.detail = "the campaign could not write its image: " + error;
         return outcome;
     }
+    MidRunAction meanwhile;
+    if (plan.fileChange != FileChange::None) {
+        meanwhile.at = std::chrono::milliseconds(plan.changeAfterMs);
+        meanwhile.act = [&plan, &imagePath] { ChangeFile(plan, imagePath); };
+    }
     outcome.child = RunChild(options.farsend, outcome.plan.Arguments(imagePath, flashOutPath),
-                             outcome.directory, options.limit);
+                             outcome.directory, options.limit, meanwhile);
     outcome.verdict = Judge(outcome.plan, outcome.child, imagePath, flashOutPath, outcome.detail);
     if (!IsDefect(outcome.verdict) && !options.keepAll) {
         std::error_code ignored;
@@ -140,6 +258,9 @@ Verdict Judge(const RunPlan& plan, const ChildResult& child, const std::string& 
         if (plan.MustFail()) {
             detail = std::string("reported success for a ") + ScenarioName(plan.scenario);
             return Verdict::MissedRefusal;
+        }
+        if (plan.scenario == Scenario::FileChanged) {
+            return JudgeChangedFileSuccess(plan, flashOutPath, detail);
         }
         std::string error;
         const std::optional<ByteMap> image = ReadByteMap(imagePath, error);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "sim/fault_rng.h"
 #include "sim/sim_options.h"
@@ -141,6 +142,8 @@ const char* ScenarioName(Scenario scenario) {
             return "wrong target";
         case Scenario::MalformedFile:
             return "malformed file";
+        case Scenario::FileChanged:
+            return "file changed";
     }
     return "?";
 }
@@ -160,6 +163,18 @@ size_t RunPlan::ImageBytes() const {
     return bytes;
 }
 
+std::string RunPlan::ImageText() const {
+    return sim::FormatImage(image) + malformedTail;
+}
+
+std::string RunPlan::ReplacementText() const {
+    return sim::FormatImage(replacement);
+}
+
+std::string ReportPath(const std::string& flashOutPath) {
+    return (std::filesystem::path(flashOutPath).parent_path() / "units.jsonl").string();
+}
+
 std::vector<std::string> RunPlan::Arguments(const std::string& imagePath,
                                             const std::string& flashOutPath) const {
     std::vector<std::string> words = {"--simulate", "--quiet"};
@@ -172,6 +187,10 @@ std::vector<std::string> RunPlan::Arguments(const std::string& imagePath,
     words.push_back("--sim-flash-out=" + flashOutPath);
     if (factory) words.push_back("--factory");
     if (noValidate) words.push_back("--no-validate");
+    if (fileChange != FileChange::None) {
+        words.push_back("--report");
+        words.push_back(ReportPath(flashOutPath));
+    }
     words.push_back("program");
     words.push_back(imagePath);
     return words;
@@ -216,6 +235,20 @@ RunPlan PlanRun(uint64_t campaignSeed, uint32_t index) {
         plan.malformedTail = rng.Below(2) == 0 ? "\r\n0x12\r\n" : "\r\n00000100 AA\r\n";
     } else if (plan.scenario != Scenario::None) {
         DrawFaults(rng, plan.scenario, SerialBytesToTarget(plan.image), plan);
+    }
+    // Drawn last, so that the other runs stay what they were before this
+    // kind of run existed: one in ten of the runs that need not fail.
+    if (!plan.MustFail() && rng.Below(10) == 0) {
+        plan.scenario = Scenario::FileChanged;
+        plan.faults.clear();
+        plan.changeAfterMs = rng.Below(300);
+        if (rng.Below(2) == 0) {
+            plan.fileChange = FileChange::Rewrite;
+            plan.replacement = GenerateImage(rng);
+        } else {
+            plan.fileChange = FileChange::Truncate;
+            plan.truncateTo = rng.Below(static_cast<uint32_t>(plan.ImageText().size()));
+        }
     }
     return plan;
 }

@@ -8,7 +8,8 @@
 // the target falling silent or the bridge unplugged after a random number of
 // bytes, or a mix. Line speed, report length, framing, erase length, the
 // programming mode and validation vary too. A few runs carry a file that
-// must be refused (another target's name, or a malformed file).
+// must be refused (another target's name, or a malformed file), and a few
+// have their firmware file rewritten or cut short, in place, while they run.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +30,17 @@ enum class Scenario {
     Mixed,
     WrongTarget,    // the file's name is for another target: must end in 4
     MalformedFile,  // the file breaks the format: must end in 3
+    // The firmware file is rewritten or cut short, in place, during the run;
+    // no faults on the line.
+    FileChanged,
 };
-constexpr int kScenarioCount = 9;
+constexpr int kScenarioCount = 10;
+
+enum class FileChange {
+    None,
+    Rewrite,   // truncated, then another image written into it in one write
+    Truncate,  // cut short to a length
+};
 
 const char* ScenarioName(Scenario scenario);
 
@@ -50,6 +60,12 @@ struct RunPlan {
     uint32_t eraseBlocks = 16;
     bool factory = false;
     bool noValidate = false;
+    // FileChanged: what happens to the file, and when (real time after the
+    // program starts: the moment falls before, during or after the job).
+    FileChange fileChange = FileChange::None;
+    std::vector<sim::ImageRun> replacement;  // Rewrite: the image written
+    size_t truncateTo = 0;                   // Truncate: the length left
+    uint32_t changeAfterMs = 0;
 
     // Bytes the image carries.
     size_t ImageBytes() const;
@@ -57,13 +73,20 @@ struct RunPlan {
     bool MustFail() const {
         return scenario == Scenario::WrongTarget || scenario == Scenario::MalformedFile;
     }
+    // The file's text as the run starts, and (Rewrite) as it is rewritten.
+    std::string ImageText() const;
+    std::string ReplacementText() const;
     // The farsend words after the program's name; `imagePath` and
-    // `flashOutPath` are where the run keeps its files.
+    // `flashOutPath` are where the run keeps its files. A FileChanged run
+    // keeps a --report beside its flash-out file (ReportPath).
     std::vector<std::string> Arguments(const std::string& imagePath,
                                        const std::string& flashOutPath) const;
     // The farsend command line as one line a reader can paste.
     std::string CommandLine(const std::string& imagePath, const std::string& flashOutPath) const;
 };
+
+// The --report file of a FileChanged run.
+std::string ReportPath(const std::string& flashOutPath);
 
 // Run `index` of the campaign `campaignSeed`.
 RunPlan PlanRun(uint64_t campaignSeed, uint32_t index);

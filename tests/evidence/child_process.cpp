@@ -28,7 +28,8 @@ double Seconds(const timeval& t) {
 }  // namespace
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& workDirectory, std::chrono::milliseconds limit) {
+                     const std::string& workDirectory, std::chrono::milliseconds limit,
+                     const MidRunAction& meanwhile) {
     // Everything the child needs is prepared before fork: after it, only
     // async-signal-safe calls (the campaign forks from several threads).
     std::vector<std::string> words = {program};
@@ -58,7 +59,12 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     int status = 0;
     rusage usage{};
     bool killed = false;
+    bool acted = !meanwhile.act;
     for (;;) {
+        if (!acted && std::chrono::steady_clock::now() - started >= meanwhile.at) {
+            meanwhile.act();
+            acted = true;
+        }
         const pid_t done = ::wait4(child, &status, WNOHANG, &usage);
         if (done == child) break;
         if (done < 0) return result;
@@ -70,6 +76,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         const timespec pause{0, 2 * 1000 * 1000};
         ::nanosleep(&pause, nullptr);
     }
+    if (!acted) meanwhile.act();  // the same world afterwards, whenever the child ended
     result.wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     result.userSeconds = Seconds(usage.ru_utime);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,18 @@ struct ChildResult {
     std::string err;
 };
 
+// Something done to the child's world while it runs, `at` after its start
+// (or at its end, if it ends sooner).
+struct MidRunAction {
+    std::chrono::milliseconds at{0};
+    std::function<void()> act;
+};
+
 // Runs `program` with `arguments` in `workDirectory` (standard input empty,
 // standard output and error in out.txt and err.txt there), killing it once
 // `limit` has passed.
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& workDirectory, std::chrono::milliseconds limit);
+                     const std::string& workDirectory, std::chrono::milliseconds limit,
+                     const MidRunAction& meanwhile = {});
 
 }  // namespace farsend::evidence

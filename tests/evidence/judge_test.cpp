@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "cli/sha256.h"
 #include "evidence/campaign.h"
 #include "evidence/flash_compare.h"
 #include "support/temp_directory.h"
@@ -116,6 +117,44 @@ TEST_F(JudgeTest, FailuresMustSayWhyWithAFailureStatus) {
         EXPECT_EQ(Run(c.scenario, c.child), c.expected)
             << ScenarioName(c.scenario) << " exit " << c.child.exitStatus << ": " << detail;
     }
+}
+
+// A file changed during the run: success only when the flash holds what the
+// record's sha256 names, and that is something the file really held.
+TEST_F(JudgeTest, AChangedFileCountsOnlyAsTheContentTheRecordNames) {
+    RunPlan plan = Plan(Scenario::FileChanged);
+    plan.fileChange = FileChange::Rewrite;
+    plan.image = {{0x4000, {1, 2, 3}}, {0x4100, {4}}};
+    plan.replacement = {{0x4000, {9, 9}}};
+    const std::string before = plan.ImageText();
+    const std::string cut = before.substr(0, before.find('\n') + 1) + "01 02\r\n";
+    ASSERT_EQ(before.rfind(cut.substr(0, cut.size() - 2), 0), 0u) << before;  // a prefix
+    struct Case {
+        std::string recorded;  // the text whose digest the record names
+        std::vector<sim::ImageRun> flash;
+        Verdict expected;
+    };
+    const Case cases[] = {
+        {before, plan.image, Verdict::Success},
+        {plan.ReplacementText(), plan.replacement, Verdict::Success},
+        {cut.substr(0, cut.size() - 2), {{0x4000, {1, 2}}}, Verdict::Success},  // cut short
+        // A mix of the two: the fault of a job that read the file twice.
+        {plan.ReplacementText(), {{0x4000, {9, 9, 3}}, {0x4100, {4}}}, Verdict::FalseSuccess},
+        {before, plan.replacement, Verdict::FalseSuccess},
+        {"never in the file", plan.image, Verdict::FalseSuccess},
+    };
+    const std::string report = ReportPath(flash);
+    for (const Case& c : cases) {
+        WriteFlash(c.flash);
+        std::ofstream(report) << "{\"file\":\"x\",\"sha256\":\"" << cli::Sha256Hex(c.recorded)
+                              << "\"}\n";
+        detail.clear();
+        EXPECT_EQ(Judge(plan, Exited(0), image, flash, detail), c.expected) << detail;
+    }
+    std::filesystem::remove(report);
+    detail.clear();
+    EXPECT_EQ(Judge(plan, Exited(0), image, flash, detail), Verdict::FalseSuccess);
+    EXPECT_EQ(detail, "reported success, but its record names no sha256");
 }
 
 TEST_F(JudgeTest, HangsCrashesAndSanitizerReportsAreDefectsWhateverTheStatus) {
