@@ -74,7 +74,8 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-flash-out=FILE   write the target's flash as a firmware file at exit
 
 Ctrl+C, SIGTERM and SIGHUP: the target in hand is finished and recorded, then
-the run stops (status 1 unless a target failed); a second signal stops at once.
+the run stops with status 1 if that leaves undone what was asked (watch, or no
+target yet) and no target failed; a second signal stops at once.
 
 Exit status:
   0  success
