@@ -129,8 +129,25 @@ Flasher::Flasher(const std::vector<std::string>& arguments, const std::string& w
     }
     WaitFor([this] {
         FindMainWindow();
-        return mainWindow_ != nullptr;
+        // A start-up message box comes before the window: the test answers
+        // it, then waits for the window (WaitForMainWindow).
+        return mainWindow_ != nullptr || !VisibleDialogs().empty();
     });
+}
+
+bool Flasher::WaitForMainWindow(DWORD timeoutMs) {
+    return WaitFor(
+        [this] {
+            FindMainWindow();
+            return mainWindow_ != nullptr;
+        },
+        timeoutMs);
+}
+
+std::vector<HWND> Flasher::VisibleDialogs() const {
+    DialogSearch search{process_.dwProcessId, true, {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 Flasher::~Flasher() {

@@ -38,7 +38,8 @@ using State = std::map<std::string, std::string>;
 class Flasher {
 public:
     // Starts the program with `arguments` (quoted as needed) and waits for
-    // its main window. `workingDirectory` empty: the driver's.
+    // its main window, or a message box shown before it. `workingDirectory`
+    // empty: the driver's.
     explicit Flasher(const std::vector<std::string>& arguments,
                      const std::string& workingDirectory = "");
     // Ends a program still running (Exit, then by force).
@@ -47,6 +48,8 @@ public:
     Flasher& operator=(const Flasher&) = delete;
 
     bool Started() const { return mainWindow_ != nullptr; }
+    // After a start-up message box has been answered.
+    bool WaitForMainWindow(DWORD timeoutMs = 20000);
     HWND MainWindow() const { return mainWindow_; }
     DWORD ProcessId() const { return process_.dwProcessId; }
 
@@ -77,6 +80,7 @@ public:
 
 private:
     void FindMainWindow();
+    std::vector<HWND> VisibleDialogs() const;
 
     PROCESS_INFORMATION process_{};
     HWND mainWindow_ = nullptr;

@@ -64,12 +64,14 @@ void TakeScreenshot(const std::string& name) {
 // What the target receives for one validated application run: the
 // handshake, the two validation queries, the programming command, every
 // block behind its BlockFollows, the end of data; nothing else.
-std::vector<uint8_t> ProgrammingStream(const std::string& image) {
+std::vector<uint8_t> ProgrammingStream(
+    const std::string& image,
+    protocol::Command programming = protocol::Command::ProgramApplication) {
     const auto plan = protocol::PlanProgrammingFile(image);
     if (!plan || !plan->endsWithEndOfData) return {};
     using protocol::Command;
-    std::vector<uint8_t> expected = Commands(
-        {Command::Ack, Command::QueryVariant, Command::QueryVersion, Command::ProgramApplication});
+    std::vector<uint8_t> expected =
+        Commands({Command::Ack, Command::QueryVariant, Command::QueryVersion, programming});
     for (const protocol::FlashBlock& block : plan->blocks) {
         Append(expected, Command::BlockFollows);
         const protocol::FlashBlockBytes wire = protocol::SerializeFlashBlock(block);
@@ -111,6 +113,46 @@ TEST(GuiAutoprogramExit, ProgramsTheSimulatedTargetAndEndsWithExitCodeZero) {
     const std::vector<uint8_t> received = ReadBytes(log);
     EXPECT_EQ(received.size(), expected.size());
     EXPECT_TRUE(received == expected) << "the serial log differs from the expected byte stream";
+}
+
+// --- The file named on the command line sets the mode, as Browse does ---
+
+TEST(GuiCommandLineFile, ItsFactoryMarkerDecidesTheModeAndAContradictionIsWarned) {
+    SampleDirectory samples;
+    struct Case {
+        std::vector<std::string> words;
+        std::string image;
+        const char* warning;  // "" for none
+        protocol::Command programming;
+    };
+    const Case cases[] = {
+        // The word asks for factory mode, the file is an application image:
+        // programmed as one, after a warning, and the bootloader stays.
+        {{"factory"}, "Farsend_15_bt.hex", "Farsend_15_bt.hex is not a factory image",
+         protocol::Command::ProgramApplication},
+        {{}, "Farsend_15_bt_f.hex", "", protocol::Command::ProgramBootloaderAndApplication},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.image);
+        const std::string image = samples.File(c.image);
+        const std::string log = samples.Scratch("serial-" + c.image + ".log");
+        std::vector<std::string> words = {"--simulate", "--sim-serial-log=" + log, "autoprogram",
+                                          "exit"};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        words.push_back(image);
+        Flasher flasher(words);
+        if (*c.warning != '\0') {
+            HWND box = flasher.WaitForDialog("Farsend Flasher");
+            ASSERT_NE(box, nullptr);
+            const std::string text = MessageBoxText(box);
+            EXPECT_NE(text.find(c.warning), std::string::npos) << text;
+            EXPECT_NE(text.find("erase the target's bootloader"), std::string::npos) << text;
+            Click(box, IDOK);
+        }
+        ASSERT_EQ(flasher.WaitForExit(kProgrammingTimeoutMs), 0);
+        EXPECT_TRUE(ReadBytes(log) == ProgrammingStream(image, c.programming))
+            << "the serial log differs from the expected byte stream";
+    }
 }
 
 // --- Commands that need a target, with none (no bridge under Wine) ---
