@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -32,6 +33,7 @@ TEST(CampaignPlan, OverManyRunsEveryScenarioAndFaultKindComesUp) {
     std::set<std::string> kinds;
     std::set<uint32_t> reportLengths;
     bool legacy = false, factory = false, noValidate = false;
+    std::set<FileChange> changes;
     for (uint32_t index = 0; index < 600; ++index) {
         const RunPlan plan = PlanRun(1, index);
         scenarios.insert(plan.scenario);
@@ -42,7 +44,9 @@ TEST(CampaignPlan, OverManyRunsEveryScenarioAndFaultKindComesUp) {
         legacy = legacy || plan.legacyHid;
         factory = factory || plan.factory;
         noValidate = noValidate || plan.noValidate;
+        changes.insert(plan.fileChange);
     }
+    EXPECT_EQ(changes.size(), 3u);  // none, rewritten, cut short
     EXPECT_EQ(scenarios.size(), static_cast<size_t>(kScenarioCount));
     EXPECT_EQ(kinds.size(), 5u);
     EXPECT_EQ(reportLengths, (std::set<uint32_t>{9, 33, 65}));
@@ -60,7 +64,9 @@ TEST(CampaignPlan, FaultListsReadBackThroughTheSimulatorsParser) {
             << plan.faults << ": " << error;
         const bool any = faults.drop_ppb || faults.flip_ppb || faults.noise_ppb ||
                          faults.silence_after || faults.unplug_after;
-        const bool faultFree = plan.scenario == Scenario::None || plan.MustFail();
+        // A changing file is the run's one fault: the line stays clean.
+        const bool faultFree = plan.scenario == Scenario::None || plan.MustFail() ||
+                               plan.scenario == Scenario::FileChanged;
         EXPECT_EQ(any, !faultFree) << index << ": " << plan.faults;
 
         std::vector<std::string> words = plan.Arguments("image.hex", "flash.hex");
@@ -69,6 +75,9 @@ TEST(CampaignPlan, FaultListsReadBackThroughTheSimulatorsParser) {
         EXPECT_EQ(parsed.options.faults, faults);
         EXPECT_EQ(parsed.options.report_length, plan.reportLength);
         EXPECT_EQ(parsed.options.flash_out, "flash.hex");
+        // Such a run is judged by its record's digest.
+        const bool reported = std::find(words.begin(), words.end(), "--report") != words.end();
+        EXPECT_EQ(reported, plan.scenario == Scenario::FileChanged) << index;
     }
 }
 
