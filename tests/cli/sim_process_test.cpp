@@ -251,6 +251,8 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
     const std::string malformed =
         temp_.Touch("Farsend_15_bt_bad.hex", "00004000 01 02 G3\n").string();
     const std::string dataless = temp_.Touch("Farsend_15_bt_nodata.hex", "00004000\n").string();
+    const std::string intel =
+        temp_.Touch("Farsend_15_bt_ihex.hex", ":0300000001020308\n:00000001FF\n").string();
     struct Case {
         std::string what;
         std::vector<std::string> words;
@@ -267,6 +269,7 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
         {"usage", {"--simulate", "program", "--count", "1"}, 2, "--count", {}},
         {"malformed file", {"--simulate", "program", malformed}, 3, "line 1, column 16", {}},
         {"file without data", {"--simulate", "program", dataless}, 3, "no data bytes", {}},
+        {"Intel HEX file", {"--simulate", "program", intel}, 3, "looks like an Intel HEX file", {}},
         {"missing file", {"--simulate", "program", Image("Farsend_99.hex")}, 3, "no such file", {}},
         {"does not fit",
          {"--simulate", "--sim-variant=ZigBee", "program", bluetooth},
@@ -394,6 +397,18 @@ TEST_F(SimProcess, IdentifyAndLaunch) {
     EXPECT_EQ(run.status, 6) << run.err;
     EXPECT_THAT(run.err, HasSubstr("did not answer"));
     EXPECT_EQ(run.out, "");
+
+    // erase and launch say what they did, on standard output.
+    const std::pair<std::vector<std::string>, std::string> said[] = {
+        {{"--simulate", "launch"}, "application started\n"},
+        {{"--simulate", "--quiet", "erase"}, "erased\n"},
+        {{"--simulate", "--quiet", "erase", "--factory", "--yes"}, "erased all of the flash\n"},
+    };
+    for (const auto& [words, out] : said) {
+        run = RunFarsend(words);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, out);
+    }
 
     run = RunFarsend({"--simulate", "--sim-serial-log=" + Log(), "launch", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
