@@ -1,13 +1,12 @@
 #include "evidence/campaign.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fcntl.h>
-
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -51,7 +50,8 @@ bool WriteRunImage(const RunPlan& plan, const std::string& path, std::string& er
 // reader that has the file open sees the change.
 void ChangeFile(const RunPlan& plan, const std::string& path) {
     if (plan.fileChange == FileChange::Truncate) {
-        if (::truncate(path.c_str(), static_cast<off_t>(plan.truncateTo)) != 0) std::perror(path.c_str());
+        if (::truncate(path.c_str(), static_cast<off_t>(plan.truncateTo)) != 0)
+            std::perror(path.c_str());
         return;
     }
     const std::string text = plan.ReplacementText();

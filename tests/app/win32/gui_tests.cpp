@@ -128,7 +128,9 @@ TEST(GuiCommandLineFile, ItsFactoryMarkerDecidesTheModeAndAContradictionIsWarned
     const Case cases[] = {
         // The word asks for factory mode, the file is an application image:
         // programmed as one, after a warning, and the bootloader stays.
-        {{"factory"}, "Farsend_15_bt.hex", "Farsend_15_bt.hex is not a factory image",
+        {{"factory"},
+         "Farsend_15_bt.hex",
+         "Farsend_15_bt.hex is not a factory image",
          protocol::Command::ProgramApplication},
         {{}, "Farsend_15_bt_f.hex", "", protocol::Command::ProgramBootloaderAndApplication},
     };

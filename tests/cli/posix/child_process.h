@@ -20,10 +20,10 @@
 namespace farsend::testing {
 
 struct ChildEnd {
-    bool exited = false;  // false: killed by a signal, or still running at the limit
-    int status = -1;      // the exit status when it exited
-    int signal = 0;       // the signal that ended it, when one did
-    bool overran = false; // it had not ended within the limit and was killed
+    bool exited = false;   // false: killed by a signal, or still running at the limit
+    int status = -1;       // the exit status when it exited
+    int signal = 0;        // the signal that ended it, when one did
+    bool overran = false;  // it had not ended within the limit and was killed
 };
 
 class FarsendChild {

@@ -10,8 +10,8 @@
 
 #include "cli/posix/child_process.h"
 #include "cli/process_files.h"
-#include "protocol/image_reader.h"
 #include "cli/small_image.h"
+#include "protocol/image_reader.h"
 #include "sim/sample_firmware.h"
 #include "support/temp_directory.h"
 
@@ -42,8 +42,9 @@ protected:
         // time, far longer than the test needs to send its signal.
         sim::ImageRun run;
         run.address = 0x4000;
-        run.data.resize(64 * 1024);
-        for (size_t i = 0; i < run.data.size(); ++i) run.data[i] = static_cast<uint8_t>(i * 7 + i / 256);
+        run.data.resize(128 * 1024);
+        for (size_t i = 0; i < run.data.size(); ++i)
+            run.data[i] = static_cast<uint8_t>(i * 7 + i / 256);
         ASSERT_TRUE(sim::WriteImageFile(big_, {run}));
     }
 
@@ -61,8 +62,8 @@ TEST_F(InterruptProcess, EverySignalFinishesTheTargetInHandAndRecordsIt) {
     const auto plan = protocol::PlanProgrammingFile(big_);
     ASSERT_TRUE(plan && !plan->error);
     const std::vector<std::string> program = {"--simulate", "program", big_, "--report", report_};
-    const std::vector<std::string> watch = {"--simulate", "--sim-targets=100000", "watch", small_,
-                                            "--quiet",    "--report",             report_};
+    const std::vector<std::string> watch = {
+        "--simulate", "--sim-targets=100000", "watch", small_, "--quiet", "--report", report_};
     struct Case {
         const char* what;
         int signal;

@@ -37,9 +37,8 @@ TEST(SimWatchEndProcess, EndsWhenNoSimulatedTargetCanCall) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.targets);
-        FarsendChild child({"--simulate", c.targets, "--quiet", "watch", "--dir",
-                            temp.path().string()},
-                           out, err);
+        FarsendChild child(
+            {"--simulate", c.targets, "--quiet", "watch", "--dir", temp.path().string()}, out, err);
         ASSERT_TRUE(child.Started());
         const ChildEnd end = child.Wait(std::chrono::seconds(120));
         ASSERT_FALSE(end.overran) << "the watch went on with no target left";
