@@ -44,7 +44,8 @@ Firmware:
   --factory          bootloader and application image; erase: all of the flash
   --no-validate      do not ask the target whether the file fits it
 Connection:
-  --device PATH      use this bridge, not the first one found (see devices)
+  --device NAME      use this bridge, not the first one found: its device
+                     node, location or serial number (see devices)
   --wait SECONDS     how long to wait for a target to call (default 30;
                      watch: no limit unless given)
   --launch           start the application after programming
