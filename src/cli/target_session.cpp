@@ -19,8 +19,8 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
-#include "common/virtual_clock.h"
 #include "cli/unit_record.h"
+#include "common/virtual_clock.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
 #include "jobs/connection_monitor.h"
@@ -120,6 +120,8 @@ ProgressMode ModeFor(const CliOptions& options, const Console& console) {
 }
 
 class Session;
+
+constexpr const char* kUnpluggedText = "the bridge was unplugged during the job.";
 
 // The monitor's pauses, on the link's clock, with a look at the --wait
 // deadline before each: the monitor then stops before its next pass, at the
@@ -260,6 +262,14 @@ public:
         job_ = jobs::RunJobWorker(kind, jobs::JobEnvironment{settings_, wiring_.exchanges, *this},
                                   display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
+        // The job's message is the window program's, which cannot tell an
+        // unplug from a target gone quiet; the link can, and the operator at
+        // a terminal is told which it was.
+        if (job_->outcome == jobs::JobOutcome::CommunicationError &&
+            link::HidLinkBridgeGone(wiring_.link)) {
+            message_ = std::string(kUnpluggedText) + " " + message_;
+            Complain(console_, kUnpluggedText);
+        }
     }
 
     void EndMessageLoop(int) override {}
