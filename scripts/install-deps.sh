@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, when missing.
-# Usage: scripts/install-deps.sh [native|all]   (default: all)
+# Usage: scripts/install-deps.sh [native|package|all]   (default: all)
+#   package: what scripts/package.sh and the package test need besides the
+#   native and Windows builds (Wine, for the ZIP's test, comes with them).
 set -euo pipefail
 
 want=${1:-all}
 native=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-        libcli11-dev nlohmann-json3-dev libbenchmark-dev python3)
+        libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
          fonts-wine fonts-liberation)
 
+package=(help2man lintian dpkg-dev fakeroot gzip zip unzip debootstrap man-db bash-completion
+         util-linux binutils-mingw-w64-x86-64)
+
 pkgs=("${native[@]}")
-[ "$want" = all ] && pkgs+=("${windows[@]}")
+case "$want" in
+    native) ;;
+    package) pkgs+=("${windows[@]}" "${package[@]}") ;;
+    all) pkgs+=("${windows[@]}" "${package[@]}") ;;
+    *) echo "install-deps.sh: unknown set '$want' (native, package or all)" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${pkgs[@]}"; do

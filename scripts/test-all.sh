@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native, AddressSanitizer + UBSan,
-# ThreadSanitizer, the fuzz targets for a bounded time, and the Windows build
-# with its tests under Wine.
-#   scripts/test-all.sh [native asan tsan fuzz windows]   (default: all)
+# ThreadSanitizer, the fuzz targets for a bounded time, the Windows build
+# with its tests under Wine, and the release packages installed and run as a
+# user would (scripts/package-test.sh: needs root, and a Debian mirror the
+# first time it makes its Debian root).
+#   scripts/test-all.sh [native asan tsan fuzz windows package]   (default: all)
 # FUZZ_SECONDS sets each fuzz target's run time (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 suites=("$@")
-[ ${#suites[@]} -eq 0 ] && suites=(native asan tsan fuzz windows)
+[ ${#suites[@]} -eq 0 ] && suites=(native asan tsan fuzz windows package)
 
-if [[ " ${suites[*]} " == *" windows "* ]]; then scripts/install-deps.sh all; else scripts/install-deps.sh native; fi
+if [[ " ${suites[*]} " == *" windows "* || " ${suites[*]} " == *" package "* ]]; then
+    scripts/install-deps.sh all
+else
+    scripts/install-deps.sh native
+fi
 
 jobs=$(nproc)
 failed=()
@@ -26,6 +32,11 @@ run_ctest() {  # preset
 for suite in "${suites[@]}"; do
     echo "=== $suite"
     ok=1
+    if [ "$suite" = package ]; then
+        # Builds the release and windows presets and makes both packages itself.
+        if scripts/package-test.sh; then passed+=("$suite"); else failed+=("$suite"); fi
+        continue
+    fi
     cmake --preset "$suite" >/dev/null || ok=0
     [ $ok = 1 ] && { cmake --build --preset "$suite" -j "$jobs" || ok=0; }
     if [ $ok = 1 ]; then

@@ -94,6 +94,13 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
     }
 }
 
+std::string FlasherExe() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA("FARSEND_FLASHER_EXE", path, sizeof path);
+    if (length > 0 && length < sizeof path) return path;
+    return FARSEND_FLASHER_EXE;
+}
+
 std::string WindowsPath(const std::string& unixPath) {
     std::string path = "Z:" + unixPath;
     for (char& c : path) {
@@ -103,7 +110,7 @@ std::string WindowsPath(const std::string& unixPath) {
 }
 
 Flasher::Flasher(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
-    std::string commandLine = Quote(WindowsPath(FARSEND_FLASHER_EXE));
+    std::string commandLine = Quote(WindowsPath(FlasherExe()));
     for (const std::string& argument : arguments) commandLine += " " + Quote(argument);
 
     stateFile_ = TempFileName("farsend-gui-state");

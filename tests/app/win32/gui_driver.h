@@ -28,6 +28,11 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 20000);
 // Unix path <-> what Windows programs under Wine see (drive Z:).
 std::string WindowsPath(const std::string& unixPath);
 
+// The program under test (a Unix path): $FARSEND_FLASHER_EXE when set, so
+// that the same tests can drive a copy unpacked from the release ZIP;
+// otherwise the one this build made.
+std::string FlasherExe();
+
 using State = std::map<std::string, std::string>;
 
 class Flasher {

@@ -552,8 +552,12 @@ TEST(GuiHelp, F1AndAboutOpenTheHelpPageBesideTheProgram) {
     ASSERT_TRUE(flasher.PressKey(VK_F1));
     ASSERT_TRUE(WaitFor([&] { return !flasher.ReadState()["helpPage"].empty(); }));
     const std::string page = flasher.ReadState().at("helpPage");
-    EXPECT_NE(page.find("FLASH_HELP.html"), std::string::npos) << page;
+    EXPECT_EQ(fs::path(page).filename(), "FLASH_HELP.html") << page;
     EXPECT_TRUE(fs::exists(page)) << page;
+    // Beside the program file itself, wherever that was unpacked.
+    EXPECT_TRUE(fs::equivalent(fs::path(page).parent_path(),
+                               fs::path(WindowsPath(FlasherExe())).parent_path()))
+        << page << " vs " << FlasherExe();
     // By the page's association (2) or the HTML class's handler (3): a
     // browser was started, not a box that names the page (4).
     const State state = flasher.ReadState();
