@@ -70,16 +70,26 @@ int Wire(const CliOptions& options, Console& console, const Environment& env, Wi
         wiring.simulation->AttachLink(wiring.link);
         platform = &wiring.simulation->Platform();
     }
+    // watch on a named bridge is a station's loop: a bridge not plugged in
+    // yet, or being replugged, is waited for (under --wait), as targets are.
+    // A simulated bridge never comes back.
+    bool waiting = false;
     if (!options.device.empty()) {
         wiring.onlyDevice = std::make_unique<SingleDevicePlatform>(*platform, options.device);
         if (!wiring.onlyDevice->Present()) {
-            Complain(console, "--device " + options.device +
-                                  ": no such HID interface; `farsend devices` lists the bridges.");
-            return kExitNoTarget;
+            if (options.command != Command::Watch || options.sim.simulate) {
+                Complain(console,
+                         "--device " + options.device +
+                             ": no such HID interface; `farsend devices` lists the bridges.");
+                return kExitNoTarget;
+            }
+            Complain(console, "waiting for the bridge " + options.device + " to be plugged in.");
+            waiting = true;
         }
         platform = wiring.onlyDevice.get();
     }
     wiring.link.platform = platform;
+    if (waiting) return -1;
     if (CountBridges(*platform) == 0) {
         if (!options.device.empty()) {
             Complain(console, options.device + " is not the bridge (" + BridgeIdText() +
