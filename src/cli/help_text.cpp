@@ -31,7 +31,7 @@ Commands:
   select          show what the firmware directory offers and the file
                   program would use
   inspect FILE    show the blocks programming FILE would send (no target)
-  devices         list the bridges found
+  devices         list the bridges found, with their locations and serials
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -45,7 +45,8 @@ Firmware:
   --no-validate      do not ask the target whether the file fits it
 Connection:
   --device NAME      use this bridge, not the first one found: its device
-                     node, location or serial number (see devices)
+                     node, location or serial number (see devices); watch
+                     waits for it while it is not plugged in
   --wait SECONDS     how long to wait for a target to call (default 30;
                      watch: no limit unless given)
   --launch           start the application after programming
