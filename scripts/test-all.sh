@@ -3,20 +3,23 @@
 # ThreadSanitizer, the fuzz targets for a bounded time, the Windows build
 # with its tests under Wine, and the release packages installed and run as a
 # user would (scripts/package-test.sh: needs root, and a Debian mirror the
-# first time it makes its Debian root).
-#   scripts/test-all.sh [native asan tsan fuzz windows package]   (default: all)
+# first time it makes its Debian root), and the kernel suite: farsend against
+# a real Linux HID stack under QEMU (scripts/kernel-test.sh; it fetches the
+# kernel package once).
+#   scripts/test-all.sh [native asan tsan fuzz windows package kernel]   (default: all)
 # FUZZ_SECONDS sets each fuzz target's run time (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 suites=("$@")
-[ ${#suites[@]} -eq 0 ] && suites=(native asan tsan fuzz windows package)
+[ ${#suites[@]} -eq 0 ] && suites=(native asan tsan fuzz windows package kernel)
 
 if [[ " ${suites[*]} " == *" windows "* || " ${suites[*]} " == *" package "* ]]; then
     scripts/install-deps.sh all
 else
     scripts/install-deps.sh native
 fi
+[[ " ${suites[*]} " == *" kernel "* ]] && scripts/install-deps.sh kernel
 
 jobs=$(nproc)
 failed=()
@@ -37,8 +40,11 @@ for suite in "${suites[@]}"; do
         if scripts/package-test.sh; then passed+=("$suite"); else failed+=("$suite"); fi
         continue
     fi
-    cmake --preset "$suite" >/dev/null || ok=0
-    [ $ok = 1 ] && { cmake --build --preset "$suite" -j "$jobs" || ok=0; }
+    # The kernel suite runs on the native build.
+    build_preset=$suite
+    [ "$suite" = kernel ] && build_preset=native
+    cmake --preset "$build_preset" >/dev/null || ok=0
+    [ $ok = 1 ] && { cmake --build --preset "$build_preset" -j "$jobs" || ok=0; }
     if [ $ok = 1 ]; then
         case "$suite" in
             fuzz)    scripts/run-fuzzers.sh build/fuzz "${FUZZ_SECONDS:-30}" || ok=0 ;;

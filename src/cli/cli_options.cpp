@@ -224,7 +224,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_flag("--factory", options.factory);
     app.add_flag("--force", options.force);
     app.add_flag("--no-validate", options.noValidate);
-    app.add_option("--device", options.device)->type_name("PATH");
+    app.add_option("--device", options.device)->type_name("NAME");
     app.add_option("--wait", options.waitSeconds)->check(CLI::Range(1, 86400));
     app.add_flag("--launch", options.launch);
     app.add_option("--report", options.report)->type_name("FILE");
@@ -272,6 +272,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
                       " (only to " + CommandList(kSimulationCommands) + ")");
     }
     if (options.dir.empty() && app.count("--dir") > 0) return Refuse("--dir needs a directory");
+    if (options.device.empty() && app.count("--device") > 0) {
+        return Refuse(
+            "--device needs a name: a node, location or serial that `farsend devices` lists");
+    }
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
     }

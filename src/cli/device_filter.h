@@ -1,6 +1,7 @@
-// --device PATH: the platform as the link sees it, showing only the one
-// interface asked for, so that the link's own search (first interface with
-// the bridge's identifiers) picks exactly that one or none.
+// --device NAME: the platform as the link sees it, showing only the
+// interfaces named, so that the link's own search (first interface with the
+// bridge's identifiers) picks exactly that one or none. NAME is the device
+// node, the location or the serial number that `farsend devices` lists.
 #pragma once
 
 #include <string>
@@ -11,11 +12,12 @@ namespace farsend::cli {
 
 class SingleDevicePlatform final : public link::HidPlatform {
 public:
-    SingleDevicePlatform(link::HidPlatform& inner, std::string path)
-        : inner_(inner), path_(std::move(path)) {}
+    SingleDevicePlatform(link::HidPlatform& inner, std::string name)
+        : inner_(inner), name_(std::move(name)) {}
 
     bool Bind() override { return inner_.Bind(); }
     std::vector<std::string> EnumerateInterfaces() override;
+    link::HidIdentity Identify(const std::string& path) override { return inner_.Identify(path); }
     link::HidHandle Open(const std::string& path) override { return inner_.Open(path); }
     void Close(link::HidHandle handle) override { inner_.Close(handle); }
     bool GetAttributes(link::HidHandle handle, link::HidAttributes* attributes) override {
@@ -43,12 +45,12 @@ public:
     std::string HidLibraryFileVersion() override { return inner_.HidLibraryFileVersion(); }
     int OsClass() override { return inner_.OsClass(); }
 
-    // Whether the inner platform lists the path at all.
+    // Whether the inner platform lists an interface of that name at all.
     bool Present() { return !EnumerateInterfaces().empty(); }
 
 private:
     link::HidPlatform& inner_;
-    const std::string path_;
+    const std::string name_;
 };
 
 }  // namespace farsend::cli

@@ -16,6 +16,7 @@ struct Interface {
     bool opened = false;
     link::HidAttributes attributes;
     link::HidCaps caps;
+    link::HidIdentity identity;
     bool IsBridge() const {
         return opened && attributes.vendorId == link::kBridgeVendorId &&
                attributes.productId == link::kBridgeProductId;
@@ -28,6 +29,7 @@ std::vector<Interface> Survey(link::HidPlatform& platform) {
     for (const std::string& path : platform.EnumerateInterfaces()) {
         Interface entry;
         entry.path = path;
+        entry.identity = platform.Identify(path);
         const link::HidHandle handle = platform.Open(path);
         if (handle != link::kNoHandle) {
             entry.opened = platform.GetAttributes(handle, &entry.attributes);
@@ -44,6 +46,12 @@ std::string IdText(const link::HidAttributes& attributes) {
     std::snprintf(text, sizeof text, "%04x:%04x", static_cast<unsigned>(attributes.vendorId),
                   static_cast<unsigned>(attributes.productId));
     return text;
+}
+
+// A location or serial for a plain line: "-" when the system gives none, so
+// that the fields stay in their places.
+std::string ShownText(const std::string& text) {
+    return text.empty() ? "-" : text;
 }
 
 }  // namespace
@@ -68,11 +76,15 @@ int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& p
                 item["product"] = entry.attributes.productId;
                 item["input_report"] = entry.caps.inputReportByteLength;
                 item["output_report"] = entry.caps.outputReportByteLength;
+                item["location"] = JsonPathText(entry.identity.location);
+                item["serial"] = JsonPathText(entry.identity.serial);
                 list.push_back(std::move(item));
             } else {
                 console.out << entry.path << "  USB " << IdText(entry.attributes)
                             << "  reports: input " << entry.caps.inputReportByteLength
-                            << ", output " << entry.caps.outputReportByteLength << " bytes\n";
+                            << ", output " << entry.caps.outputReportByteLength << " bytes"
+                            << "  location " << ShownText(entry.identity.location) << "  serial "
+                            << ShownText(entry.identity.serial) << '\n';
             }
         } else if (options.verbose && !options.json) {
             console.out << entry.path << "  "

@@ -31,7 +31,7 @@ Commands:
   select          show what the firmware directory offers and the file
                   program would use
   inspect FILE    show the blocks programming FILE would send (no target)
-  devices         list the bridges found
+  devices         list the bridges found, with their locations and serials
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -46,7 +46,9 @@ Firmware:
   --force            with --factory: program a file whose name lacks the factory
                      marker (_f), known to hold bootloader and application
 Connection:
-  --device PATH      use this bridge, not the first one found (see devices)
+  --device NAME      use this bridge, not the first one found: its device
+                     node, location or serial number (see devices); watch
+                     waits for it while it is not plugged in
   --wait SECONDS     how long to wait for a target to call (default 30;
                      watch: no limit unless given)
   --launch           start the application after programming

@@ -22,8 +22,8 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
-#include "common/virtual_clock.h"
 #include "cli/unit_record.h"
+#include "common/virtual_clock.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
 #include "jobs/connection_monitor.h"
@@ -73,16 +73,26 @@ int Wire(const CliOptions& options, Console& console, const Environment& env, Wi
         wiring.simulation->AttachLink(wiring.link);
         platform = &wiring.simulation->Platform();
     }
+    // watch on a named bridge is a station's loop: a bridge not plugged in
+    // yet, or being replugged, is waited for (under --wait), as targets are.
+    // A simulated bridge never comes back.
+    bool waiting = false;
     if (!options.device.empty()) {
         wiring.onlyDevice = std::make_unique<SingleDevicePlatform>(*platform, options.device);
         if (!wiring.onlyDevice->Present()) {
-            Complain(console, "--device " + options.device +
-                                  ": no such HID interface; `farsend devices` lists the bridges.");
-            return kExitNoTarget;
+            if (options.command != Command::Watch || options.sim.simulate) {
+                Complain(console,
+                         "--device " + options.device +
+                             ": no such HID interface; `farsend devices` lists the bridges.");
+                return kExitNoTarget;
+            }
+            Complain(console, "waiting for the bridge " + options.device + " to be plugged in.");
+            waiting = true;
         }
         platform = wiring.onlyDevice.get();
     }
     wiring.link.platform = platform;
+    if (waiting) return -1;
     if (CountBridges(*platform) == 0) {
         if (!options.device.empty()) {
             Complain(console, options.device + " is not the bridge (" + BridgeIdText() +
@@ -123,6 +133,8 @@ ProgressMode ModeFor(const CliOptions& options, const Console& console) {
 }
 
 class Session;
+
+constexpr const char* kUnpluggedText = "the bridge was unplugged during the job.";
 
 // The monitor's pauses, on the link's clock, with a look at the --wait
 // deadline before each: the monitor then stops before its next pass, at the
@@ -286,6 +298,14 @@ public:
         job_ = jobs::RunJobWorker(kind, jobs::JobEnvironment{settings_, wiring_.exchanges, *this},
                                   display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
+        // The job's message is the window program's, which cannot tell an
+        // unplug from a target gone quiet; the link can, and the operator at
+        // a terminal is told which it was.
+        if (job_->outcome == jobs::JobOutcome::CommunicationError &&
+            link::HidLinkBridgeGone(wiring_.link)) {
+            message_ = std::string(kUnpluggedText) + " " + message_;
+            Complain(console_, kUnpluggedText);
+        }
     }
 
     void EndMessageLoop(int) override {}

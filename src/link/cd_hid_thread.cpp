@@ -7,12 +7,13 @@
 namespace farsend::link {
 
 CDHidThread::CDHidThread(HidPlatform& platform, HidHandle readHandle, int32_t reportLength,
-                         WakeSignal* stored)
+                         WakeSignal* stored, std::atomic<bool>* gone)
     : platform_(platform),
       readHandle_(readHandle),
       reportLength_(reportLength),
       ring_(new (std::nothrow) CCircBuf(kRingCapacity)),
-      stored_(stored) {}
+      stored_(stored),
+      gone_(gone) {}
 
 CDHidThread::~CDHidThread() {
     // The base destructor would wait too, but only after this object's ring
@@ -67,6 +68,14 @@ uint32_t CDHidThread::Run() {
         // A failed read drops this pass only; the loop carries on until it is
         // asked to stop, as the bridge may come back.
         if (status == ReadStatus::kReport) StoreReports(buffer.get(), got);
+        if (status == ReadStatus::kGone) {
+            // Flag first, then wake: a waiter that wakes must see the flag.
+            if (gone_ != nullptr && !gone_->exchange(true) && stored_ != nullptr) {
+                stored_->Notify();
+            }
+            RealClock().SleepFor(kPauseWhenGone);
+            continue;
+        }
 
         RealClock().SleepFor(kPauseBetweenReads);
     }

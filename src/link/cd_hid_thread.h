@@ -2,6 +2,7 @@
 // keeps the useful ones, whole, in a ring buffer until the link takes them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -20,12 +21,17 @@ public:
     // stop request again. Bounds how long stopping the reader takes.
     static constexpr uint32_t kReadTimeoutMs = 20;
     static constexpr Millis kPauseBetweenReads{2};
+    // After an unplug every read fails at once; this pause keeps the loop,
+    // which runs on until it is stopped, from spinning meanwhile.
+    static constexpr Millis kPauseWhenGone{20};
 
     // `reportLength` is the input report length, report ID included.
     // `stored` (optional) is notified whenever a read added reports to the
-    // ring, so that a waiting caller wakes up.
+    // ring, so that a waiting caller wakes up. `gone` (optional) is set, and
+    // `stored` notified, when the platform reports the device unplugged:
+    // whoever waits for an answer then knows that none can come.
     CDHidThread(HidPlatform& platform, HidHandle readHandle, int32_t reportLength,
-                WakeSignal* stored = nullptr);
+                WakeSignal* stored = nullptr, std::atomic<bool>* gone = nullptr);
     // Stops the thread and waits for it before the ring and locks go.
     ~CDHidThread() override;
 
@@ -59,6 +65,7 @@ private:
     std::unique_ptr<CCircBuf> ring_;
     std::mutex readLock_;
     WakeSignal* const stored_;
+    std::atomic<bool>* const gone_;
 };
 
 }  // namespace farsend::link

@@ -78,8 +78,9 @@ int16_t HidLinkOpenDevice(HidSerialLink& link) {
     }
     HidLinkSetInputBuffers(link);
 
-    link.reader.reset(new (std::nothrow) CDHidThread(
-        *link.platform, link.readHandle, link.caps.inputReportByteLength, &link.readable));
+    link.reader.reset(new (std::nothrow) CDHidThread(*link.platform, link.readHandle,
+                                                     link.caps.inputReportByteLength,
+                                                     &link.readable, &link.bridgeGone));
     if (!link.reader || !link.reader->HasRing()) {
         HidLinkStop(link);
         return -4;

@@ -37,11 +37,22 @@ struct HidCaps {
     uint16_t featureReportByteLength = 0;
 };
 
+// Which device an interface belongs to, beyond its identifiers: where it is
+// plugged in and, when the device has one, its USB serial number string. The
+// location stays the same when a device is plugged into the same socket
+// again, so a station on a production line can be named by it.
+struct HidIdentity {
+    std::string location;  // empty when the system does not say
+    std::string serial;    // empty when the device has none
+};
+
 enum class ReadStatus {
     kReport,    // one whole input report was stored
     kTimedOut,  // nothing arrived within the time-out; try again
-    kFailed,    // the device is gone or the handle is bad (the reader drops
-                // the pass, pauses and tries again until it is stopped)
+    kFailed,    // the read failed (the reader drops the pass, pauses and
+                // tries again until it is stopped)
+    kGone,      // the device has been unplugged: no read on this handle will
+                // ever succeed again, and no answer can come
 };
 
 class HidPlatform {
@@ -54,6 +65,11 @@ public:
 
     // The device path of every present HID interface, in a stable order.
     virtual std::vector<std::string> EnumerateInterfaces() = 0;
+
+    // The location and serial of a listed interface; empty strings for what
+    // the system does not tell. Needs no open handle, so it also answers for
+    // an interface this process may not open.
+    virtual HidIdentity Identify(const std::string& path) = 0;
 
     // Opens a path for reading and writing, shared with other openers, so that
     // the same interface can be opened twice. kNoHandle on failure.
@@ -102,6 +118,7 @@ class NullHidPlatform final : public HidPlatform {
 public:
     bool Bind() override { return true; }
     std::vector<std::string> EnumerateInterfaces() override { return {}; }
+    HidIdentity Identify(const std::string&) override { return {}; }
     HidHandle Open(const std::string&) override { return kNoHandle; }
     void Close(HidHandle) override {}
     bool GetAttributes(HidHandle, HidAttributes*) override { return false; }

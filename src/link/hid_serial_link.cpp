@@ -56,6 +56,7 @@ int16_t HidLinkOpen(HidSerialLink& link) {
     link.rxBuffer.reset(new (std::nothrow) uint8_t[kRxBufferSize]);
     if (!link.rxBuffer) return -4;
     link.readable.Consume();
+    link.bridgeGone.store(false);
 
     if (link.platform == nullptr) {
         ReleaseRxBuffer(link);
@@ -236,6 +237,9 @@ bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout, const std::atomic<
         return false;
     }
     if (link.rxPos < link.rxCount) return true;
+    if (HidLinkBridgeGone(link)) {
+        return link.reader->BufferedBytes() >= link.caps.inputReportByteLength;
+    }
     // Forget notifications for reports already read, then look at the ring:
     // a report stored after this look notifies again, so none is missed.
     link.readable.Consume();

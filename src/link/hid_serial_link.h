@@ -71,6 +71,10 @@ struct HidSerialLink {
     Clock* clock = nullptr;
     // Notified by the reader whenever it stores reports.
     WakeSignal readable;
+    // Set by the reader when the platform says the bridge was unplugged;
+    // cleared by the next open. It stays set after the link is closed, so
+    // that whoever reports the failure can say why.
+    std::atomic<bool> bridgeGone{false};
 };
 
 // The process-wide link. It is never destroyed: a reader still running at
@@ -96,8 +100,15 @@ int16_t HidLinkStop(HidSerialLink& link);
 // With `cancel`: false at once when it is set, also when it is set while
 // asleep, provided the canceller then notifies `readable` (the flag is looked
 // at after the wait has forgotten earlier notifications, so none is lost).
+// A link whose bridge is gone returns false at once: the reader will store
+// nothing more.
 bool HidLinkWaitReadable(HidSerialLink& link, Millis timeout,
                          const std::atomic<bool>* cancel = nullptr);
+
+// Whether the bridge of the latest open was unplugged (see bridgeGone).
+inline bool HidLinkBridgeGone(const HidSerialLink& link) {
+    return link.bridgeGone.load();
+}
 
 // Device discovery over the platform seam, shared by every backend.
 // 0: bridge open, capabilities read, reader running; -4: failure, nothing

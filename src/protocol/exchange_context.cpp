@@ -82,6 +82,10 @@ int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t
         if (elapsed.count() / 1000 > kDeadlineWholeSeconds) return kTimedOut;
         uint8_t byte = 0;
         if (link::HidLinkReadByte(link, &byte) != 0) {
+            // Everything that came before the unplug has been read; no more
+            // will come, so waiting out the deadline would only hold up the
+            // report that the bridge is gone.
+            if (link::HidLinkBridgeGone(link)) return kTimedOut;
             // Nothing now: sleep until the reader stores input or the
             // deadline comes, then look again (a wake-up may bring a report
             // without a byte for us, so the loop decides, not the wait).
@@ -102,7 +106,7 @@ int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
     while (at < n) {
         uint8_t byte = 0;
         if (link::HidLinkReadByte(link, &byte) != 0) {
-            if (emptyPolls >= kMaxEmptyPolls) return kTimedOut;
+            if (emptyPolls >= kMaxEmptyPolls || link::HidLinkBridgeGone(link)) return kTimedOut;
             clock.SleepFor(kEmptyPollPause);
             ++emptyPolls;
             continue;

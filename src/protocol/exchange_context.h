@@ -118,7 +118,8 @@ int SendBlockBytes(ExchangeContext& context, const FlashBlock& block);
 // It sleeps until the link has input and takes an answer as soon as it is
 // stored. With `cancel`, it also gives up (3) as soon as the flag is seen
 // set: it looks before every poll, and a canceller that sets the flag and
-// then calls context.WakeReceiver() ends a sleeping wait at once.
+// then calls context.WakeReceiver() ends a sleeping wait at once. Both give
+// up (3) as soon as the bridge is gone and its last input has been read.
 int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n,
                         const std::atomic<bool>* cancel = nullptr);
 // The same with the 13 seconds counted from `start` (a time of the link's

@@ -34,13 +34,18 @@ SimBridge::SimBridge(SimBridgeOptions options)
       plug_(options.plug != nullptr ? *options.plug : ownPlug_) {
     const uint16_t otherProduct = static_cast<uint16_t>(link::kBridgeProductId + 1);
     interfaces_ = {
-        {"sim-hid:keyboard", {0x046D, 0xC31C, 0x6400}, {9, 2, 0}, false},
-        {"sim-hid:mouse", {0x046D, 0xC077, 0x7200}, {5, 0, 0}, false},
-        {"sim-hid:same-vendor", {link::kBridgeVendorId, otherProduct, 0x0100}, {65, 65, 6}, false},
+        {"sim-hid:keyboard", {0x046D, 0xC31C, 0x6400}, {9, 2, 0}, false, {"sim-usb-1.1", ""}},
+        {"sim-hid:mouse", {0x046D, 0xC077, 0x7200}, {5, 0, 0}, false, {"sim-usb-1.2", ""}},
+        {"sim-hid:same-vendor",
+         {link::kBridgeVendorId, otherProduct, 0x0100},
+         {65, 65, 6},
+         false,
+         {"sim-usb-1.3", "SIM00099"}},
         {kBridgePath,
          {link::kBridgeVendorId, link::kBridgeProductId, 0x0100},
          {options.inputReportLength, options.outputReportLength, kFeatureLength},
-         true},
+         true,
+         {kBridgeLocation, kBridgeSerial}},
     };
 }
 
@@ -111,6 +116,15 @@ std::vector<std::string> SimBridge::EnumerateInterfaces() {
     return paths;
 }
 
+link::HidIdentity SimBridge::Identify(const std::string& path) {
+    for (const Interface& i : interfaces_) {
+        if (i.path != path) continue;
+        if (i.isBridge && !plug_.Plugged()) return {};
+        return i.identity;
+    }
+    return {};
+}
+
 HidHandle SimBridge::Open(const std::string& path) {
     Lock lock(mutex_);
     for (size_t index = 0; index < interfaces_.size(); ++index) {
@@ -139,14 +153,31 @@ bool SimBridge::IsBridgeHandleLocked(HidHandle handle) const {
     return i != nullptr && i->isBridge && plug_.Plugged();
 }
 
-bool SimBridge::ReaderExpectedLocked() const {
-    // The link opens the bridge twice; the second handle is its reader's.
-    if (!plug_.Plugged()) return false;
+int SimBridge::OpenBridgeHandlesLocked() const {
     int open = 0;
     for (const auto& entry : handles_) {
         if (interfaces_[entry.second].isBridge) ++open;
     }
-    return open >= 2;
+    return open;
+}
+
+bool SimBridge::ReaderExpectedLocked() const {
+    // The link opens the bridge twice; the second handle is its reader's.
+    return plug_.Plugged() && OpenBridgeHandlesLocked() >= 2;
+}
+
+void SimBridge::WaitUntilGoneHeardLocked(Lock& lock) {
+    // A real system tells the reader of an unplug at once. Here the plug is
+    // pulled inside a write, and the writer's next step may be a wait in
+    // virtual time that would pass its deadline before the reader looked:
+    // so the write returns only once the reader has failed a read as gone
+    // and come back for another, by which time it has told the link.
+    changed_.notify_all();
+    if (OpenBridgeHandlesLocked() < 2) return;
+    const bool heard = changed_.wait_for(lock, options_.handoffCap, [&] {
+        return goneReads_ >= 2 || OpenBridgeHandlesLocked() < 2;
+    });
+    if (!heard) ++stats_.handoffTimeouts;
 }
 
 bool SimBridge::GetAttributes(HidHandle handle, link::HidAttributes* attributes) {
@@ -319,7 +350,11 @@ long SimBridge::WriteReport(HidHandle handle, const uint8_t* report, size_t leng
         ++stats_.dataReports;
         const uint64_t before = enqueued_;
         HostBytesLocked(report + header, count, now);
-        if (enqueued_ != before) WaitUntilStoredLocked(lock);
+        if (!plug_.Plugged()) {
+            WaitUntilGoneHeardLocked(lock);
+        } else if (enqueued_ != before) {
+            WaitUntilStoredLocked(lock);
+        }
     }
     return static_cast<long>(length);
 }
@@ -338,9 +373,13 @@ ReadStatus SimBridge::ReadReport(HidHandle handle, uint8_t* buffer, size_t capac
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const size_t reportLength = options_.inputReportLength;
     for (;;) {
-        if (!IsBridgeHandleLocked(handle) || buffer == nullptr || length == nullptr) {
-            return leave(ReadStatus::kFailed);
+        if (buffer == nullptr || length == nullptr) return leave(ReadStatus::kFailed);
+        const Interface* i = FindLocked(handle);
+        if (i != nullptr && i->isBridge && !plug_.Plugged()) {
+            ++goneReads_;
+            return leave(ReadStatus::kGone);
         }
+        if (!IsBridgeHandleLocked(handle)) return leave(ReadStatus::kFailed);
         if (uartOpen_ && clock_.Now() >= nextDue_) CollectLocked(clock_.Now());
         if (!inbound_.empty()) {
             const size_t fit = std::min(inbound_.size(), capacity / reportLength);

@@ -96,6 +96,9 @@ struct SimBridgeStats {
 class SimBridge final : public link::HidPlatform {
 public:
     static constexpr const char* kBridgePath = "sim-hid:bridge";
+    // Where the simulated bridge is plugged in, and its serial number.
+    static constexpr const char* kBridgeLocation = "sim-usb-1.4";
+    static constexpr const char* kBridgeSerial = "SIM00001";
     static constexpr const char* kLegacyLibraryVersion = "4.10.1998";
     static constexpr const char* kLibraryVersion = "10.0.0.0";
 
@@ -140,6 +143,7 @@ public:
     // --- link::HidPlatform ---
     bool Bind() override { return true; }
     std::vector<std::string> EnumerateInterfaces() override;
+    link::HidIdentity Identify(const std::string& path) override;
     link::HidHandle Open(const std::string& path) override;
     void Close(link::HidHandle handle) override;
     bool GetAttributes(link::HidHandle handle, link::HidAttributes* attributes) override;
@@ -159,6 +163,7 @@ private:
         link::HidAttributes attributes;
         link::HidCaps caps;
         bool isBridge;
+        link::HidIdentity identity;
     };
     using Lock = std::unique_lock<std::mutex>;
 
@@ -171,6 +176,8 @@ private:
     void CollectLocked(Millis now);
     void QueueTargetBytesLocked(const std::vector<uint8_t>& bytes, Millis now);
     bool WaitUntilStoredLocked(Lock& lock);
+    void WaitUntilGoneHeardLocked(Lock& lock);
+    int OpenBridgeHandlesLocked() const;
 
     const SimBridgeOptions options_;
     Clock& clock_;
@@ -190,6 +197,9 @@ private:
     uint64_t enqueued_ = 0;
     uint64_t delivered_ = 0;
     bool readerInside_ = false;
+    // Reads the bridge has failed as unplugged, and how many of them found
+    // the reader back after an earlier one (it has noted the first by then).
+    uint64_t goneReads_ = 0;
     bool refuseFeatures_ = false;
     bool failWrites_ = false;
     int restartResult_ = 1;

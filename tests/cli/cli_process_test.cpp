@@ -93,7 +93,8 @@ TEST(CliProcess, DevicesWithTheSimulationListsItsBridge) {
     ProcessResult run = RunFarsend({"devices", "--simulate", "--sim-report-length=33"});
     EXPECT_EQ(run.status, 0) << run.err;
     char listed[96];
-    std::snprintf(listed, sizeof listed, "sim-hid:bridge  USB %04x:%04x  reports: input 33, output 33",
+    std::snprintf(listed, sizeof listed,
+                  "sim-hid:bridge  USB %04x:%04x  reports: input 33, output 33",
                   link::kBridgeVendorId, link::kBridgeProductId);
     EXPECT_THAT(run.out, HasSubstr(listed));
     EXPECT_THAT(run.out, ::testing::Not(HasSubstr("keyboard")));
@@ -104,6 +105,40 @@ TEST(CliProcess, DevicesWithTheSimulationListsItsBridge) {
     ASSERT_EQ(result["devices"].size(), 1u);
     EXPECT_EQ(result["devices"][0]["path"], "sim-hid:bridge");
     EXPECT_EQ(result["devices"][0]["vendor"], link::kBridgeVendorId);
+    EXPECT_EQ(result["devices"][0]["location"], "sim-usb-1.4");
+    EXPECT_EQ(result["devices"][0]["serial"], "SIM00001");
+
+    run = RunFarsend({"devices", "--simulate"});
+    EXPECT_THAT(run.out, HasSubstr("bytes  location sim-usb-1.4  serial SIM00001\n"));
+}
+
+// --device names a bridge by what `devices` lists: its node, its location or
+// its serial number; another device's name is refused, and so is an empty one.
+TEST(CliProcess, DeviceIsChosenByNodeLocationOrSerial) {
+    struct Case {
+        std::string name;
+        int status;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {"sim-hid:bridge", 0, ""},
+        {"sim-usb-1.4", 0, ""},
+        {"SIM00001", 0, ""},
+        {"sim-usb-1.3", 5, "sim-usb-1.3 is not the bridge"},
+        {"SIM00099", 5, "SIM00099 is not the bridge"},
+        {"SIM0000", 5, "--device SIM0000: no such HID interface"},
+        {"", 2, "--device needs a name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult run = RunFarsend({"identify", "--simulate", "--device", c.name});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.status == 0) {
+            EXPECT_EQ(run.out, "variant: Bluetooth\nversion: 1.5.0\n");
+        } else {
+            EXPECT_THAT(run.err, HasSubstr(c.says));
+        }
+    }
 }
 
 }  // namespace

@@ -365,6 +365,32 @@ TEST_F(SimProcess, ForceTakesAnUnmarkedFileAsAFactoryImage) {
     }
 }
 
+// An unplug in the middle of the blocks ends the run at once, in simulated
+// time, rather than after the 13-second wait for an answer that cannot come;
+// the operator is told that the bridge went, with the communication status.
+TEST_F(SimProcess, AnUnplugDuringTheBlocksEndsTheRunAtOnce) {
+    for (const char* command : {"program", "watch"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> words = {"--simulate", "--sim-faults=unplug=20000", "--json",
+                                          command};
+        if (std::string(command) == "watch") {
+            words.insert(words.end(), {"--count", "1", "--dir", firmware_.string()});
+        } else {
+            words.push_back(Image("Farsend_15_bt.hex"));
+        }
+        const ProcessResult run = RunFarsend(words);
+        EXPECT_EQ(run.status, 6) << run.err;
+        EXPECT_THAT(run.err, HasSubstr("farsend: the bridge was unplugged during the job.\n"));
+        const Json unit = Json::parse(run.out);
+        EXPECT_EQ(unit["status"], 6);
+        EXPECT_THAT(unit["message"].get<std::string>(),
+                    HasSubstr("unplugged during the job. Communication Error with Target."));
+        EXPECT_GT(unit["blocks"].get<int>(), 0);
+        // 500 ms of the monitor's pause after the job is part of it.
+        EXPECT_LT(unit["seconds"].get<double>(), 1.0);
+    }
+}
+
 TEST_F(SimProcess, EraseAllAsksFirst) {
     ProcessResult run =
         RunFarsend({"--simulate", "--sim-serial-log=" + Log(), "erase", "--factory"}, "n\n");

@@ -34,6 +34,7 @@ struct FakeInterface {
     HidCaps caps{65, 65, 6};
     bool attributesReadable = true;
     bool opensOnce = false;  // a second open of the path fails
+    HidIdentity identity;
 };
 
 class FakeHidPlatform final : public HidPlatform {
@@ -115,6 +116,12 @@ public:
         std::vector<std::string> paths;
         for (const auto& i : interfaces) paths.push_back(i.path);
         return paths;
+    }
+    HidIdentity Identify(const std::string& path) override {
+        for (const auto& i : interfaces) {
+            if (i.path == path) return i.identity;
+        }
+        return {};
     }
     HidHandle Open(const std::string& path) override {
         std::lock_guard<std::mutex> lock(mutex_);

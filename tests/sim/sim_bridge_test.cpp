@@ -288,9 +288,10 @@ TEST_F(SimBridgeTest, UnpluggedBridgeVanishesAndItsHandlesFail) {
     EXPECT_FALSE(Feature(h, kCloseFeature));
     uint8_t buffer[9];
     size_t got = 0;
-    EXPECT_EQ(bridge->ReadReport(h, buffer, sizeof buffer, &got, 0), ReadStatus::kFailed);
+    EXPECT_EQ(bridge->ReadReport(h, buffer, sizeof buffer, &got, 0), ReadStatus::kGone);
     link::HidCaps caps;
     EXPECT_FALSE(bridge->GetCaps(h, &caps));
+    EXPECT_EQ(bridge->Identify(SimBridge::kBridgePath).location, "");
 }
 
 TEST_F(SimBridgeTest, SharedPlugPulledElsewhere) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -26,7 +27,9 @@ struct HidrawDevice {
     std::optional<ReportLengths> lengths;
 };
 
-HidrawDevice* DeviceOf(HidHandle handle) { return reinterpret_cast<HidrawDevice*>(handle); }
+HidrawDevice* DeviceOf(HidHandle handle) {
+    return reinterpret_cast<HidrawDevice*>(handle);
+}
 
 std::string BaseName(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -44,8 +47,8 @@ std::optional<std::vector<uint8_t>> ReadDescriptorBytes(const HidrawDevice& devi
         }
     }
     // sysfs has the same bytes; used when the ioctl is unavailable.
-    const auto text = ReadSmallFile(device.sysfsPath + "/device/report_descriptor",
-                                    HID_MAX_DESCRIPTOR_SIZE);
+    const auto text =
+        ReadSmallFile(device.sysfsPath + "/device/report_descriptor", HID_MAX_DESCRIPTOR_SIZE);
     if (!text) return std::nullopt;
     return std::vector<uint8_t>(text->begin(), text->end());
 }
@@ -68,6 +71,31 @@ std::vector<std::string> HidrawPlatform::EnumerateInterfaces() {
     std::vector<std::string> paths;
     for (const HidrawNode& node : ScanHidrawNodes(roots_)) paths.push_back(node.devicePath);
     return paths;
+}
+
+namespace {
+
+// One of the string ioctls (HIDIOCGRAWPHYS, HIDIOCGRAWUNIQ); empty on failure.
+std::string IoctlString(int fd, unsigned long request) {
+    char text[256] = {};
+    const int got = ::ioctl(fd, request, text);
+    if (got < 0) return {};
+    return std::string(text, strnlen(text, sizeof text));
+}
+
+}  // namespace
+
+HidIdentity HidrawPlatform::Identify(const std::string& path) {
+    const std::string sysfsPath = roots_.sysClass + "/" + BaseName(path);
+    if (const auto uevent = ReadSmallFile(sysfsPath + "/device/uevent")) {
+        return HidIdentity{UeventField(*uevent, "HID_PHYS"), UeventField(*uevent, "HID_UNIQ")};
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return {};
+    HidIdentity identity{IoctlString(fd, HIDIOCGRAWPHYS(256)),
+                         IoctlString(fd, HIDIOCGRAWUNIQ(256))};
+    ::close(fd);
+    return identity;
 }
 
 HidHandle HidrawPlatform::Open(const std::string& path) {
@@ -163,13 +191,23 @@ ReadStatus HidrawPlatform::ReadReport(HidHandle handle, uint8_t* buffer, size_t 
     const int ready = ::poll(&waiting, 1, timeout);
     if (ready < 0) return errno == EINTR ? ReadStatus::kTimedOut : ReadStatus::kFailed;
     if (ready == 0) return ReadStatus::kTimedOut;
-    if ((waiting.revents & POLLIN) == 0) return ReadStatus::kFailed;  // hung up or bad fd
+    // An unplugged device wakes poll at once with POLLHUP and POLLERR, and
+    // does so on every later call: the reader must hear that it is gone, not
+    // see a failed pass to try again. Reports queued before the unplug still
+    // read (POLLIN comes with the hang-up), and the read after the last one
+    // fails with EIO.
+    if ((waiting.revents & POLLIN) == 0) {
+        return (waiting.revents & (POLLHUP | POLLERR)) != 0 ? ReadStatus::kGone
+                                                            : ReadStatus::kFailed;
+    }
 
     const ssize_t received = ::read(device->fd, buffer + offset, capacity - offset);
     if (received < 0) {
-        return (errno == EINTR || errno == EAGAIN) ? ReadStatus::kTimedOut : ReadStatus::kFailed;
+        if (errno == EINTR || errno == EAGAIN) return ReadStatus::kTimedOut;
+        // hidraw answers EIO once the device has been removed.
+        return (errno == EIO || errno == ENODEV) ? ReadStatus::kGone : ReadStatus::kFailed;
     }
-    if (received == 0) return ReadStatus::kFailed;  // end of file: the device is gone
+    if (received == 0) return ReadStatus::kGone;  // end of file: the device is gone
     // An unnumbered device sends its data from byte 0; the link expects the
     // report ID there, as Windows presents it.
     if (offset == 1) buffer[0] = 0;
@@ -193,7 +231,9 @@ HidrawPlatform& SystemHidrawPlatform() {
     return platform;
 }
 
-HidPlatform& SystemHidPlatform() { return SystemHidrawPlatform(); }
+HidPlatform& SystemHidPlatform() {
+    return SystemHidrawPlatform();
+}
 
 BridgeAccessReport ProbeBridgeAccess(uint16_t vendorId, uint16_t productId,
                                      const HidrawRoots& roots) {

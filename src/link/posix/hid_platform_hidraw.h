@@ -31,6 +31,11 @@ public:
 
     bool Bind() override { return true; }
     std::vector<std::string> EnumerateInterfaces() override;
+    // HID_PHYS and HID_UNIQ from the node's uevent, which the kernel fills
+    // for USB devices and uhid alike (a walk up sysfs to the USB device would
+    // find nothing under uhid); the HIDIOCGRAWPHYS and HIDIOCGRAWUNIQ ioctls
+    // when the uevent cannot be read and the node can be opened.
+    HidIdentity Identify(const std::string& path) override;
     HidHandle Open(const std::string& path) override;
     void Close(HidHandle handle) override;
     bool GetAttributes(HidHandle handle, HidAttributes* attributes) override;

@@ -19,8 +19,8 @@ std::optional<unsigned long> HidrawNumber(const std::string& name) {
         return std::nullopt;
     }
     const std::string digits = name.substr(kPrefix.size());
-    if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(),
-                                          [](char c) { return c >= '0' && c <= '9'; })) {
+    if (digits.size() > 9 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return std::nullopt;
     }
     return std::stoul(digits);
@@ -62,6 +62,16 @@ std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit) 
     }
     ::close(fd);
     return content;
+}
+
+std::string UeventField(const std::string& ueventText, const std::string& key) {
+    std::istringstream lines(ueventText);
+    std::string line;
+    const std::string prefix = key + "=";
+    while (std::getline(lines, line)) {
+        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    }
+    return {};
 }
 
 std::optional<HidId> ParseHidIdFromUevent(const std::string& ueventText) {

@@ -22,9 +22,9 @@ struct HidId {
 };
 
 struct HidrawNode {
-    std::string name;        // "hidraw3"
-    std::string devicePath;  // "/dev/hidraw3"
-    std::string sysfsPath;   // "/sys/class/hidraw/hidraw3"
+    std::string name;         // "hidraw3"
+    std::string devicePath;   // "/dev/hidraw3"
+    std::string sysfsPath;    // "/sys/class/hidraw/hidraw3"
     std::optional<HidId> id;  // from device/uevent; empty when unreadable
 };
 
@@ -36,6 +36,11 @@ std::vector<HidrawNode> ScanHidrawNodes(const HidrawRoots& roots);
 // The HID_ID line of a uevent file's text: "HID_ID=0003:00001209:00000001"
 // (bus:vendor:product in hexadecimal). Nothing when absent or out of range.
 std::optional<HidId> ParseHidIdFromUevent(const std::string& ueventText);
+
+// The value of one KEY=value line of a uevent file's text; empty when the
+// key is absent (the kernel writes HID_UNIQ= with nothing for a device
+// without a serial).
+std::string UeventField(const std::string& ueventText, const std::string& key);
 
 // The whole content of a small file; nothing when it cannot be read.
 std::optional<std::string> ReadSmallFile(const std::string& path, size_t limit = 65536);

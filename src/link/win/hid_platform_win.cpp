@@ -22,7 +22,9 @@ struct WinDevice {
     HANDLE writeDone = nullptr;
 };
 
-WinDevice* DeviceOf(HidHandle handle) { return reinterpret_cast<WinDevice*>(handle); }
+WinDevice* DeviceOf(HidHandle handle) {
+    return reinterpret_cast<WinDevice*>(handle);
+}
 
 void CloseDevice(WinDevice* device) {
     if (device->file != INVALID_HANDLE_VALUE) ::CloseHandle(device->file);
@@ -54,7 +56,7 @@ IoResult RunOverlapped(HANDLE file, HANDLE event, uint32_t timeoutMs, DWORD* tra
                                                            : IoResult::kFailed;
     }
     return ::GetOverlappedResult(file, &overlapped, transferred, FALSE) ? IoResult::kDone
-                                                                         : IoResult::kFailed;
+                                                                        : IoResult::kFailed;
 }
 
 }  // namespace
@@ -63,13 +65,17 @@ bool WinHidPlatform::Bind() {
     return hidApi.Bind("hid.dll") && setupApi.Bind("setupapi.dll");
 }
 
-std::vector<std::string> WinHidPlatform::EnumerateInterfaces() {
-    std::vector<std::string> paths;
+namespace {
+
+// Calls `visit(path, devinst)` for every present HID interface, in the
+// system's order, until it returns false.
+template <typename Visit>
+void ForEachHidInterface(Visit visit) {
     GUID hidInterface{};
     hidApi.GetHidGuid(&hidInterface);
     HDEVINFO set = setupApi.GetClassDevs(&hidInterface, nullptr, nullptr,
                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == nullptr || set == INVALID_HANDLE_VALUE) return paths;
+    if (set == nullptr || set == INVALID_HANDLE_VALUE) return;
 
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA interfaceData{};
@@ -87,15 +93,90 @@ std::vector<std::string> WinHidPlatform::EnumerateInterfaces() {
         if (!storage) continue;
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.get());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
         if (!setupApi.GetDeviceInterfaceDetail(set, &interfaceData, detail, required, nullptr,
-                                               nullptr)) {
+                                               &device)) {
             continue;
         }
         const size_t pathRoom = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-        paths.emplace_back(detail->DevicePath, strnlen(detail->DevicePath, pathRoom));
+        if (!visit(std::string(detail->DevicePath, strnlen(detail->DevicePath, pathRoom)),
+                   device.DevInst)) {
+            break;
+        }
     }
     setupApi.DestroyDeviceInfoList(set);
+}
+
+// The first string of a device property (a multi-string for the location
+// paths); empty when the device has none.
+std::string DevNodeText(DEVINST device, ULONG property) {
+    char text[1024] = {};
+    ULONG length = sizeof text - 2;
+    if (cfgMgrApi.GetDevNodeRegistryProperty(device, property, text, &length) != CR_SUCCESS) {
+        return {};
+    }
+    return std::string(text, strnlen(text, sizeof text));
+}
+
+// The HID interface's own device node has no place on a bus; its USB parent
+// (one or two levels up, through the composite device) has. The location
+// path is preferred: it names the socket and survives a replug there.
+std::string LocationOf(DEVINST device) {
+    if (!cfgMgrApi.Bind("cfgmgr32.dll")) return {};
+    for (ULONG property : {CM_DRP_LOCATION_PATHS, CM_DRP_LOCATION_INFORMATION}) {
+        DEVINST node = device;
+        for (int level = 0; level < 4; ++level) {
+            const std::string text = DevNodeText(node, property);
+            if (!text.empty()) return text;
+            DEVINST parent = 0;
+            if (cfgMgrApi.GetParent(&parent, node) != CR_SUCCESS) break;
+            node = parent;
+        }
+    }
+    return {};
+}
+
+std::string SerialOf(const std::string& path) {
+    // No access rights are needed to ask for the strings, so this works
+    // while another program holds the bridge.
+    HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    // USB string descriptors hold at most 126 UTF-16 units.
+    wchar_t serial[128] = {};
+    const bool got = hidApi.GetSerialNumberString(file, serial, sizeof serial - sizeof(wchar_t));
+    ::CloseHandle(file);
+    if (!got || serial[0] == L'\0') return {};
+    char text[512] = {};
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, serial, -1, text, sizeof text, nullptr, nullptr);
+    return length > 0 ? std::string(text) : std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> WinHidPlatform::EnumerateInterfaces() {
+    std::vector<std::string> paths;
+    ForEachHidInterface([&](std::string path, DEVINST) {
+        paths.push_back(std::move(path));
+        return true;
+    });
     return paths;
+}
+
+HidIdentity WinHidPlatform::Identify(const std::string& path) {
+    HidIdentity identity;
+    bool found = false;
+    ForEachHidInterface([&](const std::string& listed, DEVINST device) {
+        // Interface paths compare without regard to case.
+        if (_stricmp(listed.c_str(), path.c_str()) != 0) return true;
+        identity.location = LocationOf(device);
+        found = true;
+        return false;
+    });
+    if (found) identity.serial = SerialOf(path);
+    return identity;
 }
 
 HidHandle WinHidPlatform::Open(const std::string& path) {
@@ -162,12 +243,11 @@ long WinHidPlatform::WriteReport(HidHandle handle, const uint8_t* report, size_t
     WinDevice* device = DeviceOf(handle);
     if (device == nullptr || report == nullptr || length > MAXDWORD) return -1;
     DWORD written = 0;
-    const IoResult result =
-        RunOverlapped(device->file, device->writeDone, kWriteTimeoutMs, &written,
-                      [&](OVERLAPPED* overlapped) {
-                          return ::WriteFile(device->file, report, static_cast<DWORD>(length),
-                                             nullptr, overlapped);
-                      });
+    const IoResult result = RunOverlapped(
+        device->file, device->writeDone, kWriteTimeoutMs, &written, [&](OVERLAPPED* overlapped) {
+            return ::WriteFile(device->file, report, static_cast<DWORD>(length), nullptr,
+                               overlapped);
+        });
     return result == IoResult::kDone ? static_cast<long>(written) : -1;
 }
 
@@ -195,6 +275,8 @@ ReadStatus WinHidPlatform::ReadReport(HidHandle handle, uint8_t* buffer, size_t 
         case IoResult::kFailed:
             break;
     }
+    // An unplugged device fails every read at once with this error.
+    if (::GetLastError() == ERROR_DEVICE_NOT_CONNECTED) return ReadStatus::kGone;
     return ReadStatus::kFailed;
 }
 
@@ -210,7 +292,9 @@ std::string WinHidPlatform::HidLibraryFileVersion() {
     return GetFileVersionString(path.c_str(), "FileVersion", version, 99);
 }
 
-int WinHidPlatform::OsClass() { return GetOsClass(); }
+int WinHidPlatform::OsClass() {
+    return GetOsClass();
+}
 
 HidPlatform& SystemHidPlatform() {
     static WinHidPlatform platform;

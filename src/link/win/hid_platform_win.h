@@ -20,6 +20,9 @@ class WinHidPlatform final : public HidPlatform {
 public:
     bool Bind() override;
     std::vector<std::string> EnumerateInterfaces() override;
+    // The location path of the interface's USB device (the location text
+    // when it has none) and its HID serial number string.
+    HidIdentity Identify(const std::string& path) override;
     HidHandle Open(const std::string& path) override;
     void Close(HidHandle handle) override;
     bool GetAttributes(HidHandle handle, HidAttributes* attributes) override;

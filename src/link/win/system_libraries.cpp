@@ -57,6 +57,11 @@ bool HidApi::FreePreparsedData(PHIDP_PREPARSED_DATA data) const {
     return call != nullptr && call(data);
 }
 
+bool HidApi::GetSerialNumberString(HANDLE device, wchar_t* buffer, ULONG bytes) const {
+    auto call = Entry<decltype(&::HidD_GetSerialNumberString)>(kGetSerialNumberString);
+    return call != nullptr && call(device, buffer, bytes);
+}
+
 // setupapi.dll ----------------------------------------------------------
 
 HDEVINFO SetupApi::GetClassDevs(const GUID* classGuid, const char* enumerator, HWND parent,
@@ -83,11 +88,9 @@ bool SetupApi::EnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* device,
 }
 
 bool SetupApi::GetDeviceInterfaceDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* interfaceData,
-                                        SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail,
-                                        DWORD detailSize, DWORD* requiredSize,
-                                        SP_DEVINFO_DATA* device) const {
-    auto call =
-        Entry<decltype(&::SetupDiGetDeviceInterfaceDetailA)>(kGetDeviceInterfaceDetail);
+                                        SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD detailSize,
+                                        DWORD* requiredSize, SP_DEVINFO_DATA* device) const {
+    auto call = Entry<decltype(&::SetupDiGetDeviceInterfaceDetailA)>(kGetDeviceInterfaceDetail);
     return call != nullptr && call(set, interfaceData, detail, detailSize, requiredSize, device);
 }
 
@@ -103,8 +106,7 @@ bool SetupApi::CallClassInstaller(DI_FUNCTION function, HDEVINFO set,
     return call != nullptr && call(function, set, device);
 }
 
-bool SetupApi::GetDeviceInfoListDetail(HDEVINFO set,
-                                       SP_DEVINFO_LIST_DETAIL_DATA_A* detail) const {
+bool SetupApi::GetDeviceInfoListDetail(HDEVINFO set, SP_DEVINFO_LIST_DETAIL_DATA_A* detail) const {
     auto call = Entry<decltype(&::SetupDiGetDeviceInfoListDetailA)>(kGetDeviceInfoListDetail);
     return call != nullptr && call(set, detail);
 }
@@ -121,6 +123,17 @@ CONFIGRET CfgMgrApi::GetDeviceIdEx(DEVINST device, char* buffer, ULONG length, U
                                    HMACHINE machine) const {
     auto call = Entry<decltype(&::CM_Get_Device_ID_ExA)>(kGetDeviceIdEx);
     return call != nullptr ? call(device, buffer, length, flags, machine) : CR_FAILURE;
+}
+
+CONFIGRET CfgMgrApi::GetParent(DEVINST* parent, DEVINST device) const {
+    auto call = Entry<decltype(&::CM_Get_Parent)>(kGetParent);
+    return call != nullptr ? call(parent, device, 0) : CR_FAILURE;
+}
+
+CONFIGRET CfgMgrApi::GetDevNodeRegistryProperty(DEVINST device, ULONG property, void* buffer,
+                                                ULONG* length) const {
+    auto call = Entry<decltype(&::CM_Get_DevNode_Registry_PropertyA)>(kGetDevNodeRegistryProperty);
+    return call != nullptr ? call(device, property, nullptr, buffer, length, 0) : CR_FAILURE;
 }
 
 // version.dll -----------------------------------------------------------

@@ -20,9 +20,9 @@
 namespace farsend::link {
 
 // hid.dll. "HidD_GetNumInputBuffers" is resolved for completeness but not
-// called; "HidD_FreePreparsedData" comes last so the capability query can
-// give back the memory it was handed.
-class HidApi : public BindingTable<8> {
+// called; "HidD_FreePreparsedData" follows the capability query so that it
+// can give back the memory it was handed.
+class HidApi : public BindingTable<9> {
 public:
     enum : size_t {
         kGetAttributes,
@@ -33,11 +33,12 @@ public:
         kGetNumInputBuffers,
         kGetCaps,
         kFreePreparsedData,
+        kGetSerialNumberString,
     };
-    static constexpr std::array<const char*, 8> kNames = {
-        "HidD_GetAttributes",      "HidD_GetHidGuid",         "HidD_GetPreparsedData",
-        "HidD_SetFeature",         "HidD_SetNumInputBuffers", "HidD_GetNumInputBuffers",
-        "HidP_GetCaps",            "HidD_FreePreparsedData",
+    static constexpr std::array<const char*, 9> kNames = {
+        "HidD_GetAttributes", "HidD_GetHidGuid",         "HidD_GetPreparsedData",
+        "HidD_SetFeature",    "HidD_SetNumInputBuffers", "HidD_GetNumInputBuffers",
+        "HidP_GetCaps",       "HidD_FreePreparsedData",  "HidD_GetSerialNumberString",
     };
     constexpr HidApi() : BindingTable(kNames) {}
 
@@ -49,6 +50,8 @@ public:
     bool GetNumInputBuffers(HANDLE device, ULONG* count) const;
     NTSTATUS GetCaps(PHIDP_PREPARSED_DATA data, HIDP_CAPS* caps) const;
     bool FreePreparsedData(PHIDP_PREPARSED_DATA data) const;
+    // The USB serial number string, in UTF-16, into `buffer` of `bytes`.
+    bool GetSerialNumberString(HANDLE device, wchar_t* buffer, ULONG bytes) const;
 };
 
 // setupapi.dll.
@@ -66,10 +69,14 @@ public:
         kClassGuidsFromName,
     };
     static constexpr std::array<const char*, 9> kNames = {
-        "SetupDiGetClassDevsA",          "SetupDiDestroyDeviceInfoList",
-        "SetupDiEnumDeviceInfo",         "SetupDiEnumDeviceInterfaces",
-        "SetupDiGetDeviceInterfaceDetailA", "SetupDiSetClassInstallParamsA",
-        "SetupDiCallClassInstaller",     "SetupDiGetDeviceInfoListDetailA",
+        "SetupDiGetClassDevsA",
+        "SetupDiDestroyDeviceInfoList",
+        "SetupDiEnumDeviceInfo",
+        "SetupDiEnumDeviceInterfaces",
+        "SetupDiGetDeviceInterfaceDetailA",
+        "SetupDiSetClassInstallParamsA",
+        "SetupDiCallClassInstaller",
+        "SetupDiGetDeviceInfoListDetailA",
         "SetupDiClassGuidsFromNameA",
     };
     constexpr SetupApi() : BindingTable(kNames) {}
@@ -94,14 +101,18 @@ public:
 };
 
 // cfgmgr32.dll.
-class CfgMgrApi : public BindingTable<1> {
+class CfgMgrApi : public BindingTable<3> {
 public:
-    enum : size_t { kGetDeviceIdEx };
-    static constexpr std::array<const char*, 1> kNames = {"CM_Get_Device_ID_ExA"};
+    enum : size_t { kGetDeviceIdEx, kGetParent, kGetDevNodeRegistryProperty };
+    static constexpr std::array<const char*, 3> kNames = {"CM_Get_Device_ID_ExA", "CM_Get_Parent",
+                                                          "CM_Get_DevNode_Registry_PropertyA"};
     constexpr CfgMgrApi() : BindingTable(kNames) {}
 
     CONFIGRET GetDeviceIdEx(DEVINST device, char* buffer, ULONG length, ULONG flags,
                             HMACHINE machine) const;
+    CONFIGRET GetParent(DEVINST* parent, DEVINST device) const;
+    CONFIGRET GetDevNodeRegistryProperty(DEVINST device, ULONG property, void* buffer,
+                                         ULONG* length) const;
 };
 
 // version.dll, for the file-version text of the HID library. Bound like the
@@ -109,14 +120,13 @@ public:
 class VersionApi : public BindingTable<3> {
 public:
     enum : size_t { kGetFileVersionInfoSize, kGetFileVersionInfo, kVerQueryValue };
-    static constexpr std::array<const char*, 3> kNames = {
-        "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA"};
+    static constexpr std::array<const char*, 3> kNames = {"GetFileVersionInfoSizeA",
+                                                          "GetFileVersionInfoA", "VerQueryValueA"};
     constexpr VersionApi() : BindingTable(kNames) {}
 
     DWORD GetFileVersionInfoSize(const char* fileName) const;
     bool GetFileVersionInfo(const char* fileName, DWORD size, void* data) const;
-    bool VerQueryValue(const void* block, const char* subBlock, void** value,
-                       UINT* length) const;
+    bool VerQueryValue(const void* block, const char* subBlock, void** value, UINT* length) const;
 };
 
 // The process-wide tables, loaded on first use and unloaded at exit.

@@ -16,9 +16,9 @@ namespace {
 using testing::FakeHidrawTree;
 
 // One unnumbered 64-byte input and output report, a 5-byte feature report.
-const std::vector<uint8_t> kUnnumbered = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75, 0x08,
-                                          0x95, 0x40, 0x81, 0x02, 0x95, 0x40, 0x91, 0x02, 0x95,
-                                          0x05, 0xB1, 0x02, 0xC0};
+const std::vector<uint8_t> kUnnumbered = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x75,
+                                          0x08, 0x95, 0x40, 0x81, 0x02, 0x95, 0x40, 0x91,
+                                          0x02, 0x95, 0x05, 0xB1, 0x02, 0xC0};
 // Report 1: 8-byte input; report 2: 8-byte output.
 const std::vector<uint8_t> kNumbered = {0x75, 0x08, 0x95, 0x08, 0x85, 0x01,
                                         0x81, 0x02, 0x85, 0x02, 0x91, 0x02};
@@ -44,6 +44,35 @@ TEST_F(HidrawPlatformTest, EnumeratesDeviceNodesInNumericOrder) {
     const std::string second = tree_.AddDevice("hidraw11", 0x1209, 0x0001);
     const std::string first = tree_.AddDevice("hidraw9", 0x1209, 0x0002);
     EXPECT_EQ(platform_.EnumerateInterfaces(), (std::vector<std::string>{first, second}));
+}
+
+TEST_F(HidrawPlatformTest, IdentityComesFromTheUeventsPhysAndUniq) {
+    struct Case {
+        const char* uevent;  // empty: no uevent file, and the node is no hidraw node
+        const char* location;
+        const char* serial;
+    };
+    // The kernel writes both keys for every HID device, empty when it knows
+    // nothing; uhid devices carry what their creator gave.
+    const Case cases[] = {
+        {"HID_ID=0003:00001209:00000001\nHID_NAME=Bridge\nHID_PHYS=usb-0000:00:14.0-2.3/input0\n"
+         "HID_UNIQ=FS0042\nMODALIAS=hid:b0003g0001v00001209p00000001\n",
+         "usb-0000:00:14.0-2.3/input0", "FS0042"},
+        {"HID_ID=0003:00001209:00000001\nHID_PHYS=farsend-uhid-2\nHID_UNIQ=\n", "farsend-uhid-2",
+         ""},
+        {"HID_ID=0003:00001209:00000001\n", "", ""},
+        {"", "", ""},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.uevent);
+        const std::string name = "hidraw" + std::to_string(index++);
+        if (*c.uevent != '\0') tree_.AddSysfsEntry(name, c.uevent);
+        const std::string node = tree_.AddDeviceNode(name);
+        const HidIdentity identity = platform_.Identify(node);
+        EXPECT_EQ(identity.location, c.location);
+        EXPECT_EQ(identity.serial, c.serial);
+    }
 }
 
 TEST_F(HidrawPlatformTest, FailedOpenIsRememberedWithItsErrno) {

@@ -22,9 +22,9 @@ TEST(SystemLibrariesTest, TheProcessTablesBindEveryEntryPoint) {
     ASSERT_TRUE(setupApi.Bind("setupapi.dll"));
     ASSERT_TRUE(cfgMgrApi.Bind("cfgmgr32.dll"));
     ASSERT_TRUE(versionApi.Bind("version.dll"));
-    EXPECT_EQ(ResolvedCount(hidApi), 8);
+    EXPECT_EQ(ResolvedCount(hidApi), 9);
     EXPECT_EQ(ResolvedCount(setupApi), 9);
-    EXPECT_EQ(ResolvedCount(cfgMgrApi), 1);
+    EXPECT_EQ(ResolvedCount(cfgMgrApi), 3);
     EXPECT_EQ(ResolvedCount(versionApi), 3);
 }
 
@@ -61,7 +61,7 @@ TEST(SystemLibrariesTest, AFailedLoadIsTriedAgainLater) {
     EXPECT_FALSE(table.Bind("farsend-no-such-library.dll"));
     EXPECT_EQ(table.Module(), nullptr);
     EXPECT_TRUE(table.Bind("cfgmgr32.dll"));
-    EXPECT_EQ(ResolvedCount(table), 1);
+    EXPECT_EQ(ResolvedCount(table), 3);
 }
 
 TEST(SystemLibrariesTest, CallsWithMissingEntryPointsFailWithoutBeingMade) {
@@ -96,7 +96,17 @@ TEST(SystemLibrariesTest, CallsWithMissingEntryPointsFailWithoutBeingMade) {
     EXPECT_FALSE(setup.ClassGuidsFromName("HIDClass", &guid, 1, nullptr));
 
     char id[200] = "untouched";
-    EXPECT_EQ(cfgMgr.GetDeviceIdEx(0, id, sizeof id, 0, nullptr), static_cast<CONFIGRET>(CR_FAILURE));
+    EXPECT_EQ(cfgMgr.GetDeviceIdEx(0, id, sizeof id, 0, nullptr),
+              static_cast<CONFIGRET>(CR_FAILURE));
+    wchar_t serial[8] = L"kept";
+    EXPECT_FALSE(hid.GetSerialNumberString(anyHandle, serial, sizeof serial));
+    EXPECT_EQ(std::wstring(serial), L"kept");
+    DEVINST parent = 7;
+    EXPECT_EQ(cfgMgr.GetParent(&parent, 1), static_cast<CONFIGRET>(CR_FAILURE));
+    EXPECT_EQ(parent, 7u);
+    ULONG length = sizeof id;
+    EXPECT_EQ(cfgMgr.GetDevNodeRegistryProperty(1, CM_DRP_LOCATION_PATHS, id, &length),
+              static_cast<CONFIGRET>(CR_FAILURE));
 }
 
 // Run only as the child of the test below, from a directory that holds a
@@ -107,7 +117,7 @@ TEST(SystemLibrariesChild, DISABLED_BindsTheSystemHidLibrary) {
     char path[MAX_PATH] = {};
     ::GetModuleFileNameA(table.Module(), path, MAX_PATH);
     EXPECT_EQ(_stricmp(path, SystemLibraryPath("hid.dll").c_str()), 0) << path;
-    EXPECT_EQ(ResolvedCount(table), 8);  // the planted copy exports none of them
+    EXPECT_EQ(ResolvedCount(table), 9);  // the planted copy exports none of them
 }
 
 // A DLL named like a system library, planted beside the program or in the
@@ -125,8 +135,9 @@ TEST(SystemLibrariesTest, APlantedLibraryIsNotBound) {
     ASSERT_NE(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
     const std::string program = directory + "\\planted_test.exe";
     const std::string planted = directory + "\\hid.dll";
-    const bool copied = ::CopyFileA(self, program.c_str(), FALSE) &&
-                        ::CopyFileA(testing::TestLibraryPath("none").c_str(), planted.c_str(), FALSE);
+    const bool copied =
+        ::CopyFileA(self, program.c_str(), FALSE) &&
+        ::CopyFileA(testing::TestLibraryPath("none").c_str(), planted.c_str(), FALSE);
 
     DWORD exitCode = 0xFFFFFFFF;
     if (copied) {
