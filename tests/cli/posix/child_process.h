@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/posix/spawn_redirected.h"
 #include "cli/process_runner.h"
 
 namespace farsend::testing {
@@ -36,18 +37,7 @@ public:
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const int inFd = ::open("/dev/null", O_RDONLY);
-            const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (inFd < 0 || outFd < 0 || errFd < 0) ::_exit(127);
-            ::dup2(inFd, 0);
-            ::dup2(outFd, 1);
-            ::dup2(errFd, 2);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        pid_ = SpawnRedirected(argv.data(), "/dev/null", out.c_str(), err.c_str());
     }
     ~FarsendChild() {
         if (pid_ > 0 && !reaped_) Wait(std::chrono::seconds(0));

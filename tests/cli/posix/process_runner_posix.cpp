@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli/posix/spawn_redirected.h"
 #include "cli/process_files.h"
 #include "cli/process_runner.h"
 
@@ -23,19 +24,8 @@ ProcessResult RunProcess(const std::string& executable, const std::vector<std::s
     argv.push_back(nullptr);
     const std::string in = files.in.string(), out = files.out.string(), err = files.err.string();
 
-    const pid_t child = ::fork();
+    const pid_t child = SpawnRedirected(argv.data(), in.c_str(), out.c_str(), err.c_str());
     if (child < 0) return {};
-    if (child == 0) {
-        const int inFd = ::open(in.c_str(), O_RDONLY);
-        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (inFd < 0 || outFd < 0 || errFd < 0) ::_exit(127);
-        ::dup2(inFd, 0);
-        ::dup2(outFd, 1);
-        ::dup2(errFd, 2);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
     }
