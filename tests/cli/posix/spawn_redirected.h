@@ -11,8 +11,7 @@ namespace farsend::testing {
 
 // The child's pid, or -1 when fork failed. A child that cannot open a stream
 // or exec ends with status 127.
-inline pid_t SpawnRedirected(char* const argv[], const char* in, const char* out,
-                             const char* err) {
+inline pid_t SpawnRedirected(char* const argv[], const char* in, const char* out, const char* err) {
     const pid_t child = ::fork();
     if (child == 0) {
         const int inFd = ::open(in, O_RDONLY);
