@@ -16,8 +16,12 @@ namespace {
 
 constexpr const char* kNotConnected = "Target Not Connected.";
 
-bool Connected(const ToolSettings& settings) {
-    return settings.connectionState == ConnectionState::Connected;
+bool Connected(const jobs::StationState& station) {
+    return station.connectionState == ConnectionState::Connected;
+}
+
+MainWindowView* ViewOf(const CommandContext& context) {
+    return context.view != nullptr ? context.view->load() : nullptr;
 }
 
 JobKind ProgrammingJobFor(FlashMode mode) {
@@ -35,9 +39,9 @@ bool FitsFlashMode(const std::string& path, FlashMode mode) {
            factory == (mode == FlashMode::BootloaderAndApplication);
 }
 
-void SetDisconnected(ToolSettings& settings) {
-    settings.connectionState = ConnectionState::Disconnected;
-    RefreshConnectionText(settings);
+void SetDisconnected(CommandContext& context) {
+    context.station.connectionState = ConnectionState::Disconnected;
+    ShowConnectionText(ViewOf(context), ConnectionState::Disconnected);
 }
 
 }  // namespace
@@ -51,77 +55,80 @@ Message EraseAllWarning() {
 }
 
 void ProgramNow(CommandContext& context) {
-    ToolSettings& settings = context.settings;
-    if (settings.programmingBusy) return;
-    if (!Connected(settings)) {
+    jobs::FirmwareChoice& choice = context.choice;
+    jobs::StationState& station = context.station;
+    if (station.programmingBusy) return;
+    if (!Connected(station)) {
         context.shell.ShowMessage(
             {kNotConnected, "Program Target Flash Error", MessageStyle::Warning});
         return;
     }
-    settings.programmingBusy = true;
-    const FlashMode mode = settings.flashMode;
+    station.programmingBusy = true;
+    const FlashMode mode = choice.flashMode;
 
-    if (settings.PathToProgram().empty()) {
+    std::string path = jobs::PathToProgram(choice, station);
+    if (path.empty()) {
         OpenFileRequest request;
-        request.initialDirectory = settings.firmwareDirectory.Get();
+        request.initialDirectory = choice.firmwareDirectory.Get();
         const std::optional<std::string> chosen = context.shell.ChooseFirmwareFile(request);
         if (!chosen) {
-            settings.programmingBusy = false;
+            station.programmingBusy = false;
             return;
         }
-        const std::string previous = settings.firmwarePath.Get();
-        settings.firmwarePath.Set(*chosen);
-        RefreshFileName(settings);
+        const std::string previous = choice.firmwarePath.Get();
+        choice.firmwarePath.Set(*chosen);
+        ShowFileName(ViewOf(context), *chosen);
         if (!FitsFlashMode(*chosen, mode)) {
             context.shell.ShowMessage(
                 {"Invalid file type.", "Invalid File", MessageStyle::Warning});
             // A refused file must not be programmed unchecked by the next
             // Program command: what was there before comes back.
-            settings.firmwarePath.Set(previous);
-            RefreshFileName(settings);
-            settings.programmingBusy = false;
+            choice.firmwarePath.Set(previous);
+            ShowFileName(ViewOf(context), previous);
+            station.programmingBusy = false;
             return;
         }
+        path = *chosen;
     }
     // The job clears programmingBusy when it ends.
-    context.shell.RunJobDialog(ProgrammingJobFor(mode));
+    context.shell.RunJobDialog(ProgrammingJobFor(mode), path);
 }
 
 void EraseTargetFlash(CommandContext& context) {
-    ToolSettings& settings = context.settings;
-    if (settings.erasingBusy) return;
-    if (!Connected(settings)) {
+    jobs::StationState& station = context.station;
+    if (station.erasingBusy) return;
+    if (!Connected(station)) {
         context.shell.ShowMessage(
             {kNotConnected, "Erase Target Flash Error", MessageStyle::Warning});
         return;
     }
     // Ignored, like a second erase, while the monitor's attempt has the link.
-    const LinkClaim claim(settings.linkUser, LinkUser::Operator);
+    const LinkClaim claim(station.linkUser, LinkUser::Operator);
     if (!claim.Held()) return;
-    if (settings.flashMode == FlashMode::BootloaderAndApplication) {
+    if (context.choice.flashMode == FlashMode::BootloaderAndApplication) {
         if (context.shell.ShowMessage(EraseAllWarning()) != MessageAnswer::Ok) return;
-        settings.erasingBusy = true;
-        context.shell.RunJobDialog(JobKind::EraseAll);
+        station.erasingBusy = true;
+        context.shell.RunJobDialog(JobKind::EraseAll, {});
         return;
     }
-    settings.erasingBusy = true;
-    context.shell.RunJobDialog(JobKind::EraseDefault);
+    station.erasingBusy = true;
+    context.shell.RunJobDialog(JobKind::EraseDefault, {});
 }
 
 void StartTargetApplication(CommandContext& context) {
-    if (!Connected(context.settings)) {
+    if (!Connected(context.station)) {
         context.shell.ShowMessage(
             {kNotConnected, "Launch Target Application Error", MessageStyle::Warning});
         return;
     }
-    const LinkClaim claim(context.settings.linkUser, LinkUser::Operator);
+    const LinkClaim claim(context.station.linkUser, LinkUser::Operator);
     if (!claim.Held()) return;
     protocol::LaunchTargetApplication(context.exchanges);
-    SetDisconnected(context.settings);
+    SetDisconnected(context);
 }
 
 void ConnectToTarget(CommandContext& context) {
-    switch (context.settings.connectionState.load()) {
+    switch (context.station.connectionState.load()) {
         case ConnectionState::Connected:
             context.shell.ShowMessage(
                 {"Already connected to target", "Connect to Target", MessageStyle::Notice});
@@ -135,30 +142,34 @@ void ConnectToTarget(CommandContext& context) {
             context.monitor.Start();
             break;
     }
-    RefreshConnectionText(context.settings);
+    ShowConnectionText(ViewOf(context), context.station.connectionState.load());
 }
 
 void ExitApplication(CommandContext& context) {
     context.monitor.RequestStop();
-    if (Connected(context.settings)) protocol::LaunchTargetApplication(context.exchanges);
+    if (Connected(context.station)) protocol::LaunchTargetApplication(context.exchanges);
     context.shell.EndMessageLoop(0);
 }
 
 void CommunicationFailure(CommandContext& context) {
     protocol::DisconnectTarget(context.exchanges);
-    SetDisconnected(context.settings);
+    SetDisconnected(context);
 }
 
-void RequestProgramming(ToolSettings& settings) {
-    settings.programRequest = kProgramRequested;
+void RequestProgramming(jobs::StationState& station) {
+    station.programRequest = kProgramRequested;
 }
 
 void ProgrammingFinished(CommandContext& context) {
-    SetDisconnected(context.settings);
+    SetDisconnected(context);
 }
 
 void EndProcessAfterProgramming(CommandContext& context) {
     context.shell.EndProcess(0);
+}
+
+bool EndsProcessAfterJob(const jobs::JobReport& report, bool exitAfterProgram) {
+    return exitAfterProgram && jobs::IsProgrammingJob(report.kind) && report.Succeeded();
 }
 
 bool HandleMainWindowCommand(CommandContext& context, int command) {
@@ -182,7 +193,7 @@ bool HandleMainWindowCommand(CommandContext& context, int command) {
             CommunicationFailure(context);
             return true;
         case jobs::kCommandRequestProgramming:
-            RequestProgramming(context.settings);
+            RequestProgramming(context.station);
             return true;
         case jobs::kCommandProgrammingFinished:
             ProgrammingFinished(context);

@@ -3,18 +3,28 @@
 // on the thread that handles the main window's commands.
 #pragma once
 
+#include <atomic>
+
+#include "app/main_window_view.h"
 #include "app/shell_port.h"
-#include "app/tool_settings.h"
 #include "jobs/connection_monitor.h"
+#include "jobs/firmware_choice.h"
+#include "jobs/job_dialog.h"
+#include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 
 namespace farsend::app {
 
+// One station's commands: what it programs, its state, its link and monitor,
+// and the shell that shows its boxes and dialogs.
 struct CommandContext {
-    ToolSettings& settings;
+    jobs::FirmwareChoice& choice;
+    jobs::StationState& station;
     protocol::ExchangeContext& exchanges;
     ShellPort& shell;
     jobs::ConnectionMonitorControl& monitor;
+    // The window whose status bar follows the station; null without one.
+    const std::atomic<MainWindowView*>* view = nullptr;
 };
 
 // The erase-all warning of the Erase command in factory mode (OK/Cancel).
@@ -36,11 +46,15 @@ void ExitApplication(CommandContext& context);
 // 650: a job lost the target: close the link, Disconnected.
 void CommunicationFailure(CommandContext& context);
 // 659: one programming run, carried out by the monitor once connected.
-void RequestProgramming(ToolSettings& settings);
+void RequestProgramming(jobs::StationState& station);
 // 660: a programming run finished: Disconnected.
 void ProgrammingFinished(CommandContext& context);
 // 680: end the process (exitAfterProgram).
 void EndProcessAfterProgramming(CommandContext& context);
+// The window program's rule for the end of a job: with exitAfterProgram, a
+// programming job that programmed the target ends the process (680). A job
+// that failed in any way leaves the window open to say so.
+bool EndsProcessAfterJob(const jobs::JobReport& report, bool exitAfterProgram);
 
 // Dispatches the commands above by id. False for every other id (the shell's
 // own: setup dialogs, auto-program toggle, help) and unknown ones.

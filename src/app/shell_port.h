@@ -31,9 +31,10 @@ public:
     virtual jobs::MessageAnswer ShowMessage(const jobs::Message& message) = 0;
     // The Open dialog: the chosen path, or nothing when cancelled.
     virtual std::optional<std::string> ChooseFirmwareFile(const OpenFileRequest& request) = 0;
-    // Opens the job dialog of `kind` modally (it starts the job's worker) and
-    // returns once the dialog has closed.
-    virtual void RunJobDialog(jobs::JobKind kind) = 0;
+    // Opens the job dialog of `kind` modally (it starts the job's worker on
+    // `path`, the file a programming job programs) and returns once the
+    // dialog has closed.
+    virtual void RunJobDialog(jobs::JobKind kind, const std::string& path) = 0;
     // Ends the message loop with `exitCode` (the quit message).
     virtual void EndMessageLoop(int exitCode) = 0;
     // Ends the process at once with `exitCode` (command 680).

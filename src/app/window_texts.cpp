@@ -42,17 +42,19 @@ void RefreshTitle(const ToolSettings& settings) {
 }
 
 void RefreshConnectionText(const ToolSettings& settings) {
-    if (MainWindowView* view = settings.view.load()) {
-        view->SetStatusText(StatusPart::Connection,
-                            ConnectionText(settings.connectionState.load()));
-    }
+    ShowConnectionText(settings.view.load(), settings.connectionState.load());
+}
+
+void ShowConnectionText(MainWindowView* view, ConnectionState state) {
+    if (view) view->SetStatusText(StatusPart::Connection, ConnectionText(state));
 }
 
 void RefreshFileName(const ToolSettings& settings) {
-    if (MainWindowView* view = settings.view.load()) {
-        view->SetStatusText(StatusPart::FileName,
-                            firmware::GetFileNamePart(settings.firmwarePath.Get()));
-    }
+    ShowFileName(settings.view.load(), settings.firmwarePath.Get());
+}
+
+void ShowFileName(MainWindowView* view, const std::string& path) {
+    if (view) view->SetStatusText(StatusPart::FileName, firmware::GetFileNamePart(path));
 }
 
 }  // namespace farsend::app

@@ -28,7 +28,10 @@ void SetAutoProgram(ToolSettings& settings, bool on);
 
 void RefreshTitle(const ToolSettings& settings);
 void RefreshConnectionText(const ToolSettings& settings);
+// The same for one station, on `view` (nothing when null).
+void ShowConnectionText(MainWindowView* view, ConnectionState state);
 // Shows the name part of firmwarePath (empty for no file).
 void RefreshFileName(const ToolSettings& settings);
+void ShowFileName(MainWindowView* view, const std::string& path);
 
 }  // namespace farsend::app

@@ -162,8 +162,8 @@ public:
           policy_(policy),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
           pacing_(wiring.Time(), *this),
-          monitor_(jobs::MonitorEnvironment{settings, wiring.exchanges, *this, &pacing_}),
-          commands_{settings, wiring.exchanges, *this, monitor_} {
+          monitor_(jobs::MonitorEnvironment{settings, settings, wiring.exchanges, *this, &pacing_}),
+          commands_{settings, settings, wiring.exchanges, *this, monitor_} {
         if (policy == Policy::Watch) {
             if (options.waitGiven) deadline_ = Millis(options.waitSeconds * 1000LL);
         } else {
@@ -246,7 +246,7 @@ public:
             // The window's box does not say why; here the replies tell a
             // target that did not answer from one that is another kind.
             const FitVerdict verdict = JudgeUnfitFile(
-                settings_.PathToProgram(),
+                jobs::PathToProgram(settings_, settings_),
                 ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply),
                 ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply));
             Complain(console_, verdict.message);
@@ -294,9 +294,9 @@ public:
         return std::nullopt;  // program and watch refuse to start without a file
     }
 
-    void RunJobDialog(jobs::JobKind kind) override {
-        job_ = jobs::RunJobWorker(kind, jobs::JobEnvironment{settings_, wiring_.exchanges, *this},
-                                  display_);
+    void RunJobDialog(jobs::JobKind kind, const std::string& path) override {
+        job_ = jobs::RunJobWorker(
+            kind, path, jobs::JobEnvironment{settings_, wiring_.exchanges, *this}, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         // The job's message is the window program's, which cannot tell an
         // unplug from a target gone quiet; the link can, and the operator at
@@ -614,8 +614,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
     } else if (session.Units() == 0) {
         if (session.NoMoreTargets()) {
-            Complain(console, "no simulated target can call (--sim-targets, --sim-faults); "
-                              "nothing was programmed.");
+            Complain(console,
+                     "no simulated target can call (--sim-targets, --sim-faults); "
+                     "nothing was programmed.");
         } else {
             session.NoTargetMessage();
         }

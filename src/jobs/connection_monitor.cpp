@@ -8,8 +8,6 @@
 
 namespace farsend::jobs {
 
-using app::ConnectionState;
-
 Message MissingFirmwareMessage() {
     return {"Programming aborted. Flash firmware not specified.", "Missing Firmware.",
             MessageStyle::Warning};
@@ -22,22 +20,22 @@ Message IncorrectFirmwareMessage() {
 
 namespace {
 
-bool ProgrammingWanted(const app::ToolSettings& settings) {
-    return settings.autoProgram || settings.programRequest == app::kProgramRequested;
+bool ProgrammingWanted(const StationState& station) {
+    return station.autoProgram || station.programRequest == kProgramRequested;
 }
 
 // One programming attempt on a connected target, then the link is let go.
 void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
-    app::ToolSettings& settings = environment.settings;
+    StationState& station = environment.station;
     protocol::ExchangeContext& exchanges = environment.exchanges;
 
-    settings.programRequest = app::kNoProgramRequest;
-    const std::string path = settings.firmwarePath.Get();
-    settings.attemptPath.Set(path);
+    station.programRequest = kNoProgramRequest;
+    const std::string path = environment.choice.firmwarePath.Get();
+    station.attemptPath.Set(path);
     if (path.empty()) {
         environment.mainWindow.ShowMessage(MissingFirmwareMessage());
         protocol::AbortTarget(exchanges);
-    } else if (settings.validateDevice &&
+    } else if (environment.choice.validateDevice &&
                firmware::ValidateFirmwareForTarget(exchanges, path) == 0) {
         environment.mainWindow.ShowMessage(IncorrectFirmwareMessage());
         protocol::AbortTarget(exchanges);
@@ -46,41 +44,41 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
         // meanwhile, so the job has the link to itself.
         environment.mainWindow.SendCommand(kCommandProgramNow);
     }
-    settings.attemptPath.Set("");
+    station.attemptPath.Set("");
 
     pacing.SleepFor(kAfterProgrammingPause);
     protocol::DisconnectTarget(exchanges);
-    settings.connectionState = ConnectionState::Disconnected;
+    station.connectionState = ConnectionState::Disconnected;
     environment.mainWindow.RefreshConnectionText();
 }
 
 }  // namespace
 
 void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop) {
-    app::ToolSettings& settings = environment.settings;
+    StationState& station = environment.station;
     Clock& pacing = environment.pacing ? *environment.pacing : environment.exchanges.Time();
-    settings.monitorRunning = true;
+    station.monitorRunning = true;
     stop.WakeOnRequest(environment.exchanges);
 
     while (!stop.Requested()) {
         pacing.WaitFor(stop.Wake(), kMonitorPassPause);
         if (stop.Requested()) break;
 
-        if (settings.connectionState != ConnectionState::Connected) {
+        if (station.connectionState != ConnectionState::Connected) {
             if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
                 protocol::kExchangeOk) {
-                settings.connectionState = ConnectionState::Connected;
+                station.connectionState = ConnectionState::Connected;
                 environment.mainWindow.RefreshConnectionText();
             }
         }
 
-        if (settings.connectionState != ConnectionState::Connected) continue;
-        if (!ProgrammingWanted(settings)) continue;
+        if (station.connectionState != ConnectionState::Connected) continue;
+        if (!ProgrammingWanted(station)) continue;
         // A monitor asked to stop leaves the request to its successor.
         if (stop.Requested()) break;
         // The attempt holds the link until the target is let go. While an
         // erase or launch the operator gave has it, the request waits.
-        app::LinkClaim claim(settings.linkUser, app::LinkUser::Monitor);
+        LinkClaim claim(station.linkUser, LinkUser::Monitor);
         if (!claim.Held()) continue;
         AttemptProgramming(environment, pacing);
     }
@@ -156,7 +154,7 @@ void ConnectionMonitorControl::Finished(const std::shared_ptr<Run>& run) {
     std::lock_guard<std::mutex> lock(mutex_);
     --alive_;
     if (current_ == run) {
-        environment_.settings.monitorRunning = false;
+        environment_.station.monitorRunning = false;
         current_.reset();
     }
     ended_.notify_all();

@@ -20,10 +20,11 @@
 #include <mutex>
 #include <thread>
 
-#include "app/tool_settings.h"
 #include "common/clock.h"
+#include "jobs/firmware_choice.h"
 #include "jobs/main_window_port.h"
 #include "jobs/message.h"
+#include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 
 namespace farsend::jobs {
@@ -40,7 +41,8 @@ Message MissingFirmwareMessage();
 Message IncorrectFirmwareMessage();
 
 struct MonitorEnvironment {
-    app::ToolSettings& settings;
+    const FirmwareChoice& choice;
+    StationState& station;
     protocol::ExchangeContext& exchanges;
     MainWindowPort& mainWindow;
     // The monitor's own pauses. Null: the exchanges' (the link's) clock.

@@ -18,16 +18,17 @@ JobThreads::~JobThreads() {
     }
 }
 
-void JobThreads::Start(JobKind kind, std::shared_ptr<JobDialog> dialog,
+void JobThreads::Start(JobKind kind, std::string path, std::shared_ptr<JobDialog> dialog,
                        std::function<void(const JobReport&)> finished) {
     JoinFinished();
     std::lock_guard<std::mutex> lock(mutex_);
     workers_.emplace_back();
     Worker* worker = &workers_.back();
     ++running_;
-    worker->thread = std::thread(
-        [this, worker, kind, dialog = std::move(dialog), finished = std::move(finished)]() mutable {
-            const JobReport report = RunJobWorker(kind, environment_, *dialog);
+    worker->thread =
+        std::thread([this, worker, kind, path = std::move(path), dialog = std::move(dialog),
+                     finished = std::move(finished)]() mutable {
+            const JobReport report = RunJobWorker(kind, path, environment_, *dialog);
             dialog.reset();
             if (finished) finished(report);
             std::lock_guard<std::mutex> lock(mutex_);

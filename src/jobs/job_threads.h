@@ -11,6 +11,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "common/clock.h"
@@ -31,7 +32,7 @@ public:
     // Runs the worker of `kind` on a new thread and returns at once. The
     // dialog is kept alive until the worker has returned; `finished`, if
     // given, is called on the worker's thread with its report, last.
-    void Start(JobKind kind, std::shared_ptr<JobDialog> dialog,
+    void Start(JobKind kind, std::string path, std::shared_ptr<JobDialog> dialog,
                std::function<void(const JobReport&)> finished = {});
     // Waits up to `timeout` (real time) until no worker runs; true when none
     // does. Finished workers are joined.

@@ -61,7 +61,7 @@ void FillUpEraseBar(JobDialog& dialog, uint32_t erasedBlocks) {
 // as soon as the dialog has closed is never taken for one given during the
 // job.
 void Finish(const JobEnvironment& environment, JobDialog& dialog, const JobReport& report) {
-    environment.settings.erasingBusy = false;
+    environment.station.erasingBusy = false;
     dialog.End(report);
 }
 
@@ -134,12 +134,12 @@ struct ProgrammingMode {
 class ProgrammingRun {
 public:
     ProgrammingRun(const ProgrammingMode& mode, const JobEnvironment& environment,
-                   JobDialog& dialog)
+                   const std::string& path, JobDialog& dialog)
         : mode_(mode),
           environment_(environment),
           exchanges_(environment.exchanges),
           dialog_(dialog),
-          path_(environment.settings.PathToProgram()) {
+          path_(path) {
         report_.kind = mode.kind;
     }
 
@@ -173,11 +173,8 @@ public:
             }
         }
 
-        environment_.settings.programmingBusy = false;
+        environment_.station.programmingBusy = false;
         dialog_.End(report_);
-        if (!communicationError_ && programmed_ && environment_.settings.exitAfterProgram) {
-            environment_.mainWindow.SendCommand(kCommandEndProcess);
-        }
         return report_;
     }
 
@@ -226,7 +223,6 @@ private:
                         CommunicationFailed();
                         return;
                     }
-                    programmed_ = true;
                     environment_.mainWindow.SendCommand(kCommandProgrammingFinished);
                     return;
                 case protocol::ReadBlockResult::FormatError:
@@ -252,7 +248,6 @@ private:
     }
 
     void CommunicationFailed() {
-        communicationError_ = true;
         report_.outcome = JobOutcome::CommunicationError;
         dialog_.ShowMessage(CommunicationError());
         environment_.mainWindow.SendCommand(kCommandCommunicationFailure);
@@ -272,8 +267,6 @@ private:
     const std::string path_;
     protocol::ImageFile file_;
     JobReport report_;
-    bool communicationError_ = false;
-    bool programmed_ = false;
 };
 
 }  // namespace
@@ -315,29 +308,32 @@ JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog) {
     return EraseWorker(JobKind::EraseAll, &protocol::BeginEraseAll, environment, dialog);
 }
 
-JobReport ProgramApplicationWorker(const JobEnvironment& environment, JobDialog& dialog) {
+JobReport ProgramApplicationWorker(const JobEnvironment& environment, const std::string& path,
+                                   JobDialog& dialog) {
     const ProgrammingMode mode{JobKind::ProgramApplication, &protocol::BeginProgramApplication,
                                ResponseCode::ProgramApplicationAck};
-    return ProgrammingRun(mode, environment, dialog).Run();
+    return ProgrammingRun(mode, environment, path, dialog).Run();
 }
 
-JobReport ProgramBootloaderWorker(const JobEnvironment& environment, JobDialog& dialog) {
+JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::string& path,
+                                  JobDialog& dialog) {
     const ProgrammingMode mode{JobKind::ProgramBootloaderAndApplication,
                                &protocol::BeginProgramBootloaderAndApplication,
                                ResponseCode::ProgramBootloaderAndApplicationAck};
-    return ProgrammingRun(mode, environment, dialog).Run();
+    return ProgrammingRun(mode, environment, path, dialog).Run();
 }
 
-JobReport RunJobWorker(JobKind kind, const JobEnvironment& environment, JobDialog& dialog) {
+JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
+                       JobDialog& dialog) {
     switch (kind) {
         case JobKind::EraseDefault:
             return EraseDefaultWorker(environment, dialog);
         case JobKind::EraseAll:
             return EraseAllWorker(environment, dialog);
         case JobKind::ProgramApplication:
-            return ProgramApplicationWorker(environment, dialog);
+            return ProgramApplicationWorker(environment, path, dialog);
         case JobKind::ProgramBootloaderAndApplication:
-            return ProgramBootloaderWorker(environment, dialog);
+            return ProgramBootloaderWorker(environment, path, dialog);
     }
     return {};
 }

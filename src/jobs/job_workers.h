@@ -1,23 +1,24 @@
 // The erase and programming jobs: one run against the connected target each,
 // on the link the connection monitor opened. A worker drives the exchanges,
 // tells its dialog about progress and errors, tells the main window about a
-// communication failure (650), a finished programming run (660) and, with
-// exitAfterProgram, asks it to end the process (680); it clears its busy flag
-// and ends its dialog on every path.
+// communication failure (650) and a finished programming run (660); it
+// clears its station's busy flag and ends its dialog on every path. What a
+// front end does after a job (the window program may end itself) is its own
+// business: it has the report.
 #pragma once
 
 #include <string>
 
-#include "app/tool_settings.h"
 #include "jobs/job_dialog.h"
 #include "jobs/main_window_port.h"
+#include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 
 namespace farsend::jobs {
 
 // What a job works with. Everything outlives the job.
 struct JobEnvironment {
-    app::ToolSettings& settings;
+    StationState& station;
     protocol::ExchangeContext& exchanges;
     MainWindowPort& mainWindow;
 };
@@ -39,15 +40,19 @@ std::string FileFormatErrorText(const std::string& path, const protocol::ImageFo
 JobReport EraseDefaultWorker(const JobEnvironment& environment, JobDialog& dialog);
 JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog);
 
-// Programming jobs on the file named by firmwarePath: read it whole into
+// Programming jobs on the file at `path`: read it whole into
 // memory once (refused before the target is touched when that fails), check
 // that snapshot's format, start the run, follow the erasing, send the
 // snapshot block by block with the programming bar after the position in it,
 // end the data. Clear programmingBusy.
-JobReport ProgramApplicationWorker(const JobEnvironment& environment, JobDialog& dialog);
-JobReport ProgramBootloaderWorker(const JobEnvironment& environment, JobDialog& dialog);
+JobReport ProgramApplicationWorker(const JobEnvironment& environment, const std::string& path,
+                                   JobDialog& dialog);
+JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::string& path,
+                                  JobDialog& dialog);
 
-// The worker of `kind`.
-JobReport RunJobWorker(JobKind kind, const JobEnvironment& environment, JobDialog& dialog);
+// The worker of `kind`; `path` is the file a programming job programs (the
+// erase jobs have none).
+JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
+                       JobDialog& dialog);
 
 }  // namespace farsend::jobs

@@ -51,8 +51,9 @@ public:
         requests.push_back(request);
         return chosen;
     }
-    void RunJobDialog(JobKind kind) override {
+    void RunJobDialog(JobKind kind, const std::string& path) override {
         dialogs.push_back(kind);
+        paths.push_back(path);
         if (onDialog) onDialog(kind);
     }
     void EndMessageLoop(int exitCode) override { loopEnded.push_back(exitCode); }
@@ -64,6 +65,7 @@ public:
     std::vector<Message> messages;
     std::vector<OpenFileRequest> requests;
     std::vector<JobKind> dialogs;
+    std::vector<std::string> paths;  // what each job dialog was given to program
     std::vector<int> loopEnded;
     std::vector<int> processEnded;
 };
@@ -87,8 +89,8 @@ protected:
     protocol::ExchangeContext exchanges{link};
     RecordingMainWindow mainWindow{settings};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, exchanges, mainWindow, &gate}};
-    CommandContext context{settings, exchanges, shell, monitor};
+    jobs::ConnectionMonitorControl monitor{{settings, settings, exchanges, mainWindow, &gate}};
+    CommandContext context{settings, settings, exchanges, shell, monitor, &settings.view};
 };
 
 // --- Program now (610) -----------------------------------------------------
@@ -275,11 +277,10 @@ TEST_P(WhileTheMonitorHasTheLink, TheCommandIsIgnoredAndWorksAfterwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, WhileTheMonitorHasTheLink,
-    ::testing::Values(LinkHolderCase{"erase", FlashMode::Application, EraseTargetFlash, true},
-                      LinkHolderCase{"erase all", FlashMode::BootloaderAndApplication,
-                                     EraseTargetFlash, true},
-                      LinkHolderCase{"launch", FlashMode::Application, StartTargetApplication,
-                                     false}),
+    ::testing::Values(
+        LinkHolderCase{"erase", FlashMode::Application, EraseTargetFlash, true},
+        LinkHolderCase{"erase all", FlashMode::BootloaderAndApplication, EraseTargetFlash, true},
+        LinkHolderCase{"launch", FlashMode::Application, StartTargetApplication, false}),
     [](const ::testing::TestParamInfo<LinkHolderCase>& info) {
         std::string name = info.param.what;
         for (char& c : name) {
@@ -353,8 +354,8 @@ TEST(CommandsOnTarget, ExitLetsAConnectedTargetStartItsApplication) {
     RecordingShell shell;
     RecordingMainWindow mainWindow(settings);
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor({settings, rig.exchanges, mainWindow, &gate});
-    CommandContext context{settings, rig.exchanges, shell, monitor};
+    jobs::ConnectionMonitorControl monitor({settings, settings, rig.exchanges, mainWindow, &gate});
+    CommandContext context{settings, settings, rig.exchanges, shell, monitor};
 
     ExitApplication(context);  // not connected: nothing is sent
     EXPECT_EQ(shell.loopEnded, std::vector<int>{0});
@@ -426,10 +427,10 @@ public:
         std::optional<std::string> ChooseFirmwareFile(const OpenFileRequest&) override {
             return std::nullopt;
         }
-        void RunJobDialog(JobKind kind) override {
+        void RunJobDialog(JobKind kind, const std::string& path) override {
             auto dialog = std::make_shared<Dialog>();
             app_.dialogs.push_back(dialog);
-            app_.jobThreads.Start(kind, dialog);
+            app_.jobThreads.Start(kind, path, dialog);
             app_.ui.RunUntil([&] { return dialog->ended.load(); });
         }
         void EndMessageLoop(int) override {}
@@ -470,9 +471,9 @@ public:
     Shell shell{*this};
     MainWindow mainWindow{*this};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, rig.exchanges, mainWindow, &gate}};
+    jobs::ConnectionMonitorControl monitor{{settings, settings, rig.exchanges, mainWindow, &gate}};
     jobs::JobThreads jobThreads{{settings, rig.exchanges, mainWindow}};
-    CommandContext context{settings, rig.exchanges, shell, monitor};
+    CommandContext context{settings, settings, rig.exchanges, shell, monitor, &settings.view};
 };
 
 TEST(Application, AutoProgramWithValidationPassing) {
@@ -550,6 +551,116 @@ TEST(Application, EraseFromTheWindowWhileTheMonitorIdles) {
         EXPECT_FALSE(app.settings.erasingBusy);
     }
     EXPECT_EQ(app.settings.connectionState, ConnectionState::Connected);
+}
+
+}  // namespace
+}  // namespace farsend::app
+
+namespace farsend::app {
+namespace {
+
+// --- What a job is given to program ---------------------------------------
+
+struct JobPathCase {
+    const char* name;
+    const char* chosen;                 // the choice's firmwarePath
+    const char* checked;                // the station's attemptPath (the monitor's attempt)
+    std::optional<std::string> picked;  // the Open dialog's answer
+    const char* expected;               // handed to the job; null: no job
+};
+
+class JobPath : public Commands, public ::testing::WithParamInterface<JobPathCase> {};
+
+TEST_P(JobPath, IsTheCheckedFileElseTheChosenOneElseThePickedOne) {
+    const JobPathCase& c = GetParam();
+    Connected();
+    settings.firmwarePath.Set(c.chosen);
+    settings.attemptPath.Set(c.checked);
+    shell.chosen = c.picked;
+
+    ProgramNow(context);
+
+    if (c.expected == nullptr) {
+        EXPECT_TRUE(shell.paths.empty());
+    } else {
+        EXPECT_EQ(shell.paths, std::vector<std::string>{c.expected});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, JobPath,
+    ::testing::Values(
+        JobPathCase{"Chosen", "/f/Farsend_15_bt.hex", "", std::nullopt, "/f/Farsend_15_bt.hex"},
+        // The operator chose another file while the checking queries ran.
+        JobPathCase{"CheckedWins", "/f/Farsend_20_bt.hex", "/f/Farsend_15_bt.hex", std::nullopt,
+                    "/f/Farsend_15_bt.hex"},
+        JobPathCase{"PickedWhenNoneChosen", "", "", std::string("/f/Farsend_20_802.hex"),
+                    "/f/Farsend_20_802.hex"},
+        JobPathCase{"PickedButRefused", "", "", std::string("/f/Farsend_20.hex"), nullptr},
+        JobPathCase{"NoneAndCancelled", "", "", std::nullopt, nullptr}),
+    [](const ::testing::TestParamInfo<JobPathCase>& info) { return info.param.name; });
+
+// Two stations share the choice but never each other's attempt: each job
+// programs what its own monitor checked.
+TEST(CommandsOnTwoStations, EachJobProgramsWhatItsOwnStationChecked) {
+    jobs::FirmwareChoice choice;
+    choice.firmwarePath.Set("/f/Farsend_20_bt.hex");
+    link::HidSerialLink link;
+    protocol::ExchangeContext exchanges{link};
+    RecordingShell shell;
+    struct Station {
+        jobs::StationState state;
+    } a, b;
+    ToolSettings unused;
+    RecordingMainWindow mainWindow{unused};
+    GatedClock gate;
+    jobs::ConnectionMonitorControl monitorA{{choice, a.state, exchanges, mainWindow, &gate}};
+    jobs::ConnectionMonitorControl monitorB{{choice, b.state, exchanges, mainWindow, &gate}};
+    CommandContext contextA{choice, a.state, exchanges, shell, monitorA};
+    CommandContext contextB{choice, b.state, exchanges, shell, monitorB};
+    a.state.connectionState = ConnectionState::Connected;
+    b.state.connectionState = ConnectionState::Connected;
+    a.state.attemptPath.Set("/f/Farsend_15_bt.hex");
+
+    ProgramNow(contextB);
+    ProgramNow(contextA);
+
+    EXPECT_EQ(shell.paths,
+              (std::vector<std::string>{"/f/Farsend_20_bt.hex", "/f/Farsend_15_bt.hex"}));
+    EXPECT_TRUE(a.state.programmingBusy);
+    EXPECT_TRUE(b.state.programmingBusy);
+}
+
+// --- The window program's end after a job ------------------------------------
+
+struct AfterJobCase {
+    JobKind kind;
+    jobs::JobOutcome outcome;
+    bool exitAfterProgram;
+    bool endsProcess;
+};
+
+TEST(AfterJob, OnlyAProgrammedTargetEndsTheProcessAndOnlyWhenAsked) {
+    using jobs::JobOutcome;
+    const std::vector<AfterJobCase> cases = {
+        {JobKind::ProgramApplication, JobOutcome::Success, true, true},
+        {JobKind::ProgramBootloaderAndApplication, JobOutcome::Success, true, true},
+        {JobKind::ProgramApplication, JobOutcome::Success, false, false},
+        {JobKind::ProgramApplication, JobOutcome::CommunicationError, true, false},
+        {JobKind::ProgramApplication, JobOutcome::EraseError, true, false},
+        {JobKind::ProgramApplication, JobOutcome::FileOpenFailed, true, false},
+        {JobKind::ProgramBootloaderAndApplication, JobOutcome::FileFormatError, true, false},
+        {JobKind::EraseDefault, JobOutcome::Success, true, false},
+        {JobKind::EraseAll, JobOutcome::Success, true, false},
+    };
+    for (const AfterJobCase& c : cases) {
+        jobs::JobReport report;
+        report.kind = c.kind;
+        report.outcome = c.outcome;
+        EXPECT_EQ(EndsProcessAfterJob(report, c.exitAfterProgram), c.endsProcess)
+            << static_cast<int>(c.kind) << " " << static_cast<int>(c.outcome) << " "
+            << c.exitAfterProgram;
+    }
 }
 
 }  // namespace

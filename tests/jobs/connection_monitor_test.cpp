@@ -77,7 +77,7 @@ public:
     app::ToolSettings settings;
     RecordingMainWindow mainWindow{settings};
     GatedClock gate;
-    MonitorEnvironment environment{settings, rig.exchanges, mainWindow, &gate};
+    MonitorEnvironment environment{settings, settings, rig.exchanges, mainWindow, &gate};
     MonitorStop stop;
     std::thread thread;
     std::vector<JobReport> jobs;
@@ -88,7 +88,10 @@ private:
             settings.programmingBusy = true;
             RecordingDialog dialog;
             JobEnvironment job{settings, rig.exchanges, mainWindow};
-            std::thread worker([&] { jobs.push_back(ProgramApplicationWorker(job, dialog)); });
+            std::thread worker([&] {
+                jobs.push_back(
+                    ProgramApplicationWorker(job, PathToProgram(settings, settings), dialog));
+            });
             worker.join();
         } else if (command == kCommandProgrammingFinished) {
             settings.connectionState = ConnectionState::Disconnected;
@@ -326,7 +329,7 @@ TEST(MonitorControl, RestartNeverWaitsAndTheNewMonitorStartsOnlyOnceTheOldHasEnd
     HeldMainWindow mainWindow;
     GatedClock gate;
     gate.SetFree(true);
-    ConnectionMonitorControl control({settings, rig.exchanges, mainWindow, &gate});
+    ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate});
 
     control.Start();
     mainWindow.WaitEntered();  // the first monitor connected and waits for the window
@@ -362,7 +365,7 @@ TEST(MonitorControl, StartsInQuickSuccessionLeaveExactlyOneMonitor) {
     app::ToolSettings settings;
     RecordingMainWindow mainWindow(settings);
     GatedClock gate;
-    ConnectionMonitorControl control({settings, rig.exchanges, mainWindow, &gate});
+    ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate});
     for (int i = 0; i < 5; ++i) control.Start();
     gate.Grant(3);
     ASSERT_TRUE(gate.WaitPassed(3));
@@ -403,7 +406,7 @@ TEST(MonitorControl, StoppingFromTheWindowThreadWhileTheMonitorWaitsForItDoesNot
     GatedClock gate;
     gate.SetFree(true);
     {
-        ConnectionMonitorControl control({settings, rig.exchanges, mainWindow, &gate});
+        ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate});
         control.Start();
         // The window thread is busy until the monitor is inside its send.
         while (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -46,7 +46,7 @@ protected:
     // Busy flag set as the main window sets it before opening the dialog.
     JobReport Run(JobKind kind) {
         (IsProgrammingJob(kind) ? settings_.programmingBusy : settings_.erasingBusy) = true;
-        return RunJobWorker(kind, environment_, dialog_);
+        return RunJobWorker(kind, settings_.firmwarePath.Get(), environment_, dialog_);
     }
 
     std::string UseImage(const std::vector<sim::ImageRun>& runs, size_t size = 0) {
@@ -107,8 +107,8 @@ TEST_P(EraseBar, OneStepPerErasedBlockThenFilledUpToTwenty) {
 
     // Where the single steps end and the fill-up begins: the fill-up comes
     // after the end of erasing, which the target has sent by then.
-    const JobReport report =
-        RunJobWorker(GetParam().kind, {settings, rig.exchanges, mainWindow}, dialog);
+    const JobReport report = RunJobWorker(GetParam().kind, image.string(),
+                                          {settings, rig.exchanges, mainWindow}, dialog);
 
     EXPECT_TRUE(report.Succeeded());
     EXPECT_EQ(report.blocksErased, GetParam().erasedBlocks);
@@ -248,26 +248,24 @@ TEST_F(WorkerTest, FirstPassAddsNoStepAndLaterPassesFollowThePosition) {
     }
 }
 
-TEST_F(WorkerTest, ExitAfterProgramAsksToEndTheProcessAfterTheDialogEnded) {
-    settings_.exitAfterProgram = true;
+// Ending the process afterwards is the window program's choice, made from
+// the report (EndsProcessAfterJob); the worker itself only says it finished.
+TEST_F(WorkerTest, ProgrammingFinishedIsTheOnlyCommandAndComesBeforeTheDialogEnds) {
     UseImage({PatternRun(0x4000, 300)});
     std::vector<size_t> dialogCallsAtCommand;
     mainWindow_.onCommand = [&](int) { dialogCallsAtCommand.push_back(dialog_.Calls().size()); };
 
     ASSERT_TRUE(Run(JobKind::ProgramBootloaderAndApplication).Succeeded());
 
-    EXPECT_EQ(mainWindow_.Commands(),
-              (std::vector<int>{kCommandProgrammingFinished, kCommandEndProcess}));
-    ASSERT_EQ(dialogCallsAtCommand.size(), 2u);
+    EXPECT_EQ(mainWindow_.Commands(), (std::vector<int>{kCommandProgrammingFinished}));
+    ASSERT_EQ(dialogCallsAtCommand.size(), 1u);
     EXPECT_LT(dialogCallsAtCommand[0], dialog_.Calls().size());  // 660 before the end
-    EXPECT_EQ(dialogCallsAtCommand[1], dialog_.Calls().size());  // 680 after it
     EXPECT_EQ(dialog_.Calls().back(), "end");
 }
 
 // --- Failures ---------------------------------------------------------------
 
-TEST_F(WorkerTest, EndOfDataFailingIsACommunicationErrorWithoutSuccessOrExit) {
-    settings_.exitAfterProgram = true;
+TEST_F(WorkerTest, EndOfDataFailingIsACommunicationErrorWithoutSuccess) {
     UseImage({PatternRun(0x4000, 600)});
     rig_.muting->MuteAfterCommand(packets::kEndOfData);
 
@@ -350,7 +348,6 @@ struct NoDataCase {
 class NoDataFile : public WorkerTest, public ::testing::WithParamInterface<NoDataCase> {};
 
 TEST_P(NoDataFile, IsRefusedBeforeTheTargetIsErased) {
-    settings_.exitAfterProgram = true;
     const std::string path = UseText(GetParam().text);
     const JobReport report = Run(GetParam().kind);
 
@@ -418,12 +415,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 path, sim::FormatImage({PatternRun(0x8000, 5000)}));
                         }},
         ChangedFileCase{"truncated",
-                        [](const std::string& path) {
-                            std::filesystem::resize_file(path, 700);
-                        }},
-        ChangedFileCase{"removed", [](const std::string& path) {
-                            std::filesystem::remove(path);
-                        }}),
+                        [](const std::string& path) { std::filesystem::resize_file(path, 700); }},
+        ChangedFileCase{"removed", [](const std::string& path) { std::filesystem::remove(path); }}),
     [](const ::testing::TestParamInfo<ChangedFileCase>& info) {
         std::string name;
         for (const char* c = info.param.what; *c != 0; ++c) {

@@ -83,7 +83,7 @@ TEST_P(StopDuringHandshake, EndsAtOnceWithTheLinkClosed) {
     RecordingMainWindow mainWindow(settings);
     GatedClock pacing;
     pacing.SetFree(true);
-    ConnectionMonitorControl control({settings, exchanges, mainWindow, &pacing});
+    ConnectionMonitorControl control({settings, settings, exchanges, mainWindow, &pacing});
     control.Start();
     ASSERT_TRUE(watch.WaitForLongWait());
 
@@ -170,12 +170,15 @@ TEST(MonitorStop, AStopDuringAProgrammingJobLeavesTheJobsExchangesAlone) {
             stoppedDuringJob = true;
         };
         JobEnvironment job{settings, rig.exchanges, mainWindow};
-        std::thread worker([&] { reports.push_back(ProgramApplicationWorker(job, dialog)); });
+        std::thread worker([&] {
+            reports.push_back(
+                ProgramApplicationWorker(job, PathToProgram(settings, settings), dialog));
+        });
         worker.join();
     };
 
     std::thread monitor([&] {
-        ConnectionMonitor({settings, rig.exchanges, mainWindow, &pacing}, stop);
+        ConnectionMonitor({settings, settings, rig.exchanges, mainWindow, &pacing}, stop);
     });
     monitor.join();  // ends by itself: the stop came during the attempt
 

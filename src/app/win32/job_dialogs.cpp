@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/commands.h"
 #include "app/win32/message_box.h"
 #include "app/win32/thread_wait.h"
 #include "jobs/command_ids.h"
@@ -22,7 +23,9 @@ constexpr int kBarMargin = 10;
 
 struct JobRun {
     jobs::JobKind kind;
+    const std::string* path;
     const jobs::JobEnvironment* environment;
+    bool exitAfterProgram;
     HWND dialog = nullptr;
     HWND eraseBar = nullptr;
     HWND programBar = nullptr;
@@ -49,7 +52,12 @@ private:
 DWORD WINAPI WorkerMain(void* parameter) {
     JobRun& run = *static_cast<JobRun*>(parameter);
     SentCommandDialog dialog(run.dialog);
-    jobs::RunJobWorker(run.kind, *run.environment, dialog);
+    const jobs::JobReport report =
+        jobs::RunJobWorker(run.kind, *run.path, *run.environment, dialog);
+    // After the dialog has ended, as the window program always did.
+    if (EndsProcessAfterJob(report, run.exitAfterProgram)) {
+        run.environment->mainWindow.SendCommand(jobs::kCommandEndProcess);
+    }
     return 0;
 }
 
@@ -130,15 +138,15 @@ INT_PTR CALLBACK JobDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 
 }  // namespace
 
-void RunJobDialog(HINSTANCE instance, HWND owner, jobs::JobKind kind,
-                  const jobs::JobEnvironment& environment) {
-    JobRun run{kind, &environment};
+void RunJobDialog(HINSTANCE instance, HWND owner, jobs::JobKind kind, const std::string& path,
+                  const jobs::JobEnvironment& environment, bool exitAfterProgram) {
+    JobRun run{kind, &path, &environment, exitAfterProgram};
     DialogBoxParamA(instance, jobs::JobDialogResource(kind), owner, JobDialogProc,
                     reinterpret_cast<LPARAM>(&run));
     if (run.worker == nullptr) {
         // The job never ran, so nothing else will clear its flag.
-        auto& busy = jobs::IsProgrammingJob(kind) ? environment.settings.programmingBusy
-                                                  : environment.settings.erasingBusy;
+        auto& busy = jobs::IsProgrammingJob(kind) ? environment.station.programmingBusy
+                                                  : environment.station.erasingBusy;
         busy.store(false);
         return;
     }

@@ -5,18 +5,21 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "jobs/job_dialog.h"
 #include "jobs/job_workers.h"
 
 namespace farsend::app::win32 {
 
-// Opens the dialog of `kind` owned by `owner` and runs the job's worker
-// while it is shown. Returns once the dialog has ended and the worker thread
-// is gone; meanwhile the worker's commands to the main window (650, 660,
-// 680) are carried out. If the dialog cannot be created the job does not
+// Opens the dialog of `kind` owned by `owner` and runs the job's worker on
+// `path` while it is shown. Returns once the dialog has ended and the worker
+// thread is gone; meanwhile the worker's commands to the main window (650,
+// 660) are carried out, and with `exitAfterProgram` a programming run that
+// succeeded then sends 680. If the dialog cannot be created the job does not
 // run, and its busy flag is cleared here.
-void RunJobDialog(HINSTANCE instance, HWND owner, jobs::JobKind kind,
-                  const jobs::JobEnvironment& environment);
+void RunJobDialog(HINSTANCE instance, HWND owner, jobs::JobKind kind, const std::string& path,
+                  const jobs::JobEnvironment& environment, bool exitAfterProgram);
 
 // Window texts of the bars, by which tests find them.
 constexpr const char* kEraseBarTextErase = "Progress";

@@ -78,9 +78,10 @@ std::optional<std::string> Win32ShellPort::ChooseFirmwareFile(const OpenFileRequ
     return ChooseFile(shell_.MainWindow(), request);
 }
 
-void Win32ShellPort::RunJobDialog(jobs::JobKind kind) {
+void Win32ShellPort::RunJobDialog(jobs::JobKind kind, const std::string& path) {
     shell_.jobRunning_ = true;
-    win32::RunJobDialog(shell_.Instance(), shell_.MainWindow(), kind, shell_.jobEnvironment_);
+    win32::RunJobDialog(shell_.Instance(), shell_.MainWindow(), kind, path, shell_.jobEnvironment_,
+                        shell_.settings_.exitAfterProgram.load());
     shell_.jobRunning_ = false;
     if (shell_.exitAfterJob_) {
         shell_.exitAfterJob_ = false;
@@ -105,8 +106,8 @@ MainWindowShell::MainWindowShell(ToolSettings& settings, protocol::ExchangeConte
       endProcess_(std::move(endProcess)),
       port_(*this),
       shellPort_(*this),
-      monitor_(jobs::MonitorEnvironment{settings, exchanges, port_}),
-      commands_{settings, exchanges, shellPort_, monitor_},
+      monitor_(jobs::MonitorEnvironment{settings, settings, exchanges, port_}),
+      commands_{settings, settings, exchanges, shellPort_, monitor_, &settings.view},
       jobEnvironment_{settings, exchanges, port_} {}
 
 MainWindowShell::~MainWindowShell() {

@@ -47,7 +47,7 @@ public:
     explicit Win32ShellPort(MainWindowShell& shell) : shell_(shell) {}
     jobs::MessageAnswer ShowMessage(const jobs::Message& message) override;
     std::optional<std::string> ChooseFirmwareFile(const OpenFileRequest& request) override;
-    void RunJobDialog(jobs::JobKind kind) override;
+    void RunJobDialog(jobs::JobKind kind, const std::string& path) override;
     void EndMessageLoop(int exitCode) override;
     void EndProcess(int exitCode) override;
 
