@@ -32,6 +32,7 @@ const Scope kScopes[] = {
      {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
     {"--wait",
      {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
+    {"--all", {Command::Program, Command::Watch}},
     {"--launch", {Command::Program, Command::Watch}},
     {"--report", {Command::Program, Command::Watch}},
     {"--count", {Command::Watch}},
@@ -224,7 +225,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_flag("--factory", options.factory);
     app.add_flag("--force", options.force);
     app.add_flag("--no-validate", options.noValidate);
-    app.add_option("--device", options.device)->type_name("NAME");
+    app.add_option("--device", options.devices)->type_name("NAME")->take_all()->expected(1);
+    app.add_flag("--all", options.all);
     app.add_option("--wait", options.waitSeconds)->check(CLI::Range(1, 86400));
     app.add_flag("--launch", options.launch);
     app.add_option("--report", options.report)->type_name("FILE");
@@ -272,9 +274,26 @@ ParseResult ParseArguments(std::vector<std::string> words) {
                       " (only to " + CommandList(kSimulationCommands) + ")");
     }
     if (options.dir.empty() && app.count("--dir") > 0) return Refuse("--dir needs a directory");
-    if (options.device.empty() && app.count("--device") > 0) {
-        return Refuse(
-            "--device needs a name: a node, location or serial that `farsend devices` lists");
+    for (const std::string& device : options.devices) {
+        if (device.empty()) {
+            return Refuse(
+                "--device needs a name: a node, location or serial that `farsend devices` lists");
+        }
+    }
+    if (options.all && !options.devices.empty()) {
+        return Refuse("--all and --device exclude each other: --all takes every bridge");
+    }
+    if (options.devices.size() > 1 && options.command != Command::Program &&
+        options.command != Command::Watch) {
+        return Refuse(std::string("several --device apply only to program and watch, not to ") +
+                      CommandName(options.command));
+    }
+    for (size_t i = 0; i < options.devices.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (options.devices[i] == options.devices[j]) {
+                return Refuse("--device " + options.devices[i] + " is given twice");
+            }
+        }
     }
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");

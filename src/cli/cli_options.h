@@ -25,7 +25,10 @@ struct CliOptions {
     bool factory = false;
     bool force = false;  // a factory image whose name lacks the marker
     bool noValidate = false;
-    std::string device;  // --device PATH; empty: the first bridge found
+    // --device NAME, once per station; none: the first bridge found (or,
+    // with --all, every bridge).
+    std::vector<std::string> devices;
+    bool all = false;  // --all: a station on every bridge (watch: also later ones)
     int waitSeconds = 30;
     bool waitGiven = false;  // watch waits without limit unless --wait is given
     bool launch = false;

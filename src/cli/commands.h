@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "cli/cli_options.h"
@@ -22,6 +23,13 @@ int RunInspect(const CliOptions& options, Console& console);
 // data being the block's `count` bytes.
 nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan);
 
+// The interfaces of `platform` that carry the bridge's identifiers.
+struct BridgeFound {
+    std::string path;
+    std::string location;  // "" when the system gives none
+    std::string serial;    // "" when the bridge has none
+};
+std::vector<BridgeFound> FindBridges(link::HidPlatform& platform);
 // How many interfaces of `platform` carry the bridge's identifiers.
 std::size_t CountBridges(link::HidPlatform& platform);
 

@@ -56,6 +56,16 @@ std::string ShownText(const std::string& text) {
 
 }  // namespace
 
+std::vector<BridgeFound> FindBridges(link::HidPlatform& platform) {
+    std::vector<BridgeFound> bridges;
+    for (const Interface& entry : Survey(platform)) {
+        if (entry.IsBridge()) {
+            bridges.push_back({entry.path, entry.identity.location, entry.identity.serial});
+        }
+    }
+    return bridges;
+}
+
 std::size_t CountBridges(link::HidPlatform& platform) {
     std::size_t bridges = 0;
     for (const Interface& entry : Survey(platform)) bridges += entry.IsBridge() ? 1 : 0;

@@ -26,4 +26,14 @@ const char* ExitStatusName(int status) {
     return "failure";
 }
 
+int MoreSerious(int a, int b) {
+    static constexpr int kOrder[] = {kExitNotRecorded,  kExitEraseError,   kExitCommunication,
+                                     kExitDoesNotFit,   kExitFirmwareFile, kExitNoTarget,
+                                     kExitStopped,      kExitUsage,        kExitSuccess};
+    for (int status : kOrder) {
+        if (a == status || b == status) return status;
+    }
+    return a != kExitSuccess ? a : b;
+}
+
 }  // namespace farsend::cli

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/shell_port.h"
@@ -22,6 +24,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
+#include "cli/station_stream.h"
 #include "cli/unit_record.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
@@ -31,6 +34,7 @@
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
 #include "protocol/image_reader.h"
+#include "sim/sim_bridge.h"
 #include "sim/simulation.h"
 
 namespace farsend::cli {
@@ -58,14 +62,26 @@ struct Wiring {
     Clock& Time() { return link::HidLinkClock(link); }
 };
 
-// Sets up the link for the options. Returns -1 when it is ready, else the
+// Where a station's bridge is: a device name for the platform's filter
+// (none: the first bridge found), or one of the simulated bridges.
+struct StationPlan {
+    std::string name;          // shown in every line and record
+    std::string device;        // --device NAME or the bridge found by --all
+    uint32_t simBridge = 0;    // 1..--sim-bridges; 0 without --simulate
+    std::string bridgeSerial;  // the bridge's USB serial, when known
+};
+
+// Sets up the link of one station. Returns -1 when it is ready, else the
 // exit status (with the message already shown).
-int Wire(const CliOptions& options, Console& console, const Environment& env, Wiring& wiring) {
+int Wire(const CliOptions& options, Console& console, const Environment& env,
+         const StationPlan& plan, Wiring& wiring) {
     link::HidPlatform* platform =
         env.systemPlatform != nullptr ? env.systemPlatform : &wiring.noPlatform;
     if (options.sim.simulate) {
         std::string error;
-        wiring.simulation = sim::Simulation::Create(options.sim, error, &wiring.simulatedTime);
+        const sim::SimOptions bridge = sim::ForBridge(options.sim, plan.simBridge);
+        wiring.simulation = sim::Simulation::Create(
+            bridge, error, options.sim.real_time ? nullptr : &wiring.simulatedTime);
         if (!wiring.simulation) {
             Complain(console, error);
             return kExitUsage;
@@ -77,16 +93,16 @@ int Wire(const CliOptions& options, Console& console, const Environment& env, Wi
     // yet, or being replugged, is waited for (under --wait), as targets are.
     // A simulated bridge never comes back.
     bool waiting = false;
-    if (!options.device.empty()) {
-        wiring.onlyDevice = std::make_unique<SingleDevicePlatform>(*platform, options.device);
+    if (!plan.device.empty()) {
+        wiring.onlyDevice = std::make_unique<SingleDevicePlatform>(*platform, plan.device);
         if (!wiring.onlyDevice->Present()) {
             if (options.command != Command::Watch || options.sim.simulate) {
                 Complain(console,
-                         "--device " + options.device +
+                         "--device " + plan.device +
                              ": no such HID interface; `farsend devices` lists the bridges.");
                 return kExitNoTarget;
             }
-            Complain(console, "waiting for the bridge " + options.device + " to be plugged in.");
+            Complain(console, "waiting for the bridge " + plan.device + " to be plugged in.");
             waiting = true;
         }
         platform = wiring.onlyDevice.get();
@@ -94,8 +110,8 @@ int Wire(const CliOptions& options, Console& console, const Environment& env, Wi
     wiring.link.platform = platform;
     if (waiting) return -1;
     if (CountBridges(*platform) == 0) {
-        if (!options.device.empty()) {
-            Complain(console, options.device + " is not the bridge (" + BridgeIdText() +
+        if (!plan.device.empty()) {
+            Complain(console, plan.device + " is not the bridge (" + BridgeIdText() +
                                   "); `farsend devices` lists the bridges.");
         } else if (options.sim.simulate) {
             Complain(console, "the simulated bridge is unplugged.");
@@ -106,6 +122,15 @@ int Wire(const CliOptions& options, Console& console, const Environment& env, Wi
     }
     return -1;
 }
+
+// What the stations of one run share besides the firmware choice.
+struct RunShared {
+    // Units begun (a target taken for programming) and finished, over all
+    // stations: --count is a count of the whole run, and unit numbers run
+    // through all stations.
+    std::atomic<uint32_t> begun{0};
+    std::atomic<uint32_t> finished{0};
+};
 
 std::string ReplyTextOf(const protocol::LongResponsePacket& reply, protocol::ResponseCode code) {
     if (protocol::ClassifyResponse(reply) != code) return {};
@@ -154,16 +179,20 @@ private:
 class Session final : public jobs::MainWindowPort, public app::ShellPort {
 public:
     Session(const CliOptions& options, Console& console, Wiring& wiring,
-            app::ToolSettings& settings, Policy policy)
+            jobs::FirmwareChoice& choice, Policy policy, RunShared& shared, StationPlan plan)
         : options_(options),
           console_(console),
           wiring_(wiring),
-          settings_(settings),
+          choice_(choice),
           policy_(policy),
+          shared_(shared),
+          plan_(std::move(plan)),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
           pacing_(wiring.Time(), *this),
-          monitor_(jobs::MonitorEnvironment{settings, settings, wiring.exchanges, *this, &pacing_}),
-          commands_{settings, settings, wiring.exchanges, *this, monitor_} {
+          monitor_(jobs::MonitorEnvironment{choice, state_, wiring.exchanges, *this, &pacing_}),
+          commands_{choice, state_, wiring.exchanges, *this, monitor_} {
+        state_.autoProgram = policy == Policy::Watch;
+        if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
         if (policy == Policy::Watch) {
             if (options.waitGiven) deadline_ = Millis(options.waitSeconds * 1000LL);
         } else {
@@ -174,28 +203,28 @@ public:
     // The operator's answer to the erase-all warning, asked before connecting.
     void ConfirmEraseAll() { eraseAllConfirmed_ = true; }
 
-    // Runs the monitor until the policy, the deadline or Ctrl+C (watch) ends
-    // it. Then a ConnectOnly session holds a connected target, or none.
-    void RunMonitor() {
+    // Starts the monitor; the run ends once the policy, the deadline or
+    // Ctrl+C (watch) has stopped it. Then a ConnectOnly session holds a
+    // connected target, or none.
+    void StartMonitor() {
         waitStart_ = wiring_.Time().Now();
         monitor_.Start();
-        bool stopAsked = false;
-        while (!monitor_.WaitUntilStopped(Millis(50))) {
-            if (!stopAsked && Interrupted()) {
-                stopAsked = true;
-                monitor_.RequestStop();
-            }
-            // The monitor looks at --wait only between passes, and a pass
-            // waits up to 13 s for a silent target: in real time the deadline
-            // is watched from here too, and the stop cancels that wait. (In
-            // simulated time it costs nothing, and watching it only from the
-            // monitor keeps the run the same whatever the threads do.)
-            if (!stopAsked && !options_.sim.simulate && DeadlinePassed()) {
-                stopAsked = true;
-                monitor_.RequestStop();
-            }
-        }
     }
+    // True once the monitor has ended (and been joined).
+    bool WaitStopped(Millis timeout) { return monitor_.WaitUntilStopped(timeout); }
+    void RequestStop() { monitor_.RequestStop(); }
+    // The monitor looks at --wait only between passes, and a pass waits up
+    // to 13 s for a silent target: on the real clock the caller watches the
+    // deadline too, and the stop cancels that wait. (In simulated time it
+    // costs nothing, and watching it only from the monitor keeps the run the
+    // same whatever the threads do.)
+    bool RealTime() const { return !options_.sim.simulate || options_.sim.real_time; }
+
+    jobs::StationState& State() { return state_; }
+    const StationPlan& Plan() const { return plan_; }
+    Console& StationConsole() { return console_; }
+    // Units of this station that were programmed.
+    int Programmed() const { return programmed_; }
 
     bool Connected() const { return connected_; }
     // A record or a result of this session could not be written.
@@ -246,7 +275,7 @@ public:
             // The window's box does not say why; here the replies tell a
             // target that did not answer from one that is another kind.
             const FitVerdict verdict = JudgeUnfitFile(
-                jobs::PathToProgram(settings_, settings_),
+                jobs::PathToProgram(choice_, state_),
                 ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply),
                 ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply));
             Complain(console_, verdict.message);
@@ -273,7 +302,15 @@ public:
     }
 
     void RefreshConnectionText() override {
-        if (settings_.connectionState == app::ConnectionState::Connected) {
+        if (state_.connectionState == jobs::ConnectionState::Connected) {
+            // --count counts the units of all stations: a station whose
+            // target would be one too many leaves it alone and stops.
+            if (policy_ == Policy::Watch && options_.count > 0 &&
+                shared_.begun.fetch_add(1) >= options_.count) {
+                state_.autoProgram = false;
+                monitor_.RequestStop();
+                return;
+            }
             connected_ = true;
             connectedSinceWait_ = true;
             unitStart_ = wiring_.Time().Now();
@@ -286,7 +323,7 @@ public:
         if (!attempting_) return;
         FinishUnit();
         const bool enough = policy_ == Policy::ProgramOnce ||
-                            (options_.count > 0 && units_ >= static_cast<int>(options_.count));
+                            (options_.count > 0 && shared_.finished >= options_.count);
         if (enough) monitor_.RequestStop();
     }
 
@@ -295,8 +332,8 @@ public:
     }
 
     void RunJobDialog(jobs::JobKind kind, const std::string& path) override {
-        job_ = jobs::RunJobWorker(
-            kind, path, jobs::JobEnvironment{settings_, wiring_.exchanges, *this}, display_);
+        job_ = jobs::RunJobWorker(kind, path,
+                                  jobs::JobEnvironment{state_, wiring_.exchanges, *this}, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         // The job's message is the window program's, which cannot tell an
         // unplug from a target gone quiet; the link can, and the operator at
@@ -321,8 +358,11 @@ public:
             ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply);
         record.version =
             ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply);
+        record.station = plan_.name;
+        record.bridgeSerial = plan_.bridgeSerial;
+        record.unit = unitNumber_;
         if (policy_ != Policy::ConnectOnly) {
-            record.file = settings_.firmwarePath.Get();
+            record.file = choice_.firmwarePath.Get();
             // The digest of what the job read and sent, not of the file as
             // it is now; before any job, of the file that was refused.
             if (job_ && IsProgrammingJob(job_->kind)) {
@@ -361,7 +401,7 @@ public:
 
     std::string ResultLine(const UnitRecord& record) const {
         std::string line;
-        if (policy_ == Policy::Watch) line = "unit " + std::to_string(units_) + ": ";
+        if (policy_ == Policy::Watch) line = "unit " + std::to_string(unitNumber_) + ": ";
         if (record.status == kExitSuccess) {
             char figures[96];
             std::snprintf(figures, sizeof figures, ": %llu blocks, %llu bytes in %.1f s",
@@ -392,9 +432,11 @@ private:
         waitStart_ = wiring_.Time().Now();
         connectedSinceWait_ = false;
         ++units_;
+        unitNumber_ = shared_.finished.fetch_add(1) + 1;
         const int status = job_ ? StatusOf(*job_) : attemptStatus_;
         lastStatus_ = status;
         if (status != kExitSuccess) lastFailure_ = status;
+        if (status == kExitSuccess) ++programmed_;
         const UnitRecord record = Record(status);
         PrintResult(record);
         if (!options_.report.empty()) {
@@ -413,8 +455,11 @@ private:
     const CliOptions& options_;
     Console& console_;
     Wiring& wiring_;
-    app::ToolSettings& settings_;
+    jobs::FirmwareChoice& choice_;
+    jobs::StationState state_;
     const Policy policy_;
+    RunShared& shared_;
+    const StationPlan plan_;
     ProgressDisplay display_;
     DeadlinePacing pacing_;
     jobs::ConnectionMonitorControl monitor_;
@@ -437,6 +482,8 @@ private:
     std::optional<jobs::JobReport> job_;
     std::string message_;
     int units_ = 0;
+    int programmed_ = 0;
+    uint64_t unitNumber_ = 0;
     int lastStatus_ = kExitSuccess;
     int lastFailure_ = kExitSuccess;
 };
@@ -530,6 +577,132 @@ Policy PolicyFor(Command command) {
     }
 }
 
+// One station of the run: its link, its session and, among several, its
+// own prefixed output.
+struct StationRun {
+    std::unique_ptr<StationStream> out;
+    std::unique_ptr<StationStream> err;
+    std::unique_ptr<Console> console;
+    Wiring wiring;
+    std::unique_ptr<Session> session;
+    bool stopped = false;
+};
+
+// The stations the options ask for. False with the exit status when one
+// cannot be had (the message shown).
+bool PlanStations(const CliOptions& options, Console& console, const Environment& env,
+                  std::vector<StationPlan>& plans, int& status) {
+    if (options.sim.simulate) {
+        const uint32_t bridges = options.sim.bridges;
+        auto planOf = [](uint32_t number) {
+            return StationPlan{sim::SimBridge::LocationOf(number), "", number,
+                               sim::SimBridge::SerialOf(number)};
+        };
+        if (options.devices.empty()) {
+            for (uint32_t number = 1; number <= (options.all ? bridges : 1); ++number) {
+                plans.push_back(planOf(number));
+            }
+            return true;
+        }
+        for (const std::string& device : options.devices) {
+            uint32_t found = 0;
+            for (uint32_t number = 1; number <= bridges && found == 0; ++number) {
+                if (device == sim::SimBridge::PathOf(number) ||
+                    device == sim::SimBridge::LocationOf(number) ||
+                    device == sim::SimBridge::SerialOf(number)) {
+                    found = number;
+                }
+            }
+            if (found == 0) {
+                // Bridge 1 has the simulation's other HID interfaces too; its
+                // station's filter says what this name is.
+                StationPlan plan = planOf(1);
+                plan.name = device;
+                plan.device = device;
+                plans.push_back(plan);
+                continue;
+            }
+            plans.push_back(planOf(found));
+        }
+        return true;
+    }
+    link::NullHidPlatform none;
+    link::HidPlatform& platform = env.systemPlatform != nullptr ? *env.systemPlatform : none;
+    const std::vector<BridgeFound> bridges = FindBridges(platform);
+    auto nameOf = [](const BridgeFound& bridge) {
+        return bridge.location.empty() ? bridge.path : bridge.location;
+    };
+    if (options.all) {
+        for (const BridgeFound& bridge : bridges) {
+            plans.push_back({nameOf(bridge), nameOf(bridge), 0, bridge.serial});
+        }
+        if (plans.empty() && options.command != Command::Watch) {
+            Complain(console, NoBridgeAdvice());
+            status = kExitNoTarget;
+            return false;
+        }
+        return true;
+    }
+    if (options.devices.empty()) {
+        StationPlan plan;
+        if (!bridges.empty()) {
+            plan.name = nameOf(bridges.front());
+            plan.bridgeSerial = bridges.front().serial;
+        }
+        plans.push_back(plan);
+        return true;
+    }
+    for (const std::string& device : options.devices) {
+        StationPlan plan{device, device, 0, ""};
+        for (const BridgeFound& bridge : bridges) {
+            if (device == bridge.path || (!bridge.location.empty() && device == bridge.location) ||
+                (!bridge.serial.empty() && device == bridge.serial)) {
+                plan.name = nameOf(bridge);
+                plan.bridgeSerial = bridge.serial;
+            }
+        }
+        plans.push_back(plan);
+    }
+    return true;
+}
+
+// Shown at the end of a run of several stations, on standard error.
+void PrintSummary(Console& console, const std::vector<std::unique_ptr<StationRun>>& stations) {
+    std::string text = "summary:";
+    for (const auto& station : stations) {
+        const Session& session = *station->session;
+        text += "\n  " + session.Plan().name + ": " + std::to_string(session.Programmed()) +
+                " programmed, " + std::to_string(session.Units() - session.Programmed()) +
+                " failed";
+    }
+    Complain(console, text);
+}
+
+// The status of one station's program or watch, with its messages shown.
+int StationStatus(Policy policy, Session& session, bool gang) {
+    if (session.Units() == 0) {
+        if (gang && policy == Policy::Watch) return kExitSuccess;  // a socket nobody used
+        if (session.NoMoreTargets()) {
+            Complain(session.StationConsole(),
+                     "no simulated target can call (--sim-targets, --sim-faults); "
+                     "nothing was programmed.");
+        } else {
+            session.NoTargetMessage();
+        }
+        return kExitNoTarget;
+    }
+    if (policy == Policy::Watch) {
+        if (session.NoMoreTargets()) {
+            Complain(session.StationConsole(),
+                     "the simulation has no more targets: watch ends after " +
+                         std::to_string(session.Units()) + " unit" +
+                         (session.Units() == 1 ? "" : "s") + ".");
+        }
+        return session.LastFailure();
+    }
+    return session.LastStatus();
+}
+
 }  // namespace
 
 int RunTargetCommand(const CliOptions& options, Console& console, const Environment& env) {
@@ -539,12 +712,12 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         return kExitFirmwareFile;
     }
 
+    // The firmware choice every station shares, made once as the window
+    // program makes it.
     app::ToolSettings settings;
     const app::StartUpReport startUp = ChooseImage(options, settings, env.workingDirectory);
     for (const std::string& warning : startUp.warnings) Complain(console, "warning: " + warning);
     settings.validateDevice = !options.noValidate;
-    settings.autoProgram = policy == Policy::Watch;
-    if (policy == Policy::ProgramOnce) settings.programRequest = app::kProgramRequested;
 
     if (policy != Policy::ConnectOnly) {
         const int status = CheckFirmware(options, console, settings);
@@ -560,36 +733,124 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
     }
 
-    Wiring wiring;
-    if (const int status = Wire(options, console, env, wiring); status >= 0) return status;
+    std::vector<StationPlan> plans;
+    if (int status = kExitSuccess; !PlanStations(options, console, env, plans, status)) {
+        return status;
+    }
+    const bool gang = plans.size() > 1 || options.all;
+    std::mutex outputLock;
+    RunShared shared;
+    std::vector<std::unique_ptr<StationRun>> stations;
+    auto addStation = [&](const StationPlan& plan) -> int {
+        auto station = std::make_unique<StationRun>();
+        Console* stationConsole = &console;
+        if (gang) {
+            // JSON objects carry the station's name; plain results get it
+            // in front, as messages do.
+            station->out = std::make_unique<StationStream>(console.out, outputLock,
+                                                           options.json ? "" : "[" + plan.name + "] ");
+            station->err =
+                std::make_unique<StationStream>(console.err, outputLock, "[" + plan.name + "] ");
+            // Lines of several stations cannot be redrawn in place on one
+            // line each with a carriage return: they go out as plain lines.
+            station->console = std::make_unique<Console>(
+                Console{console.in, *station->out, *station->err, false, console.terminalWidth});
+            stationConsole = station->console.get();
+        }
+        if (const int status = Wire(options, *stationConsole, env, plan, station->wiring);
+            status >= 0) {
+            return status;
+        }
+        station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
+                                                     settings, policy, shared, plan);
+        if (eraseAll) station->session->ConfirmEraseAll();
+        stations.push_back(std::move(station));
+        return -1;
+    };
+    for (const StationPlan& plan : plans) {
+        if (const int status = addStation(plan); status >= 0) return status;
+    }
+    if (stations.empty()) {
+        Complain(console, "waiting for bridges to be plugged in (" + BridgeIdText() + ").");
+    }
 
     // From here on a signal lets the target in hand finish and be recorded.
     CatchInterrupt();
-    Session session(options, console, wiring, settings, policy);
-    if (eraseAll) session.ConfirmEraseAll();
-    session.RunMonitor();
+    for (auto& station : stations) station->session->StartMonitor();
+    // watch --all takes bridges plugged in later too, by their locations.
+    const bool discover = options.all && policy == Policy::Watch && !options.sim.simulate;
+    Millis lastLook = RealClock().Now();
+    bool stopAll = false;
+    for (;;) {
+        bool running = false;
+        for (auto& station : stations) {
+            if (station->stopped) continue;
+            if (station->session->WaitStopped(running ? Millis(0) : Millis(50))) {
+                station->stopped = true;
+                continue;
+            }
+            running = true;
+            Session& session = *station->session;
+            if (session.RealTime() && session.DeadlinePassed()) session.RequestStop();
+        }
+        if (!stopAll && (Interrupted() || (options.count > 0 && shared.finished >= options.count))) {
+            stopAll = true;
+        }
+        if (stopAll) {
+            for (auto& station : stations) {
+                if (!station->stopped) station->session->RequestStop();
+            }
+        }
+        if (discover && !stopAll && RealClock().Now() - lastLook >= Millis(1000)) {
+            lastLook = RealClock().Now();
+            for (const BridgeFound& bridge : FindBridges(*env.systemPlatform)) {
+                const std::string name = bridge.location.empty() ? bridge.path : bridge.location;
+                bool known = false;
+                for (const auto& station : stations) known |= station->session->Plan().name == name;
+                if (known) continue;
+                if (addStation({name, name, 0, bridge.serial}) < 0) {
+                    stations.back()->session->StartMonitor();
+                    running = true;
+                }
+            }
+        }
+        if (!running && !(discover && !stopAll)) break;
+        if (!running) RealClock().SleepFor(Millis(50));
+    }
 
-    // The monitor may stop with a target that called and was not taken yet.
-    if (policy != Policy::ConnectOnly &&
-        settings.connectionState == app::ConnectionState::Connected) {
-        protocol::DisconnectTarget(wiring.exchanges);
-        settings.connectionState = app::ConnectionState::Disconnected;
+    // A monitor may stop with a target that called and was not taken yet.
+    for (auto& station : stations) {
+        jobs::StationState& state = station->session->State();
+        if (policy != Policy::ConnectOnly &&
+            state.connectionState == jobs::ConnectionState::Connected) {
+            protocol::DisconnectTarget(station->wiring.exchanges);
+            state.connectionState = jobs::ConnectionState::Disconnected;
+        }
     }
 
     int status = kExitSuccess;
-    if (Interrupted() && session.Units() == 0) {
+    int units = 0;
+    for (const auto& station : stations) units += station->session->Units();
+    if (Interrupted() && units == 0) {
         // Stopped before anything was done: a target that had called is let
         // go without being touched.
-        if (settings.connectionState == app::ConnectionState::Connected) {
-            protocol::DisconnectTarget(wiring.exchanges);
-            settings.connectionState = app::ConnectionState::Disconnected;
+        bool connected = false;
+        for (auto& station : stations) {
+            jobs::StationState& state = station->session->State();
+            if (state.connectionState == jobs::ConnectionState::Connected) {
+                protocol::DisconnectTarget(station->wiring.exchanges);
+                state.connectionState = jobs::ConnectionState::Disconnected;
+            }
+            connected |= station->session->Connected();
         }
         Complain(console, std::string("stopped: ") +
-                              (session.Connected() ? "the target was let go without "
-                                                   : "no target had called; nothing was ") +
+                              (connected ? "the target was let go without "
+                                         : "no target had called; nothing was ") +
                               (policy == Policy::ConnectOnly ? "done" : "programmed") + ".");
         status = kExitStopped;
     } else if (policy == Policy::ConnectOnly) {
+        Session& session = *stations.front()->session;
+        Wiring& wiring = stations.front()->wiring;
         if (!session.Connected()) {
             session.NoTargetMessage();
             status = kExitNoTarget;
@@ -612,34 +873,33 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
                 session.Print(eraseAll ? "erased all of the flash" : "erased");
             }
         }
-    } else if (session.Units() == 0) {
-        if (session.NoMoreTargets()) {
-            Complain(console,
-                     "no simulated target can call (--sim-targets, --sim-faults); "
-                     "nothing was programmed.");
-        } else {
-            session.NoTargetMessage();
-        }
+    } else if (units == 0 && gang) {
+        Complain(console, stations.empty() ? std::string("no bridge was plugged in.")
+                                           : std::string("no target called on any station."));
         status = kExitNoTarget;
-    } else if (policy == Policy::Watch) {
-        if (session.NoMoreTargets()) {
-            Complain(console, "the simulation has no more targets: watch ends after " +
-                                  std::to_string(session.Units()) + " unit" +
-                                  (session.Units() == 1 ? "" : "s") + ".");
+    } else {
+        for (auto& station : stations) {
+            status = MoreSerious(status, StationStatus(policy, *station->session, gang));
         }
-        status = session.LastFailure();
         // Stopped before its --count, or by a signal at all: a run that did
         // not do all it was asked for does not pass for a complete one.
-        if (status == kExitSuccess && Interrupted()) status = kExitStopped;
-    } else {
-        status = session.LastStatus();
+        if (policy == Policy::Watch && status == kExitSuccess && Interrupted()) {
+            status = kExitStopped;
+        }
     }
 
-    if (wiring.simulation) {
-        std::string error;
-        if (!wiring.simulation->Finish(error)) Complain(console, "--sim-flash-out: " + error);
+    bool lostOutput = false;
+    for (auto& station : stations) {
+        if (station->wiring.simulation) {
+            std::string error;
+            if (!station->wiring.simulation->Finish(error)) {
+                Complain(station->session->StationConsole(), "--sim-flash-out: " + error);
+            }
+        }
+        lostOutput |= station->session->LostOutput();
     }
-    if (session.LostOutput()) status = kExitNotRecorded;
+    if (gang && policy != Policy::ConnectOnly && !stations.empty()) PrintSummary(console, stations);
+    if (lostOutput) status = kExitNotRecorded;
     return status;
 }
 

@@ -79,6 +79,9 @@ nlohmann::ordered_json UnitJson(const UnitRecord& record) {
     object["blocks"] = record.blocks;
     object["bytes"] = record.bytes;
     object["seconds"] = RoundedSeconds(record.seconds);
+    object["station"] = JsonPathText(record.station);
+    object["bridge_serial"] = JsonPathText(record.bridgeSerial);
+    object["unit"] = record.unit;
     return object;
 }
 

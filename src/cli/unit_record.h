@@ -23,10 +23,18 @@ struct UnitRecord {
     std::uint64_t blocks = 0;
     std::uint64_t bytes = 0;
     double seconds = 0.0;
+    // Where it was done: the station's name (its bridge's location, else its
+    // device node), the bridge's USB serial number ("" when it has none),
+    // and the unit's number in this run, over all stations (0: no unit,
+    // as for identify).
+    std::string station;
+    std::string bridgeSerial;
+    std::uint64_t unit = 0;
 };
 
 // {"command", "result", "status", "message", "variant", "version", "file",
-// "sha256", "blocks", "bytes", "seconds"}.
+// "sha256", "blocks", "bytes", "seconds", "station", "bridge_serial",
+// "unit"}.
 nlohmann::ordered_json UnitJson(const UnitRecord& record);
 
 // The report line: the unit's object with "time" (UTC) first, no newline.

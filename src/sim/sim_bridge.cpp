@@ -1,5 +1,7 @@
 #include "sim/sim_bridge.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cstring>
 
@@ -33,6 +35,14 @@ SimBridge::SimBridge(SimBridgeOptions options)
       clock_(options.clock != nullptr ? *options.clock : RealClock()),
       plug_(options.plug != nullptr ? *options.plug : ownPlug_) {
     const uint16_t otherProduct = static_cast<uint16_t>(link::kBridgeProductId + 1);
+    if (options.number > 1) {
+        interfaces_ = {{PathOf(options.number),
+                        {link::kBridgeVendorId, link::kBridgeProductId, 0x0100},
+                        {options.inputReportLength, options.outputReportLength, kFeatureLength},
+                        true,
+                        {LocationOf(options.number), SerialOf(options.number)}}};
+        return;
+    }
     interfaces_ = {
         {"sim-hid:keyboard", {0x046D, 0xC31C, 0x6400}, {9, 2, 0}, false, {"sim-usb-1.1", ""}},
         {"sim-hid:mouse", {0x046D, 0xC077, 0x7200}, {5, 0, 0}, false, {"sim-usb-1.2", ""}},
@@ -50,6 +60,21 @@ SimBridge::SimBridge(SimBridgeOptions options)
 }
 
 SimBridge::~SimBridge() = default;
+
+std::string SimBridge::PathOf(uint32_t number) {
+    return number <= 1 ? kBridgePath : std::string(kBridgePath) + "-" + std::to_string(number);
+}
+
+std::string SimBridge::LocationOf(uint32_t number) {
+    // Sockets of a hub: 1.4 is the first bridge's, the others follow it.
+    return number <= 1 ? kBridgeLocation : "sim-usb-1." + std::to_string(3 + number);
+}
+
+std::string SimBridge::SerialOf(uint32_t number) {
+    char text[16];
+    std::snprintf(text, sizeof text, "SIM%05u", static_cast<unsigned>(number));
+    return text;
+}
 
 void SimBridge::AttachEndpoint(SerialEndpoint* endpoint) {
     Lock lock(mutex_);

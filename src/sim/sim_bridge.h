@@ -62,6 +62,10 @@ struct SimBridgeOptions {
     Clock* clock = nullptr;
     // Shared with whatever may pull the plug. Null: the bridge keeps its own.
     PlugState* plug = nullptr;
+    // Which of several simulated bridges this is. Bridge 1 is the one a
+    // single simulation has, among a few other HID interfaces; bridge K > 1
+    // lists only itself, at its own path, location and serial number.
+    uint32_t number = 1;
     // Keep every output report written to the bridge (tests).
     bool keepOutputLog = false;
     // Longest real-time wait for the reader thread to take queued reports.
@@ -103,6 +107,12 @@ public:
     static constexpr const char* kLibraryVersion = "10.0.0.0";
 
     explicit SimBridge(SimBridgeOptions options = {});
+
+    // Path, location and serial of bridge `number` ("sim-hid:bridge",
+    // "sim-usb-1.4", "SIM00001" for bridge 1).
+    static std::string PathOf(uint32_t number);
+    static std::string LocationOf(uint32_t number);
+    static std::string SerialOf(uint32_t number);
     ~SimBridge() override;
     SimBridge(const SimBridge&) = delete;
     SimBridge& operator=(const SimBridge&) = delete;

@@ -1,5 +1,7 @@
 #include "sim/sim_options.h"
 
+#include <optional>
+
 #include <cstddef>
 
 namespace farsend::sim {
@@ -136,11 +138,34 @@ void Apply(const Word& w, SimOptions& o, std::string& error) {
         ReadNumber32(w, 0, 1000000, o.targets, error);
     } else if (w.name == "--sim-faults") {
         if (!w.has_value) {
-            error = "--sim-faults needs a value: --sim-faults=LIST";
+            error = "--sim-faults needs a value: --sim-faults=LIST or --sim-faults=K:LIST";
             return;
         }
+        // "K:LIST" gives the faults of bridge K alone.
+        std::string list = w.value;
+        std::optional<uint32_t> bridge;
+        const size_t colon = list.find(':');
+        if (colon != std::string::npos) {
+            uint64_t number = 0;
+            if (!ParseWhole(list.substr(0, colon), 1000, number) || number == 0) {
+                error = "--sim-faults: " + Quoted(list.substr(0, colon)) +
+                        " is not a bridge number from 1 to 1000, as in --sim-faults=2:unplug=900";
+                return;
+            }
+            bridge = static_cast<uint32_t>(number);
+            list = list.substr(colon + 1);
+        }
         FaultPlan plan;
-        if (ParseFaultList(w.value, plan, error)) o.faults = plan;
+        if (!ParseFaultList(list, plan, error)) return;
+        if (!bridge) {
+            o.faults = plan;
+        } else if (!o.bridge_faults.emplace(*bridge, plan).second) {
+            error = "--sim-faults: bridge " + std::to_string(*bridge) + " is given twice";
+        }
+    } else if (w.name == "--sim-bridges") {
+        ReadNumber32(w, 1, 64, o.bridges, error);
+    } else if (w.name == "--sim-real-time") {
+        ReadSwitch(w, o.real_time, error);
     } else if (w.name == "--sim-seed") {
         ReadNumber(w, 0, UINT64_MAX, o.seed, error);
     } else if (w.name == "--sim-serial-log") {
@@ -214,6 +239,29 @@ bool ParseFaultList(const std::string& text, FaultPlan& plan, std::string& error
     return true;
 }
 
+std::string BridgeFileName(const std::string& path, uint32_t number, uint32_t bridges) {
+    if (bridges <= 1 || path.empty()) return path;
+    const size_t slash = path.find_last_of("/\\");
+    const size_t dot = path.find_last_of('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const std::string suffix = "-" + std::to_string(number);
+    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
+}
+
+SimOptions ForBridge(const SimOptions& options, uint32_t number) {
+    SimOptions bridge = options;
+    bridge.bridge_number = number;
+    const auto own = options.bridge_faults.find(number);
+    if (own != options.bridge_faults.end()) bridge.faults = own->second;
+    bridge.bridge_faults.clear();
+    // Each bridge draws its own faults, the same in every run.
+    bridge.seed = options.seed + (number - 1);
+    bridge.serial_log = BridgeFileName(options.serial_log, number, options.bridges);
+    bridge.flash_out = BridgeFileName(options.flash_out, number, options.bridges);
+    return bridge;
+}
+
 SimOptionsResult TakeSimOptions(std::vector<std::string>& args) {
     SimOptionsResult result;
     std::vector<std::string> rest;
@@ -229,6 +277,13 @@ SimOptionsResult TakeSimOptions(std::vector<std::string>& args) {
     }
     if (result.error.empty() && !result.options.simulate && !first_setting.empty()) {
         result.error = first_setting + " has no effect without --simulate";
+    }
+    if (result.error.empty() && !result.options.bridge_faults.empty() &&
+        result.options.bridge_faults.rbegin()->first > result.options.bridges) {
+        result.error = "--sim-faults: there is no bridge " +
+                       std::to_string(result.options.bridge_faults.rbegin()->first) + " (" +
+                       std::to_string(result.options.bridges) +
+                       " simulated; --sim-bridges=N sets how many)";
     }
     args.swap(rest);
     return result;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,7 +43,23 @@ struct SimOptions {
     uint64_t seed = 1;
     std::string serial_log;  // empty: no log
     std::string flash_out;   // empty: no file
+    // How many simulated bridges are plugged in, each with its own targets
+    // (--sim-targets of them), its own time and its own faults.
+    uint32_t bridges = 1;
+    // Faults of one bridge alone (--sim-faults=K:LIST), instead of `faults`.
+    std::map<uint32_t, FaultPlan> bridge_faults;
+    // Run on the real clock instead of simulated time (demos, benchmarks).
+    bool real_time = false;
+    // Which bridge these options describe, 1 to `bridges` (see ForBridge).
+    uint32_t bridge_number = 1;
 };
+
+// The options of bridge `number` (1 to options.bridges): its own faults, a
+// seed of its own, and with several bridges its own serial log and
+// flash-out file, named FILE-K (before FILE's extension).
+SimOptions ForBridge(const SimOptions& options, uint32_t number);
+// "out.hex" for bridge 1 of 1; "out-3.hex" for bridge 3 of several.
+std::string BridgeFileName(const std::string& path, uint32_t number, uint32_t bridges);
 
 struct SimOptionsResult {
     SimOptions options;

@@ -14,6 +14,7 @@ SimBridgeOptions Simulation::BridgeOptionsFor(const SimOptions& options, PlugSta
         SimBridgeOptions::WithReportLength(static_cast<uint16_t>(length), options.legacy_hid);
     bridge.clock = clock;
     bridge.plug = &plug;
+    bridge.number = options.bridge_number;
     return bridge;
 }
 

@@ -80,7 +80,7 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.count, 3u);
          EXPECT_EQ(o.report, "units.jsonl");
          EXPECT_TRUE(o.launch);
-         EXPECT_EQ(o.device, "/dev/hidraw2");
+         EXPECT_EQ(o.devices, std::vector<std::string>{"/dev/hidraw2"});
      }},
     {"erase --factory --yes",
      [](const CliOptions& o) {

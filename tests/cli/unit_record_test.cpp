@@ -58,7 +58,8 @@ TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
     for (const auto& item : parsed.items()) keys.push_back(item.key());
     EXPECT_EQ(keys, (std::vector<std::string>{"time", "command", "result", "status", "message",
                                               "variant", "version", "file", "sha256", "blocks",
-                                              "bytes", "seconds"}));
+                                              "bytes", "seconds", "station",
+                                              "bridge_serial", "unit"}));
     EXPECT_EQ(parsed["time"], "2024-02-29T23:59:59Z");
     EXPECT_EQ(parsed["result"], "success");
     EXPECT_EQ(parsed["status"], 0);
