@@ -77,8 +77,8 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {"--dir",    "--variant", "--hw",   "--device",
-                                         "--wait",   "--report",  "--count"};
+constexpr const char* kValueOptions[] = {"--dir",  "--variant", "--hw",   "--device",
+                                         "--wait", "--report",  "--count"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {

@@ -27,9 +27,9 @@ const char* ExitStatusName(int status) {
 }
 
 int MoreSerious(int a, int b) {
-    static constexpr int kOrder[] = {kExitNotRecorded,  kExitEraseError,   kExitCommunication,
-                                     kExitDoesNotFit,   kExitFirmwareFile, kExitNoTarget,
-                                     kExitStopped,      kExitUsage,        kExitSuccess};
+    static constexpr int kOrder[] = {kExitNotRecorded, kExitEraseError,   kExitCommunication,
+                                     kExitDoesNotFit,  kExitFirmwareFile, kExitNoTarget,
+                                     kExitStopped,     kExitUsage,        kExitSuccess};
     for (int status : kOrder) {
         if (a == status || b == status) return status;
     }

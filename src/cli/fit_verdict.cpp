@@ -36,8 +36,8 @@ FitVerdict JudgeUnfitFile(const std::string& path, const std::string& variant,
     if (variant.empty() || version.empty()) {
         return {kExitCommunication,
                 std::string("the target did not answer the ") +
-                    (variant.empty() ? "variant" : "version") +
-                    " query, so whether " + firmware::GetFileNamePart(path) +
+                    (variant.empty() ? "variant" : "version") + " query, so whether " +
+                    firmware::GetFileNamePart(path) +
                     " fits it is unknown. Nothing was erased.\nAt a low line speed its reply "
                     "may not arrive in time; check the line, or add --no-validate if the file "
                     "is known to be right."};

@@ -48,7 +48,10 @@ Firmware:
 Connection:
   --device NAME      use this bridge, not the first one found: its device
                      node, location or serial number (see devices); watch
-                     waits for it while it is not plugged in
+                     waits for it while it is not plugged in. program and
+                     watch take several, one station each
+  --all              program, watch: a station on every bridge (watch: also
+                     on bridges plugged in later)
   --wait SECONDS     how long to wait for a target to call (default 30;
                      watch: no limit unless given)
   --launch           start the application after programming
@@ -58,11 +61,13 @@ Output:
   --quiet            no progress display
   --verbose          protocol diagnostics on standard error
   --yes              do not ask before erasing all of the flash
-  --count N          watch: stop after N targets
+  --count N          watch: stop after N targets (of all stations)
   -h, --help         this text
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
   --simulate             a simulated bridge and target instead of the USB bridge
+  --sim-bridges=N        simulated bridges, each with its own targets (1)
+  --sim-real-time        run on the real clock: real durations
   --sim-variant=TEXT     what the target reports as variant (Bluetooth)
   --sim-version=TEXT     ... and as version (1.5.0)
   --sim-targets=N        targets that call one after another (1)
@@ -71,9 +76,17 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-report-length=N  HID report length with its ID byte (65)
   --sim-legacy-hid       the legacy report framing
   --sim-faults=LIST      drop=P,flip=P,noise=P (per byte), silence=N,unplug=N
+  --sim-faults=K:LIST    the faults of bridge K alone; so too
+                         --sim-variant=K:TEXT and --sim-version=K:TEXT
   --sim-seed=N           seed of the faults (1)
   --sim-serial-log=FILE  write every byte the target receives
   --sim-flash-out=FILE   write the target's flash as a firmware file at exit
+
+Several stations (--all, or --device more than once): each programs its own
+targets, and a failure on one never holds up another. Every line starts with
+the station's name (its bridge's location), records and JSON objects carry
+it, and the run ends with a summary per station. The exit status is the most
+serious of the stations': 8, 7, 6, 4, 3, 5, 1, then 0.
 
 Ctrl+C, SIGTERM and SIGHUP: the target in hand is finished and recorded, then
 the run stops with status 1 if that leaves undone what was asked (watch, or no
@@ -99,6 +112,7 @@ Examples:
   farsend program Farsend_15_bt.hex --launch
   farsend erase --factory --yes
   farsend watch --report units.jsonl        production: every target in turn
+  farsend watch --all --report units.jsonl  every bridge at once
   farsend inspect --json Farsend_15_bt.hex
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";

@@ -87,8 +87,7 @@ void ProgressDisplay::StepProgram() {
         // reach 100 while blocks are still to go: the end is told by "done",
         // and the quarters below it by the quarter reached.
         const int quarter = std::min(programSteps_ / 25 * 25, kProgramBarSteps - 25);
-        out_ << "program: " << quarter << "% (" << bytes_
-             << " bytes";
+        out_ << "program: " << quarter << "% (" << bytes_ << " bytes";
         const std::string rate = RateText();
         if (!rate.empty()) out_ << ", " << rate;
         out_ << ")\n";

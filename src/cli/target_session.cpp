@@ -747,8 +747,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         if (gang) {
             // JSON objects carry the station's name; plain results get it
             // in front, as messages do.
-            station->out = std::make_unique<StationStream>(console.out, outputLock,
-                                                           options.json ? "" : "[" + plan.name + "] ");
+            station->out = std::make_unique<StationStream>(
+                console.out, outputLock, options.json ? "" : "[" + plan.name + "] ");
             station->err =
                 std::make_unique<StationStream>(console.err, outputLock, "[" + plan.name + "] ");
             // Lines of several stations cannot be redrawn in place on one
@@ -793,7 +793,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             Session& session = *station->session;
             if (session.RealTime() && session.DeadlinePassed()) session.RequestStop();
         }
-        if (!stopAll && (Interrupted() || (options.count > 0 && shared.finished >= options.count))) {
+        if (!stopAll &&
+            (Interrupted() || (options.count > 0 && shared.finished >= options.count))) {
             stopAll = true;
         }
         if (stopAll) {

@@ -1,8 +1,7 @@
 #include "sim/sim_bridge.h"
 
-#include <cstdio>
-
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "link/bridge_ids.h"

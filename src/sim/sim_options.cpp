@@ -1,8 +1,7 @@
 #include "sim/sim_options.h"
 
-#include <optional>
-
 #include <cstddef>
+#include <optional>
 
 namespace farsend::sim {
 
@@ -117,14 +116,50 @@ bool ReadSwitch(const Word& w, bool& value, std::string& error) {
     return true;
 }
 
+// "K:REST" gives a setting of bridge K alone; anything else is everyone's.
+bool SplitBridge(const Word& w, std::string& rest, std::optional<uint32_t>& bridge,
+                 std::string& error) {
+    rest = w.value;
+    const size_t colon = rest.find(':');
+    if (colon == std::string::npos || colon == 0 || rest.find_first_not_of("0123456789") != colon) {
+        return true;
+    }
+    uint64_t number = 0;
+    if (!ParseWhole(rest.substr(0, colon), 64, number) || number == 0) {
+        error = w.name + ": " + Quoted(rest.substr(0, colon)) +
+                " is not a bridge number from 1 to 64, as in " + w.name + "=2:...";
+        return false;
+    }
+    bridge = static_cast<uint32_t>(number);
+    rest = rest.substr(colon + 1);
+    return true;
+}
+
+// TEXT, or K:TEXT for bridge K alone.
+void ReadBridgeText(const Word& w, std::string& everyone, std::map<uint32_t, std::string>& own,
+                    std::string& error) {
+    std::string text;
+    std::optional<uint32_t> bridge;
+    if (w.has_value && !SplitBridge(w, text, bridge, error)) return;
+    Word plain = w;
+    plain.value = text;
+    std::string value;
+    if (!ReadText(plain, value, error)) return;
+    if (!bridge) {
+        everyone = value;
+    } else if (!own.emplace(*bridge, value).second) {
+        error = w.name + ": bridge " + std::to_string(*bridge) + " is given twice";
+    }
+}
+
 // Applies one word; `error` is set when it cannot be read.
 void Apply(const Word& w, SimOptions& o, std::string& error) {
     if (w.name == "--simulate") {
         ReadSwitch(w, o.simulate, error);
     } else if (w.name == "--sim-variant") {
-        ReadText(w, o.variant, error);
+        ReadBridgeText(w, o.variant, o.bridge_variant, error);
     } else if (w.name == "--sim-version") {
-        ReadText(w, o.version, error);
+        ReadBridgeText(w, o.version, o.bridge_version, error);
     } else if (w.name == "--sim-erase-blocks") {
         ReadNumber32(w, 0, 100000, o.erase_blocks, error);
     } else if (w.name == "--sim-baud") {
@@ -138,23 +173,12 @@ void Apply(const Word& w, SimOptions& o, std::string& error) {
         ReadNumber32(w, 0, 1000000, o.targets, error);
     } else if (w.name == "--sim-faults") {
         if (!w.has_value) {
-            error = "--sim-faults needs a value: --sim-faults=LIST or --sim-faults=K:LIST";
+            error = "--sim-faults needs a value: --sim-faults=LIST";
             return;
         }
-        // "K:LIST" gives the faults of bridge K alone.
-        std::string list = w.value;
+        std::string list;
         std::optional<uint32_t> bridge;
-        const size_t colon = list.find(':');
-        if (colon != std::string::npos) {
-            uint64_t number = 0;
-            if (!ParseWhole(list.substr(0, colon), 1000, number) || number == 0) {
-                error = "--sim-faults: " + Quoted(list.substr(0, colon)) +
-                        " is not a bridge number from 1 to 1000, as in --sim-faults=2:unplug=900";
-                return;
-            }
-            bridge = static_cast<uint32_t>(number);
-            list = list.substr(colon + 1);
-        }
+        if (!SplitBridge(w, list, bridge, error)) return;
         FaultPlan plan;
         if (!ParseFaultList(list, plan, error)) return;
         if (!bridge) {
@@ -243,8 +267,9 @@ std::string BridgeFileName(const std::string& path, uint32_t number, uint32_t br
     if (bridges <= 1 || path.empty()) return path;
     const size_t slash = path.find_last_of("/\\");
     const size_t dot = path.find_last_of('.');
-    const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    // A leading dot ("flash/.hex") starts a name, not an extension.
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const bool hasExtension = dot != std::string::npos && dot > nameStart;
     const std::string suffix = "-" + std::to_string(number);
     return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
 }
@@ -254,7 +279,15 @@ SimOptions ForBridge(const SimOptions& options, uint32_t number) {
     bridge.bridge_number = number;
     const auto own = options.bridge_faults.find(number);
     if (own != options.bridge_faults.end()) bridge.faults = own->second;
+    if (auto it = options.bridge_variant.find(number); it != options.bridge_variant.end()) {
+        bridge.variant = it->second;
+    }
+    if (auto it = options.bridge_version.find(number); it != options.bridge_version.end()) {
+        bridge.version = it->second;
+    }
     bridge.bridge_faults.clear();
+    bridge.bridge_variant.clear();
+    bridge.bridge_version.clear();
     // Each bridge draws its own faults, the same in every run.
     bridge.seed = options.seed + (number - 1);
     bridge.serial_log = BridgeFileName(options.serial_log, number, options.bridges);
@@ -278,11 +311,25 @@ SimOptionsResult TakeSimOptions(std::vector<std::string>& args) {
     if (result.error.empty() && !result.options.simulate && !first_setting.empty()) {
         result.error = first_setting + " has no effect without --simulate";
     }
-    if (result.error.empty() && !result.options.bridge_faults.empty() &&
-        result.options.bridge_faults.rbegin()->first > result.options.bridges) {
-        result.error = "--sim-faults: there is no bridge " +
-                       std::to_string(result.options.bridge_faults.rbegin()->first) + " (" +
-                       std::to_string(result.options.bridges) +
+    // A setting for a bridge that is not there is a mistake worth hearing of.
+    uint32_t highest = 0;
+    const char* named = "";
+    const SimOptions& o = result.options;
+    if (!o.bridge_faults.empty() && o.bridge_faults.rbegin()->first > highest) {
+        highest = o.bridge_faults.rbegin()->first;
+        named = "--sim-faults";
+    }
+    if (!o.bridge_variant.empty() && o.bridge_variant.rbegin()->first > highest) {
+        highest = o.bridge_variant.rbegin()->first;
+        named = "--sim-variant";
+    }
+    if (!o.bridge_version.empty() && o.bridge_version.rbegin()->first > highest) {
+        highest = o.bridge_version.rbegin()->first;
+        named = "--sim-version";
+    }
+    if (result.error.empty() && highest > o.bridges) {
+        result.error = std::string(named) + ": there is no bridge " + std::to_string(highest) +
+                       " (" + std::to_string(o.bridges) +
                        " simulated; --sim-bridges=N sets how many)";
     }
     args.swap(rest);

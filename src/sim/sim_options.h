@@ -46,8 +46,11 @@ struct SimOptions {
     // How many simulated bridges are plugged in, each with its own targets
     // (--sim-targets of them), its own time and its own faults.
     uint32_t bridges = 1;
-    // Faults of one bridge alone (--sim-faults=K:LIST), instead of `faults`.
+    // What one bridge alone has instead (--sim-faults=K:LIST,
+    // --sim-variant=K:TEXT, --sim-version=K:TEXT).
     std::map<uint32_t, FaultPlan> bridge_faults;
+    std::map<uint32_t, std::string> bridge_variant;
+    std::map<uint32_t, std::string> bridge_version;
     // Run on the real clock instead of simulated time (demos, benchmarks).
     bool real_time = false;
     // Which bridge these options describe, 1 to `bridges` (see ForBridge).

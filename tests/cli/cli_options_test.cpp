@@ -82,6 +82,17 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_TRUE(o.launch);
          EXPECT_EQ(o.devices, std::vector<std::string>{"/dev/hidraw2"});
      }},
+    {"watch --device sim-usb-1.4 --device SIM00002 --count 6",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.devices, (std::vector<std::string>{"sim-usb-1.4", "SIM00002"}));
+         EXPECT_FALSE(o.all);
+     }},
+    {"program --all --json --simulate --sim-bridges=3",
+     [](const CliOptions& o) {
+         EXPECT_TRUE(o.all && o.json);
+         EXPECT_TRUE(o.devices.empty());
+         EXPECT_EQ(o.sim.bridges, 3u);
+     }},
     {"erase --factory --yes",
      [](const CliOptions& o) {
          EXPECT_EQ(o.command, Command::Erase);
@@ -165,6 +176,11 @@ const std::vector<BadLine> kBadLines = {
     {"launch --dir .", "--dir does not apply to launch"},
     {"inspect x.hex --simulate", "--simulate does not apply to inspect"},
     // The simulator's own parser: its messages come through.
+    // Several stations: only program and watch drive them.
+    {"erase --all", "--all does not apply to erase"},
+    {"identify --device a --device b", "several --device apply only to program and watch"},
+    {"watch --all --device a", "--all and --device exclude each other"},
+    {"program --device a --device b --device a", "--device a is given twice"},
     {"program --sim-targets=2", "--sim-targets has no effect without --simulate"},
     {"program --simulate --sim-baud=fast", "--sim-baud"},
     {"program --simulate --sim-bogus=1", "--sim-bogus"},
@@ -212,8 +228,9 @@ TEST(CliOptions, HelpNamesEverythingTheParserTakes) {
     }
     for (const char* simulator :
          {"--simulate", "--sim-variant=", "--sim-version=", "--sim-erase-blocks=", "--sim-baud=",
-          "--sim-report-length=", "--sim-legacy-hid", "--sim-targets=", "--sim-faults=",
-          "--sim-seed=", "--sim-serial-log=", "--sim-flash-out="}) {
+          "--sim-report-length=", "--sim-legacy-hid",
+          "--sim-targets=", "--sim-faults=", "--sim-seed=", "--sim-serial-log=", "--sim-flash-out=",
+          "--sim-bridges=", "--sim-real-time"}) {
         EXPECT_THAT(help, HasSubstr(simulator));
         // ... and the simulator's parser takes what the help shows.
         std::vector<std::string> words = {"--simulate"};
@@ -222,15 +239,15 @@ TEST(CliOptions, HelpNamesEverythingTheParserTakes) {
             word += word == "--sim-faults=" ? "drop=0.5"
                     : word.find("log") != std::string::npos || word.find("out") != std::string::npos
                         ? "f"
-                        : "65";
+                    : word == "--sim-bridges=" ? "2"
+                                               : "65";
         }
         words.push_back(word);
         words.push_back("devices");
         EXPECT_EQ(ParseArguments(words).action, ParseAction::Run) << word;
     }
-    for (const char* status :
-         {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  ", "\n  6  ", "\n  7  ",
-          "\n  8  "}) {
+    for (const char* status : {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  ",
+                               "\n  6  ", "\n  7  ", "\n  8  "}) {
         EXPECT_THAT(help, HasSubstr(status));
     }
     // Short enough to read: every line fits 80 columns.

@@ -26,6 +26,14 @@ void ExpectSame(const SimOptions& a, const SimOptions& b) {
     EXPECT_EQ(a.seed, b.seed);
     EXPECT_EQ(a.serial_log, b.serial_log);
     EXPECT_EQ(a.flash_out, b.flash_out);
+    EXPECT_EQ(a.bridges, b.bridges);
+    EXPECT_EQ(a.bridge_faults.size(), b.bridge_faults.size());
+    for (const auto& [bridge, plan] : b.bridge_faults) {
+        EXPECT_TRUE(a.bridge_faults.count(bridge) && a.bridge_faults.at(bridge) == plan) << bridge;
+    }
+    EXPECT_EQ(a.bridge_variant, b.bridge_variant);
+    EXPECT_EQ(a.bridge_version, b.bridge_version);
+    EXPECT_EQ(a.real_time, b.real_time);
 }
 
 TEST(SimOptions, AcceptedWordsAreTakenOutAndRead) {
@@ -89,6 +97,28 @@ TEST(SimOptions, AcceptedWordsAreTakenOutAndRead) {
              o.faults.drop_ppb = 1000000000;
          }},
         {{"--simulate", "--sim-faults="}, {}, [](SimOptions& o) { o.simulate = true; }},
+        // Several bridges, some with settings of their own.
+        {{"--simulate", "--sim-bridges=4", "--sim-faults=2:unplug=900", "--sim-faults=drop=0.5",
+          "--sim-faults=4:silence=10", "--sim-variant=3:ZigBee", "--sim-version=3:2.0.3",
+          "--sim-real-time"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.bridges = 4;
+             o.faults.drop_ppb = kProbabilityScale / 2;
+             o.bridge_faults[2].unplug_after = 900;
+             o.bridge_faults[4].silence_after = 10;
+             o.bridge_variant[3] = "ZigBee";
+             o.bridge_version[3] = "2.0.3";
+             o.real_time = true;
+         }},
+        // A text that only looks like a bridge's is everyone's.
+        {{"--simulate", "--sim-version=v1:5"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.version = "v1:5";
+         }},
         // The last of a repeated option counts.
         {{"--simulate", "--sim-baud=9600", "--sim-baud=0"},
          {},
@@ -166,6 +196,21 @@ TEST(SimOptions, BadWordsAreRefusedNamingTheOption) {
         {{"--simulate", "--sim-faults=burst=3"},
          "--sim-faults: unknown fault \"burst=3\" (known: drop=P, flip=P, noise=P, silence=N, "
          "unplug=N)"},
+        {{"--simulate", "--sim-bridges=0"},
+         "--sim-bridges: \"0\" is not a whole number from 1 to 64"},
+        {{"--simulate", "--sim-bridges=65"},
+         "--sim-bridges: \"65\" is not a whole number from 1 to 64"},
+        {{"--simulate", "--sim-faults=2:unplug=900"},
+         "--sim-faults: there is no bridge 2 (1 simulated; --sim-bridges=N sets how many)"},
+        {{"--simulate", "--sim-bridges=2", "--sim-variant=3:ZigBee"},
+         "--sim-variant: there is no bridge 3 (2 simulated; --sim-bridges=N sets how many)"},
+        {{"--simulate", "--sim-bridges=2", "--sim-faults=0:drop=1"},
+         "--sim-faults: \"0\" is not a bridge number from 1 to 64, as in --sim-faults=2:..."},
+        {{"--simulate", "--sim-bridges=2", "--sim-faults=2:drop=1", "--sim-faults=2:flip=1"},
+         "--sim-faults: bridge 2 is given twice"},
+        {{"--simulate", "--sim-bridges=2", "--sim-faults=2:drop=2"},
+         "--sim-faults: drop needs a probability from 0 to 1, as in drop=0.01"},
+        {{"--simulate", "--sim-real-time=1"}, "--sim-real-time takes no value"},
     };
     for (const RefuseCase& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -177,6 +222,50 @@ TEST(SimOptions, BadWordsAreRefusedNamingTheOption) {
         // The front end's own words stay even when ours are refused.
         EXPECT_EQ(args, std::vector<std::string>{"keep-me"});
     }
+}
+
+// Each bridge of several gets its own faults, texts, seed and files; what
+// no bridge has of its own is everyone's.
+TEST(SimOptions, ForBridgeGivesEachBridgeItsOwn) {
+    std::vector<std::string> args = {"--simulate",
+                                     "--sim-bridges=3",
+                                     "--sim-seed=7",
+                                     "--sim-faults=drop=0.5",
+                                     "--sim-faults=2:unplug=900",
+                                     "--sim-variant=3:ZigBee",
+                                     "--sim-flash-out=out/flash.hex",
+                                     "--sim-serial-log=serial"};
+    const SimOptionsResult parsed = TakeSimOptions(args);
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    struct Row {
+        uint32_t bridge;
+        uint32_t drop_ppb;
+        std::optional<uint64_t> unplug;
+        std::string variant;
+        uint64_t seed;
+        std::string flashOut;
+        std::string serialLog;
+    };
+    const std::vector<Row> rows = {
+        {1, kProbabilityScale / 2, std::nullopt, "Bluetooth", 7, "out/flash-1.hex", "serial-1"},
+        {2, 0, 900, "Bluetooth", 8, "out/flash-2.hex", "serial-2"},
+        {3, kProbabilityScale / 2, std::nullopt, "ZigBee", 9, "out/flash-3.hex", "serial-3"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.bridge);
+        const SimOptions bridge = ForBridge(parsed.options, row.bridge);
+        EXPECT_EQ(bridge.bridge_number, row.bridge);
+        EXPECT_EQ(bridge.faults.drop_ppb, row.drop_ppb);
+        EXPECT_EQ(bridge.faults.unplug_after, row.unplug);
+        EXPECT_EQ(bridge.variant, row.variant);
+        EXPECT_EQ(bridge.seed, row.seed);
+        EXPECT_EQ(bridge.flash_out, row.flashOut);
+        EXPECT_EQ(bridge.serial_log, row.serialLog);
+    }
+    // One bridge keeps its file names as given.
+    EXPECT_EQ(BridgeFileName("a.b/flash", 1, 1), "a.b/flash");
+    EXPECT_EQ(BridgeFileName("a.b/flash", 2, 2), "a.b/flash-2");
+    EXPECT_EQ(BridgeFileName(".hidden", 2, 2), ".hidden-2");
 }
 
 }  // namespace

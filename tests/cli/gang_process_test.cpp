@@ -1,0 +1,202 @@
+// farsend driving several simulated bridges at once: every station programs
+// its own targets, a bad socket leaves the others alone, and the records say
+// which station did what.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "cli/process_files.h"
+#include "cli/process_runner.h"
+#include "protocol/image_reader.h"
+#include "sim/sample_firmware.h"
+#include "support/temp_directory.h"
+
+namespace farsend::cli {
+namespace {
+
+using farsend::testing::ProcessFiles;
+using farsend::testing::ProcessResult;
+using farsend::testing::RunFarsend;
+using ::testing::HasSubstr;
+using Json = nlohmann::json;
+
+// Address -> byte, as the image reader reads a firmware file.
+std::map<uint32_t, uint8_t> Contents(const std::string& path) {
+    std::map<uint32_t, uint8_t> contents;
+    const auto plan = protocol::PlanProgrammingFile(path);
+    EXPECT_TRUE(plan && !plan->error) << path;
+    if (!plan) return contents;
+    for (const protocol::FlashBlock& block : plan->blocks) {
+        for (uint32_t i = 0; i < block.count; ++i) contents[block.baseAddress + i] = block.data[i];
+    }
+    return contents;
+}
+
+std::vector<Json> JsonLines(const std::string& text) {
+    std::vector<Json> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty()) lines.push_back(Json::parse(line));
+    }
+    return lines;
+}
+
+const char* const kStations[] = {"sim-usb-1.4", "sim-usb-1.5", "sim-usb-1.6", "sim-usb-1.7"};
+
+class GangProcess : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sim::WriteSampleSet(firmware_)); }
+
+    std::string Image() const { return (firmware_ / "Farsend_15_bt.hex").string(); }
+    std::string Flash(int bridge) const {
+        return (temp_.path() / ("flash-" + std::to_string(bridge) + ".hex")).string();
+    }
+    std::string Report() const { return (temp_.path() / "units.jsonl").string(); }
+
+    ProcessResult Watch(const std::vector<std::string>& extra) {
+        std::vector<std::string> words = {
+            "--simulate",      "--sim-bridges=4",
+            "--sim-targets=3", "--sim-flash-out=" + (temp_.path() / "flash.hex").string(),
+            "watch",           "--all",
+            "--dir",           firmware_.string(),
+            "--quiet",         "--report",
+            Report()};
+        words.insert(words.end(), extra.begin(), extra.end());
+        return RunFarsend(words);
+    }
+
+    farsend::testing::TempDirectory temp_;
+    std::filesystem::path firmware_ = temp_.path() / "firmware";
+};
+
+// Four stations with three targets each, and then the same with one bad
+// socket: the good ones program every target of theirs all the same.
+TEST_F(GangProcess, WatchProgramsEveryTargetOfEveryGoodStation) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> faults;
+        int status;
+        // Units of the faulty station (sim-usb-1.5), and their status.
+        size_t faultyUnits;
+        int faultyStatus;
+    };
+    const std::vector<Case> cases = {
+        {"NoFaults", {}, 0, 3, 0},
+        {"Unplug", {"--sim-faults=2:unplug=900"}, 6, 1, 6},
+        {"Silence", {"--sim-faults=2:silence=2000"}, 6, 1, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(Report());
+        const ProcessResult run = Watch(c.faults);
+        EXPECT_EQ(run.status, c.status) << run.err;
+
+        std::map<std::string, std::vector<Json>> byStation;
+        std::set<uint64_t> numbers;
+        const std::vector<Json> records = JsonLines(ProcessFiles::Read(Report()));
+        for (const Json& record : records) {
+            byStation[record["station"]].push_back(record);
+            numbers.insert(record["unit"].get<uint64_t>());
+        }
+        EXPECT_EQ(records.size(), 9 + c.faultyUnits);
+        EXPECT_EQ(numbers.size(), records.size());  // one number per unit
+        EXPECT_EQ(*numbers.rbegin(), records.size());
+        for (int bridge = 1; bridge <= 4; ++bridge) {
+            const std::string station = kStations[bridge - 1];
+            const std::vector<Json>& units = byStation[station];
+            const bool faulty = bridge == 2;
+            EXPECT_EQ(units.size(), faulty ? c.faultyUnits : 3u) << station;
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "SIM%05d", bridge);
+            for (const Json& unit : units) {
+                EXPECT_EQ(unit["bridge_serial"], serial);
+                EXPECT_EQ(unit["status"], faulty ? c.faultyStatus : 0) << unit.dump();
+            }
+            // The result lines on standard output say the station too.
+            const size_t lines =
+                static_cast<size_t>(std::count(run.out.begin(), run.out.end(), '\n'));
+            EXPECT_EQ(lines, records.size());
+            EXPECT_THAT(run.out, HasSubstr("[" + station + "] unit "));
+            if (!faulty || c.faultyStatus == 0) {
+                EXPECT_EQ(Contents(Flash(bridge)), Contents(Image())) << station;
+            }
+        }
+        EXPECT_THAT(run.err, HasSubstr("summary:"));
+    }
+}
+
+// program on three stations, one of whose targets is another variant: that
+// one is refused, the others are programmed, and each has its object.
+TEST_F(GangProcess, ProgramRefusesTheOddTargetAndProgramsTheOthers) {
+    const ProcessResult run =
+        RunFarsend({"--simulate", "--sim-bridges=3", "--sim-variant=2:ZigBee",
+                    "--sim-flash-out=" + (temp_.path() / "flash.hex").string(), "program", "--all",
+                    "--dir", firmware_.string(), "--quiet", "--json"});
+    EXPECT_EQ(run.status, 4) << run.err;
+    const std::vector<Json> results = JsonLines(run.out);
+    ASSERT_EQ(results.size(), 3u) << run.out;
+    std::map<std::string, int> statusOf;
+    for (const Json& result : results) statusOf[result["station"]] = result["status"];
+    EXPECT_EQ(statusOf, (std::map<std::string, int>{
+                            {"sim-usb-1.4", 0}, {"sim-usb-1.5", 4}, {"sim-usb-1.6", 0}}));
+    EXPECT_EQ(Contents(Flash(1)), Contents(Image()));
+    EXPECT_EQ(Contents(Flash(3)), Contents(Image()));
+    // Refused before anything was erased: its flash holds no data at all.
+    const auto refused = protocol::PlanProgrammingFile(Flash(2));
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_TRUE(refused->blocks.empty() ||
+                (refused->error && refused->error->kind == protocol::ImageFormatErrorKind::NoData));
+}
+
+// --count counts the units of all stations; named stations are those alone.
+TEST_F(GangProcess, CountAndDeviceChooseTheUnitsAndTheStations) {
+    struct Case {
+        std::vector<std::string> words;
+        std::map<std::string, size_t> units;
+    };
+    const std::vector<Case> cases = {
+        {{"--count", "5"}, {}},
+        {{"--device", "SIM00003", "--device", "sim-usb-1.7"},
+         {{"sim-usb-1.6", 3}, {"sim-usb-1.7", 3}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.words));
+        std::filesystem::remove(Report());
+        std::vector<std::string> words = {"--simulate", "--sim-bridges=4", "--sim-targets=3",
+                                          "watch",      "--dir",           firmware_.string(),
+                                          "--quiet",    "--report",        Report()};
+        if (c.units.empty()) words.push_back("--all");
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const ProcessResult run = RunFarsend(words);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::map<std::string, size_t> units;
+        const std::vector<Json> records = JsonLines(ProcessFiles::Read(Report()));
+        for (const Json& record : records) ++units[record["station"]];
+        if (c.units.empty()) {
+            EXPECT_EQ(records.size(), 5u);
+        } else {
+            EXPECT_EQ(units, c.units);
+        }
+    }
+}
+
+// Eight stations at once: under ThreadSanitizer this is the race check.
+TEST_F(GangProcess, EightStationsEachProgramTheirTarget) {
+    const ProcessResult run =
+        RunFarsend({"--simulate", "--sim-bridges=8", "watch", "--all", "--dir", firmware_.string(),
+                    "--quiet", "--report", Report()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::set<std::string> stations;
+    for (const Json& record : JsonLines(ProcessFiles::Read(Report()))) {
+        EXPECT_EQ(record["status"], 0);
+        stations.insert(record["station"]);
+    }
+    EXPECT_EQ(stations.size(), 8u);
+}
+
+}  // namespace
+}  // namespace farsend::cli
