@@ -45,6 +45,14 @@ Firmware:
   --no-validate      do not ask the target whether the file fits it
   --force            with --factory: program a file whose name lacks the factory
                      marker (_f), known to hold bootloader and application
+  --serial ADDR:SIZE[:FORMAT]
+                     inspect: write a unit's serial number into the image at
+                     target address ADDR (hex), SIZE bytes long, as FORMAT:
+                     le (the default) or be, binary of 1 to 8 bytes, or dec,
+                     ASCII digits zero-padded to SIZE (1 to 20); the blocks
+                     it lands in get their checks computed afresh. Status 4
+                     when the range is not all image data or N does not fit
+  --serial-value N   the serial number for --serial, in decimal
 Connection:
   --device NAME      use this bridge, not the first one found: its device
                      node, location or serial number (see devices); watch
@@ -100,6 +108,7 @@ Examples:
   farsend erase --factory --yes
   farsend watch --report units.jsonl        production: every target in turn
   farsend inspect --json Farsend_15_bt.hex
+  farsend inspect --serial 0x3F000:10:dec --serial-value 1234 Farsend_15_bt.hex
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;
