@@ -46,12 +46,11 @@ Firmware:
   --force            with --factory: program a file whose name lacks the factory
                      marker (_f), known to hold bootloader and application
   --serial ADDR:SIZE[:FORMAT]
-                     inspect: write a unit's serial number into the image at
-                     target address ADDR (hex), SIZE bytes long, as FORMAT:
-                     le (the default) or be, binary of 1 to 8 bytes, or dec,
-                     ASCII digits zero-padded to SIZE (1 to 20); the blocks
-                     it lands in get their checks computed afresh. Status 4
-                     when the range is not all image data or N does not fit
+                     inspect: write a serial number into the image at target
+                     address ADDR (hex), SIZE bytes as FORMAT: le (default)
+                     or be, binary of 1 to 8 bytes, or dec, ASCII digits
+                     padded with zeros, 1 to 20; the blocks it lands in get
+                     fresh checks
   --serial-value N   the serial number for --serial, in decimal
 Connection:
   --device NAME      use this bridge, not the first one found: its device
@@ -94,7 +93,8 @@ Exit status:
   2  usage error
   3  firmware file missing, unreadable or malformed
   4  the file does not fit the target, or its name says factory image and
-     --factory disagrees
+     --factory disagrees, or --serial falls outside the file's data or N
+     does not fit in SIZE
   5  no bridge, or no target called in time
   6  communication error (a query the target did not answer included)
   7  erase error
