@@ -35,8 +35,8 @@ const Scope kScopes[] = {
     {"--launch", {Command::Program, Command::Watch}},
     {"--report", {Command::Program, Command::Watch}},
     {"--count", {Command::Watch}},
-    // Only inspect stamps a serial number so far: a run that programs units
-    // needs a number for each, which a single --serial-value cannot give.
+    // Only inspect stamps a serial number so far; program and watch take it
+    // once they draw each unit's number from a pool.
     {"--serial", {Command::Inspect}},
     {"--serial-value", {Command::Inspect}},
 };
@@ -238,8 +238,9 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_flag("--verbose", options.verbose);
     app.add_flag("--yes", options.yes);
     app.add_option("--count", options.count)->check(CLI::Range(1u, 1000000u));
-    // Both read here rather than by CLI11, which would take 0x10 or 010 as a
-    // serial number and leave the spec's faults to a generic message.
+    // Both read here rather than by CLI11, whose numbers follow C's rules (010
+    // would be eight and -1 the largest number) and whose messages would not
+    // say what is wrong with a spec.
     app.add_option("--serial", serial)->type_name("ADDR:SIZE[:FORMAT]");
     app.add_option("--serial-value", serialValue)->type_name("N");
 
