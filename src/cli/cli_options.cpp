@@ -36,6 +36,10 @@ const Scope kScopes[] = {
     {"--launch", {Command::Program, Command::Watch}},
     {"--report", {Command::Program, Command::Watch}},
     {"--count", {Command::Watch}},
+    // Only inspect stamps a serial number so far; program and watch take it
+    // once they draw each unit's number from a pool.
+    {"--serial", {Command::Inspect}},
+    {"--serial-value", {Command::Inspect}},
 };
 
 const std::initializer_list<Command> kSimulationCommands = {Command::Program,  Command::Erase,
@@ -77,8 +81,9 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {"--dir",  "--variant", "--hw",   "--device",
-                                         "--wait", "--report",  "--count"};
+constexpr const char* kValueOptions[] = {"--dir",    "--variant", "--hw",
+                                         "--device", "--wait",    "--report",
+                                         "--count",  "--serial",  "--serial-value"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -217,7 +222,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.fallthrough();  // options may come before or after the command
     app.require_subcommand(0, 1);
 
-    std::string variant, hardwareVersion;
+    std::string variant, hardwareVersion, serial, serialValue;
     app.add_option("--dir", options.dir)->type_name("DIR");
     app.add_option("--variant", variant)
         ->check(CLI::IsMember({"bluetooth", "zigbee"}, CLI::ignore_case));
@@ -235,6 +240,11 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_flag("--verbose", options.verbose);
     app.add_flag("--yes", options.yes);
     app.add_option("--count", options.count)->check(CLI::Range(1u, 1000000u));
+    // Both read here rather than by CLI11, whose numbers follow C's rules (010
+    // would be eight and -1 the largest number) and whose messages would not
+    // say what is wrong with a spec.
+    app.add_option("--serial", serial)->type_name("ADDR:SIZE[:FORMAT]");
+    app.add_option("--serial-value", serialValue)->type_name("N");
 
     std::vector<std::pair<Command, CLI::App*>> commands;
     for (Command command : kAllCommands) {
@@ -297,6 +307,24 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     }
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
+    }
+    const bool serialGiven = app.count("--serial") > 0;
+    const bool serialValueGiven = app.count("--serial-value") > 0;
+    if (serialGiven != serialValueGiven) {
+        return Refuse(serialGiven ? "--serial needs --serial-value N: the number to write"
+                                  : "--serial-value needs --serial ADDR:SIZE[:FORMAT]: where "
+                                    "and how to write the number");
+    }
+    if (serialGiven) {
+        const protocol::SerialSpecResult spec = protocol::ParseSerialSpec(serial);
+        if (!spec.ok()) return Refuse("--serial '" + serial + "': " + spec.error);
+        const std::optional<std::uint64_t> number = protocol::ParseSerialNumber(serialValue);
+        if (!number) {
+            return Refuse("--serial-value '" + serialValue +
+                          "' is not a decimal number from 0 to 18446744073709551615");
+        }
+        options.serial = spec.spec;
+        options.serialValue = *number;
     }
 
     options.waitGiven = app.count("--wait") > 0;

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "firmware/device_kinds.h"
+#include "protocol/serial_stamp.h"
 #include "sim/sim_options.h"
 
 namespace farsend::cli {
@@ -38,6 +40,9 @@ struct CliOptions {
     bool verbose = false;
     bool yes = false;
     std::uint32_t count = 0;  // --count N; 0: not given
+    // --serial SPEC and --serial-value N, always both or neither.
+    std::optional<protocol::SerialSpec> serial;
+    std::uint64_t serialValue = 0;
     sim::SimOptions sim;
 };
 

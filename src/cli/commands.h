@@ -12,6 +12,7 @@
 #include "cli/console.h"
 #include "link/hid_platform.h"
 #include "protocol/image_reader.h"
+#include "protocol/serial_stamp.h"
 
 namespace farsend::cli {
 
@@ -19,9 +20,20 @@ int RunSelect(const CliOptions& options, Console& console,
               const std::optional<app::CommandLineArgument>& workingDirectory);
 
 int RunInspect(const CliOptions& options, Console& console);
+
+// A serial number stamped into the plan's blocks.
+struct InspectSerial {
+    protocol::SerialSpec spec;
+    std::uint64_t value = 0;
+    protocol::SerialStampResult stamp;
+};
+
 // {"file": ..., "blocks": [{"base": N, "count": N, "check": N, "data": "hex"}, ...]}, the
-// data being the block's `count` bytes.
-nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan);
+// data being the block's `count` bytes. With a serial, after "file":
+// "serial": {"address": N, "size": N, "format": "le", "value": N, "bytes": "hex",
+// "touched_blocks": [index into "blocks", ...]}.
+nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan,
+                                   const InspectSerial* serial = nullptr);
 
 // The interfaces of `platform` that carry the bridge's identifiers.
 struct BridgeFound {

@@ -11,7 +11,7 @@ enum ExitStatus : int {
     kExitStopped = 1,
     kExitUsage = 2,          // the command line cannot be used
     kExitFirmwareFile = 3,   // firmware file missing, unreadable or malformed
-    kExitDoesNotFit = 4,     // the file does not fit the target, or not the mode
+    kExitDoesNotFit = 4,     // the file does not fit the target, the mode or the serial
     kExitNoTarget = 5,       // no bridge, or no target called in time
     kExitCommunication = 6,  // the target stopped answering as it should
     kExitEraseError = 7,     // erasing the target's flash failed

@@ -45,6 +45,13 @@ Firmware:
   --no-validate      do not ask the target whether the file fits it
   --force            with --factory: program a file whose name lacks the factory
                      marker (_f), known to hold bootloader and application
+  --serial ADDR:SIZE[:FORMAT]
+                     inspect: write a serial number into the image at target
+                     address ADDR (hex), SIZE bytes as FORMAT: le (default)
+                     or be, binary of 1 to 8 bytes, or dec, ASCII digits
+                     padded with zeros, 1 to 20; the blocks it lands in get
+                     fresh checks
+  --serial-value N   the serial number for --serial, in decimal
 Connection:
   --device NAME      use this bridge, not the first one found: its device
                      node, location or serial number (see devices); watch
@@ -99,7 +106,8 @@ Exit status:
   2  usage error
   3  firmware file missing, unreadable or malformed
   4  the file does not fit the target, or its name says factory image and
-     --factory disagrees
+     --factory disagrees, or --serial falls outside the file's data or N
+     does not fit in SIZE
   5  no bridge, or no target called in time
   6  communication error (a query the target did not answer included)
   7  erase error
@@ -114,6 +122,7 @@ Examples:
   farsend watch --report units.jsonl        production: every target in turn
   farsend watch --all --report units.jsonl  every bridge at once
   farsend inspect --json Farsend_15_bt.hex
+  farsend inspect --serial 0x3F000:10:dec --serial-value 1234 Farsend_15_bt.hex
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;

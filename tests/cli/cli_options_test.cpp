@@ -116,6 +116,18 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.file, "image.hex");
          EXPECT_TRUE(o.json);
      }},
+    // The serial pair, before or after the command; the number is decimal
+    // even with a leading zero.
+    {"--serial 3F000:4:BE inspect x.hex --serial-value 0100",
+     [](const CliOptions& o) {
+         ASSERT_TRUE(o.serial.has_value());
+         EXPECT_EQ(o.serial->address, 0x3F000u);
+         EXPECT_EQ(o.serial->size, 4u);
+         EXPECT_EQ(o.serial->format, protocol::SerialFormat::BigEndian);
+         EXPECT_EQ(o.serialValue, 100u);
+         EXPECT_EQ(o.file, "x.hex");
+     }},
+    {"inspect x.hex", [](const CliOptions& o) { EXPECT_FALSE(o.serial.has_value()); }},
     // A file whose name starts with a dash, after "--".
     {"inspect -- -odd.hex", [](const CliOptions& o) { EXPECT_EQ(o.file, "-odd.hex"); }},
     {"devices --simulate --sim-report-length=33",
@@ -175,6 +187,16 @@ const std::vector<BadLine> kBadLines = {
     {"devices --no-validate", "--no-validate does not apply to devices"},
     {"launch --dir .", "--dir does not apply to launch"},
     {"inspect x.hex --simulate", "--simulate does not apply to inspect"},
+    // The serial pair: both or neither, each well formed, inspect only.
+    {"inspect x.hex --serial 3F000:4", "--serial needs --serial-value"},
+    {"inspect x.hex --serial-value 7", "--serial-value needs --serial"},
+    {"inspect x.hex --serial 3F000:9 --serial-value 1", "--serial '3F000:9': size 9"},
+    {"inspect x.hex --serial 3F000 --serial-value 1", "no SIZE"},
+    {"inspect x.hex --serial 3F000:2 --serial-value 0x10", "--serial-value '0x10'"},
+    {"inspect x.hex --serial 3F000:2 --serial-value 18446744073709551616", "decimal number"},
+    {"inspect x.hex --serial= --serial-value 1", "--serial= has an empty value"},
+    {"program x.hex --serial 3F000:4 --serial-value 1", "--serial does not apply to program"},
+    {"watch --serial-value 1 --serial 3F000:4", "does not apply to watch (only to inspect)"},
     // The simulator's own parser: its messages come through.
     // Several stations: only program and watch drive them.
     {"erase --all", "--all does not apply to erase"},
