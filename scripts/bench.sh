@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release preset with the benchmarks (bench/) and prints their
 # table: programming time against the wire bound, CPU while waiting and while
-# programming, firmware reading speed, peak memory of a programming run.
+# programming, firmware reading speed, peak memory of a programming run, and
+# gang programming: 8 stations against one, CPU and memory per station.
 #
 #   scripts/bench.sh [--quick] [--build-dir DIR]
 #
@@ -33,7 +34,8 @@ else
         -DFARSEND_TESTS=OFF -DFARSEND_BENCH=ON >/dev/null
 fi
 cmake --build "$build" -j2 --target farsend bench_program_wire_bound \
-    bench_monitor_silent_target bench_program_memory bench_image_reader >/dev/null
+    bench_monitor_silent_target bench_program_memory bench_image_reader \
+    bench_gang_programming >/dev/null
 
 small_kb=128
 wait_s=60
@@ -62,6 +64,7 @@ echo
 speed=$(echo "$reader" | sed -n 's/.*(\([0-9.]*\) MB\/s).*/\1/p')
 echo "ROW|firmware image reading (1 MB of text, best of 5)|$speed MB/s||" >> "$rows"
 run "$build/bench/bench_program_memory" "$build/src/cli/farsend" 1024
+run "$build/bench/bench_gang_programming" "$build/src/cli/farsend" 8 32 "$((wait_s / 3))"
 
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
