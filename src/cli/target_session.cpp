@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,7 +25,9 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
+#include "cli/station_board.h"
 #include "cli/station_stream.h"
+#include "cli/terminal.h"
 #include "cli/unit_record.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
@@ -225,6 +228,8 @@ public:
     Console& StationConsole() { return console_; }
     // Units of this station that were programmed.
     int Programmed() const { return programmed_; }
+    // Called after each unit with the station's units programmed and failed.
+    void OnUnit(std::function<void(int, int)> onUnit) { onUnit_ = std::move(onUnit); }
 
     bool Connected() const { return connected_; }
     // A record or a result of this session could not be written.
@@ -437,6 +442,7 @@ private:
         lastStatus_ = status;
         if (status != kExitSuccess) lastFailure_ = status;
         if (status == kExitSuccess) ++programmed_;
+        if (onUnit_) onUnit_(programmed_, units_ - programmed_);
         const UnitRecord record = Record(status);
         PrintResult(record);
         if (!options_.report.empty()) {
@@ -483,6 +489,7 @@ private:
     std::string message_;
     int units_ = 0;
     int programmed_ = 0;
+    std::function<void(int, int)> onUnit_;
     uint64_t unitNumber_ = 0;
     int lastStatus_ = kExitSuccess;
     int lastFailure_ = kExitSuccess;
@@ -580,8 +587,8 @@ Policy PolicyFor(Command command) {
 // One station of the run: its link, its session and, among several, its
 // own prefixed output.
 struct StationRun {
-    std::unique_ptr<StationStream> out;
-    std::unique_ptr<StationStream> err;
+    std::unique_ptr<std::ostream> out;
+    std::unique_ptr<std::ostream> err;
     std::unique_ptr<Console> console;
     Wiring wiring;
     std::unique_ptr<Session> session;
@@ -667,7 +674,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
 }
 
 // Shown at the end of a run of several stations, on standard error.
-void PrintSummary(Console& console, const std::vector<std::unique_ptr<StationRun>>& stations) {
+std::string SummaryText(const std::vector<std::unique_ptr<StationRun>>& stations) {
     std::string text = "summary:";
     for (const auto& station : stations) {
         const Session& session = *station->session;
@@ -675,7 +682,7 @@ void PrintSummary(Console& console, const std::vector<std::unique_ptr<StationRun
                 " programmed, " + std::to_string(session.Units() - session.Programmed()) +
                 " failed";
     }
-    Complain(console, text);
+    return text;
 }
 
 // The status of one station's program or watch, with its messages shown.
@@ -739,12 +746,38 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     }
     const bool gang = plans.size() > 1 || options.all;
     std::mutex outputLock;
+    // On a terminal the stations share a board of live lines.
+    std::unique_ptr<StationBoard> board;
+    if (gang && console.errIsTerminal && !options.quiet && TerminalTakesCursorControl()) {
+        board = std::make_unique<StationBoard>(console.err, console.terminalWidth);
+    }
+    // A message of the run as a whole, above the board when there is one.
+    auto say = [&](const std::string& text) {
+        if (board) {
+            board->Print(console.err, "farsend: " + text);
+        } else {
+            Complain(console, text);
+        }
+    };
     RunShared shared;
     std::vector<std::unique_ptr<StationRun>> stations;
     auto addStation = [&](const StationPlan& plan) -> int {
         auto station = std::make_unique<StationRun>();
         Console* stationConsole = &console;
-        if (gang) {
+        const std::string prefix = "[" + plan.name + "] ";
+        if (board) {
+            const int row = board->Add(plan.name);
+            station->out =
+                std::make_unique<BoardStream>(*board, row, console.out, options.json ? "" : prefix);
+            station->err = std::make_unique<BoardStream>(*board, row, console.err, prefix);
+            // The job's bars become the station's line, after its name and
+            // counts.
+            const int width =
+                std::max(40, console.terminalWidth - static_cast<int>(plan.name.size()) - 24);
+            station->console = std::make_unique<Console>(
+                Console{console.in, *station->out, *station->err, true, width});
+            stationConsole = station->console.get();
+        } else if (gang) {
             // JSON objects carry the station's name; plain results get it
             // in front, as messages do.
             station->out = std::make_unique<StationStream>(
@@ -763,6 +796,11 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
                                                      settings, policy, shared, plan);
+        if (board) {
+            const int row = static_cast<int>(stations.size());
+            station->session->OnUnit(
+                [&board, row](int done, int failed) { board->SetCounts(row, done, failed); });
+        }
         if (eraseAll) station->session->ConfirmEraseAll();
         stations.push_back(std::move(station));
         return -1;
@@ -771,7 +809,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         if (const int status = addStation(plan); status >= 0) return status;
     }
     if (stations.empty()) {
-        Complain(console, "waiting for bridges to be plugged in (" + BridgeIdText() + ").");
+        say("waiting for bridges to be plugged in (" + BridgeIdText() + ").");
     }
 
     // From here on a signal lets the target in hand finish and be recorded.
@@ -844,10 +882,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             }
             connected |= station->session->Connected();
         }
-        Complain(console, std::string("stopped: ") +
-                              (connected ? "the target was let go without "
-                                         : "no target had called; nothing was ") +
-                              (policy == Policy::ConnectOnly ? "done" : "programmed") + ".");
+        say(std::string("stopped: ") +
+            (connected ? "the target was let go without " : "no target had called; nothing was ") +
+            (policy == Policy::ConnectOnly ? "done" : "programmed") + ".");
         status = kExitStopped;
     } else if (policy == Policy::ConnectOnly) {
         Session& session = *stations.front()->session;
@@ -875,8 +912,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             }
         }
     } else if (units == 0 && gang) {
-        Complain(console, stations.empty() ? std::string("no bridge was plugged in.")
-                                           : std::string("no target called on any station."));
+        say(stations.empty() ? std::string("no bridge was plugged in.")
+                             : std::string("no target called on any station."));
         status = kExitNoTarget;
     } else {
         for (auto& station : stations) {
@@ -899,7 +936,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
         lostOutput |= station->session->LostOutput();
     }
-    if (gang && policy != Policy::ConnectOnly && !stations.empty()) PrintSummary(console, stations);
+    if (gang && policy != Policy::ConnectOnly && !stations.empty()) say(SummaryText(stations));
     if (lostOutput) status = kExitNotRecorded;
     return status;
 }

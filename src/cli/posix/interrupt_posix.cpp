@@ -21,7 +21,8 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 extern "C" void OnInterrupt(int) {
     if (!interrupted.exchange(true)) {
         // write() is safe here; the stream the rest of the program uses is not.
-        const ssize_t ignored = ::write(STDERR_FILENO, kInterruptNotice, sizeof kInterruptNotice - 1);
+        const ssize_t ignored =
+            ::write(STDERR_FILENO, kInterruptNotice, sizeof kInterruptNotice - 1);
         (void)ignored;
     }
     // The next signal of any of the three ends the process as it would have.

@@ -21,4 +21,8 @@ int StandardErrorWidth() {
     return 80;
 }
 
+bool TerminalTakesCursorControl() {
+    return true;
+}
+
 }  // namespace farsend::cli

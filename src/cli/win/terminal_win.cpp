@@ -22,4 +22,8 @@ int StandardErrorWidth() {
     return 80;
 }
 
+bool TerminalTakesCursorControl() {
+    return false;
+}
+
 }  // namespace farsend::cli
