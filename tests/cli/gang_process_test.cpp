@@ -49,7 +49,15 @@ const char* const kStations[] = {"sim-usb-1.4", "sim-usb-1.5", "sim-usb-1.6", "s
 
 class GangProcess : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(sim::WriteSampleSet(firmware_)); }
+    // An image of 8 KB, so that many units stay quick while the faults below
+    // still strike in the middle of a job.
+    void SetUp() override {
+        ASSERT_TRUE(sim::WriteSampleSet(firmware_));
+        sim::ImageRun run;
+        run.address = 0x4000;
+        for (int i = 0; i < 8192; ++i) run.data.push_back(static_cast<uint8_t>(i * 7 + (i >> 8)));
+        ASSERT_TRUE(sim::WriteImageFile(firmware_ / "Farsend_15_bt.hex", {run}));
+    }
 
     std::string Image() const { return (firmware_ / "Farsend_15_bt.hex").string(); }
     std::string Flash(int bridge) const {
