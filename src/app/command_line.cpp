@@ -18,31 +18,71 @@ bool EqualsIgnoringCase(std::string_view text, std::string_view keyword) {
     return true;
 }
 
+enum class Keyword { Exit, AutoProgram, Factory, Bluetooth, ZigBee, V1_0, V1_5, V2_0 };
+
+// The start-up's keywords, the only list of them: the command line reads
+// these before it tries a word as a path, and so does every front end that
+// must keep a path from being taken for one.
+constexpr struct {
+    const char* word;
+    Keyword keyword;
+} kKeywords[] = {
+    {"exit", Keyword::Exit},
+    {"autoprogram", Keyword::AutoProgram},
+    {"factory", Keyword::Factory},
+    {"bootloader", Keyword::Factory},
+    {"bluetooth", Keyword::Bluetooth},
+    {"zigbee", Keyword::ZigBee},
+    {"1.0", Keyword::V1_0},
+    {"1.5", Keyword::V1_5},
+    {"2.0", Keyword::V2_0},
+};
+
+std::optional<Keyword> FindKeyword(std::string_view word) {
+    for (const auto& entry : kKeywords) {
+        if (EqualsIgnoringCase(word, entry.word)) return entry.keyword;
+    }
+    return std::nullopt;
+}
+
 // Applies a keyword; false when the word is none.
 bool ApplyKeyword(ToolSettings& settings, std::string_view word) {
-    if (EqualsIgnoringCase(word, "exit")) {
-        settings.exitAfterProgram.store(true);
-    } else if (EqualsIgnoringCase(word, "autoprogram")) {
-        SetAutoProgram(settings, true);
-    } else if (EqualsIgnoringCase(word, "factory") || EqualsIgnoringCase(word, "bootloader")) {
-        SetFlashMode(settings, FlashMode::BootloaderAndApplication);
-    } else if (EqualsIgnoringCase(word, "bluetooth")) {
-        settings.deviceType.store(DeviceType::Bluetooth);
-    } else if (EqualsIgnoringCase(word, "zigbee")) {
-        settings.deviceType.store(DeviceType::ZigBee);
-    } else if (word == "1.0") {
-        settings.hardwareVersion.store(HardwareVersion::V1_0);
-    } else if (word == "1.5") {
-        settings.hardwareVersion.store(HardwareVersion::V1_5);
-    } else if (word == "2.0") {
-        settings.hardwareVersion.store(HardwareVersion::V2_0);
-    } else {
-        return false;
+    const std::optional<Keyword> keyword = FindKeyword(word);
+    if (!keyword) return false;
+    switch (*keyword) {
+        case Keyword::Exit:
+            settings.exitAfterProgram.store(true);
+            break;
+        case Keyword::AutoProgram:
+            SetAutoProgram(settings, true);
+            break;
+        case Keyword::Factory:
+            SetFlashMode(settings, FlashMode::BootloaderAndApplication);
+            break;
+        case Keyword::Bluetooth:
+            settings.deviceType.store(DeviceType::Bluetooth);
+            break;
+        case Keyword::ZigBee:
+            settings.deviceType.store(DeviceType::ZigBee);
+            break;
+        case Keyword::V1_0:
+            settings.hardwareVersion.store(HardwareVersion::V1_0);
+            break;
+        case Keyword::V1_5:
+            settings.hardwareVersion.store(HardwareVersion::V1_5);
+            break;
+        case Keyword::V2_0:
+            settings.hardwareVersion.store(HardwareVersion::V2_0);
+            break;
     }
     return true;
 }
 
 }  // namespace
+
+bool IsCommandLineKeyword(std::string_view word) {
+    return FindKeyword(word).has_value();
+}
 
 CommandLineArgument ArgumentFromText(std::string text) {
     CommandLineArgument argument;

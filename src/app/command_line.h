@@ -45,6 +45,11 @@ CommandLineOutcome ApplyCommandLine(ToolSettings& settings,
                                     const std::vector<CommandLineArgument>& arguments,
                                     const WordClaim& claim = {});
 
+// Whether the start-up reads `word` as a keyword (exit, autoprogram,
+// factory, bootloader, bluetooth, zigbee, 1.0, 1.5, 2.0; any case) rather
+// than as a path.
+bool IsCommandLineKeyword(std::string_view word);
+
 // Why an existing path cannot be kept in the settings, or nothing when it can.
 std::optional<std::string> PathRefusal(const CommandLineArgument& path);
 

@@ -41,21 +41,6 @@ std::optional<int> PositionOf(const std::vector<T>& entries, T value) {
     return static_cast<int>(found - entries.begin());
 }
 
-// The variant and version that auto-selection starts from when none is
-// chosen: the same preference as at start-up.
-DeviceType PreferredDeviceType(const ToolSettings& settings) {
-    if (settings.bluetoothAvailable.load()) return DeviceType::Bluetooth;
-    if (settings.zigbeeAvailable.load()) return DeviceType::ZigBee;
-    return DeviceType::Any;
-}
-
-HardwareVersion PreferredHardwareVersion(const ToolSettings& settings) {
-    if (settings.version15Available.load()) return HardwareVersion::V1_5;
-    if (settings.version20Available.load()) return HardwareVersion::V2_0;
-    if (settings.version10Available.load()) return HardwareVersion::V1_0;
-    return HardwareVersion::Any;
-}
-
 }  // namespace
 
 ProgrammingSetup::ProgrammingSetup(ToolSettings& settings) : settings_(settings) {
@@ -114,9 +99,9 @@ void ProgrammingSetup::ChooseHardwareVersionEntry(int position) {
 void ProgrammingSetup::ToggleAutoSelect() {
     autoSelect_ = !autoSelect_;
     if (autoSelect_) {
-        if (deviceType_ == DeviceType::Any) deviceType_ = PreferredDeviceType(settings_);
+        if (deviceType_ == DeviceType::Any) deviceType_ = jobs::PreferredDeviceType(settings_);
         if (hardwareVersion_ == HardwareVersion::Any) {
-            hardwareVersion_ = PreferredHardwareVersion(settings_);
+            hardwareVersion_ = jobs::PreferredHardwareVersion(settings_);
         }
         // From now on the directory is scanned, even if the dialog is
         // cancelled: a file named on the command line no longer wins.

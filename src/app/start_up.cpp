@@ -22,25 +22,14 @@ void ScanAvailability(ToolSettings& settings) {
         AnyImageFor(search, DeviceType::Bluetooth, HardwareVersion::Any));
     settings.zigbeeAvailable.store(AnyImageFor(search, DeviceType::ZigBee, HardwareVersion::Any));
     if (settings.deviceType.load() == DeviceType::Any) {
-        if (settings.bluetoothAvailable.load()) {
-            settings.deviceType.store(DeviceType::Bluetooth);
-        } else if (settings.zigbeeAvailable.load()) {
-            settings.deviceType.store(DeviceType::ZigBee);
-        }
+        settings.deviceType.store(jobs::PreferredDeviceType(settings));
     }
 
     settings.version10Available.store(AnyImageFor(search, DeviceType::Any, HardwareVersion::V1_0));
     settings.version15Available.store(AnyImageFor(search, DeviceType::Any, HardwareVersion::V1_5));
     settings.version20Available.store(AnyImageFor(search, DeviceType::Any, HardwareVersion::V2_0));
-    // Preference when the command line asked for no version: 1.5, 2.0, 1.0.
     if (settings.hardwareVersion.load() == HardwareVersion::Any) {
-        if (settings.version15Available.load()) {
-            settings.hardwareVersion.store(HardwareVersion::V1_5);
-        } else if (settings.version20Available.load()) {
-            settings.hardwareVersion.store(HardwareVersion::V2_0);
-        } else if (settings.version10Available.load()) {
-            settings.hardwareVersion.store(HardwareVersion::V1_0);
-        }
+        settings.hardwareVersion.store(jobs::PreferredHardwareVersion(settings));
     }
 }
 

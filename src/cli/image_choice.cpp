@@ -5,23 +5,10 @@
 namespace farsend::cli {
 namespace {
 
-// Words the start-up reads as keywords before it tries them as paths.
-bool IsStartUpKeyword(const std::string& word) {
-    std::string lower = word;
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    for (const char* keyword : {"exit", "autoprogram", "factory", "bootloader", "bluetooth",
-                                "zigbee", "1.0", "1.5", "2.0"}) {
-        if (lower == keyword) return true;
-    }
-    return false;
-}
-
 // A path given with --dir or as FILE is a path, even when it is called
 // "zigbee" or "1.5": such a relative name gets a leading "./".
 app::CommandLineArgument PathWord(const std::string& path) {
-    if (IsStartUpKeyword(path)) {
+    if (app::IsCommandLineKeyword(path)) {
         return app::ArgumentFromText(std::string(".") + firmware::kPathSeparator + path);
     }
     return app::ArgumentFromText(path);

@@ -46,4 +46,20 @@ struct FirmwareChoice {
     }
 };
 
+// The variant and hardware version taken when none is asked for, after what
+// the firmware directory offers: Bluetooth before ZigBee; 1.5, then 2.0, then
+// 1.0. The start-up and the auto-selection's dialog both go by this.
+inline DeviceType PreferredDeviceType(const FirmwareChoice& choice) {
+    if (choice.bluetoothAvailable.load()) return DeviceType::Bluetooth;
+    if (choice.zigbeeAvailable.load()) return DeviceType::ZigBee;
+    return DeviceType::Any;
+}
+
+inline HardwareVersion PreferredHardwareVersion(const FirmwareChoice& choice) {
+    if (choice.version15Available.load()) return HardwareVersion::V1_5;
+    if (choice.version20Available.load()) return HardwareVersion::V2_0;
+    if (choice.version10Available.load()) return HardwareVersion::V1_0;
+    return HardwareVersion::Any;
+}
+
 }  // namespace farsend::jobs

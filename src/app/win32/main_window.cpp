@@ -10,10 +10,32 @@
 #include "app/win32/setup_dialogs.h"
 #include "app/win32/test_hook.h"
 #include "app/window_texts.h"
+#include "jobs/command_ids.h"
 #include "protocol/exchanges.h"
 #include "resources/resource_ids.h"
 
 namespace farsend::app::win32 {
+
+// The resource script needs the command ids as macros and the portable core
+// has them as constants: the two lists must never drift apart.
+static_assert(CMD_PROGRAM_NOW == jobs::kCommandProgramNow);
+static_assert(CMD_ERASE == jobs::kCommandEraseTarget);
+static_assert(CMD_START_APPLICATION == jobs::kCommandStartApplication);
+static_assert(CMD_CONNECT == jobs::kCommandConnect);
+static_assert(CMD_EXIT == jobs::kCommandExit);
+static_assert(CMD_SERIAL_SETUP == jobs::kCommandSerialSetup);
+static_assert(CMD_PROGRAMMING_SETUP == jobs::kCommandProgrammingSetup);
+static_assert(CMD_AUTO_PROGRAM == jobs::kCommandToggleAutoProgram);
+static_assert(CMD_HELP == jobs::kCommandHelp);
+static_assert(CMD_ABOUT == jobs::kCommandAbout);
+static_assert(CMD_COMMUNICATION_FAILURE == jobs::kCommandCommunicationFailure);
+static_assert(CMD_REQUEST_PROGRAM == jobs::kCommandRequestProgramming);
+static_assert(CMD_PROGRAMMING_FINISHED == jobs::kCommandProgrammingFinished);
+static_assert(CMD_END_PROCESS == jobs::kCommandEndProcess);
+static_assert(JOB_CMD_END_DIALOG == jobs::kDialogCommandEnd);
+static_assert(JOB_CMD_SHOW_BUSY == jobs::kDialogCommandNotice);
+static_assert(JOB_CMD_STEP_ERASE_BAR == jobs::kDialogCommandStepErase);
+static_assert(JOB_CMD_STEP_PROGRAM_BAR == jobs::kDialogCommandStepProgram);
 
 namespace {
 
