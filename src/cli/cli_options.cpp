@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <utility>
@@ -9,9 +10,9 @@
 namespace farsend::cli {
 namespace {
 
-constexpr Command kAllCommands[] = {Command::Program, Command::Erase,  Command::Identify,
-                                    Command::Launch,  Command::Watch,  Command::Select,
-                                    Command::Inspect, Command::Devices};
+constexpr Command kAllCommands[] = {
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch,  Command::Watch,
+    Command::Select,  Command::Inspect, Command::Devices,  Command::Serials, Command::Units};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -35,6 +36,12 @@ const Scope kScopes[] = {
     {"--launch", {Command::Program, Command::Watch}},
     {"--report", {Command::Program, Command::Watch}},
     {"--count", {Command::Watch}},
+    {"--db", {Command::Serials, Command::Units}},
+    {"--first", {Command::Serials}},
+    {"--last", {Command::Serials}},
+    {"--since", {Command::Units}},
+    {"--station", {Command::Units}},
+    {"--serial", {Command::Units}},
 };
 
 const std::initializer_list<Command> kSimulationCommands = {Command::Program,  Command::Erase,
@@ -76,8 +83,9 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {"--dir",    "--variant", "--hw",   "--device",
-                                         "--wait",   "--report",  "--count"};
+constexpr const char* kValueOptions[] = {"--dir",    "--variant", "--hw",    "--device", "--wait",
+                                         "--report", "--count",   "--db",    "--first",  "--last",
+                                         "--since",  "--station", "--serial"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -188,6 +196,10 @@ const char* CommandName(Command command) {
             return "inspect";
         case Command::Devices:
             return "devices";
+        case Command::Serials:
+            return "serials";
+        case Command::Units:
+            return "units";
     }
     return "";
 }
@@ -233,14 +245,27 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_flag("--verbose", options.verbose);
     app.add_flag("--yes", options.yes);
     app.add_option("--count", options.count)->check(CLI::Range(1u, 1000000u));
+    app.add_option("--db", options.db)->type_name("PATH|URL");
+    std::int64_t first = 0, last = 0, serial = 0;
+    constexpr std::int64_t kLargest = INT64_MAX - 1;  // the pool's next number must fit too
+    app.add_option("--first", first)->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--last", last)->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--since", options.since)->type_name("TIME");
+    app.add_option("--station", options.station)->type_name("LOCATION");
+    app.add_option("--serial", serial)->check(CLI::Range(std::int64_t{0}, INT64_MAX));
 
     std::vector<std::pair<Command, CLI::App*>> commands;
+    CLI::App* initCommand = nullptr;
     for (Command command : kAllCommands) {
         CLI::App* sub = app.add_subcommand(CommandName(command));
         if (command == Command::Program || command == Command::Watch) {
             sub->add_option("FILE", options.file);
         }
         if (command == Command::Inspect) sub->add_option("FILE", options.file)->required();
+        if (command == Command::Serials) {
+            initCommand = sub->add_subcommand("init");
+            initCommand->add_option("NAME", options.poolName)->required();
+        }
         commands.emplace_back(command, sub);
     }
 
@@ -278,6 +303,26 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     }
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
+    }
+
+    if (options.db.empty() && app.count("--db") > 0) {
+        return Refuse("--db needs an SQLite file's path or a postgresql:// URL");
+    }
+    options.serialsInit = initCommand != nullptr && initCommand->parsed();
+    if (app.count("--first") > 0) options.first = first;
+    if (app.count("--last") > 0) options.last = last;
+    if (app.count("--serial") > 0) options.serial = serial;
+    if (options.serialsInit && !options.first) return Refuse("serials init needs --first N");
+    if (!options.serialsInit && (options.first || options.last)) {
+        return Refuse("--first and --last apply to serials init only");
+    }
+    if (options.first && options.last && *options.last < *options.first) {
+        return Refuse("--last " + std::to_string(*options.last) + " is below --first " +
+                      std::to_string(*options.first));
+    }
+    if (options.poolName.empty() && options.serialsInit) return Refuse("serials init needs a NAME");
+    if (options.station.empty() && app.count("--station") > 0) {
+        return Refuse("--station needs a location, as `farsend units` lists them");
     }
 
     options.waitGiven = app.count("--wait") > 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,18 @@
 
 namespace farsend::cli {
 
-enum class Command { Program, Erase, Identify, Launch, Watch, Select, Inspect, Devices };
+enum class Command {
+    Program,
+    Erase,
+    Identify,
+    Launch,
+    Watch,
+    Select,
+    Inspect,
+    Devices,
+    Serials,
+    Units
+};
 
 const char* CommandName(Command command);
 
@@ -35,6 +47,14 @@ struct CliOptions {
     bool verbose = false;
     bool yes = false;
     std::uint32_t count = 0;  // --count N; 0: not given
+    // The unit database (serials, units).
+    std::string db;            // --db PATH|URL; empty: the default SQLite file
+    bool serialsInit = false;  // serials init NAME
+    std::string poolName;
+    std::optional<std::int64_t> first, last;  // serials init --first N [--last M]
+    std::string since;                        // units --since TIME, as given
+    std::string station;                      // units --station S
+    std::optional<std::int64_t> serial;       // units --serial N
     sim::SimOptions sim;
 };
 
