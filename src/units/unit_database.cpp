@@ -451,6 +451,9 @@ std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& location) {
         if (IsUrl(location)) {
             impl->engine = Engine::PostgreSQL;
             impl->sql.open(soci::postgresql, location);
+            // The server's notices (a table that exists already) are no news
+            // to a station's operator.
+            impl->sql << "SET client_min_messages = warning";
         } else {
             // SOCI reads the path from a quoted connection parameter, which
             // cannot itself hold a quote.
