@@ -245,7 +245,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_flag("--verbose", options.verbose);
     app.add_flag("--yes", options.yes);
     app.add_option("--count", options.count)->check(CLI::Range(1u, 1000000u));
-    app.add_option("--db", options.db)->type_name("PATH|URL");
+    app.add_option("--db", options.db)->type_name("PATH");
     std::int64_t first = 0, last = 0, serial = 0;
     constexpr std::int64_t kLargest = INT64_MAX - 1;  // the pool's next number must fit too
     app.add_option("--first", first)->check(CLI::Range(std::int64_t{0}, kLargest));

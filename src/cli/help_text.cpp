@@ -32,9 +32,9 @@ Commands:
                   program would use
   inspect FILE    show the blocks programming FILE would send (no target)
   devices         list the bridges found, with their locations and serials
-  serials init NAME --first N [--last M]
-                  create a pool of serial numbers in the unit database
-  serials         list the pools, with how many numbers each has issued
+  serials         list the serial number pools of the unit database, with
+                  what each has issued; serials init NAME --first N
+                  [--last M] creates one
   units           list the units in the unit database and the yield per
                   station and hour (--since, --station, --serial narrow it)
 
@@ -65,9 +65,10 @@ Output:
   --yes              do not ask before erasing all of the flash
   --count N          watch: stop after N targets
 Unit database (Linux build only; the Windows build has none):
-  --db PATH|URL      an SQLite file, or a postgresql:// URL shared by several
-                     stations (default: $XDG_DATA_HOME/farsend/units.sqlite,
-                     else ~/.local/share/farsend/units.sqlite)
+  --db PATH          the unit database: an SQLite file, or a postgresql:// URL
+                     that several stations share (default:
+                     $XDG_DATA_HOME/farsend/units.sqlite, else
+                     ~/.local/share/farsend/units.sqlite)
   --first N          serials init: the pool's first number
   --last M           serials init: its last number (default: no end)
   --since TIME       units: started at or after TIME, UTC (2024-05-01,
