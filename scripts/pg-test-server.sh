@@ -33,6 +33,12 @@ if [ "$action" = stop ]; then
     exit 0
 fi
 
+# A Unix socket's path holds at most 107 bytes.
+socket_path="$dir/socket/.s.PGSQL.5432"
+if [ ${#socket_path} -gt 107 ]; then
+    echo "pg-test-server: $socket_path is longer than a Unix socket's path may be; use a shorter DIR" >&2
+    exit 1
+fi
 if [ ! -x "$bin/initdb" ]; then
     echo "pg-test-server: $bin/initdb is missing: scripts/install-deps.sh native" >&2
     exit 1
