@@ -417,7 +417,7 @@ std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
         const char* value = getenv != nullptr ? getenv(name) : std::getenv(name);
         return value != nullptr ? value : "";
     };
-    // The base directory specification counts relative paths as unset.
+    // A relative XDG_DATA_HOME counts as unset, as XDG has it.
     std::string data = lookup("XDG_DATA_HOME");
     if (data.empty() || data[0] != '/') {
         const std::string home = lookup("HOME");
