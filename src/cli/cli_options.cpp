@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <utility>
@@ -9,9 +10,9 @@
 namespace farsend::cli {
 namespace {
 
-constexpr Command kAllCommands[] = {Command::Program, Command::Erase,  Command::Identify,
-                                    Command::Launch,  Command::Watch,  Command::Select,
-                                    Command::Inspect, Command::Devices};
+constexpr Command kAllCommands[] = {
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch,  Command::Watch,
+    Command::Select,  Command::Inspect, Command::Devices,  Command::Serials, Command::Units};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -36,10 +37,16 @@ const Scope kScopes[] = {
     {"--launch", {Command::Program, Command::Watch}},
     {"--report", {Command::Program, Command::Watch}},
     {"--count", {Command::Watch}},
-    // Only inspect stamps a serial number so far; program and watch take it
-    // once they draw each unit's number from a pool.
-    {"--serial", {Command::Inspect}},
+    // --serial is where a serial number goes into the image (inspect; program
+    // and watch once they draw each unit's number from a pool), and with
+    // units the serial number of the unit sought.
+    {"--serial", {Command::Inspect, Command::Units}},
     {"--serial-value", {Command::Inspect}},
+    {"--db", {Command::Serials, Command::Units}},
+    {"--first", {Command::Serials}},
+    {"--last", {Command::Serials}},
+    {"--since", {Command::Units}},
+    {"--station", {Command::Units}},
 };
 
 const std::initializer_list<Command> kSimulationCommands = {Command::Program,  Command::Erase,
@@ -81,9 +88,9 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {"--dir",    "--variant", "--hw",
-                                         "--device", "--wait",    "--report",
-                                         "--count",  "--serial",  "--serial-value"};
+constexpr const char* kValueOptions[] = {
+    "--dir",    "--variant",      "--hw", "--device", "--wait", "--report", "--count",
+    "--serial", "--serial-value", "--db", "--first",  "--last", "--since",  "--station"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -194,6 +201,10 @@ const char* CommandName(Command command) {
             return "inspect";
         case Command::Devices:
             return "devices";
+        case Command::Serials:
+            return "serials";
+        case Command::Units:
+            return "units";
     }
     return "";
 }
@@ -245,14 +256,26 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     // say what is wrong with a spec.
     app.add_option("--serial", serial)->type_name("ADDR:SIZE[:FORMAT]");
     app.add_option("--serial-value", serialValue)->type_name("N");
+    app.add_option("--db", options.db)->type_name("PATH");
+    std::int64_t first = 0, last = 0;
+    constexpr std::int64_t kLargest = INT64_MAX - 1;  // the pool's next number must fit too
+    app.add_option("--first", first)->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--last", last)->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--since", options.since)->type_name("TIME");
+    app.add_option("--station", options.station)->type_name("LOCATION");
 
     std::vector<std::pair<Command, CLI::App*>> commands;
+    CLI::App* initCommand = nullptr;
     for (Command command : kAllCommands) {
         CLI::App* sub = app.add_subcommand(CommandName(command));
         if (command == Command::Program || command == Command::Watch) {
             sub->add_option("FILE", options.file);
         }
         if (command == Command::Inspect) sub->add_option("FILE", options.file)->required();
+        if (command == Command::Serials) {
+            initCommand = sub->add_subcommand("init");
+            initCommand->add_option("NAME", options.poolName)->required();
+        }
         commands.emplace_back(command, sub);
     }
 
@@ -308,7 +331,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
     }
-    const bool serialGiven = app.count("--serial") > 0;
+    const bool serialGiven = app.count("--serial") > 0 && options.command != Command::Units;
     const bool serialValueGiven = app.count("--serial-value") > 0;
     if (serialGiven != serialValueGiven) {
         return Refuse(serialGiven ? "--serial needs --serial-value N: the number to write"
@@ -325,6 +348,33 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         }
         options.serial = spec.spec;
         options.serialValue = *number;
+    }
+
+    if (options.db.empty() && app.count("--db") > 0) {
+        return Refuse("--db needs an SQLite file's path or a postgresql:// URL");
+    }
+    options.serialsInit = initCommand != nullptr && initCommand->parsed();
+    if (app.count("--first") > 0) options.first = first;
+    if (app.count("--last") > 0) options.last = last;
+    if (app.count("--serial") > 0 && options.command == Command::Units) {
+        const std::optional<std::uint64_t> number = protocol::ParseSerialNumber(serial);
+        if (!number || *number > static_cast<std::uint64_t>(INT64_MAX)) {
+            return Refuse("--serial '" + serial + "' is not a decimal number from 0 to " +
+                          std::to_string(INT64_MAX));
+        }
+        options.unitSerial = static_cast<std::int64_t>(*number);
+    }
+    if (options.serialsInit && !options.first) return Refuse("serials init needs --first N");
+    if (!options.serialsInit && (options.first || options.last)) {
+        return Refuse("--first and --last apply to serials init only");
+    }
+    if (options.first && options.last && *options.last < *options.first) {
+        return Refuse("--last " + std::to_string(*options.last) + " is below --first " +
+                      std::to_string(*options.first));
+    }
+    if (options.poolName.empty() && options.serialsInit) return Refuse("serials init needs a NAME");
+    if (options.station.empty() && app.count("--station") > 0) {
+        return Refuse("--station needs a location, as `farsend units` lists them");
     }
 
     options.waitGiven = app.count("--wait") > 0;

@@ -14,7 +14,18 @@
 
 namespace farsend::cli {
 
-enum class Command { Program, Erase, Identify, Launch, Watch, Select, Inspect, Devices };
+enum class Command {
+    Program,
+    Erase,
+    Identify,
+    Launch,
+    Watch,
+    Select,
+    Inspect,
+    Devices,
+    Serials,
+    Units
+};
 
 const char* CommandName(Command command);
 
@@ -43,6 +54,14 @@ struct CliOptions {
     // --serial SPEC and --serial-value N, always both or neither.
     std::optional<protocol::SerialSpec> serial;
     std::uint64_t serialValue = 0;
+    // The unit database (serials, units).
+    std::string db;            // --db PATH|URL; empty: the default SQLite file
+    bool serialsInit = false;  // serials init NAME
+    std::string poolName;
+    std::optional<std::int64_t> first, last;  // serials init --first N [--last M]
+    std::string since;                        // units --since TIME, as given
+    std::string station;                      // units --station S
+    std::optional<std::int64_t> unitSerial;   // units --serial N
     sim::SimOptions sim;
 };
 

@@ -22,6 +22,8 @@ const char* ExitStatusName(int status) {
             return "erase error";
         case kExitNotRecorded:
             return "not recorded";
+        case kExitDatabase:
+            return "database unavailable";
     }
     return "failure";
 }

@@ -19,11 +19,15 @@ enum ExitStatus : int {
     // written. It outranks every other status: the outcome itself was told
     // on standard error, but whoever reads the records has lost it.
     kExitNotRecorded = 8,
+    // The unit database cannot be opened or written, or was written by a
+    // newer farsend (serials, units).
+    kExitDatabase = 9,
 };
 
 // A word or two for the status, as reports and JSON results carry it:
 // "success", "stopped", "usage error", "firmware file error", "does not fit",
-// "no target", "communication error", "erase error", "not recorded".
+// "no target", "communication error", "erase error", "not recorded",
+// "database unavailable".
 const char* ExitStatusName(int status);
 
 // The status of a run of several stations: the more serious of two, by

@@ -32,6 +32,11 @@ Commands:
                   program would use
   inspect FILE    show the blocks programming FILE would send (no target)
   devices         list the bridges found, with their locations and serials
+  serials         list the serial number pools of the unit database, with
+                  what each has issued; serials init NAME --first N
+                  [--last M] creates one
+  units           list the units in the unit database and the yield per
+                  station and hour (--since, --station, --serial narrow it)
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -69,6 +74,18 @@ Output:
   --verbose          protocol diagnostics on standard error
   --yes              do not ask before erasing all of the flash
   --count N          watch: stop after N targets (of all stations)
+Unit database (Linux build only; the Windows build has none):
+  --db PATH          the unit database: an SQLite file, or a postgresql:// URL
+                     that several stations share (default:
+                     $XDG_DATA_HOME/farsend/units.sqlite, else
+                     ~/.local/share/farsend/units.sqlite)
+  --first N          serials init: the pool's first number
+  --last M           serials init: its last number (default: no end)
+  --since TIME       units: started at or after TIME, UTC (2024-05-01,
+                     2024-05-01T12:00 or 2024-05-01T12:00:00Z)
+  --station LOCATION units: of this station (the bridge's location)
+  --serial N         units: the unit that got serial number N (inspect:
+                     --serial ADDR:SIZE[:FORMAT], see above)
   -h, --help         this text
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
@@ -113,6 +130,8 @@ Exit status:
   7  erase error
   8  a record (--report) or a result (standard output) could not be written;
      the outcome is told on standard error. It outranks every other status.
+  9  unit database unavailable: it cannot be opened or written, or a newer
+     farsend wrote it
 
 Examples:
   farsend select --variant zigbee --hw 2.0
@@ -123,6 +142,8 @@ Examples:
   farsend watch --all --report units.jsonl  every bridge at once
   farsend inspect --json Farsend_15_bt.hex
   farsend inspect --serial 0x3F000:10:dec --serial-value 1234 Farsend_15_bt.hex
+  farsend serials init board --first 1000 --db postgresql://line1/farsend
+  farsend units --since 2024-05-01 --station 1-2.3
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;

@@ -4,6 +4,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/database_commands.h"
 #include "cli/exit_status.h"
 #include "cli/help_text.h"
 #include "cli/target_session.h"
@@ -68,6 +69,18 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
             break;
         case Command::Devices:
             status = RunDevicesCommand(options, console, env);
+            break;
+        case Command::Serials:
+        case Command::Units:
+#if FARSEND_UNIT_DATABASE
+            status = options.command == Command::Serials ? RunSerials(options, console)
+                                                         : RunUnits(options, console);
+#else
+            Complain(console, std::string(CommandName(options.command)) +
+                                  ": this build has no unit database; it is part of the Linux "
+                                  "build only.");
+            status = kExitDatabase;
+#endif
             break;
         case Command::Program:
         case Command::Erase:

@@ -128,6 +128,11 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.file, "x.hex");
      }},
     {"inspect x.hex", [](const CliOptions& o) { EXPECT_FALSE(o.serial.has_value()); }},
+    {"units --serial 100042",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.unitSerial, std::optional<std::int64_t>(100042));
+         EXPECT_FALSE(o.serial.has_value());
+     }},
     // A file whose name starts with a dash, after "--".
     {"inspect -- -odd.hex", [](const CliOptions& o) { EXPECT_EQ(o.file, "-odd.hex"); }},
     {"devices --simulate --sim-report-length=33",
@@ -196,7 +201,9 @@ const std::vector<BadLine> kBadLines = {
     {"inspect x.hex --serial 3F000:2 --serial-value 18446744073709551616", "decimal number"},
     {"inspect x.hex --serial= --serial-value 1", "--serial= has an empty value"},
     {"program x.hex --serial 3F000:4 --serial-value 1", "--serial does not apply to program"},
-    {"watch --serial-value 1 --serial 3F000:4", "does not apply to watch (only to inspect)"},
+    {"watch --serial-value 1 --serial 3F000:4", "does not apply to watch (only to inspect"},
+    // With units, --serial is the number of the unit sought.
+    {"units --serial 3F000:4", "--serial '3F000:4' is not a decimal number"},
     // The simulator's own parser: its messages come through.
     // Several stations: only program and watch drive them.
     {"erase --all", "--all does not apply to erase"},

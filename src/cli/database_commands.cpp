@@ -1,0 +1,269 @@
+#include "cli/database_commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/exit_status.h"
+#include "cli/unit_record.h"
+#include "units/unit_database.h"
+
+namespace farsend::cli {
+namespace {
+
+using units::UnitDatabase;
+using units::UnitDatabaseError;
+
+// Columns padded to their widest cell; the last one is not padded.
+class Table {
+public:
+    explicit Table(std::vector<std::string> heading) { rows_.push_back(std::move(heading)); }
+    void Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    void Print(std::ostream& out) const {
+        std::vector<std::size_t> widths;
+        for (const auto& row : rows_) {
+            widths.resize(std::max(widths.size(), row.size()));
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                widths[i] = std::max(widths[i], row[i].size());
+            }
+        }
+        for (const auto& row : rows_) {
+            std::string line;
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                line += row[i];
+                if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+            }
+            out << line << '\n';
+        }
+    }
+
+private:
+    std::vector<std::vector<std::string>> rows_;
+};
+
+std::string Optional(const std::optional<std::int64_t>& value, const char* none) {
+    return value ? std::to_string(*value) : none;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+std::string Percent(std::int64_t part, std::int64_t whole) {
+    if (whole == 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", 100.0 * static_cast<double>(part) / whole);
+    return text;
+}
+
+// The database --db names, or the default file; nothing (said why) when it
+// cannot be opened.
+std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& console) {
+    std::string location = options.db;
+    if (location.empty()) location = units::DefaultDatabaseLocation();
+    if (location.empty()) {
+        Complain(console,
+                 "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set)");
+        return nullptr;
+    }
+    try {
+        return UnitDatabase::Open(location);
+    } catch (const UnitDatabaseError& error) {
+        Complain(console, error.what());
+        return nullptr;
+    }
+}
+
+// Errors of the request itself are the command line's; the rest mean the
+// database could not do what it was asked.
+int StatusOf(const UnitDatabaseError& error) {
+    switch (error.kind()) {
+        case UnitDatabaseError::Kind::PoolExists:
+        case UnitDatabaseError::Kind::InvalidArgument:
+            return kExitUsage;
+        default:
+            return kExitDatabase;
+    }
+}
+
+nlohmann::ordered_json PoolJson(const units::PoolInfo& pool) {
+    nlohmann::ordered_json object;
+    object["name"] = pool.name;
+    object["first"] = pool.first;
+    object["last"] = pool.last ? nlohmann::ordered_json(*pool.last) : nlohmann::ordered_json();
+    object["next"] = pool.next;
+    object["issued"] = pool.issued;
+    object["returned"] = pool.returned;
+    object["remaining"] =
+        pool.remaining ? nlohmann::ordered_json(*pool.remaining) : nlohmann::ordered_json();
+    return object;
+}
+
+nlohmann::ordered_json UnitRowJson(const units::UnitRow& row) {
+    nlohmann::ordered_json object;
+    object["id"] = row.id;
+    object["start"] = units::FormatUtc(row.start.start);
+    object["end"] = row.finish ? nlohmann::ordered_json(units::FormatUtc(row.finish->end))
+                               : nlohmann::ordered_json();
+    object["station"] = row.start.station;
+    object["bridge_serial"] = row.start.bridgeSerial;
+    object["pool"] = row.pool.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.pool);
+    object["serial"] = row.serial ? nlohmann::ordered_json(*row.serial) : nlohmann::ordered_json();
+    object["number_returned"] = row.numberReturned;
+    object["file"] = JsonPathText(row.start.file);
+    object["sha256"] = row.start.sha256;
+    if (row.finish) {
+        object["variant"] = row.finish->variant;
+        object["version"] = row.finish->version;
+        object["blocks"] = row.finish->blocks;
+        object["bytes"] = row.finish->bytes;
+        object["seconds"] = row.finish->seconds;
+        object["result"] = units::UnitResultName(row.finish->result);
+        object["status"] = row.finish->exitStatus;
+        object["message"] = row.finish->message;
+    } else {
+        object["result"] = nullptr;  // still in hand, or its station stopped
+    }
+    object["record_id"] = row.recordId;
+    return object;
+}
+
+}  // namespace
+
+int RunSerials(const CliOptions& options, Console& console) {
+    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console);
+    if (!db) return kExitDatabase;
+    try {
+        if (options.serialsInit) {
+            db->CreatePool(options.poolName, *options.first, options.last);
+            if (options.json) {
+                for (const units::PoolInfo& pool : db->ListPools()) {
+                    if (pool.name == options.poolName)
+                        console.out << DumpJson(PoolJson(pool)) << '\n';
+                }
+            } else {
+                console.out << "pool " << options.poolName << ": numbers from " << *options.first
+                            << (options.last ? " to " + std::to_string(*options.last) : "") << "\n";
+            }
+            return kExitSuccess;
+        }
+        const std::vector<units::PoolInfo> pools = db->ListPools();
+        if (options.json) {
+            nlohmann::ordered_json list = nlohmann::ordered_json::array();
+            for (const units::PoolInfo& pool : pools) list.push_back(PoolJson(pool));
+            console.out << DumpJson(nlohmann::ordered_json{{"pools", list}}) << '\n';
+            return kExitSuccess;
+        }
+        if (pools.empty()) {
+            console.out << "no number pools (farsend serials init NAME --first N)\n";
+            return kExitSuccess;
+        }
+        Table table({"POOL", "FIRST", "LAST", "NEXT", "ISSUED", "RETURNED", "REMAINING"});
+        for (const units::PoolInfo& pool : pools) {
+            table.Add({pool.name, std::to_string(pool.first), Optional(pool.last, "-"),
+                       std::to_string(pool.next), std::to_string(pool.issued),
+                       std::to_string(pool.returned), Optional(pool.remaining, "no end")});
+        }
+        table.Print(console.out);
+        return kExitSuccess;
+    } catch (const UnitDatabaseError& error) {
+        Complain(console, error.what());
+        return StatusOf(error);
+    }
+}
+
+int RunUnits(const CliOptions& options, Console& console) {
+    units::UnitFilter filter;
+    if (!options.since.empty()) {
+        filter.since = units::ParseUtc(options.since);
+        if (!filter.since) {
+            Complain(console, "--since " + options.since +
+                                  ": not a time; give 2024-05-01, 2024-05-01T12:00 or "
+                                  "2024-05-01T12:00:00Z (UTC)");
+            return kExitUsage;
+        }
+    }
+    if (!options.station.empty()) filter.station = options.station;
+    filter.serial = options.unitSerial;
+
+    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console);
+    if (!db) return kExitDatabase;
+    try {
+        const std::vector<units::UnitRow> rows = db->ListUnits(filter);
+        const std::vector<units::YieldRow> yield = db->Yield(filter);
+        if (options.json) {
+            nlohmann::ordered_json list = nlohmann::ordered_json::array();
+            for (const units::UnitRow& row : rows) list.push_back(UnitRowJson(row));
+            nlohmann::ordered_json hours = nlohmann::ordered_json::array();
+            for (const units::YieldRow& hour : yield) {
+                hours.push_back({{"station", hour.station},
+                                 {"hour", hour.hour},
+                                 {"programmed", hour.programmed},
+                                 {"failed", hour.failed},
+                                 {"interrupted", hour.interrupted},
+                                 {"unfinished", hour.unfinished}});
+            }
+            console.out << DumpJson(nlohmann::ordered_json{{"units", list}, {"yield", hours}})
+                        << '\n';
+            return kExitSuccess;
+        }
+        if (rows.empty()) {
+            console.out << "no units recorded"
+                        << (options.since.empty() && !filter.station && !filter.serial
+                                ? ""
+                                : " that match")
+                        << "\n";
+            return kExitSuccess;
+        }
+        Table table({"ID", "START", "STATION", "BRIDGE", "SERIAL", "RESULT", "STATUS", "SECONDS",
+                     "VARIANT", "VERSION", "FILE"});
+        for (const units::UnitRow& row : rows) {
+            std::string serial = Optional(row.serial, "-");
+            if (row.numberReturned) serial += " (returned)";
+            const bool done = row.finish.has_value();
+            table.Add({std::to_string(row.id), units::FormatUtc(row.start.start), row.start.station,
+                       row.start.bridgeSerial, serial,
+                       done ? units::UnitResultName(row.finish->result) : "unfinished",
+                       done ? std::to_string(row.finish->exitStatus) : "-",
+                       done ? Seconds(row.finish->seconds) : "-", done ? row.finish->variant : "",
+                       done ? row.finish->version : "", row.start.file});
+        }
+        table.Print(console.out);
+
+        console.out << "\nYield per station and hour (UTC):\n";
+        Table yieldTable(
+            {"STATION", "HOUR", "PROGRAMMED", "FAILED", "INTERRUPTED", "UNFINISHED", "YIELD"});
+        std::map<std::string, units::YieldRow> totals;
+        for (const units::YieldRow& hour : yield) {
+            yieldTable.Add(
+                {hour.station, hour.hour + ":00", std::to_string(hour.programmed),
+                 std::to_string(hour.failed), std::to_string(hour.interrupted),
+                 std::to_string(hour.unfinished),
+                 Percent(hour.programmed, hour.programmed + hour.failed + hour.interrupted)});
+            units::YieldRow& total = totals[hour.station];
+            total.programmed += hour.programmed;
+            total.failed += hour.failed;
+            total.interrupted += hour.interrupted;
+            total.unfinished += hour.unfinished;
+        }
+        for (const auto& [station, total] : totals) {
+            yieldTable.Add(
+                {station, "all", std::to_string(total.programmed), std::to_string(total.failed),
+                 std::to_string(total.interrupted), std::to_string(total.unfinished),
+                 Percent(total.programmed, total.programmed + total.failed + total.interrupted)});
+        }
+        yieldTable.Print(console.out);
+        return kExitSuccess;
+    } catch (const UnitDatabaseError& error) {
+        Complain(console, error.what());
+        return StatusOf(error);
+    }
+}
+
+}  // namespace farsend::cli

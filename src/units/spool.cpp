@@ -1,0 +1,113 @@
+#include "units/spool.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <random>
+
+namespace farsend::units {
+
+std::string NewRecordId() {
+    static thread_local std::random_device entropy;
+    static const char kDigits[] = "0123456789abcdef";
+    std::string id;
+    for (int word = 0; word < 4; ++word) {
+        std::uint32_t bits = entropy();
+        for (int digit = 0; digit < 8; ++digit, bits >>= 4) id += kDigits[bits & 0xf];
+    }
+    return id;
+}
+
+std::string SpoolLine(const UnitRow& row) {
+    nlohmann::ordered_json object;
+    object["record_id"] = row.recordId;
+    object["start"] = FormatUtc(row.start.start);
+    object["station"] = row.start.station;
+    object["bridge_serial"] = row.start.bridgeSerial;
+    object["file"] = row.start.file;
+    object["sha256"] = row.start.sha256;
+    object["pool"] = row.pool.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.pool);
+    object["serial"] = row.serial ? nlohmann::ordered_json(*row.serial) : nlohmann::ordered_json();
+    object["number_returned"] = row.numberReturned;
+    if (row.finish) {
+        const UnitFinish& finish = *row.finish;
+        object["end"] = FormatUtc(finish.end);
+        object["variant"] = finish.variant;
+        object["version"] = finish.version;
+        object["blocks"] = finish.blocks;
+        object["bytes"] = finish.bytes;
+        object["seconds"] = finish.seconds;
+        object["result"] = UnitResultName(finish.result);
+        object["exit_status"] = finish.exitStatus;
+        object["message"] = finish.message;
+    }
+    // Linux file names may hold bytes that are not UTF-8.
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::optional<UnitRow> ParseSpoolLine(const std::string& line) {
+    try {
+        const nlohmann::json object = nlohmann::json::parse(line);
+        UnitRow row;
+        row.recordId = object.at("record_id").get<std::string>();
+        const std::optional<TimePoint> start = ParseUtc(object.at("start").get<std::string>());
+        if (row.recordId.empty() || !start) return std::nullopt;
+        row.start.start = *start;
+        row.start.station = object.at("station").get<std::string>();
+        row.start.bridgeSerial = object.at("bridge_serial").get<std::string>();
+        row.start.file = object.at("file").get<std::string>();
+        row.start.sha256 = object.at("sha256").get<std::string>();
+        if (!object.at("pool").is_null()) row.pool = object.at("pool").get<std::string>();
+        if (!object.at("serial").is_null()) row.serial = object.at("serial").get<std::int64_t>();
+        row.numberReturned = object.at("number_returned").get<bool>();
+        if (object.contains("end")) {
+            UnitFinish finish;
+            const std::optional<TimePoint> end = ParseUtc(object.at("end").get<std::string>());
+            const std::optional<UnitResult> result =
+                ParseUnitResult(object.at("result").get<std::string>());
+            if (!end || !result) return std::nullopt;
+            finish.end = *end;
+            finish.result = *result;
+            finish.variant = object.at("variant").get<std::string>();
+            finish.version = object.at("version").get<std::string>();
+            finish.blocks = object.at("blocks").get<std::uint64_t>();
+            finish.bytes = object.at("bytes").get<std::uint64_t>();
+            finish.seconds = object.at("seconds").get<double>();
+            finish.exitStatus = object.at("exit_status").get<int>();
+            finish.message = object.at("message").get<std::string>();
+            row.finish = finish;
+        }
+        return row;
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool AppendToSpool(const std::filesystem::path& spool, const UnitRow& row, std::string& error) {
+    std::error_code folderError;
+    if (spool.has_parent_path())
+        std::filesystem::create_directories(spool.parent_path(), folderError);
+    const int fd = ::open(spool.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot open the spool " + spool.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    const std::string line = SpoolLine(row) + "\n";
+    ssize_t written = 0;
+    do {
+        written = ::write(fd, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+    const int writeErrno = errno;
+    const bool closed = ::close(fd) == 0;
+    if (written != static_cast<ssize_t>(line.size()) || !closed) {
+        error = "cannot write the spool " + spool.string() + ": " +
+                std::strerror(written < 0 ? writeErrno : ENOSPC);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace farsend::units

@@ -1,0 +1,27 @@
+// The spool: unit records that could not be written while the database was
+// lost, kept as JSON lines in a local file until UnitDatabase::ReplaySpool
+// writes them. Each record carries its unit's record id, which is what makes
+// a replay idempotent.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "units/unit_database.h"
+
+namespace farsend::units {
+
+// A fresh record id: 32 hexadecimal digits, random.
+std::string NewRecordId();
+
+// The record as one JSON object, without a newline.
+std::string SpoolLine(const UnitRow& row);
+// Nothing when the line is not a record (a torn last line, say).
+std::optional<UnitRow> ParseSpoolLine(const std::string& line);
+
+// Appends the record and a newline in one write, so that stations sharing a
+// spool do not interleave their lines. False with `error` set when it fails.
+bool AppendToSpool(const std::filesystem::path& spool, const UnitRow& row, std::string& error);
+
+}  // namespace farsend::units

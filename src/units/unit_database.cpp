@@ -1,0 +1,819 @@
+#include "units/unit_database.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+#include "units/soci.h"
+#include "units/spool.h"
+
+namespace farsend::units {
+
+struct UnitDatabase::Impl {
+    Engine engine = Engine::SQLite;
+    soci::session sql;
+    int version = 0;
+};
+
+namespace {
+
+using Kind = UnitDatabaseError::Kind;
+using Impl = UnitDatabase::Impl;
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool IsUrl(const std::string& location) {
+    return StartsWith(location, "postgresql://") || StartsWith(location, "postgres://");
+}
+
+// Everything the engines disagree on.
+const char* UnitIdColumn(Engine engine) {
+    return engine == Engine::SQLite ? "INTEGER PRIMARY KEY AUTOINCREMENT" : "BIGSERIAL PRIMARY KEY";
+}
+// SQLite locks the whole file for a writing transaction (BEGIN IMMEDIATE);
+// PostgreSQL locks the rows read with FOR UPDATE.
+const char* ForUpdate(Engine engine) {
+    return engine == Engine::PostgreSQL ? " FOR UPDATE" : "";
+}
+
+// A writing transaction. SQLite's plain BEGIN takes its write lock only at
+// the first write, so two processes that both read a pool first would then
+// deadlock on upgrading; BEGIN IMMEDIATE takes it at once, and the busy
+// timeout makes the other one wait for it instead of failing.
+class Transaction {
+public:
+    explicit Transaction(Impl& db) : sql_(db.sql) {
+        sql_ << (db.engine == Engine::SQLite ? "BEGIN IMMEDIATE" : "BEGIN");
+    }
+    ~Transaction() {
+        if (open_) {
+            try {
+                sql_ << "ROLLBACK";
+            } catch (const std::exception&) {
+                // The connection is gone; so is the transaction.
+            }
+        }
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    void Commit() {
+        sql_ << "COMMIT";
+        open_ = false;
+    }
+
+private:
+    soci::session& sql_;
+    bool open_ = true;
+};
+
+// Runs `work`, turning the engines' errors into Unavailable: to a station,
+// a database that refuses a statement is one it cannot record in.
+template <typename Work>
+auto Guarded(const char* what, Work&& work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const UnitDatabaseError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw UnitDatabaseError(Kind::Unavailable,
+                                std::string("unit database: ") + what + ": " + error.what());
+    }
+}
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+void CreateTables(Impl& db) {
+    soci::session& sql = db.sql;
+    sql << "CREATE TABLE pools ("
+           " name TEXT PRIMARY KEY,"
+           " first_number BIGINT NOT NULL,"
+           " last_number BIGINT,"
+           " next_number BIGINT NOT NULL)";
+    sql << "CREATE TABLE returned_numbers ("
+           " pool TEXT NOT NULL REFERENCES pools (name),"
+           " number BIGINT NOT NULL,"
+           " PRIMARY KEY (pool, number))";
+    sql << std::string("CREATE TABLE units (id ") + UnitIdColumn(db.engine) +
+               ","
+               " record_id TEXT NOT NULL UNIQUE,"
+               " start_time TEXT NOT NULL,"
+               " end_time TEXT,"
+               " station TEXT NOT NULL,"
+               " bridge_serial TEXT NOT NULL,"
+               " variant TEXT NOT NULL DEFAULT '',"
+               " version TEXT NOT NULL DEFAULT '',"
+               " file TEXT NOT NULL,"
+               " sha256 TEXT NOT NULL,"
+               " pool TEXT REFERENCES pools (name),"
+               " serial BIGINT,"
+               " number_returned INTEGER NOT NULL DEFAULT 0,"
+               " blocks BIGINT NOT NULL DEFAULT 0,"
+               " bytes BIGINT NOT NULL DEFAULT 0,"
+               " seconds DOUBLE PRECISION NOT NULL DEFAULT 0,"
+               " result TEXT,"
+               " exit_status INTEGER,"
+               " message TEXT NOT NULL DEFAULT '')";
+    // The last guard against a number issued twice, whatever the code above
+    // it does: a returned number may appear again, an issued one may not.
+    sql << "CREATE UNIQUE INDEX units_issued_serial ON units (pool, serial)"
+           " WHERE number_returned = 0";
+    sql << "CREATE INDEX units_start_time ON units (start_time)";
+    const int version = kSchemaVersion;
+    sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
+}
+
+// Creates the schema in an empty database, or checks the one there.
+void PrepareSchema(Impl& db, const std::string& location) {
+    Transaction transaction(db);
+    if (db.engine == Engine::PostgreSQL) {
+        // Two stations starting at once on an empty database would both
+        // create the tables; this lock lets one of them do it.
+        db.sql << "SELECT pg_advisory_xact_lock(5317001)";
+    }
+    db.sql << "CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)";
+    long long rows = 0;
+    db.sql << "SELECT count(*) FROM schema_version", soci::into(rows);
+    if (rows == 0) {
+        CreateTables(db);
+        db.version = kSchemaVersion;
+    } else {
+        int version = 0;
+        db.sql << "SELECT max(version) FROM schema_version", soci::into(version);
+        if (version > kSchemaVersion) {
+            throw UnitDatabaseError(
+                Kind::SchemaTooNew,
+                "the unit database " + DisplayLocation(location) + " has schema version " +
+                    std::to_string(version) + ", newer than this program's (" +
+                    std::to_string(kSchemaVersion) +
+                    "): a newer farsend wrote it; use that one, or another database");
+        }
+        db.version = version;
+    }
+    transaction.Commit();
+}
+
+void CivilFromDays(long long days, long long& year, unsigned& month, unsigned& day) {
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
+    day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    year = static_cast<long long>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+long long DaysFromCivil(long long year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+struct Nullable {
+    std::string text;
+    soci::indicator indicator = soci::i_null;
+};
+
+long long ToSigned(std::uint64_t value) {
+    return static_cast<long long>(value);
+}
+
+// The columns of a unit row, bound to a statement in this order.
+struct UnitColumns {
+    long long id = 0;
+    std::string recordId, startTime, station, bridgeSerial, variant, version, file, sha256, message;
+    std::string endTime, pool, result;
+    soci::indicator endInd = soci::i_null, poolInd = soci::i_null, resultInd = soci::i_null;
+    long long serial = 0, blocks = 0, bytes = 0;
+    soci::indicator serialInd = soci::i_null, exitInd = soci::i_null;
+    int numberReturned = 0, exitStatus = 0;
+    double seconds = 0.0;
+
+    static constexpr const char* kSelect =
+        "SELECT id, record_id, start_time, end_time, station, bridge_serial, variant, version,"
+        " file, sha256, pool, serial, number_returned, blocks, bytes, seconds, result,"
+        " exit_status, message FROM units";
+
+    void BindInto(soci::statement& statement) {
+        statement.exchange(soci::into(id));
+        statement.exchange(soci::into(recordId));
+        statement.exchange(soci::into(startTime));
+        statement.exchange(soci::into(endTime, endInd));
+        statement.exchange(soci::into(station));
+        statement.exchange(soci::into(bridgeSerial));
+        statement.exchange(soci::into(variant));
+        statement.exchange(soci::into(version));
+        statement.exchange(soci::into(file));
+        statement.exchange(soci::into(sha256));
+        statement.exchange(soci::into(pool, poolInd));
+        statement.exchange(soci::into(serial, serialInd));
+        statement.exchange(soci::into(numberReturned));
+        statement.exchange(soci::into(blocks));
+        statement.exchange(soci::into(bytes));
+        statement.exchange(soci::into(seconds));
+        statement.exchange(soci::into(result, resultInd));
+        statement.exchange(soci::into(exitStatus, exitInd));
+        statement.exchange(soci::into(message));
+    }
+
+    UnitRow Row() const {
+        UnitRow row;
+        row.id = id;
+        row.recordId = recordId;
+        row.start.start = ParseUtc(startTime).value_or(TimePoint{});
+        row.start.station = station;
+        row.start.bridgeSerial = bridgeSerial;
+        row.start.file = file;
+        row.start.sha256 = sha256;
+        if (poolInd == soci::i_ok) row.pool = pool;
+        if (serialInd == soci::i_ok) row.serial = serial;
+        row.numberReturned = numberReturned != 0;
+        if (endInd == soci::i_ok) {
+            UnitFinish finish;
+            finish.end = ParseUtc(endTime).value_or(TimePoint{});
+            finish.variant = variant;
+            finish.version = version;
+            finish.blocks = static_cast<std::uint64_t>(blocks);
+            finish.bytes = static_cast<std::uint64_t>(bytes);
+            finish.seconds = seconds;
+            finish.result = resultInd == soci::i_ok
+                                ? ParseUnitResult(result).value_or(UnitResult::Failed)
+                                : UnitResult::Failed;
+            finish.exitStatus = exitInd == soci::i_ok ? exitStatus : 0;
+            finish.message = message;
+            row.finish = finish;
+        }
+        return row;
+    }
+};
+
+// The WHERE clause of a filter, its values bound as parameters.
+class FilterBinding {
+public:
+    explicit FilterBinding(const UnitFilter& filter) {
+        if (filter.since) {
+            since_ = FormatUtc(*filter.since);
+            clauses_.push_back("start_time >= :since");
+        }
+        if (filter.station) {
+            station_ = *filter.station;
+            clauses_.push_back("station = :station");
+        }
+        if (filter.serial) {
+            serial_ = *filter.serial;
+            clauses_.push_back("serial = :serial");
+        }
+        filter_ = filter;
+    }
+    std::string Where() const {
+        std::string text;
+        for (const std::string& clause : clauses_) {
+            text += text.empty() ? " WHERE " : " AND ";
+            text += clause;
+        }
+        return text;
+    }
+    void Bind(soci::statement& statement) {
+        if (filter_.since) statement.exchange(soci::use(since_, "since"));
+        if (filter_.station) statement.exchange(soci::use(station_, "station"));
+        if (filter_.serial) statement.exchange(soci::use(serial_, "serial"));
+    }
+
+private:
+    UnitFilter filter_;
+    std::vector<std::string> clauses_;
+    std::string since_, station_;
+    long long serial_ = 0;
+};
+
+std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+// Replaces the spool with `lines` (none: removes it), through a new file
+// renamed over the old one so that a crash leaves one or the other whole.
+void RewriteSpool(const std::filesystem::path& spool, const std::vector<std::string>& lines) {
+    std::error_code error;
+    if (lines.empty()) {
+        std::filesystem::remove(spool, error);
+        if (error) {
+            throw UnitDatabaseError(Kind::Unavailable, "cannot remove the replayed spool " +
+                                                           spool.string() + ": " + error.message());
+        }
+        return;
+    }
+    const std::filesystem::path fresh = spool.string() + ".new";
+    {
+        std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+        for (const std::string& line : lines) out << line << '\n';
+        out.flush();
+        if (!out) {
+            throw UnitDatabaseError(Kind::Unavailable, "cannot write the spool " + fresh.string());
+        }
+    }
+    std::filesystem::rename(fresh, spool, error);
+    if (error) {
+        throw UnitDatabaseError(Kind::Unavailable, "cannot replace the spool " + spool.string() +
+                                                       ": " + error.message());
+    }
+}
+
+}  // namespace
+
+const char* UnitResultName(UnitResult result) {
+    switch (result) {
+        case UnitResult::Programmed:
+            return "programmed";
+        case UnitResult::Failed:
+            return "failed";
+        case UnitResult::Interrupted:
+            return "interrupted";
+    }
+    return "failed";
+}
+
+std::optional<UnitResult> ParseUnitResult(const std::string& name) {
+    for (UnitResult result :
+         {UnitResult::Programmed, UnitResult::Failed, UnitResult::Interrupted}) {
+        if (name == UnitResultName(result)) return result;
+    }
+    return std::nullopt;
+}
+
+std::string FormatUtc(TimePoint when) {
+    const long long seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
+    long long days = seconds / 86400, secondOfDay = seconds % 86400;
+    if (secondOfDay < 0) {
+        secondOfDay += 86400;
+        --days;
+    }
+    long long year = 0;
+    unsigned month = 0, day = 0;
+    CivilFromDays(days, year, month, day);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", year, month, day,
+                  secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60);
+    return text;
+}
+
+std::optional<TimePoint> ParseUtc(const std::string& text) {
+    int year = 0, length = 0;
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    const char* c = text.c_str();
+    if (std::sscanf(c, "%4d-%2u-%2u%n", &year, &month, &day, &length) != 3 || length != 10) {
+        return std::nullopt;
+    }
+    std::string rest = text.substr(10);
+    if (!rest.empty() && (rest[0] == 'T' || rest[0] == ' ')) {
+        int used = 0;
+        const std::string time = rest.substr(1);
+        if (std::sscanf(time.c_str(), "%2u:%2u:%2u%n", &hour, &minute, &second, &used) == 3 &&
+            used == 8) {
+            rest = time.substr(8);
+        } else if (std::sscanf(time.c_str(), "%2u:%2u%n", &hour, &minute, &used) == 2 &&
+                   used == 5) {
+            rest = time.substr(5);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (rest == "Z") rest.clear();
+    if (!rest.empty() || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+        minute > 59 || second > 59) {
+        return std::nullopt;
+    }
+    const long long days = DaysFromCivil(year, month, day);
+    long long checkYear = 0;
+    unsigned checkMonth = 0, checkDay = 0;
+    CivilFromDays(days, checkYear, checkMonth, checkDay);
+    if (checkMonth != month || checkDay != day) return std::nullopt;  // 31 April
+    return TimePoint{} + std::chrono::seconds(days * 86400 + hour * 3600 + minute * 60 + second);
+}
+
+std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
+    auto lookup = [getenv](const char* name) -> std::string {
+        const char* value = getenv != nullptr ? getenv(name) : std::getenv(name);
+        return value != nullptr ? value : "";
+    };
+    // A relative XDG_DATA_HOME counts as unset, as XDG has it.
+    std::string data = lookup("XDG_DATA_HOME");
+    if (data.empty() || data[0] != '/') {
+        const std::string home = lookup("HOME");
+        if (home.empty()) return "";
+        data = home + "/.local/share";
+    }
+    return data + "/farsend/units.sqlite";
+}
+
+std::string DisplayLocation(const std::string& location) {
+    if (!IsUrl(location)) return location;
+    const std::size_t start = location.find("://") + 3;
+    const std::size_t at = location.find('@', start);
+    const std::size_t slash = location.find('/', start);
+    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return location;
+    const std::size_t colon = location.find(':', start);
+    if (colon == std::string::npos || colon > at) return location;
+    return location.substr(0, colon + 1) + "***" + location.substr(at);
+}
+
+UnitDatabase::UnitDatabase(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+UnitDatabase::~UnitDatabase() = default;
+
+std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& location) {
+    auto impl = std::make_unique<Impl>();
+    const std::string shown = DisplayLocation(location);
+    try {
+        if (location.empty()) {
+            throw UnitDatabaseError(Kind::Unavailable, "no unit database given");
+        }
+        if (IsUrl(location)) {
+            impl->engine = Engine::PostgreSQL;
+            impl->sql.open(soci::postgresql, location);
+            // The server's notices (a table that exists already) are no news
+            // to a station's operator.
+            impl->sql << "SET client_min_messages = warning";
+        } else {
+            // SOCI reads the path from a quoted connection parameter, which
+            // cannot itself hold a quote.
+            if (location.find('"') != std::string::npos) {
+                throw UnitDatabaseError(
+                    Kind::Unavailable,
+                    "cannot open the unit database " + shown + ": its path holds a double quote");
+            }
+            const std::filesystem::path path(location);
+            std::error_code error;
+            if (path.has_parent_path())
+                std::filesystem::create_directories(path.parent_path(), error);
+            if (error) {
+                throw UnitDatabaseError(Kind::Unavailable,
+                                        "cannot create the folder of the unit database " + shown +
+                                            ": " + error.message());
+            }
+            impl->engine = Engine::SQLite;
+            // timeout: seconds that a writer waits for another station's
+            // transaction instead of failing.
+            impl->sql.open(soci::sqlite3, "db=\"" + location + "\" timeout=30");
+            impl->sql << "PRAGMA foreign_keys = ON";
+        }
+        PrepareSchema(*impl, location);
+    } catch (const UnitDatabaseError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw UnitDatabaseError(Kind::Unavailable, "cannot open the unit database " + shown + ": " +
+                                                       Trimmed(error.what()));
+    }
+    return std::unique_ptr<UnitDatabase>(new UnitDatabase(std::move(impl)));
+}
+
+Engine UnitDatabase::engine() const {
+    return impl_->engine;
+}
+
+int UnitDatabase::schemaVersion() const {
+    return impl_->version;
+}
+
+namespace {
+
+// The pool's next number, inside the caller's transaction: a returned number
+// first (the lowest), else the next one never issued.
+long long TakeNumber(Impl& db, const std::string& name) {
+    soci::session& sql = db.sql;
+    long long first = 0, last = 0, next = 0;
+    soci::indicator lastInd = soci::i_null;
+    sql << std::string(
+               "SELECT first_number, last_number, next_number FROM pools WHERE name = :name") +
+               ForUpdate(db.engine),
+        soci::use(name, "name"), soci::into(first), soci::into(last, lastInd), soci::into(next);
+    if (!sql.got_data()) {
+        throw UnitDatabaseError(Kind::UnknownPool, "there is no number pool '" + name +
+                                                       "' (farsend serials init NAME --first N)");
+    }
+    long long returned = 0;
+    soci::indicator returnedInd = soci::i_null;
+    sql << "SELECT min(number) FROM returned_numbers WHERE pool = :name", soci::use(name, "name"),
+        soci::into(returned, returnedInd);
+    if (sql.got_data() && returnedInd == soci::i_ok) {
+        sql << "DELETE FROM returned_numbers WHERE pool = :name AND number = :number",
+            soci::use(name, "name"), soci::use(returned, "number");
+        return returned;
+    }
+    if (lastInd == soci::i_ok && next > last) {
+        throw UnitDatabaseError(Kind::PoolExhausted,
+                                "the number pool '" + name + "' is exhausted: all of " +
+                                    std::to_string(first) + ".." + std::to_string(last) +
+                                    " have been issued");
+    }
+    const long long after = next + 1;
+    sql << "UPDATE pools SET next_number = :after WHERE name = :name", soci::use(after, "after"),
+        soci::use(name, "name");
+    return next;
+}
+
+void InsertUnit(Impl& db, const UnitRow& row, long long& id) {
+    const std::string start = FormatUtc(row.start.start);
+    Nullable pool, end, result;
+    if (!row.pool.empty()) pool = {row.pool, soci::i_ok};
+    long long serial = row.serial.value_or(0);
+    soci::indicator serialInd = row.serial ? soci::i_ok : soci::i_null;
+    int returned = row.numberReturned ? 1 : 0;
+    UnitFinish finish = row.finish.value_or(UnitFinish{});
+    if (row.finish) {
+        end = {FormatUtc(finish.end), soci::i_ok};
+        result = {UnitResultName(finish.result), soci::i_ok};
+    }
+    long long blocks = ToSigned(finish.blocks), bytes = ToSigned(finish.bytes);
+    int exitStatus = finish.exitStatus;
+    soci::indicator exitInd = row.finish ? soci::i_ok : soci::i_null;
+    db.sql << "INSERT INTO units (record_id, start_time, end_time, station, bridge_serial,"
+              " variant, version, file, sha256, pool, serial, number_returned, blocks, bytes,"
+              " seconds, result, exit_status, message) VALUES (:record, :start, :end, :station,"
+              " :bridge, :variant, :version, :file, :sha, :pool, :serial, :returned, :blocks,"
+              " :bytes, :seconds, :result, :exit, :message) RETURNING id",
+        soci::use(row.recordId, "record"), soci::use(start, "start"),
+        soci::use(end.text, end.indicator, "end"), soci::use(row.start.station, "station"),
+        soci::use(row.start.bridgeSerial, "bridge"), soci::use(finish.variant, "variant"),
+        soci::use(finish.version, "version"), soci::use(row.start.file, "file"),
+        soci::use(row.start.sha256, "sha"), soci::use(pool.text, pool.indicator, "pool"),
+        soci::use(serial, serialInd, "serial"), soci::use(returned, "returned"),
+        soci::use(blocks, "blocks"), soci::use(bytes, "bytes"),
+        soci::use(finish.seconds, "seconds"), soci::use(result.text, result.indicator, "result"),
+        soci::use(exitStatus, exitInd, "exit"), soci::use(finish.message, "message"),
+        soci::into(id);
+}
+
+// False when no row has the id.
+bool UpdateFinish(Impl& db, long long id, const UnitFinish& finish) {
+    const std::string end = FormatUtc(finish.end);
+    const std::string result = UnitResultName(finish.result);
+    long long blocks = ToSigned(finish.blocks), bytes = ToSigned(finish.bytes);
+    soci::statement statement =
+        (db.sql.prepare << "UPDATE units SET end_time = :end, variant = :variant,"
+                           " version = :version, blocks = :blocks, bytes = :bytes,"
+                           " seconds = :seconds, result = :result, exit_status = :exit,"
+                           " message = :message WHERE id = :id",
+         soci::use(end, "end"), soci::use(finish.variant, "variant"),
+         soci::use(finish.version, "version"), soci::use(blocks, "blocks"),
+         soci::use(bytes, "bytes"), soci::use(finish.seconds, "seconds"),
+         soci::use(result, "result"), soci::use(finish.exitStatus, "exit"),
+         soci::use(finish.message, "message"), soci::use(id, "id"));
+    statement.execute(true);
+    return statement.get_affected_rows() > 0;
+}
+
+}  // namespace
+
+StartedUnit UnitDatabase::StartUnit(const UnitStart& start,
+                                    const std::optional<std::string>& pool) {
+    return Guarded("recording a unit", [&] {
+        UnitRow row;
+        row.recordId = NewRecordId();
+        row.start = start;
+        Transaction transaction(*impl_);
+        if (pool) {
+            row.pool = *pool;
+            row.serial = TakeNumber(*impl_, *pool);
+        }
+        long long id = 0;
+        InsertUnit(*impl_, row, id);
+        transaction.Commit();
+        return StartedUnit{id, row.recordId, row.serial};
+    });
+}
+
+void UnitDatabase::FinishUnit(std::int64_t id, const UnitFinish& finish) {
+    Guarded("recording a unit's end", [&] {
+        if (!UpdateFinish(*impl_, id, finish)) {
+            throw UnitDatabaseError(Kind::UnknownUnit,
+                                    "there is no unit " + std::to_string(id) + " to finish");
+        }
+    });
+}
+
+void UnitDatabase::ReturnNumber(std::int64_t id) {
+    Guarded("returning a number", [&] {
+        soci::session& sql = impl_->sql;
+        Transaction transaction(*impl_);
+        long long unit = id, serial = 0, blocks = 0;
+        std::string pool;
+        soci::indicator poolInd = soci::i_null, serialInd = soci::i_null;
+        int returned = 0;
+        sql << std::string(
+                   "SELECT pool, serial, blocks, number_returned FROM units WHERE id = :id") +
+                   ForUpdate(impl_->engine),
+            soci::use(unit, "id"), soci::into(pool, poolInd), soci::into(serial, serialInd),
+            soci::into(blocks), soci::into(returned);
+        if (!sql.got_data()) {
+            throw UnitDatabaseError(Kind::UnknownUnit, "there is no unit " + std::to_string(id));
+        }
+        if (poolInd != soci::i_ok || serialInd != soci::i_ok) {
+            throw UnitDatabaseError(Kind::InvalidArgument,
+                                    "unit " + std::to_string(id) + " took no number");
+        }
+        if (returned != 0) return;  // returned before: once is enough
+        if (blocks > 0) {
+            throw UnitDatabaseError(Kind::NumberInUse, "unit " + std::to_string(id) + " was sent " +
+                                                           std::to_string(blocks) +
+                                                           " blocks: its number " +
+                                                           std::to_string(serial) + " stays spent");
+        }
+        sql << "INSERT INTO returned_numbers (pool, number) VALUES (:pool, :number)",
+            soci::use(pool, "pool"), soci::use(serial, "number");
+        sql << "UPDATE units SET number_returned = 1 WHERE id = :id", soci::use(unit, "id");
+        transaction.Commit();
+    });
+}
+
+void UnitDatabase::CreatePool(const std::string& name, std::int64_t first,
+                              std::optional<std::int64_t> last) {
+    if (name.empty()) throw UnitDatabaseError(Kind::InvalidArgument, "a pool needs a name");
+    if (first < 0) {
+        throw UnitDatabaseError(Kind::InvalidArgument, "a pool's first number cannot be negative");
+    }
+    if (last && *last < first) {
+        throw UnitDatabaseError(Kind::InvalidArgument,
+                                "the pool's last number " + std::to_string(*last) +
+                                    " is below its first " + std::to_string(first));
+    }
+    Guarded("creating a pool", [&] {
+        soci::session& sql = impl_->sql;
+        Transaction transaction(*impl_);
+        long long existing = 0;
+        sql << "SELECT count(*) FROM pools WHERE name = :name", soci::use(name, "name"),
+            soci::into(existing);
+        if (existing > 0) {
+            throw UnitDatabaseError(Kind::PoolExists,
+                                    "the number pool '" + name + "' exists already");
+        }
+        long long firstNumber = first, lastNumber = last.value_or(0);
+        soci::indicator lastInd = last ? soci::i_ok : soci::i_null;
+        sql << "INSERT INTO pools (name, first_number, last_number, next_number)"
+               " VALUES (:name, :first, :last, :next)",
+            soci::use(name, "name"), soci::use(firstNumber, "first"),
+            soci::use(lastNumber, lastInd, "last"), soci::use(firstNumber, "next");
+        transaction.Commit();
+    });
+}
+
+std::vector<PoolInfo> UnitDatabase::ListPools() {
+    return Guarded(
+        "listing the pools", [&] {
+            std::vector<PoolInfo> pools;
+            std::string name;
+            long long first = 0, last = 0, next = 0, returned = 0;
+            soci::indicator lastInd = soci::i_null;
+            soci::statement statement =
+                (impl_->sql.prepare
+                     << "SELECT p.name, p.first_number, p.last_number, p.next_number,"
+                        " (SELECT count(*) FROM returned_numbers r WHERE r.pool = p.name)"
+                        " FROM pools p ORDER BY p.name",
+                 soci::into(name), soci::into(first), soci::into(last, lastInd), soci::into(next),
+                 soci::into(returned));
+            statement.execute();
+            while (statement.fetch()) {
+                PoolInfo pool;
+                pool.name = name;
+                pool.first = first;
+                if (lastInd == soci::i_ok) {
+                    pool.last = last;
+                    pool.remaining = last - next + 1 + returned;
+                }
+                pool.next = next;
+                pool.returned = returned;
+                pool.issued = next - first - returned;
+                pools.push_back(pool);
+            }
+            return pools;
+        });
+}
+
+std::vector<UnitRow> UnitDatabase::ListUnits(const UnitFilter& filter) {
+    return Guarded("listing the units", [&] {
+        std::vector<UnitRow> rows;
+        UnitColumns columns;
+        FilterBinding binding(filter);
+        soci::statement statement(impl_->sql);
+        columns.BindInto(statement);
+        binding.Bind(statement);
+        statement.alloc();
+        statement.prepare(std::string(UnitColumns::kSelect) + binding.Where() +
+                          " ORDER BY start_time, id");
+        statement.define_and_bind();
+        statement.execute();
+        while (statement.fetch()) rows.push_back(columns.Row());
+        return rows;
+    });
+}
+
+std::vector<YieldRow> UnitDatabase::Yield(const UnitFilter& filter) {
+    return Guarded("counting the yield", [&] {
+        std::vector<YieldRow> rows;
+        YieldRow row;
+        long long programmed = 0, failed = 0, interrupted = 0, unfinished = 0;
+        FilterBinding binding(filter);
+        soci::statement statement(impl_->sql);
+        statement.exchange(soci::into(row.station));
+        statement.exchange(soci::into(row.hour));
+        statement.exchange(soci::into(programmed));
+        statement.exchange(soci::into(failed));
+        statement.exchange(soci::into(interrupted));
+        statement.exchange(soci::into(unfinished));
+        binding.Bind(statement);
+        statement.alloc();
+        statement.prepare(
+            "SELECT station, substr(start_time, 1, 13),"
+            " sum(CASE WHEN result = 'programmed' THEN 1 ELSE 0 END),"
+            " sum(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
+            " sum(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
+            " sum(CASE WHEN result IS NULL THEN 1 ELSE 0 END)"
+            " FROM units" +
+            binding.Where() +
+            " GROUP BY station, substr(start_time, 1, 13)"
+            " ORDER BY station, substr(start_time, 1, 13)");
+        statement.define_and_bind();
+        statement.execute();
+        while (statement.fetch()) {
+            row.programmed = programmed;
+            row.failed = failed;
+            row.interrupted = interrupted;
+            row.unfinished = unfinished;
+            rows.push_back(row);
+        }
+        return rows;
+    });
+}
+
+ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool) {
+    ReplayResult outcome;
+    if (!std::filesystem::exists(spool)) return outcome;
+    const std::vector<std::string> lines = ReadLines(spool);
+    std::vector<std::string> keep;
+    std::size_t index = 0;
+    try {
+        for (; index < lines.size(); ++index) {
+            const std::optional<UnitRow> record = ParseSpoolLine(lines[index]);
+            if (!record) {
+                keep.push_back(lines[index]);
+                continue;
+            }
+            Guarded("replaying the spool", [&] {
+                soci::session& sql = impl_->sql;
+                Transaction transaction(*impl_);
+                long long id = 0;
+                std::string end;
+                soci::indicator endInd = soci::i_null;
+                sql << std::string("SELECT id, end_time FROM units WHERE record_id = :record") +
+                           ForUpdate(impl_->engine),
+                    soci::use(record->recordId, "record"), soci::into(id), soci::into(end, endInd);
+                if (!sql.got_data()) {
+                    InsertUnit(*impl_, *record, id);
+                    ++outcome.written;
+                } else if (endInd != soci::i_ok && record->finish) {
+                    // Started while the database was there, finished while it
+                    // was lost.
+                    UpdateFinish(*impl_, id, *record->finish);
+                    ++outcome.written;
+                } else {
+                    ++outcome.already;
+                }
+                transaction.Commit();
+            });
+        }
+    } catch (const UnitDatabaseError&) {
+        // What was not written stays in the spool for the next replay.
+        for (; index < lines.size(); ++index) keep.push_back(lines[index]);
+        RewriteSpool(spool, keep);
+        throw;
+    }
+    RewriteSpool(spool, keep);
+    outcome.kept = keep.size();
+    return outcome;
+}
+
+void UnitDatabase::ExecuteForTest(const std::string& sql) {
+    Guarded("running a statement", [&] { impl_->sql << sql; });
+}
+
+}  // namespace farsend::units

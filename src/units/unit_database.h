@@ -1,0 +1,177 @@
+// The unit database: one row for every unit a station handles, and the named
+// pools that per-unit serial numbers are taken from. One SQLite file serves a
+// single PC; a PostgreSQL server (a postgresql:// URL) serves several PCs on
+// one line, which then share the pools without ever issuing a number twice.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace farsend::units {
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+enum class Engine { SQLite, PostgreSQL };
+
+// The schema this program writes; a database carrying a higher version was
+// written by a newer program and is refused rather than misread.
+constexpr int kSchemaVersion = 1;
+
+class UnitDatabaseError : public std::runtime_error {
+public:
+    enum class Kind {
+        Unavailable,     // cannot be opened or stopped answering
+        SchemaTooNew,    // written by a newer program
+        PoolExists,      // CreatePool: the name is taken
+        UnknownPool,     // no pool of that name
+        PoolExhausted,   // every number of the pool has been issued
+        UnknownUnit,     // no unit row of that id
+        NumberInUse,     // ReturnNumber: blocks were sent, the number is spent
+        InvalidArgument  // e.g. a pool whose last number is below its first
+    };
+    UnitDatabaseError(Kind kind, const std::string& message)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+enum class UnitResult { Programmed, Failed, Interrupted };
+const char* UnitResultName(UnitResult result);  // "programmed", "failed", "interrupted"
+std::optional<UnitResult> ParseUnitResult(const std::string& name);
+
+// What is known when a unit is taken in hand.
+struct UnitStart {
+    TimePoint start;
+    std::string station;       // where it is programmed: the bridge's location
+    std::string bridgeSerial;  // the bridge's USB serial number
+    std::string file;          // the firmware file
+    std::string sha256;        // of the file, hexadecimal
+};
+
+// What is known when the unit is done with.
+struct UnitFinish {
+    TimePoint end;
+    std::string variant;  // what the target reported ("" when not asked)
+    std::string version;
+    std::uint64_t blocks = 0;
+    std::uint64_t bytes = 0;
+    double seconds = 0.0;
+    UnitResult result = UnitResult::Failed;
+    int exitStatus = 0;
+    std::string message;
+};
+
+struct StartedUnit {
+    std::int64_t id = 0;
+    std::string recordId;                // unique across databases and spools
+    std::optional<std::int64_t> serial;  // taken from the pool, when one was named
+};
+
+// One row of the units table.
+struct UnitRow {
+    std::int64_t id = 0;  // 0 in a spooled record: the database assigns it
+    std::string recordId;
+    UnitStart start;
+    std::optional<UnitFinish> finish;  // none while the unit is in hand
+    std::string pool;                  // "" when no number was taken
+    std::optional<std::int64_t> serial;
+    bool numberReturned = false;  // the serial went back to its pool unused
+};
+
+struct PoolInfo {
+    std::string name;
+    std::int64_t first = 0;
+    std::optional<std::int64_t> last;       // none: no upper end
+    std::int64_t next = 0;                  // the next number never issued before
+    std::int64_t issued = 0;                // numbers out and not returned
+    std::int64_t returned = 0;              // returned numbers waiting to be issued again
+    std::optional<std::int64_t> remaining;  // none for a pool without an end
+};
+
+struct UnitFilter {
+    std::optional<TimePoint> since;  // units started at or after
+    std::optional<std::string> station;
+    std::optional<std::int64_t> serial;
+};
+
+// Units per station and per hour (of their start, UTC).
+struct YieldRow {
+    std::string station;
+    std::string hour;  // "2024-05-01T12"
+    std::int64_t programmed = 0;
+    std::int64_t failed = 0;
+    std::int64_t interrupted = 0;
+    std::int64_t unfinished = 0;
+};
+
+struct ReplayResult {
+    std::size_t written = 0;  // records that changed the database
+    std::size_t already = 0;  // records the database held already
+    std::size_t kept = 0;     // lines left in the spool (unreadable ones)
+};
+
+class UnitDatabase {
+public:
+    // `location`: a postgresql:// (or postgres://) URL, or an SQLite file's
+    // path (created, with missing folders, when it does not exist). Creates
+    // the schema in an empty database. Throws UnitDatabaseError: Unavailable
+    // or SchemaTooNew.
+    static std::unique_ptr<UnitDatabase> Open(const std::string& location);
+    virtual ~UnitDatabase();
+
+    Engine engine() const;
+    int schemaVersion() const;  // the version the database carries
+
+    // Inserts the unit's row; with `pool`, takes the pool's next number in
+    // the same transaction (PoolExhausted, UnknownPool: no row is written).
+    StartedUnit StartUnit(const UnitStart& start, const std::optional<std::string>& pool = {});
+    void FinishUnit(std::int64_t id, const UnitFinish& finish);
+    // For a unit that failed before any block was sent: its number goes back
+    // to the pool, to be issued again, and its row records that it did.
+    void ReturnNumber(std::int64_t id);
+
+    void CreatePool(const std::string& name, std::int64_t first,
+                    std::optional<std::int64_t> last = {});
+    std::vector<PoolInfo> ListPools();
+
+    std::vector<UnitRow> ListUnits(const UnitFilter& filter = {});
+    std::vector<YieldRow> Yield(const UnitFilter& filter = {});
+
+    // Writes the records of a spool file (see spool.h) that the database does
+    // not hold yet, then empties the spool of them. A record already present
+    // is left as it is, so replaying a spool twice writes each unit once.
+    ReplayResult ReplaySpool(const std::filesystem::path& spool);
+
+    // Runs `sql` as it is (tests use it to tamper with the schema).
+    void ExecuteForTest(const std::string& sql);
+
+    struct Impl;
+
+private:
+    explicit UnitDatabase(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// "2024-05-01T12:34:56Z"; ParseUtc also takes "2024-05-01", "2024-05-01T12:34"
+// and a space for the T, all as UTC.
+std::string FormatUtc(TimePoint when);
+std::optional<TimePoint> ParseUtc(const std::string& text);
+
+// The SQLite file used when none is named: $XDG_DATA_HOME/farsend/units.sqlite,
+// or ~/.local/share/farsend/units.sqlite when XDG_DATA_HOME is unset or not an
+// absolute path. "" when HOME is not set either. `getenv` is for tests.
+std::string DefaultDatabaseLocation(const char* (*getenv)(const char*) = nullptr);
+
+// The location fit for messages: a URL's password replaced by "***".
+std::string DisplayLocation(const std::string& location);
+
+}  // namespace farsend::units
