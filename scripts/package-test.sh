@@ -136,6 +136,10 @@ test_deb() {
     listed=$(in_root dpkg -L farsend)
     check "apt-get remove --purge farsend" \
         in_root sh -c "apt-get remove --purge -y -q farsend >/tmp/remove.log 2>&1"
+    # The libraries it pulled in (the unit database's) go the way a user
+    # removes them: as packages nothing needs any more.
+    check "apt-get autoremove --purge takes the libraries it pulled in" \
+        in_root sh -c "apt-get autoremove --purge -y -q >>/tmp/remove.log 2>&1"
     check "the postrm in a chroot leaves udev alone" test ! -e "$root/tmp/udevadm.calls"
     list_files "$root" >"$scratch/after"
     check "the purge left none of its files behind" diff -u "$scratch/before" "$scratch/after"
