@@ -29,9 +29,9 @@ const char* ExitStatusName(int status) {
 }
 
 int MoreSerious(int a, int b) {
-    static constexpr int kOrder[] = {kExitNotRecorded, kExitEraseError,   kExitCommunication,
-                                     kExitDoesNotFit,  kExitFirmwareFile, kExitNoTarget,
-                                     kExitStopped,     kExitUsage,        kExitSuccess};
+    static constexpr int kOrder[] = {
+        kExitNotRecorded,  kExitDatabase, kExitEraseError, kExitCommunication, kExitDoesNotFit,
+        kExitFirmwareFile, kExitNoTarget, kExitStopped,    kExitUsage,         kExitSuccess};
     for (int status : kOrder) {
         if (a == status || b == status) return status;
     }

@@ -31,7 +31,7 @@ enum ExitStatus : int {
 const char* ExitStatusName(int status);
 
 // The status of a run of several stations: the more serious of two, by
-// 8, 7, 6, 4, 3, 5, 1, 2, 0 (most serious first). A lost record outranks
+// 8, 9, 7, 6, 4, 3, 5, 1, 2, 0 (most serious first). A lost record outranks
 // all; a target left half erased or half programmed comes next; then a
 // target refused before anything was sent; then one that never called.
 int MoreSerious(int a, int b);

@@ -110,7 +110,7 @@ Several stations (--all, or --device more than once): each programs its own
 targets, and a failure on one never holds up another. Every line starts with
 the station's name (its bridge's location), records and JSON objects carry
 it, and the run ends with a summary per station. The exit status is the most
-serious of the stations': 8, 7, 6, 4, 3, 5, 1, then 0.
+serious of the stations': 8, 9, 7, 6, 4, 3, 5, 1, then 0.
 
 Ctrl+C, SIGTERM and SIGHUP: the target in hand is finished and recorded, then
 the run stops with status 1 if that leaves undone what was asked (watch, or no

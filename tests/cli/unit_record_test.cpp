@@ -136,3 +136,21 @@ TEST(UnitRecord, AppendAddsOneLinePerUnitAndReportsFailure) {
 
 }  // namespace
 }  // namespace farsend::cli
+
+namespace farsend::cli {
+namespace {
+
+// The status of a run of several stations is the most serious one, by the
+// order --help states, whichever station had it.
+TEST(MoreSerious, FollowsTheStatedOrderWhateverTheSide) {
+    const std::vector<int> order = {8, 9, 7, 6, 4, 3, 5, 1, 2, 0};
+    for (size_t i = 0; i < order.size(); ++i) {
+        for (size_t j = i; j < order.size(); ++j) {
+            EXPECT_EQ(MoreSerious(order[i], order[j]), order[i]) << order[i] << " " << order[j];
+            EXPECT_EQ(MoreSerious(order[j], order[i]), order[i]) << order[j] << " " << order[i];
+        }
+    }
+}
+
+}  // namespace
+}  // namespace farsend::cli
