@@ -122,6 +122,27 @@ farsend identify >/tmp/out 2>/tmp/err; status=$?
 grep -qx "variant: Bluetooth" /tmp/out || fail "identify did not reach the target"
 end
 
+# 5: four bridges at once under watch --all: each is a station named by its
+# location, each programs its own target, and the records say which did what.
+begin gang
+start_bridge --device=usb-farsend-test-5/input0,FST0051 --device=usb-farsend-test-5.2/input0,FST0052 \
+    --device=usb-farsend-test-5.3/input0,FST0053 --device=usb-farsend-test-5.4/input0,FST0054
+wait_for /dev/hidraw3 || fail "no /dev/hidraw3 after four uhid devices were made"
+rm -f /tmp/units.jsonl
+farsend watch --all --count 4 --wait 60 --dir /fw --report /tmp/units.jsonl >/tmp/out 2>/tmp/err
+status=$?
+[ "$status" = 0 ] || { show "watch --all" $status; fail "watch --all ended with status $status"; }
+[ "$(grep -c '"result":"success"' /tmp/units.jsonl 2>/dev/null)" = 4 ] ||
+    { show "watch --all" $status; fail "not four units programmed"; }
+for n in 1 2 3 4; do
+    location=usb-farsend-test-5/input0
+    [ "$n" = 1 ] || location=usb-farsend-test-5.$n/input0
+    grep -qF "\"station\":\"$location\",\"bridge_serial\":\"FST005$n\"" /tmp/units.jsonl ||
+        fail "no unit recorded for the station $location"
+    grep -qF "[$location] unit " /tmp/out || fail "no result line for the station $location"
+done
+end
+
 # 6: a user who may not open the node is told to install the udev rule.
 begin permission
 start_bridge --device=usb-farsend-test-6/input0,FST0006
