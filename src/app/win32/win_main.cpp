@@ -60,7 +60,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     std::unique_ptr<sim::Simulation> simulation;
     if (simOptions.options.simulate) {
         std::string error;
-        simulation = sim::Simulation::Create(simOptions.options, error);
+        // The window has one station: the first simulated bridge, with what
+        // was given for it alone.
+        simulation = sim::Simulation::Create(sim::ForBridge(simOptions.options, 1), error);
         if (!simulation) {
             ShowStartUpProblem(error);
             return 2;
