@@ -186,6 +186,13 @@ StationOutcome JudgeStation(const GangPlan& plan, uint32_t number, const Station
         outcome.detail = name + " ended in " + status + " without a message";
         return outcome;
     }
+    // The operator reads the terminal, not the records: the failure must
+    // be told there too, under the station's name.
+    if (err.find("[" + name + "] ") == std::string::npos) {
+        outcome.verdict = Verdict::Unexplained;
+        outcome.detail = name + " ended in " + status + ", but said nothing on standard error";
+        return outcome;
+    }
     if (station.scenario == Scenario::WrongTarget && record->status != 4) {
         outcome.verdict = Verdict::Unexplained;
         outcome.detail =

@@ -264,14 +264,17 @@ TEST_F(GangJudgeTest, EachStationIsJudgedOnItsOwnRecordAndFlash) {
         return StationRecord{"x", std::move(command), status, std::move(message),
                              sha.empty() ? digest : std::move(sha)};
     };
+    const std::string says2 = "[sim-usb-1.5] farsend: communication error\n";
     const Case cases[] = {
         {"programmed", 1, Scenario::None, rec(0), plan.image, "", Verdict::Success, 0},
         {"faulty, programmed", 2, Scenario::Drop, rec(0), plan.image, "", Verdict::Success, 0},
         {"success, flash differs", 2, Scenario::Drop, rec(0), wrong, "", Verdict::FalseSuccess, 0},
         {"success, another file's digest", 2, Scenario::Drop, rec(0, "", std::string(64, 'a')),
          plan.image, "", Verdict::FalseSuccess, 0},
-        {"faulty, failed", 2, Scenario::Drop, rec(6, "communication error"), wrong, "",
+        {"faulty, failed", 2, Scenario::Drop, rec(6, "communication error"), wrong, says2,
          Verdict::Failure, 6},
+        {"failed, told only in the record", 2, Scenario::Drop, rec(6, "communication error"), wrong,
+         "[sim-usb-1.4] farsend: communication error\n", Verdict::Unexplained, 6},
         {"failed without a message", 2, Scenario::Drop, rec(6, " "), wrong, "",
          Verdict::Unexplained, 6},
         {"failed with 2", 2, Scenario::Drop, rec(2, "usage"), wrong, "", Verdict::Unexplained, 2},
@@ -279,9 +282,9 @@ TEST_F(GangJudgeTest, EachStationIsJudgedOnItsOwnRecordAndFlash) {
         {"record of another command", 1, Scenario::None, rec(0, "", "", "watch"), plan.image, "",
          Verdict::Unexplained, 0},
         {"clean, failed beside a faulty one", 1, Scenario::None, rec(6, "communication error"),
-         wrong, "", Verdict::CrossTalk, 6},
-        {"ZigBee target refused", 3, Scenario::WrongTarget, rec(4, "does not fit"), wrong, "",
-         Verdict::Failure, 4},
+         wrong, "[sim-usb-1.4] farsend: communication error\n", Verdict::CrossTalk, 6},
+        {"ZigBee target refused", 3, Scenario::WrongTarget, rec(4, "does not fit"), wrong,
+         "[sim-usb-1.6] does not fit\n", Verdict::Failure, 4},
         {"ZigBee target programmed", 3, Scenario::WrongTarget, rec(0), plan.image, "",
          Verdict::MissedRefusal, 0},
         {"ZigBee target, communication error", 3, Scenario::WrongTarget, rec(6, "x"), wrong, "",
@@ -314,7 +317,7 @@ TEST_F(GangJudgeTest, EachStationIsJudgedOnItsOwnRecordAndFlash) {
     GangPlan control = plan;
     control.stations[1] = GangStation{};
     const StationRecord failed = rec(6, "communication error");
-    EXPECT_EQ(JudgeStation(control, 1, &failed, bytes, digest, flash, "").verdict,
+    EXPECT_EQ(JudgeStation(control, 1, &failed, bytes, digest, flash, "[sim-usb-1.4] e\n").verdict,
               Verdict::ControlFailed);
 }
 
@@ -332,6 +335,8 @@ TEST_F(GangJudgeTest, TheRunNeedsOneRecordPerStationAndTheMostSeriousStatus) {
         {"all programmed", Line(s1, 0) + Line(s3, 0) + Line(s2, 0), Exited(0), Verdict::Success},
         {"the faulty one failed", Line(s1, 0) + Line(s2, 6, "e") + Line(s3, 0),
          Exited(6, "[" + s2 + "] e\n"), Verdict::Failure},
+        {"the faulty one failed, another one named", Line(s1, 0) + Line(s2, 6, "e") + Line(s3, 0),
+         Exited(6, "[" + s1 + "] e\n"), Verdict::Unexplained},
         {"exit 0 though one failed", Line(s1, 0) + Line(s2, 6, "e") + Line(s3, 0), Exited(0, "e\n"),
          Verdict::Unexplained},
         {"exit 7 where the most serious is 6", Line(s1, 0) + Line(s2, 6, "e") + Line(s3, 0),
@@ -351,8 +356,8 @@ TEST_F(GangJudgeTest, TheRunNeedsOneRecordPerStationAndTheMostSeriousStatus) {
          Verdict::Failure},
         {"never called, exit 0", Line(s1, 0) + Line(s3, 0), Exited(0, noTarget),
          Verdict::Unexplained},
-        {"never called beside a 6", Line(s1, 6, "e") + Line(s3, 0), Exited(6, noTarget),
-         Verdict::CrossTalk},
+        {"never called beside a 6", Line(s1, 6, "e") + Line(s3, 0),
+         Exited(6, noTarget + "[" + s1 + "] e\n"), Verdict::CrossTalk},
         {"a false success outweighs a wrong status",
          Line(s1, 0) + Line(s2, 0, "", std::string(64, 'b')) + Line(s3, 0), Exited(6, "e\n"),
          Verdict::FalseSuccess},
