@@ -216,6 +216,8 @@ const char* VerdictName(Verdict verdict) {
             return "UNEXPLAINED FAILURE";
         case Verdict::ControlFailed:
             return "CONTROL FAILED";
+        case Verdict::CrossTalk:
+            return "CROSS-TALK";
     }
     return "?";
 }

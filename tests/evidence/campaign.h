@@ -34,8 +34,10 @@ enum class Verdict {
     Crash,
     Unexplained,    // a failure without a message, or with a status it must not have
     ControlFailed,  // no faults on the line, and still not programmed
+    // (gang runs) a clean station failed while another had faults
+    CrossTalk,
 };
-constexpr int kVerdictCount = 8;
+constexpr int kVerdictCount = 9;
 
 const char* VerdictName(Verdict verdict);
 bool IsDefect(Verdict verdict);

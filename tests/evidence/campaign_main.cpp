@@ -1,7 +1,8 @@
 // fault_campaign: programs the simulated target through the farsend process
 // again and again with seeded faults and prints what came of it.
 //   fault_campaign --farsend PATH [--runs N] [--seed N] [--first N] [--jobs N]
-//                  [--dir DIR] [--limit SECONDS] [--keep] [--progress]
+//                  [--dir DIR] [--limit SECONDS] [--keep] [--progress] [--gang]
+// --gang: each run programs 2 to 4 stations in one process, faults on some.
 // Exit status: 0 no defect found, 1 defects found, 2 usage error.
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "evidence/campaign.h"
+#include "evidence/gang_campaign.h"
 
 using namespace farsend::evidence;
 
@@ -18,7 +20,7 @@ namespace {
 int Usage(const std::string& problem) {
     std::cerr << "fault_campaign: " << problem
               << "\nusage: fault_campaign --farsend PATH [--runs N] [--seed N] [--first N] "
-                 "[--jobs N] [--dir DIR] [--limit SECONDS] [--keep] [--progress]\n";
+                 "[--jobs N] [--dir DIR] [--limit SECONDS] [--keep] [--progress] [--gang]\n";
     return 2;
 }
 
@@ -28,15 +30,47 @@ bool Number(const char* text, unsigned long long& value) {
     return end != text && *end == '\0';
 }
 
+int RunGang(const CampaignOptions& options, bool showProgress) {
+    uint32_t done = 0;
+    const GangCampaignResult result = RunGangCampaign(options, [&](const GangOutcome& outcome) {
+        ++done;
+        if (IsDefect(outcome.verdict)) {
+            std::cerr << "gang run " << outcome.plan.index << ": " << VerdictName(outcome.verdict)
+                      << ": " << outcome.detail << "\n";
+        }
+        if (showProgress && (done % 50 == 0 || done == options.runs)) {
+            std::cerr << done << "/" << options.runs << " gang runs\n";
+        }
+    });
+    if (result.workDirectory.empty()) {
+        std::cerr << "fault_campaign: cannot create a working directory\n";
+        return 2;
+    }
+    PrintGangReport(std::cout, options, result);
+    const bool clean = TallyGang(result.outcomes).Defects() == 0;
+    if (clean && !options.keepAll && options.workDirectory.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(result.workDirectory, ignored);
+    } else {
+        std::cout << "files: " << result.workDirectory << "\n";
+    }
+    return clean ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CampaignOptions options;
     bool showProgress = false;
+    bool gang = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--keep") {
             options.keepAll = true;
+            continue;
+        }
+        if (word == "--gang") {
+            gang = true;
             continue;
         }
         if (word == "--progress") {
@@ -68,6 +102,8 @@ int main(int argc, char** argv) {
     }
     if (options.farsend.empty()) return Usage("--farsend is missing");
     if (!std::filesystem::exists(options.farsend)) return Usage(options.farsend + " not found");
+
+    if (gang) return RunGang(options, showProgress);
 
     uint32_t done = 0;
     const CampaignResult result = RunCampaign(options, [&](const RunOutcome& outcome) {

@@ -59,7 +59,7 @@ void AddFault(std::string& faults, const std::string& fault) {
 }
 
 // One fault of each kind that `scenario` names; a mixed run draws two to four.
-void DrawFaults(FaultRng& rng, Scenario scenario, uint64_t lineBytes, RunPlan& plan) {
+void DrawFaults(FaultRng& rng, Scenario scenario, uint64_t lineBytes, std::string& faults) {
     std::vector<Scenario> kinds;
     if (scenario == Scenario::Mixed) {
         std::vector<Scenario> all = {Scenario::Drop, Scenario::Flip, Scenario::Noise,
@@ -84,20 +84,20 @@ void DrawFaults(FaultRng& rng, Scenario scenario, uint64_t lineBytes, RunPlan& p
     for (Scenario kind : kinds) {
         switch (kind) {
             case Scenario::Drop:
-                AddFault(plan.faults, "drop=" + FormatProbability(LogUniformPpb(rng, 1e-7, 3e-3)));
+                AddFault(faults, "drop=" + FormatProbability(LogUniformPpb(rng, 1e-7, 3e-3)));
                 break;
             case Scenario::Flip:
-                AddFault(plan.faults, "flip=" + FormatProbability(LogUniformPpb(rng, 1e-7, 3e-3)));
+                AddFault(faults, "flip=" + FormatProbability(LogUniformPpb(rng, 1e-7, 3e-3)));
                 break;
             case Scenario::Noise:
                 // Per packet of the target, and there are few of them.
-                AddFault(plan.faults, "noise=" + FormatProbability(LogUniformPpb(rng, 1e-4, 0.5)));
+                AddFault(faults, "noise=" + FormatProbability(LogUniformPpb(rng, 1e-4, 0.5)));
                 break;
             case Scenario::Silence:
-                AddFault(plan.faults, "silence=" + point());
+                AddFault(faults, "silence=" + point());
                 break;
             case Scenario::Unplug:
-                AddFault(plan.faults, "unplug=" + point());
+                AddFault(faults, "unplug=" + point());
                 break;
             default:
                 break;
@@ -234,7 +234,7 @@ RunPlan PlanRun(uint64_t campaignSeed, uint32_t index) {
         // Found by the check of the whole file before the target is touched.
         plan.malformedTail = rng.Below(2) == 0 ? "\r\n0x12\r\n" : "\r\n00000100 AA\r\n";
     } else if (plan.scenario != Scenario::None) {
-        DrawFaults(rng, plan.scenario, SerialBytesToTarget(plan.image), plan);
+        DrawFaults(rng, plan.scenario, SerialBytesToTarget(plan.image), plan.faults);
     }
     // Drawn last, so that the other runs stay what they were before this
     // kind of run existed: one in ten of the runs that need not fail.
@@ -248,6 +248,107 @@ RunPlan PlanRun(uint64_t campaignSeed, uint32_t index) {
         } else {
             plan.fileChange = FileChange::Truncate;
             plan.truncateTo = rng.Below(static_cast<uint32_t>(plan.ImageText().size()));
+        }
+    }
+    return plan;
+}
+
+namespace {
+
+// A faulty station's scenario: each fault kind alike, a mix as often, and
+// one in ten a target the file is not for.
+Scenario DrawStationScenario(sim::FaultRng& rng) {
+    const uint32_t roll = rng.Below(70);
+    if (roll < 7) return Scenario::WrongTarget;
+    static const Scenario kKinds[] = {Scenario::Drop,    Scenario::Flip,   Scenario::Noise,
+                                      Scenario::Silence, Scenario::Unplug, Scenario::Mixed};
+    return kKinds[(roll - 7) * 6 / 63];
+}
+
+}  // namespace
+
+bool GangPlan::AnyFaulty() const {
+    return std::any_of(stations.begin(), stations.end(),
+                       [](const GangStation& station) { return !station.Clean(); });
+}
+
+std::string GangPlan::ImageText() const {
+    return sim::FormatImage(image);
+}
+
+std::vector<std::string> GangPlan::Arguments(const std::string& imagePath,
+                                             const std::string& flashOutPath,
+                                             const std::string& reportPath) const {
+    std::vector<std::string> words = {"--simulate", "--quiet"};
+    words.push_back("--sim-bridges=" + std::to_string(stations.size()));
+    words.push_back("--sim-seed=" + std::to_string(simSeed));
+    for (size_t k = 0; k < stations.size(); ++k) {
+        const std::string bridge = std::to_string(k + 1) + ":";
+        if (!stations[k].faults.empty()) {
+            words.push_back("--sim-faults=" + bridge + stations[k].faults);
+        }
+        if (stations[k].scenario == Scenario::WrongTarget) {
+            words.push_back("--sim-variant=" + bridge + "ZigBee");
+        }
+    }
+    words.push_back("--sim-baud=" + std::to_string(baud));
+    words.push_back("--sim-report-length=" + std::to_string(reportLength));
+    if (legacyHid) words.push_back("--sim-legacy-hid");
+    words.push_back("--sim-erase-blocks=" + std::to_string(eraseBlocks));
+    words.push_back("--sim-flash-out=" + flashOutPath);
+    if (factory) words.push_back("--factory");
+    if (noValidate) words.push_back("--no-validate");
+    words.push_back("--report");
+    words.push_back(reportPath);
+    words.push_back("program");
+    words.push_back("--all");
+    words.push_back(imagePath);
+    return words;
+}
+
+std::string GangPlan::CommandLine(const std::string& imagePath, const std::string& flashOutPath,
+                                  const std::string& reportPath) const {
+    std::string line = "farsend";
+    for (const std::string& word : Arguments(imagePath, flashOutPath, reportPath)) {
+        line += " " + word;
+    }
+    return line;
+}
+
+GangPlan PlanGangRun(uint64_t campaignSeed, uint32_t index) {
+    FaultRng seeder(campaignSeed ^ 0x6A09E667F3BCC909ull);
+    FaultRng rng(seeder.Next() ^ (0x9E3779B97F4A7C15ull * (uint64_t{index} + 1)));
+    GangPlan plan;
+    plan.index = index;
+    plan.image = GenerateImage(rng);
+    plan.simSeed = 1 + (rng.Next() >> 33);
+    static const uint32_t kBauds[] = {0, 57600, 115200, 115200, 921600};
+    plan.baud = kBauds[rng.Below(5)];
+    static const uint32_t kReportLengths[] = {9, 33, 65, 65};
+    plan.reportLength = kReportLengths[rng.Below(4)];
+    plan.legacyHid = rng.Below(10) == 0;
+    plan.eraseBlocks = 1 + rng.Below(32);
+    plan.factory = rng.Below(4) == 0;
+    plan.noValidate = rng.Below(4) == 0;
+    plan.fileName = plan.factory ? "Farsend_15_bt_f.hex" : "Farsend_15_bt.hex";
+
+    const uint32_t count = 2 + rng.Below(3);
+    plan.stations.resize(count);
+    // One gang in twenty is a control, all clean; the others have at least
+    // one faulty station and at least one clean one.
+    if (rng.Below(20) == 0) return plan;
+    const uint32_t faulty = 1 + rng.Below(count - 1);
+    std::vector<uint32_t> order(count);
+    for (uint32_t k = 0; k < count; ++k) order[k] = k;
+    for (uint32_t k = count - 1; k > 0; --k) std::swap(order[k], order[rng.Below(k + 1)]);
+    const uint64_t lineBytes = SerialBytesToTarget(plan.image);
+    for (uint32_t n = 0; n < faulty; ++n) {
+        GangStation& station = plan.stations[order[n]];
+        station.scenario = DrawStationScenario(rng);
+        if (station.scenario == Scenario::WrongTarget) {
+            plan.noValidate = false;  // only validation can refuse it
+        } else {
+            DrawFaults(rng, station.scenario, lineBytes, station.faults);
         }
     }
     return plan;

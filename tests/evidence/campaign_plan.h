@@ -91,6 +91,50 @@ std::string ReportPath(const std::string& flashOutPath);
 // Run `index` of the campaign `campaignSeed`.
 RunPlan PlanRun(uint64_t campaignSeed, uint32_t index);
 
+// A gang run: 2 to 4 stations programmed by one farsend process
+// (--sim-bridges=N program --all), each on a bridge of its own. Some of the
+// stations have faults on their line (--sim-faults=K:LIST) or a target the
+// file is not for (--sim-variant=K:ZigBee); the others are left clean, so
+// that a fault which leaks into another station's job shows as that clean
+// station failing. Image, line speed, framing and mode are the gang's.
+struct GangStation {
+    // None (a clean station), one of the fault kinds, Mixed, or
+    // WrongTarget (its target reports ZigBee: it must be refused with 4).
+    Scenario scenario = Scenario::None;
+    std::string faults;  // this bridge's fault list (empty: none)
+
+    bool Clean() const { return scenario == Scenario::None; }
+};
+
+struct GangPlan {
+    uint32_t index = 0;
+    std::vector<sim::ImageRun> image;
+    std::string fileName;
+    std::vector<GangStation> stations;  // bridge K is stations[K - 1]
+    uint64_t simSeed = 1;
+    uint32_t baud = 0;
+    uint32_t reportLength = 65;
+    bool legacyHid = false;
+    uint32_t eraseBlocks = 16;
+    bool factory = false;
+    bool noValidate = false;
+
+    // Whether any station has faults on its line or the wrong target.
+    bool AnyFaulty() const;
+    std::string ImageText() const;
+    // The farsend words; the stations' records go to `reportPath`, bridge
+    // K's flash to sim::BridgeFileName(flashOutPath, K, stations).
+    std::vector<std::string> Arguments(const std::string& imagePath,
+                                       const std::string& flashOutPath,
+                                       const std::string& reportPath) const;
+    std::string CommandLine(const std::string& imagePath, const std::string& flashOutPath,
+                            const std::string& reportPath) const;
+};
+
+// Gang run `index` of the campaign `campaignSeed` (a stream apart from the
+// single runs': gang run 5 and run 5 of a seed are unrelated).
+GangPlan PlanGangRun(uint64_t campaignSeed, uint32_t index);
+
 // A probability in parts per billion as --sim-faults writes it ("0.000012").
 std::string FormatProbability(uint32_t ppb);
 

@@ -112,5 +112,70 @@ TEST(CampaignPlan, ImagesReadBackWithTheirPlannedBytes) {
     }
 }
 
+// A gang plan's words, read back through the simulator's parser, give each
+// bridge exactly the faults and the target its station was planned with;
+// over many runs every size and station scenario comes up, and apart from
+// the control gangs, every gang has both a faulty station and a clean one.
+TEST(GangPlan, EachBridgeGetsItsStationsFaultsAndSomeStationsStayClean) {
+    std::set<size_t> sizes;
+    std::set<Scenario> scenarios;
+    uint32_t controls = 0;
+    std::set<std::vector<std::string>> seen;
+    const uint32_t kRuns = 400;
+    for (uint32_t index = 0; index < kRuns; ++index) {
+        const GangPlan plan = PlanGangRun(1, index);
+        std::vector<std::string> words = plan.Arguments("image.hex", "flash.hex", "units.jsonl");
+        EXPECT_EQ(words, PlanGangRun(1, index).Arguments("image.hex", "flash.hex", "units.jsonl"));
+        seen.insert(words);
+        const auto size = static_cast<uint32_t>(plan.stations.size());
+        sizes.insert(size);
+        ASSERT_GE(size, 2u);
+        ASSERT_LE(size, 4u);
+
+        const sim::SimOptionsResult parsed = sim::TakeSimOptions(words);
+        ASSERT_TRUE(parsed.ok()) << parsed.error;
+        EXPECT_EQ(parsed.options.bridges, size);
+        EXPECT_EQ(parsed.options.faults, sim::FaultPlan{});  // nothing for all bridges
+        std::vector<std::string> rest = {"--quiet"};
+        if (plan.factory) rest.push_back("--factory");
+        if (plan.noValidate) rest.push_back("--no-validate");
+        rest.insert(rest.end(), {"--report", "units.jsonl", "program", "--all", "image.hex"});
+        EXPECT_EQ(words, rest);
+        uint32_t clean = 0;
+        for (uint32_t k = 1; k <= size; ++k) {
+            const GangStation& station = plan.stations[k - 1];
+            scenarios.insert(station.scenario);
+            clean += station.Clean();
+            const sim::SimOptions bridge = sim::ForBridge(parsed.options, k);
+            sim::FaultPlan faults;
+            std::string error;
+            ASSERT_TRUE(sim::ParseFaultList(station.faults, faults, error)) << error;
+            EXPECT_EQ(bridge.faults, faults) << index << " bridge " << k;
+            const bool lineFaults = !(faults == sim::FaultPlan{});
+            EXPECT_EQ(lineFaults, !station.Clean() && station.scenario != Scenario::WrongTarget)
+                << index << " bridge " << k << ": " << station.faults;
+            EXPECT_EQ(bridge.variant == "ZigBee", station.scenario == Scenario::WrongTarget);
+            EXPECT_EQ(bridge.flash_out, sim::BridgeFileName("flash.hex", k, size));
+            if (station.scenario == Scenario::WrongTarget) {
+                EXPECT_FALSE(plan.noValidate);
+            }
+        }
+        if (clean == size) {
+            ++controls;
+            EXPECT_FALSE(plan.AnyFaulty());
+        } else {
+            EXPECT_GE(clean, 1u) << index;
+            EXPECT_TRUE(plan.AnyFaulty());
+        }
+    }
+    EXPECT_EQ(seen.size(), kRuns);
+    EXPECT_EQ(sizes, (std::set<size_t>{2, 3, 4}));
+    EXPECT_EQ(scenarios, (std::set<Scenario>{Scenario::None, Scenario::Drop, Scenario::Flip,
+                                             Scenario::Noise, Scenario::Silence, Scenario::Unplug,
+                                             Scenario::Mixed, Scenario::WrongTarget}));
+    EXPECT_GT(controls, 0u);
+    EXPECT_LT(controls, kRuns / 10);
+}
+
 }  // namespace
 }  // namespace farsend::evidence
