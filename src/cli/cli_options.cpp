@@ -241,7 +241,11 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_flag("--factory", options.factory);
     app.add_flag("--force", options.force);
     app.add_flag("--no-validate", options.noValidate);
-    app.add_option("--device", options.devices)->type_name("NAME")->take_all()->expected(1);
+    app.add_option("--device", options.devices)
+        ->type_name("NAME")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->take_all();
     app.add_flag("--all", options.all);
     app.add_option("--wait", options.waitSeconds)->check(CLI::Range(1, 86400));
     app.add_flag("--launch", options.launch);

@@ -87,6 +87,17 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.devices, (std::vector<std::string>{"sim-usb-1.4", "SIM00002"}));
          EXPECT_FALSE(o.all);
      }},
+    // A FILE after --device NAME is the FILE, not a second device.
+    {"program --device FST0002 /fw/Farsend_15_bt.hex",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.devices, std::vector<std::string>{"FST0002"});
+         EXPECT_EQ(o.file, "/fw/Farsend_15_bt.hex");
+     }},
+    {"watch --device a --device b image.hex",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.devices, (std::vector<std::string>{"a", "b"}));
+         EXPECT_EQ(o.file, "image.hex");
+     }},
     {"program --all --json --simulate --sim-bridges=3",
      [](const CliOptions& o) {
          EXPECT_TRUE(o.all && o.json);
