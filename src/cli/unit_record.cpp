@@ -12,20 +12,6 @@
 namespace farsend::cli {
 namespace {
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
-void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
-    day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
 // Seconds rounded to milliseconds, so that reports do not carry float noise.
 double RoundedSeconds(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0) return 0.0;
@@ -33,25 +19,6 @@ double RoundedSeconds(double seconds) {
 }
 
 }  // namespace
-
-std::string FormatUtc(std::chrono::system_clock::time_point when) {
-    const std::int64_t seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
-    std::int64_t days = seconds / 86400;
-    std::int64_t secondOfDay = seconds % 86400;
-    if (secondOfDay < 0) {
-        secondOfDay += 86400;
-        --days;
-    }
-    std::int64_t year = 0;
-    unsigned month = 0, day = 0;
-    CivilFromDays(days, year, month, day);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02d:%02d:%02dZ",
-                  static_cast<long long>(year), month, day, static_cast<int>(secondOfDay / 3600),
-                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
-    return text;
-}
 
 std::string JsonPathText(const std::string& path) {
 #if defined(_WIN32)

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "common/utc_time.h"
+
 namespace farsend::cli {
 
 struct UnitRecord {
@@ -41,7 +43,7 @@ nlohmann::ordered_json UnitJson(const UnitRecord& record);
 std::string ReportLine(const UnitRecord& record, std::chrono::system_clock::time_point when);
 
 // "2024-05-01T12:34:56Z" (whole seconds, UTC), whatever the local time zone.
-std::string FormatUtc(std::chrono::system_clock::time_point when);
+using farsend::FormatUtc;
 
 // Text for JSON: a path in UTF-8 (Windows keeps paths in the ANSI code
 // page), other bytes left as they are.

@@ -32,7 +32,7 @@ struct SerialSpec {
 // "le", "be", "dec".
 const char* SerialFormatName(SerialFormat format);
 
-// The spec written back in the form ParseSerialSpec takes, address in eight
+// The serial's placement written back in the form ParseSerialSpec takes, address in eight
 // digits: "0x0003F000:4:le".
 std::string SerialSpecText(const SerialSpec& spec);
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/utc_time.h"
+
 namespace farsend::units {
 
 using TimePoint = std::chrono::system_clock::time_point;
@@ -161,10 +163,8 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// "2024-05-01T12:34:56Z"; ParseUtc also takes "2024-05-01", "2024-05-01T12:34"
-// and a space for the T, all as UTC.
-std::string FormatUtc(TimePoint when);
-std::optional<TimePoint> ParseUtc(const std::string& text);
+using farsend::FormatUtc;
+using farsend::ParseUtc;
 
 // The SQLite file used when none is named: $XDG_DATA_HOME/farsend/units.sqlite,
 // or ~/.local/share/farsend/units.sqlite when XDG_DATA_HOME is unset or not an
