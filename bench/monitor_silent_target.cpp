@@ -11,9 +11,10 @@
 #include <string>
 #include <thread>
 
-#include "app/tool_settings.h"
 #include "bench/bench_support.h"
 #include "jobs/connection_monitor.h"
+#include "jobs/firmware_choice.h"
+#include "jobs/station_state.h"
 #include "link/hid_serial_link.h"
 #include "sim/simulation.h"
 
@@ -52,10 +53,11 @@ int main(int argc, char** argv) {
     }
     simulation->AttachLink(link);
     protocol::ExchangeContext exchanges(link);
-    app::ToolSettings settings;
+    jobs::FirmwareChoice choice;
+    jobs::StationState station;
     IdleMainWindow mainWindow;
     jobs::ConnectionMonitorControl monitor(
-        jobs::MonitorEnvironment{settings, exchanges, mainWindow});
+        jobs::MonitorEnvironment{choice, station, exchanges, mainWindow});
 
     rusage before{};
     getrusage(RUSAGE_SELF, &before);

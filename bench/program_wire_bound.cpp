@@ -15,9 +15,9 @@
 #include <mutex>
 #include <string>
 
-#include "app/tool_settings.h"
 #include "bench/bench_support.h"
 #include "jobs/job_workers.h"
+#include "jobs/station_state.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
 #include "sim/simulation.h"
@@ -181,12 +181,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    app::ToolSettings settings;
-    settings.firmwarePath.Set(image);
-    settings.programmingBusy = true;
+    jobs::StationState station;
+    station.programmingBusy = true;
     QuietMainWindow mainWindow;
     CountingDialog dialog;
-    const jobs::JobEnvironment environment{settings, exchanges, mainWindow};
+    const jobs::JobEnvironment environment{station, exchanges, mainWindow};
 
     BlockTimeline timeline;
     simulation->Bridge().SetSerialObserver(
@@ -196,7 +195,7 @@ int main(int argc, char** argv) {
     const sim::SimBridgeStats before = simulation->Bridge().Stats();
     const double wall0 = bench::WallSeconds();
     const double cpu0 = bench::ProcessCpuSeconds();
-    jobs::ProgramApplicationWorker(environment, dialog);
+    jobs::ProgramApplicationWorker(environment, image, dialog);
     const double cpu = bench::ProcessCpuSeconds() - cpu0;
     const double wall = bench::WallSeconds() - wall0;
     const sim::SimBridgeStats after = simulation->Bridge().Stats();

@@ -124,12 +124,16 @@ end
 
 # 5: four bridges at once under watch --all: each is a station named by its
 # location, each programs its own target, and the records say which did what.
+# Without validation: the guest's one emulated processor serves all four
+# targets, and a query's short reply wait is a race against it, where the
+# blocks' waits are not.
 begin gang
 start_bridge --device=usb-farsend-test-5/input0,FST0051 --device=usb-farsend-test-5.2/input0,FST0052 \
     --device=usb-farsend-test-5.3/input0,FST0053 --device=usb-farsend-test-5.4/input0,FST0054
 wait_for /dev/hidraw3 || fail "no /dev/hidraw3 after four uhid devices were made"
 rm -f /tmp/units.jsonl
-farsend watch --all --count 4 --wait 60 --dir /fw --report /tmp/units.jsonl >/tmp/out 2>/tmp/err
+farsend watch --all --count 4 --wait 60 --no-validate --dir /fw --report /tmp/units.jsonl \
+    >/tmp/out 2>/tmp/err
 status=$?
 [ "$status" = 0 ] || { show "watch --all" $status; fail "watch --all ended with status $status"; }
 [ "$(grep -c '"result":"success"' /tmp/units.jsonl 2>/dev/null)" = 4 ] ||
