@@ -12,12 +12,16 @@
 // - fails although the line had no faults at all.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "evidence/campaign_plan.h"
@@ -80,6 +84,35 @@ struct CampaignResult {
 // removed again unless the run is a defect or options.keepAll is set.
 RunOutcome RunPlanned(const CampaignOptions& options, const std::string& workDirectory,
                       const RunPlan& plan);
+
+// Runs `runOne(n)` for n from 0 to runs - 1 on `jobs` threads and returns
+// the outcomes in run order; `progress` (if given) sees each outcome as it
+// comes, one call at a time. Both campaigns run their runs through this.
+template <typename Outcome>
+std::vector<Outcome> RunNumbered(uint32_t runs, int jobs,
+                                 const std::function<Outcome(uint32_t)>& runOne,
+                                 const std::function<void(const Outcome&)>& progress) {
+    std::vector<Outcome> outcomes(runs);
+    std::atomic<uint32_t> next{0};
+    std::mutex progressLock;
+    const auto worker = [&] {
+        for (;;) {
+            const uint32_t n = next++;
+            if (n >= runs) return;
+            Outcome outcome = runOne(n);
+            if (progress) {
+                std::lock_guard<std::mutex> lock(progressLock);
+                progress(outcome);
+            }
+            outcomes[n] = std::move(outcome);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 1; i < std::max(1, jobs); ++i) threads.emplace_back(worker);
+    worker();
+    for (std::thread& thread : threads) thread.join();
+    return outcomes;
+}
 
 // Runs the campaign. `progress` (if given) is called after each run, from
 // whichever thread ran it, one call at a time.

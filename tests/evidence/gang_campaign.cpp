@@ -322,27 +322,14 @@ GangCampaignResult RunGangCampaign(const CampaignOptions& options,
                                    const std::function<void(const GangOutcome&)>& progress) {
     GangCampaignResult result;
     result.workDirectory = MakeWorkDirectory(options.workDirectory);
-    result.outcomes.resize(options.runs);
     const auto started = std::chrono::steady_clock::now();
-    std::atomic<uint32_t> next{0};
-    std::mutex progressLock;
-    const auto worker = [&] {
-        for (;;) {
-            const uint32_t n = next++;
-            if (n >= options.runs) return;
-            GangOutcome outcome = RunGangPlanned(options, result.workDirectory,
-                                                 PlanGangRun(options.seed, options.firstRun + n));
-            if (progress) {
-                std::lock_guard<std::mutex> lock(progressLock);
-                progress(outcome);
-            }
-            result.outcomes[n] = std::move(outcome);
-        }
-    };
-    std::vector<std::thread> threads;
-    for (int i = 1; i < std::max(1, options.jobs); ++i) threads.emplace_back(worker);
-    worker();
-    for (std::thread& thread : threads) thread.join();
+    result.outcomes = RunNumbered<GangOutcome>(
+        options.runs, options.jobs,
+        [&](uint32_t n) {
+            return RunGangPlanned(options, result.workDirectory,
+                                  PlanGangRun(options.seed, options.firstRun + n));
+        },
+        progress);
     result.wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return result;
