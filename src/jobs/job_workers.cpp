@@ -204,28 +204,28 @@ private:
     void Program() {
         ProgramBarSteps bar(report_.fileBytes);
         protocol::ImageReaderState state;
+        protocol::ProgrammingBlockSequence sequence(file_, state);
         protocol::FlashBlock block;
-        bool hasData = false;
         for (;;) {
-            // The bar shows the share of the file read before this block.
-            for (int steps = bar.StepsAt(file_.Position()); steps > 0; --steps) {
-                dialog_.StepProgram();
+            // The bar shows the share of the file read before this block;
+            // once the file is read to its end it moves no further.
+            if (!sequence.AtEnd()) {
+                for (int steps = bar.StepsAt(file_.Position()); steps > 0; --steps) {
+                    dialog_.StepProgram();
+                }
             }
-            switch (protocol::ReadFlashBlock(block, hasData, file_, state)) {
-                case protocol::ReadBlockResult::BlockFilled:
+            switch (sequence.Next(block)) {
+                case protocol::ProgrammingStep::SendBlock:
                     if (!Send(block)) return;
                     continue;
-                case protocol::ReadBlockResult::EndOfFile:
-                    // A file that held any token sends its last block, even an
-                    // empty one; a file without tokens sends none.
-                    if (hasData && !Send(block)) return;
+                case protocol::ProgrammingStep::SendEndOfData:
                     if (protocol::SendEndOfData(exchanges_) != protocol::kExchangeOk) {
                         CommunicationFailed();
                         return;
                     }
                     environment_.mainWindow.SendCommand(kCommandProgrammingFinished);
                     return;
-                case protocol::ReadBlockResult::FormatError:
+                case protocol::ProgrammingStep::FormatError:
                     // Cannot happen to a snapshot that passed its check; if
                     // it did, the run must not end as if it had worked: no
                     // end of data, and the target leaves its programming run.
