@@ -44,6 +44,7 @@ EraseResult FollowErasing(ExchangeContext& exchanges, ResponseCode endCode, JobD
         const ResponseCode code = protocol::AwaitResponse(exchanges);
         if (code == ResponseCode::BlockErased) {
             dialog.StepErase();
+            dialog.BlockErased();
             ++report.blocksErased;
         } else if (code == endCode) {
             return EraseResult::Finished;
@@ -323,8 +324,10 @@ JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::
     return ProgrammingRun(mode, environment, path, dialog).Run();
 }
 
-JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
-                       JobDialog& dialog) {
+namespace {
+
+JobReport RunWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
+                    JobDialog& dialog) {
     switch (kind) {
         case JobKind::EraseDefault:
             return EraseDefaultWorker(environment, dialog);
@@ -336,6 +339,17 @@ JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironme
             return ProgramBootloaderWorker(environment, path, dialog);
     }
     return {};
+}
+
+}  // namespace
+
+JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
+                       JobDialog& dialog) {
+    if (environment.observer == nullptr) return RunWorker(kind, path, environment, dialog);
+    ObservedJobDialog observed(dialog, *environment.observer);
+    JobReport report = RunWorker(kind, path, environment, observed);
+    observed.Finished(report);
+    return report;
 }
 
 }  // namespace farsend::jobs

@@ -11,6 +11,7 @@
 
 #include "jobs/job_dialog.h"
 #include "jobs/main_window_port.h"
+#include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 
@@ -21,6 +22,8 @@ struct JobEnvironment {
     StationState& station;
     protocol::ExchangeContext& exchanges;
     MainWindowPort& mainWindow;
+    // Told what the job does (station_events.h); null: nobody listens.
+    StationObserver* observer = nullptr;
 };
 
 // The texts the workers show. Captions: "Error", "Erase Error", "File Error".
@@ -51,7 +54,8 @@ JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::
                                   JobDialog& dialog);
 
 // The worker of `kind`; `path` is the file a programming job programs (the
-// erase jobs have none).
+// erase jobs have none). The environment's observer hears its erase steps,
+// blocks and, once the worker has returned, its outcome.
 JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
                        JobDialog& dialog);
 
