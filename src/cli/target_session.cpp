@@ -29,6 +29,7 @@
 #include "cli/station_stream.h"
 #include "cli/terminal.h"
 #include "cli/unit_record.h"
+#include "common/diagnostics.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
@@ -128,6 +129,12 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
     return -1;
 }
 
+// A station's name on its diagnostic lines: among several stations, as on
+// its other lines; a run on one bridge keeps its lines as they are.
+std::string DiagnosticNameOf(const CliOptions& options, const StationPlan& plan) {
+    return options.all || options.devices.size() > 1 ? plan.name : std::string();
+}
+
 // What the stations of one run share besides the firmware choice.
 struct RunShared {
     // Units begun (a target taken for programming) and finished, over all
@@ -213,7 +220,9 @@ public:
     // connected target, or none.
     void StartMonitor() {
         waitStart_ = wiring_.Time().Now();
-        monitor_.Start();
+        // The monitor's thread runs the station's jobs too: its lines are
+        // the station's.
+        monitor_.Start([name = DiagnosticNameOf(options_, plan_)] { SetDiagnosticStation(name); });
     }
     // True once the monitor has ended (and been joined).
     bool WaitStopped(Millis timeout) { return monitor_.WaitUntilStopped(timeout); }
