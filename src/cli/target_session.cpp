@@ -16,7 +16,6 @@
 #include "app/tool_settings.h"
 #include "cli/bridge_advice.h"
 #include "cli/commands.h"
-#include "cli/device_filter.h"
 #include "cli/exit_status.h"
 #include "cli/fit_verdict.h"
 #include "cli/format_hint.h"
@@ -25,10 +24,12 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
+#include "cli/station_bridge.h"
 #include "cli/station_board.h"
 #include "cli/station_stream.h"
 #include "cli/terminal.h"
 #include "cli/unit_record.h"
+#include "common/diagnostics.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
@@ -53,11 +54,11 @@ enum class Policy {
 // The link and what it talks through, declared in the order in which they
 // must be torn down backwards: the simulation closes and detaches the link
 // before its bridge goes; the link closes its handles on the platform, and
-// both outlive neither the device filter nor the simulated time.
+// both outlive neither the bridge's locator nor the simulated time.
 struct Wiring {
     VirtualClock simulatedTime{Millis(0)};
     link::NullHidPlatform noPlatform;
-    std::unique_ptr<SingleDevicePlatform> onlyDevice;
+    std::unique_ptr<StationBridge> bridge;
     link::HidSerialLink link;
     std::unique_ptr<sim::Simulation> simulation;
     protocol::ExchangeContext exchanges{link};
@@ -65,7 +66,7 @@ struct Wiring {
     Clock& Time() { return link::HidLinkClock(link); }
 };
 
-// Where a station's bridge is: a device name for the platform's filter
+// Where a station's bridge is: a device name that its link opens alone
 // (none: the first bridge found), or one of the simulated bridges.
 struct StationPlan {
     std::string name;          // shown in every line and record
@@ -96,9 +97,12 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
     // yet, or being replugged, is waited for (under --wait), as targets are.
     // A simulated bridge never comes back.
     bool waiting = false;
+    std::optional<BridgeFound> named;
     if (!plan.device.empty()) {
-        wiring.onlyDevice = std::make_unique<SingleDevicePlatform>(*platform, plan.device);
-        if (!wiring.onlyDevice->Present()) {
+        named = BridgeNamed(FindBridges(*platform), plan.device);
+        wiring.bridge = std::make_unique<StationBridge>(plan.device, named);
+        wiring.link.locator = wiring.bridge.get();
+        if (!named && !InterfaceNamed(*platform, plan.device)) {
             if (options.command != Command::Watch || options.sim.simulate) {
                 Complain(console,
                          "--device " + plan.device +
@@ -108,11 +112,10 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
             Complain(console, "waiting for the bridge " + plan.device + " to be plugged in.");
             waiting = true;
         }
-        platform = wiring.onlyDevice.get();
     }
     wiring.link.platform = platform;
     if (waiting) return -1;
-    if (CountBridges(*platform) == 0) {
+    if (plan.device.empty() ? CountBridges(*platform) == 0 : !named) {
         if (!plan.device.empty()) {
             Complain(console, plan.device + " is not the bridge (" + BridgeIdText() +
                                   "); `farsend devices` lists the bridges.");
@@ -124,6 +127,12 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
         return kExitNoTarget;
     }
     return -1;
+}
+
+// A station's name on its diagnostic lines: among several stations, as on
+// its other lines; a run on one bridge keeps its lines as they are.
+std::string DiagnosticNameOf(const CliOptions& options, const StationPlan& plan) {
+    return options.all || options.devices.size() > 1 ? plan.name : std::string();
 }
 
 // What the stations of one run share besides the firmware choice.
@@ -209,7 +218,9 @@ public:
     // connected target, or none.
     void StartMonitor() {
         waitStart_ = wiring_.Time().Now();
-        monitor_.Start();
+        // The monitor's thread runs the station's jobs too: its lines are
+        // the station's.
+        monitor_.Start([name = DiagnosticNameOf(options_, plan_)] { SetDiagnosticStation(name); });
     }
     // True once the monitor has ended (and been joined).
     bool WaitStopped(Millis timeout) { return monitor_.WaitUntilStopped(timeout); }

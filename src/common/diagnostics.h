@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace farsend {
@@ -22,5 +23,12 @@ void SetDiagnosticsToStderr(bool enabled);
 // Replaces the platform channel; an empty function restores it.
 using DiagnosticSink = std::function<void(std::string_view)>;
 void SetDiagnosticSink(DiagnosticSink sink);
+
+// From now on the lines the calling thread writes are on behalf of the
+// station NAME: each line starts with "[NAME] ", so that the lines of
+// several stations that run at once can be told apart. An empty name writes
+// them as they are (a program with a single station). Holds until the
+// thread ends or names another station.
+void SetDiagnosticStation(std::string name);
 
 }  // namespace farsend

@@ -65,19 +65,27 @@ uint32_t CDHidThread::Run() {
             status =
                 platform_.ReadReport(readHandle_, buffer.get(), bufferLength, &got, kReadTimeoutMs);
         }
-        // A failed read drops this pass only; the loop carries on until it is
-        // asked to stop, as the bridge may come back.
-        if (status == ReadStatus::kReport) StoreReports(buffer.get(), got);
-        if (status == ReadStatus::kGone) {
-            // Flag first, then wake: a waiter that wakes must see the flag.
-            if (gone_ != nullptr && !gone_->exchange(true) && stored_ != nullptr) {
-                stored_->Notify();
-            }
-            RealClock().SleepFor(kPauseWhenGone);
-            continue;
+        switch (status) {
+            case ReadStatus::kReport:
+                // Straight back into the read: an answer that follows has to
+                // reach the ring within the exchanges' short polls.
+                StoreReports(buffer.get(), got);
+                break;
+            case ReadStatus::kTimedOut:
+                break;
+            case ReadStatus::kFailed:
+                // Drops this pass only; the loop carries on until it is asked
+                // to stop, as the bridge may come back.
+                RealClock().SleepFor(kPauseAfterFailure);
+                break;
+            case ReadStatus::kGone:
+                // Flag first, then wake: a waiter that wakes must see the flag.
+                if (gone_ != nullptr && !gone_->exchange(true) && stored_ != nullptr) {
+                    stored_->Notify();
+                }
+                RealClock().SleepFor(kPauseWhenGone);
+                break;
         }
-
-        RealClock().SleepFor(kPauseBetweenReads);
     }
 }
 

@@ -19,8 +19,11 @@ public:
     static constexpr int32_t kRingCapacity = 4000;
     // How long one platform read may block before the loop looks at its
     // stop request again. Bounds how long stopping the reader takes.
-    static constexpr uint32_t kReadTimeoutMs = 20;
-    static constexpr Millis kPauseBetweenReads{2};
+    static constexpr uint32_t kReadTimeoutMs = 50;
+    // The loop blocks in the platform's read, which returns as soon as a
+    // report is there; only a read that failed at once is followed by this
+    // pause, so that a failing handle does not make the loop spin.
+    static constexpr Millis kPauseAfterFailure{2};
     // After an unplug every read fails at once; this pause keeps the loop,
     // which runs on until it is stopped, from spinning meanwhile.
     static constexpr Millis kPauseWhenGone{20};

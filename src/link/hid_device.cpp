@@ -24,6 +24,34 @@ bool HidLinkReportLengthsUsable(const HidCaps& caps, bool legacyFraming) {
     return out >= smallestOut && out <= kLinkReportBufferSize;
 }
 
+namespace {
+
+// Opens `path` twice when it carries the link's identifiers. False leaves
+// nothing open.
+bool TakeInterface(HidSerialLink& link, HidPlatform& platform, const std::string& path) {
+    const HidHandle handle = platform.Open(path);
+    if (handle == kNoHandle) return false;
+
+    HidAttributes attributes;
+    const bool matches = platform.GetAttributes(handle, &attributes) &&
+                         attributes.vendorId == link.vendorId &&
+                         attributes.productId == link.productId;
+    if (matches) {
+        const HidHandle second = platform.Open(path);
+        if (second != kNoHandle) {
+            link.writeHandle = handle;
+            link.readHandle = second;
+            return true;
+        }
+        // The bridge cannot be opened a second time (another program holds
+        // it exclusively): it is of no use.
+    }
+    platform.Close(handle);
+    return false;
+}
+
+}  // namespace
+
 bool HidLinkFindDevice(HidSerialLink& link) {
     link.writeHandle = kNoHandle;
     link.readHandle = kNoHandle;
@@ -31,26 +59,18 @@ bool HidLinkFindDevice(HidSerialLink& link) {
     HidPlatform& platform = *link.platform;
 
     for (const std::string& path : platform.EnumerateInterfaces()) {
-        const HidHandle handle = platform.Open(path);
-        if (handle == kNoHandle) continue;
-
-        HidAttributes attributes;
-        const bool matches = platform.GetAttributes(handle, &attributes) &&
-                             attributes.vendorId == link.vendorId &&
-                             attributes.productId == link.productId;
-        if (matches) {
-            const HidHandle second = platform.Open(path);
-            if (second != kNoHandle) {
-                link.writeHandle = handle;
-                link.readHandle = second;
-                return true;
-            }
-            // The bridge cannot be opened a second time (another program
-            // holds it exclusively): it is of no use, try the next one.
-        }
-        platform.Close(handle);
+        if (TakeInterface(link, platform, path)) return true;
     }
     return false;
+}
+
+bool HidLinkTakeDevice(HidSerialLink& link, const std::string& path) {
+    link.writeHandle = kNoHandle;
+    link.readHandle = kNoHandle;
+    if (link.platform == nullptr || path.empty()) return false;
+    // A node number can be given to another device after an unplug: the
+    // identifiers decide, not the path alone.
+    return TakeInterface(link, *link.platform, path);
 }
 
 bool HidLinkReadCaps(HidSerialLink& link) {
@@ -66,9 +86,10 @@ void HidLinkSetInputBuffers(HidSerialLink& link) {
     link.platform->SetNumInputBuffers(link.writeHandle, kFallbackInputBuffers);
 }
 
-int16_t HidLinkOpenDevice(HidSerialLink& link) {
+int16_t HidLinkOpenDevice(HidSerialLink& link, const std::string& path) {
     if (link.platform == nullptr || !link.platform->Bind()) return -4;
-    if (!HidLinkFindDevice(link)) return -4;
+    const bool opened = path.empty() ? HidLinkFindDevice(link) : HidLinkTakeDevice(link, path);
+    if (!opened) return -4;
 
     // Without valid report lengths the link can neither frame nor read.
     link.caps = HidCaps{};

@@ -98,10 +98,13 @@ public:
     virtual ReadStatus ReadReport(HidHandle handle, uint8_t* buffer, size_t capacity,
                                   size_t* length, uint32_t timeoutMs) = 0;
 
-    // Makes the system stop and restart the bridge's device. -4: the
-    // device-setup system is missing; 0: the configuration manager is missing;
-    // 1: otherwise, whether or not a device was restarted.
-    virtual int RestartBridge(uint16_t vendorId, uint16_t productId) = 0;
+    // Makes the system stop and restart the bridge's device: the device of
+    // the interface at `path`, the one about to be opened, so that a bridge
+    // another link is using is left alone; with an empty path, the first
+    // device with the identifiers. -4: the device-setup system is missing;
+    // 0: the configuration manager is missing; 1: otherwise, whether or not
+    // a device was restarted.
+    virtual int RestartBridge(uint16_t vendorId, uint16_t productId, const std::string& path) = 0;
 
     // The "FileVersion" text of the HID library ("" when unknown). The text
     // "4.10.1998" selects the legacy framing.
@@ -129,7 +132,7 @@ public:
     ReadStatus ReadReport(HidHandle, uint8_t*, size_t, size_t*, uint32_t) override {
         return ReadStatus::kFailed;
     }
-    int RestartBridge(uint16_t, uint16_t) override { return 1; }
+    int RestartBridge(uint16_t, uint16_t, const std::string&) override { return 1; }
     std::string HidLibraryFileVersion() override { return {}; }
     int OsClass() override { return 0; }
 };

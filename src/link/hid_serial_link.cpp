@@ -44,9 +44,8 @@ int16_t WriteControlReport(HidSerialLink& link, uint8_t control) {
     return HidLinkWriteReport(link, report, link.caps.outputReportByteLength);
 }
 
-}  // namespace
-
-int16_t HidLinkOpen(HidSerialLink& link) {
+// The open itself. An empty path: the first bridge found.
+int16_t OpenBridge(HidSerialLink& link, const std::string& path) {
     // Opening an open link would leak its reader and handles: start afresh.
     if (IsOpen(link)) HidLinkClose(link);
 
@@ -74,7 +73,7 @@ int16_t HidLinkOpen(HidSerialLink& link) {
 
     if (platform.OsClass() >= 5) {
         const int restarted = platform.RestartBridge(static_cast<uint16_t>(link.vendorId),
-                                                     static_cast<uint16_t>(link.productId));
+                                                     static_cast<uint16_t>(link.productId), path);
         if (restarted == 0) {
             ReleaseRxBuffer(link);
             return -4;
@@ -82,7 +81,7 @@ int16_t HidLinkOpen(HidSerialLink& link) {
         clock.SleepFor(kRestartPause);
     }
 
-    if (HidLinkOpenDevice(link) == -4) {
+    if (HidLinkOpenDevice(link, path) == -4) {
         ReleaseRxBuffer(link);
         return -4;
     }
@@ -100,6 +99,22 @@ int16_t HidLinkOpen(HidSerialLink& link) {
     }
     clock.SleepFor(kFirstReportPause);
     return 0;
+}
+
+}  // namespace
+
+int16_t HidLinkOpen(HidSerialLink& link) {
+    if (link.locator == nullptr || link.platform == nullptr) return OpenBridge(link, {});
+    return HidLinkOpenPath(link, link.locator->PathToOpen(*link.platform));
+}
+
+int16_t HidLinkOpenPath(HidSerialLink& link, const std::string& path) {
+    if (!path.empty()) return OpenBridge(link, path);
+    // No bridge to open: a restart or a search could only reach another
+    // station's bridge, so neither happens.
+    if (IsOpen(link)) HidLinkClose(link);
+    link.bridgeGone.store(false);
+    return -4;
 }
 
 int16_t HidLinkClose(HidSerialLink& link) {

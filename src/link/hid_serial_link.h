@@ -14,8 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "common/clock.h"
+#include "link/bridge_locator.h"
 #include "link/cd_hid_thread.h"
 #include "link/hid_platform.h"
 
@@ -69,6 +71,9 @@ struct HidSerialLink {
     // uses the real one.
     HidPlatform* platform = nullptr;
     Clock* clock = nullptr;
+    // Without a locator an open searches for the bridge; with one it opens
+    // the path the locator gives (see link/bridge_locator.h).
+    BridgeLocator* locator = nullptr;
     // Notified by the reader whenever it stores reports.
     WakeSignal readable;
     // Set by the reader when the platform says the bridge was unplugged;
@@ -81,7 +86,11 @@ struct HidSerialLink {
 // exit must not outlive the platform it reads from.
 HidSerialLink& ProcessHidLink();
 
+// Opens the bridge: the one the link's locator names, else the first found.
 int16_t HidLinkOpen(HidSerialLink& link);
+// Opens exactly the interface at `path`, provided it carries the bridge's
+// identifiers; nothing else is searched or opened. An empty path fails (-4).
+int16_t HidLinkOpenPath(HidSerialLink& link, const std::string& path);
 int16_t HidLinkClose(HidSerialLink& link);
 int16_t HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length);
 int16_t HidLinkReadByte(HidSerialLink& link, uint8_t* destination);
@@ -112,11 +121,15 @@ inline bool HidLinkBridgeGone(const HidSerialLink& link) {
 
 // Device discovery over the platform seam, shared by every backend.
 // 0: bridge open, capabilities read, reader running; -4: failure, nothing
-// left open.
-int16_t HidLinkOpenDevice(HidSerialLink& link);
+// left open. An empty path searches (HidLinkFindDevice), another opens that
+// interface alone (HidLinkTakeDevice).
+int16_t HidLinkOpenDevice(HidSerialLink& link, const std::string& path = {});
 // Opens the first interface with the link's vendor and product identifiers
 // twice (writeHandle, readHandle); other interfaces are closed again.
 bool HidLinkFindDevice(HidSerialLink& link);
+// Opens the interface at `path` twice when it carries the link's vendor and
+// product identifiers; otherwise leaves nothing open.
+bool HidLinkTakeDevice(HidSerialLink& link, const std::string& path);
 // Fills caps from writeHandle; the platform's status.
 bool HidLinkReadCaps(HidSerialLink& link);
 // Asks for 512, 256, 196, then 128 queued input reports on writeHandle,

@@ -455,9 +455,11 @@ Millis SimBridge::NextDueTime() {
 
 // --- system ---------------------------------------------------------------------
 
-int SimBridge::RestartBridge(uint16_t vendorId, uint16_t productId) {
+int SimBridge::RestartBridge(uint16_t vendorId, uint16_t productId, const std::string& path) {
     Lock lock(mutex_);
-    if (vendorId == link::kBridgeVendorId && productId == link::kBridgeProductId &&
+    // A restart meant for another interface leaves this bridge alone.
+    const bool ours = path.empty() || path == PathOf(options_.number);
+    if (ours && vendorId == link::kBridgeVendorId && productId == link::kBridgeProductId &&
         plug_.Plugged() && restartResult_ == 1) {
         ++stats_.restarts;
     }

@@ -192,6 +192,33 @@ TEST_F(GangProcess, CountAndDeviceChooseTheUnitsAndTheStations) {
     }
 }
 
+// --verbose: each station's diagnostic lines carry its name among several;
+// a run on one bridge keeps them as they are.
+TEST_F(GangProcess, DiagnosticLinesNameTheirStation) {
+    const std::string ack = "Sending ACK to TGT\n";
+    const auto namesBefore = [&](const std::string& err) {
+        std::map<std::string, int> names;
+        for (size_t at = err.find(ack); at != std::string::npos; at = err.find(ack, at + 1)) {
+            const size_t open = err.rfind('[', at);
+            const bool named = open != std::string::npos && at >= 2 &&
+                               err.compare(at - 2, 2, "] ") == 0 &&
+                               err.find_first_of("\n ", open) == at - 1;
+            ++names[named ? err.substr(open + 1, at - open - 3) : std::string()];
+        }
+        return names;
+    };
+    ProcessResult run = RunFarsend({"--simulate", "--sim-bridges=3", "program", "--all", Image(),
+                                    "--quiet", "--verbose"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(namesBefore(run.err), (std::map<std::string, int>{
+                                        {"sim-usb-1.4", 1}, {"sim-usb-1.5", 1}, {"sim-usb-1.6", 1}}))
+        << run.err;
+
+    run = RunFarsend({"--simulate", "program", Image(), "--quiet", "--verbose"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, ::testing::StartsWith("waiting for TGT call\n" + ack));
+}
+
 // Eight stations at once: under ThreadSanitizer this is the race check.
 TEST_F(GangProcess, EightStationsEachProgramTheirTarget) {
     const ProcessResult run =

@@ -207,10 +207,10 @@ public:
         *length = bytes.size();
         return ReadStatus::kReport;
     }
-    int RestartBridge(uint16_t vendorId, uint16_t productId) override {
+    int RestartBridge(uint16_t vendorId, uint16_t productId, const std::string& path) override {
         char line[48];
         std::snprintf(line, sizeof line, "restart %04x %04x", vendorId, productId);
-        Note(line);
+        Note(path.empty() ? std::string(line) : line + std::string(" ") + path);
         return restartResult;
     }
     std::string HidLibraryFileVersion() override { return fileVersion; }

@@ -320,10 +320,10 @@ TEST_F(SimBridgeTest, ObserverSeesBothDirections) {
 
 TEST_F(SimBridgeTest, RestartIsCountedAndItsResultConfigurable) {
     Make({});
-    EXPECT_EQ(bridge->RestartBridge(link::kBridgeVendorId, link::kBridgeProductId), 1);
+    EXPECT_EQ(bridge->RestartBridge(link::kBridgeVendorId, link::kBridgeProductId, ""), 1);
     EXPECT_EQ(bridge->Stats().restarts, 1u);
     bridge->SetRestartResult(0);
-    EXPECT_EQ(bridge->RestartBridge(link::kBridgeVendorId, link::kBridgeProductId), 0);
+    EXPECT_EQ(bridge->RestartBridge(link::kBridgeVendorId, link::kBridgeProductId, ""), 0);
     EXPECT_EQ(bridge->Stats().restarts, 1u);
 }
 

@@ -215,7 +215,7 @@ ReadStatus HidrawPlatform::ReadReport(HidHandle handle, uint8_t* buffer, size_t 
     return ReadStatus::kReport;
 }
 
-int HidrawPlatform::RestartBridge(uint16_t, uint16_t) {
+int HidrawPlatform::RestartBridge(uint16_t, uint16_t, const std::string&) {
     // Linux re-enumerates the bridge on its own when it is plugged in again;
     // there is no device-setup class installer to poke.
     return 1;

@@ -45,7 +45,7 @@ public:
     long WriteReport(HidHandle handle, const uint8_t* report, size_t length) override;
     ReadStatus ReadReport(HidHandle handle, uint8_t* buffer, size_t capacity, size_t* length,
                           uint32_t timeoutMs) override;
-    int RestartBridge(uint16_t vendorId, uint16_t productId) override;
+    int RestartBridge(uint16_t vendorId, uint16_t productId, const std::string& path) override;
     std::string HidLibraryFileVersion() override { return {}; }
     int OsClass() override { return kHidrawOsClass; }
 

@@ -1,7 +1,6 @@
 #include "link/win/bridge_restart.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "link/win/system_libraries.h"
 
@@ -32,7 +31,7 @@ std::string BridgeHardwarePattern(uint16_t vendorId, uint16_t productId) {
     return pattern;
 }
 
-int RestartBridgeDevice(uint16_t vendorId, uint16_t productId) {
+int RestartBridgeDevice(uint16_t vendorId, uint16_t productId, const RestartChoice& choice) {
     if (!setupApi.Bind("setupapi.dll")) return -4;
     if (!cfgMgrApi.Bind("cfgmgr32.dll")) return 0;
     const std::string pattern = BridgeHardwarePattern(vendorId, productId);
@@ -63,7 +62,7 @@ int RestartBridgeDevice(uint16_t vendorId, uint16_t productId) {
         }
         deviceId[kDeviceIdLength] = '\0';
         // Case-sensitive on purpose: the pattern is spelt in lower case.
-        if (std::strstr(deviceId, pattern.c_str()) == nullptr) continue;
+        if (!IsDeviceToRestart(deviceId, pattern, choice)) continue;
         if (SendPropertyChange(set, &device)) break;
     }
     setupApi.DestroyDeviceInfoList(set);

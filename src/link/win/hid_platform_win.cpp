@@ -154,6 +154,31 @@ std::string SerialOf(const std::string& path) {
     return length > 0 ? std::string(text) : std::string();
 }
 
+// The instance identifiers of the interface's device node and its
+// ancestors, nearest first; empty when the interface is not present.
+// As the configuration manager counts it, without the terminating zero.
+constexpr ULONG kDeviceIdLength = 200;
+
+std::vector<std::string> LineageOf(const std::string& path) {
+    std::vector<std::string> lineage;
+    ForEachHidInterface([&](const std::string& listed, DEVINST device) {
+        if (_stricmp(listed.c_str(), path.c_str()) != 0) return true;
+        DEVINST node = device;
+        // The interface, its HID device, the composite device, the USB device.
+        for (int level = 0; level < 4; ++level) {
+            char id[kDeviceIdLength + 1] = {};
+            if (cfgMgrApi.GetDeviceIdEx(node, id, kDeviceIdLength, 0, nullptr) == CR_SUCCESS) {
+                lineage.emplace_back(id, strnlen(id, kDeviceIdLength));
+            }
+            DEVINST parent = 0;
+            if (cfgMgrApi.GetParent(&parent, node) != CR_SUCCESS) break;
+            node = parent;
+        }
+        return false;
+    });
+    return lineage;
+}
+
 }  // namespace
 
 std::vector<std::string> WinHidPlatform::EnumerateInterfaces() {
@@ -280,8 +305,19 @@ ReadStatus WinHidPlatform::ReadReport(HidHandle handle, uint8_t* buffer, size_t 
     return ReadStatus::kFailed;
 }
 
-int WinHidPlatform::RestartBridge(uint16_t vendorId, uint16_t productId) {
-    return RestartBridgeDevice(vendorId, productId);
+int WinHidPlatform::RestartBridge(uint16_t vendorId, uint16_t productId,
+                                  const std::string& path) {
+    RestartChoice choice;
+    if (!path.empty()) {
+        // Finding the interface needs every library the restart needs, and
+        // the HID library for the interface class; without one, the restart
+        // reports what is missing as it always has.
+        if (!setupApi.Bind("setupapi.dll")) return -4;
+        if (!cfgMgrApi.Bind("cfgmgr32.dll")) return 0;
+        choice.firstMatch = false;
+        if (hidApi.Bind("hid.dll")) choice.lineage = LineageOf(path);
+    }
+    return RestartBridgeDevice(vendorId, productId, choice);
 }
 
 std::string WinHidPlatform::HidLibraryFileVersion() {

@@ -174,7 +174,7 @@ TEST_F(HidrawPlatformTest, NoLegacyFramingNoRestartNoQueueLimit) {
     const HidHandle handle = OpenTracked(tree_.AddDevice("hidraw0", 0x1209, 1, kUnnumbered));
     EXPECT_EQ(platform_.HidLibraryFileVersion(), "");
     EXPECT_LT(platform_.OsClass(), 5);
-    EXPECT_EQ(platform_.RestartBridge(0x1209, 0x0001), 1);
+    EXPECT_EQ(platform_.RestartBridge(0x1209, 0x0001, ""), 1);
     EXPECT_TRUE(platform_.SetNumInputBuffers(handle, 512));
 }
 

@@ -37,7 +37,10 @@ TEST(WinHidPlatformTest, WithoutABridgeNoInterfaceCarriesItsIdentifiers) {
 
 TEST(WinHidPlatformTest, RestartWithoutABridgeStillSucceeds) {
     WinHidPlatform platform;
-    EXPECT_EQ(platform.RestartBridge(kBridgeVendorId, kBridgeProductId), 1);
+    EXPECT_EQ(platform.RestartBridge(kBridgeVendorId, kBridgeProductId, ""), 1);
+    EXPECT_EQ(platform.RestartBridge(kBridgeVendorId, kBridgeProductId,
+                                     "\\\\?\\hid#vid_1209&pid_0001#farsend#{absent}"),
+              1);
 }
 
 TEST(WinHidPlatformTest, OpeningAMissingPathFails) {
