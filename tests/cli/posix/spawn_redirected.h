@@ -18,10 +18,16 @@ namespace farsend::testing {
 // run's own, never in the home of whoever runs the tests. A test that wants
 // another place sets the variable itself, or passes --db.
 inline void KeepUnitRecordsOutOfHome() {
+    static std::string folder;
     static const bool done = [] {
-        std::string folder =
-            (std::filesystem::temp_directory_path() / "farsend-test-data-XXXXXX").string();
-        if (::mkdtemp(folder.data()) != nullptr) ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+        folder = (std::filesystem::temp_directory_path() / "farsend-test-data-XXXXXX").string();
+        if (::mkdtemp(folder.data()) == nullptr) return false;
+        ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+        // The test binary's children have ended by the time it exits.
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(folder, ignored);
+        });
         return true;
     }();
     (void)done;
