@@ -4,6 +4,8 @@
 # user is trusted. `start` leaves DIR/url, the base URL the tests connect to
 # (postgresql:///postgres?host=DIR/socket&user=...); `stop` stops the server
 # and removes DIR.
+# The tests need no durability and run with fsync off; PG_TEST_FSYNC=on gives
+# a server that syncs every commit like a production one (the benchmarks).
 # Usage: scripts/pg-test-server.sh start|stop DIR
 set -euo pipefail
 
@@ -65,7 +67,7 @@ chmod 700 "$dir/data"
 "${as_owner[@]}" "$bin/initdb" -D "$dir/data" -U "$owner" -A trust -E UTF8 --no-sync \
     >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
 if ! "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/data/server.log" -w -t 60 \
-        -o "-c listen_addresses='' -c unix_socket_directories='$dir/socket' -c fsync=off -c max_connections=50" \
+        -o "-c listen_addresses='' -c unix_socket_directories='$dir/socket' -c fsync=${PG_TEST_FSYNC:-off} -c max_connections=50" \
         start >/dev/null; then
     echo "pg-test-server: the server did not start; its log:" >&2
     cat "$dir/data/server.log" >&2 || true
