@@ -187,6 +187,10 @@ private:
             FormatErrorFound(*error, true);
             return;
         }
+        if (StopAsked()) {
+            report_.outcome = JobOutcome::Interrupted;
+            return;
+        }
         if (mode_.begin(exchanges_) != protocol::kExchangeOk) {
             CommunicationFailed();
             return;
@@ -219,6 +223,10 @@ private:
                     // A file that held any token sends its last block, even an
                     // empty one; a file without tokens sends none.
                     if (hasData && !Send(block)) return;
+                    if (StopAsked()) {
+                        Interrupt();
+                        return;
+                    }
                     if (protocol::SendEndOfData(exchanges_) != protocol::kExchangeOk) {
                         CommunicationFailed();
                         return;
@@ -236,7 +244,27 @@ private:
         }
     }
 
-    bool Send(const protocol::FlashBlock& block) {
+    bool StopAsked() const {
+        return environment_.stop != nullptr && environment_.stop->load();
+    }
+
+    // Ends the run between two blocks: the target leaves its programming
+    // run rather than keep half an image as if it were whole.
+    void Interrupt() {
+        report_.outcome = JobOutcome::Interrupted;
+        protocol::AbortTarget(exchanges_);
+    }
+
+    bool Send(protocol::FlashBlock& block) {
+        if (StopAsked()) {
+            Interrupt();
+            return false;
+        }
+        if (environment_.serial != nullptr) {
+            protocol::StampSerialBlock(environment_.serial->spec, environment_.serial->bytes,
+                                       block);
+        }
+        report_.dataStarted = true;
         if (protocol::SendFlashBlock(exchanges_, block) != protocol::kExchangeOk) {
             CommunicationFailed();
             return false;
