@@ -67,12 +67,15 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
     }
     if (!result.setupError.empty()) return result;
 
+    // The runs start in the work directory: a relative path would not find it.
+    const std::string farsend = fs::absolute(options.farsend).string();
     const ChildResult init = RunChild(
-        options.farsend,
+        farsend,
         {"serials", "init", kPool, "--first", std::to_string(kFirstNumber), "--db", database},
         result.workDirectory, std::chrono::seconds(60));
     if (init.end != ChildEnd::Exited || init.exitStatus != 0) {
-        result.setupError = "serials init failed: " + init.err;
+        result.setupError = "serials init failed (" + farsend + ", status " +
+                            std::to_string(init.exitStatus) + "): " + init.err;
         return result;
     }
 
@@ -97,7 +100,7 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
     const uint32_t span = static_cast<uint32_t>((options.latest - options.earliest).count()) + 1;
     for (uint32_t run = 1; run <= options.kills; ++run) {
         const std::chrono::milliseconds delay = options.earliest + std::chrono::milliseconds(random.Below(span));
-        const ChildResult child = RunChild(options.farsend, words, result.workDirectory, delay);
+        const ChildResult child = RunChild(farsend, words, result.workDirectory, delay);
         if (child.end == ChildEnd::TimedOut) {
             ++result.killed;
         } else {

@@ -31,7 +31,7 @@ struct CrashCampaignOptions {
     uint32_t baud = 230400;      // the simulated line: a unit takes about half a second
     // A kill lands this long after the start, drawn evenly between the two.
     std::chrono::milliseconds earliest{0};
-    std::chrono::milliseconds latest{2500};
+    std::chrono::milliseconds latest{3000};
     std::string place = "0x4010:4:le";  // --serial
 };
 
