@@ -851,14 +851,16 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 
     // Every unit program and watch handle has its row: a database that
     // cannot be had stops the run before any target is touched.
-    std::unique_ptr<UnitLedger> ledger;
 #if FARSEND_UNIT_DATABASE
+    std::unique_ptr<UnitLedger> ledgerOwner;
     if (policy != Policy::ConnectOnly) {
         int status = kExitDatabase;
-        ledger = UnitLedger::Open(options, console, status);
-        if (!ledger) return status;
+        ledgerOwner = UnitLedger::Open(options, console, status);
+        if (!ledgerOwner) return status;
     }
+    UnitLedger* const ledger = ledgerOwner.get();
 #else
+    UnitLedger* const ledger = nullptr;
     if (policy != Policy::ConnectOnly && (!options.db.empty() || !options.serialPool.empty())) {
         Complain(console,
                  "--db, --serial and --serial-pool: this build has no unit database; it is part "
@@ -922,7 +924,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             return status;
         }
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
-                                                     settings, policy, shared, plan, ledger.get());
+                                                     settings, policy, shared, plan, ledger);
         if (board) {
             const int row = static_cast<int>(stations.size());
             station->session->OnUnit(
@@ -1000,7 +1002,11 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 
     int status = kExitSuccess;
     int units = 0;
-    for (const auto& station : stations) units += station->session->Units();
+    bool refused = false;  // a station refused a unit for want of its number
+    for (const auto& station : stations) {
+        units += station->session->Units();
+        refused |= station->session->Refusal() >= 0;
+    }
     if (Interrupted() && units == 0) {
         // Stopped before anything was done: a target that had called is let
         // go without being touched.
@@ -1042,7 +1048,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
                 session.Print(eraseAll ? "erased all of the flash" : "erased");
             }
         }
-    } else if (units == 0 && gang) {
+    } else if (units == 0 && gang && !refused) {
         say(stations.empty() ? std::string("no bridge was plugged in.")
                              : std::string("no target called on any station."));
         status = kExitNoTarget;

@@ -273,6 +273,26 @@ TEST_F(SerialProgram, RefusalsComeBeforeAnythingIsSent) {
     for (const UnitRow& row : UnitDatabase::Open(db)->ListUnits()) EXPECT_FALSE(row.finish);
 }
 
+// A pool that runs out in the middle of watch: every number went to one
+// unit, each station stops at the unit it has none for, and the run says so.
+TEST_F(SerialProgram, APoolThatRunsOutStopsEachStationAtItsNextUnit) {
+    const std::string db = Path("short.sqlite");
+    InitPool(db, "short", "40", "42");
+    std::vector<std::string> words = Simulated(2, 3);
+    words.insert(words.end(), {"watch", "--all", "--dir", firmware_.string(), "--quiet", "--json",
+                               "--serial", "4100:4", "--serial-pool", "short", "--db", db});
+    const ProcessResult run = Farsend(words);
+    EXPECT_EQ(run.status, 10) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("is exhausted"));
+    std::set<std::int64_t> numbers;
+    for (const Json& result : JsonLines(run.out)) {
+        EXPECT_EQ(result["status"], 0);
+        numbers.insert(result["serial"].get<std::int64_t>());
+    }
+    EXPECT_EQ(numbers, (std::set<std::int64_t>{40, 41, 42}));
+    EXPECT_EQ(UnitDatabase::Open(db)->ListUnits().size(), 3u);
+}
+
 // A unit refused before any block went out (another variant) gives its
 // number back, and the next unit takes it; a programmed unit keeps its own.
 TEST_F(SerialProgram, AUnitRefusedBeforeAnyBlockReturnsItsNumber) {
