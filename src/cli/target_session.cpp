@@ -136,11 +136,6 @@ struct RunShared {
     std::atomic<uint32_t> finished{0};
 };
 
-std::string ReplyTextOf(const protocol::LongResponsePacket& reply, protocol::ResponseCode code) {
-    if (protocol::ClassifyResponse(reply) != code) return {};
-    return protocol::ReplyText(reply.data(), reply.size());
-}
-
 int StatusOf(const jobs::JobReport& report) {
     switch (report.outcome) {
         case jobs::JobOutcome::Success:
@@ -182,7 +177,9 @@ private:
     Session& session_;
 };
 
-class Session final : public jobs::MainWindowPort, public app::ShellPort {
+class Session final : public jobs::MainWindowPort,
+                      public app::ShellPort,
+                      public jobs::StationObserver {
 public:
     Session(const CliOptions& options, Console& console, Wiring& wiring,
             jobs::FirmwareChoice& choice, Policy policy, RunShared& shared, StationPlan plan,
@@ -197,7 +194,8 @@ public:
           ledger_(ledger),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
           pacing_(wiring.Time(), *this),
-          monitor_(jobs::MonitorEnvironment{choice, state_, wiring.exchanges, *this, &pacing_}),
+          monitor_(jobs::MonitorEnvironment{choice, state_, wiring.exchanges, *this, &pacing_,
+                                            this}),
           commands_{choice, state_, wiring.exchanges, *this, monitor_} {
         state_.autoProgram = policy == Policy::Watch;
         if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
@@ -286,26 +284,38 @@ public:
             // The erase-all warning: answered before connecting.
             return eraseAllConfirmed_ ? jobs::MessageAnswer::Ok : jobs::MessageAnswer::Cancel;
         }
-        if (message == jobs::IncorrectFirmwareMessage()) {
-            // The window's box does not say why; here the replies tell a
-            // target that did not answer from one that is another kind.
-            const FitVerdict verdict = JudgeUnfitFile(
-                jobs::PathToProgram(choice_, state_),
-                ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply),
-                ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply));
-            Complain(console_, verdict.message);
-            message_ = OneLine(verdict.message);
-            BeginAttempt(verdict.status);
-            return jobs::MessageAnswer::Ok;
-        }
         std::string caption = OneLine(message.caption);
         if (!caption.empty() && caption.back() == '.') caption.pop_back();
         Complain(console_, caption + ": " + OneLine(message.text));
         message_ = OneLine(message.text);
-        if (message == jobs::MissingFirmwareMessage()) {
-            BeginAttempt(kExitFirmwareFile);
-        }
         return jobs::MessageAnswer::Ok;
+    }
+
+    // StationObserver: a refusal is this front end's to tell (the window
+    // program shows a box instead). The rest it follows through the
+    // main-window commands and the job's display.
+    void OnStationEvent(const jobs::StationEvent& event) override {
+        if (event.kind != jobs::StationEventKind::Refused) return;
+        if (event.refusal == jobs::Refusal::NoFirmwareNamed) {
+            const jobs::Message box = jobs::RefusalMessage(event.refusal);
+            std::string caption = OneLine(box.caption);
+            if (!caption.empty() && caption.back() == '.') caption.pop_back();
+            Complain(console_, caption + ": " + OneLine(box.text));
+            message_ = OneLine(box.text);
+            BeginAttempt(kExitFirmwareFile);
+            return;
+        }
+        // The window's box does not say why; here the replies tell a target
+        // that did not answer from one that is another kind.
+        const FitVerdict verdict = JudgeUnfitFile(
+            jobs::PathToProgram(choice_, state_),
+            protocol::ReplyTextOf(wiring_.exchanges.variantReply,
+                                  protocol::ResponseCode::VariantReply),
+            protocol::ReplyTextOf(wiring_.exchanges.versionReply,
+                                  protocol::ResponseCode::VersionReply));
+        Complain(console_, verdict.message);
+        message_ = OneLine(verdict.message);
+        BeginAttempt(verdict.status);
     }
 
     void SendCommand(int command) override {
@@ -351,7 +361,7 @@ public:
     }
 
     void RunJobDialog(jobs::JobKind kind, const std::string& path) override {
-        const jobs::JobEnvironment environment{state_, wiring_.exchanges, *this,
+        const jobs::JobEnvironment environment{state_, wiring_.exchanges, *this, this,
                                                serial_ ? &*serial_ : nullptr, &stopJob_};
         job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
@@ -380,9 +390,9 @@ public:
         record.status = status;
         record.message = status == kExitSuccess ? std::string() : message_;
         record.variant =
-            ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply);
+            protocol::ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply);
         record.version =
-            ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply);
+            protocol::ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply);
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;

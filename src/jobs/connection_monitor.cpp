@@ -18,7 +18,45 @@ Message IncorrectFirmwareMessage() {
             MessageStyle::Warning};
 }
 
+Message RefusalMessage(Refusal refusal) {
+    return refusal == Refusal::NoFirmwareNamed ? MissingFirmwareMessage()
+                                               : IncorrectFirmwareMessage();
+}
+
 namespace {
+
+void Tell(const MonitorEnvironment& environment, const StationEvent& event) {
+    if (environment.observer != nullptr) {
+        environment.observer->OnStationEvent(event);
+    } else if (event.kind == StationEventKind::Refused) {
+        environment.mainWindow.ShowMessage(RefusalMessage(event.refusal));
+    }
+}
+
+void Tell(const MonitorEnvironment& environment, StationEventKind kind) {
+    StationEvent event;
+    event.kind = kind;
+    Tell(environment, event);
+}
+
+void Refuse(const MonitorEnvironment& environment, Refusal refusal) {
+    StationEvent event;
+    event.kind = StationEventKind::Refused;
+    event.refusal = refusal;
+    Tell(environment, event);
+}
+
+// Validates the file against the target, telling what the target said.
+bool FirmwareFitsTarget(const MonitorEnvironment& environment, const std::string& path) {
+    protocol::ExchangeContext& exchanges = environment.exchanges;
+    const bool fits = firmware::ValidateFirmwareForTarget(exchanges, path) != 0;
+    StationEvent event;
+    event.kind = StationEventKind::Identified;
+    event.variant = protocol::ReplyTextOf(exchanges.variantReply, protocol::ResponseCode::VariantReply);
+    event.version = protocol::ReplyTextOf(exchanges.versionReply, protocol::ResponseCode::VersionReply);
+    Tell(environment, event);
+    return fits;
+}
 
 bool ProgrammingWanted(const StationState& station) {
     return station.autoProgram || station.programRequest == kProgramRequested;
@@ -33,11 +71,10 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
     const std::string path = environment.choice.firmwarePath.Get();
     station.attemptPath.Set(path);
     if (path.empty()) {
-        environment.mainWindow.ShowMessage(MissingFirmwareMessage());
+        Refuse(environment, Refusal::NoFirmwareNamed);
         protocol::AbortTarget(exchanges);
-    } else if (environment.choice.validateDevice &&
-               firmware::ValidateFirmwareForTarget(exchanges, path) == 0) {
-        environment.mainWindow.ShowMessage(IncorrectFirmwareMessage());
+    } else if (environment.choice.validateDevice && !FirmwareFitsTarget(environment, path)) {
+        Refuse(environment, Refusal::FirmwareDoesNotFit);
         protocol::AbortTarget(exchanges);
     } else {
         // Returns when the programming job is over; the monitor is suspended
@@ -49,6 +86,7 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
     pacing.SleepFor(kAfterProgrammingPause);
     protocol::DisconnectTarget(exchanges);
     station.connectionState = ConnectionState::Disconnected;
+    Tell(environment, StationEventKind::Disconnected);
     environment.mainWindow.RefreshConnectionText();
 }
 
@@ -68,6 +106,7 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
             if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
                 protocol::kExchangeOk) {
                 station.connectionState = ConnectionState::Connected;
+                Tell(environment, StationEventKind::Connected);
                 environment.mainWindow.RefreshConnectionText();
             }
         }

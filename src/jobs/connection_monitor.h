@@ -24,6 +24,7 @@
 #include "jobs/firmware_choice.h"
 #include "jobs/main_window_port.h"
 #include "jobs/message.h"
+#include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 
@@ -39,6 +40,8 @@ Message MissingFirmwareMessage();
 // "Programming aborted. Attempting to flash incorrect firmware." /
 // "Incorrect Firmware."
 Message IncorrectFirmwareMessage();
+// The box the main window shows for a refusal: one of the two above.
+Message RefusalMessage(Refusal refusal);
 
 struct MonitorEnvironment {
     const FirmwareChoice& choice;
@@ -47,6 +50,10 @@ struct MonitorEnvironment {
     MainWindowPort& mainWindow;
     // The monitor's own pauses. Null: the exchanges' (the link's) clock.
     Clock* pacing = nullptr;
+    // Told of each target's connection, identification, refusal and
+    // disconnection (station_events.h). Null: the main window shows each
+    // refusal's box, and nothing else is told.
+    StationObserver* observer = nullptr;
 };
 
 // The stop request of one monitor. Requesting wakes a monitor that is

@@ -71,6 +71,9 @@ public:
     virtual void Begin(JobKind /*kind*/) {}
     // Command 1002: one step of the erase bar.
     virtual void StepErase() = 0;
+    // The target reported one more block erased (the bar's fill-up steps at
+    // the end are not blocks). No dialog command.
+    virtual void BlockErased() {}
     // Command 1003: one step of the programming bar (programming jobs only).
     virtual void StepProgram() = 0;
     // A block went to the target and was acknowledged, carrying `bytes` data

@@ -44,6 +44,7 @@ EraseResult FollowErasing(ExchangeContext& exchanges, ResponseCode endCode, JobD
         const ResponseCode code = protocol::AwaitResponse(exchanges);
         if (code == ResponseCode::BlockErased) {
             dialog.StepErase();
+            dialog.BlockErased();
             ++report.blocksErased;
         } else if (code == endCode) {
             return EraseResult::Finished;
@@ -208,21 +209,21 @@ private:
     void Program() {
         ProgramBarSteps bar(report_.fileBytes);
         protocol::ImageReaderState state;
+        protocol::ProgrammingBlockSequence sequence(file_, state);
         protocol::FlashBlock block;
-        bool hasData = false;
         for (;;) {
-            // The bar shows the share of the file read before this block.
-            for (int steps = bar.StepsAt(file_.Position()); steps > 0; --steps) {
-                dialog_.StepProgram();
+            // The bar shows the share of the file read before this block;
+            // once the file is read to its end it moves no further.
+            if (!sequence.AtEnd()) {
+                for (int steps = bar.StepsAt(file_.Position()); steps > 0; --steps) {
+                    dialog_.StepProgram();
+                }
             }
-            switch (protocol::ReadFlashBlock(block, hasData, file_, state)) {
-                case protocol::ReadBlockResult::BlockFilled:
+            switch (sequence.Next(block)) {
+                case protocol::ProgrammingStep::SendBlock:
                     if (!Send(block)) return;
                     continue;
-                case protocol::ReadBlockResult::EndOfFile:
-                    // A file that held any token sends its last block, even an
-                    // empty one; a file without tokens sends none.
-                    if (hasData && !Send(block)) return;
+                case protocol::ProgrammingStep::SendEndOfData:
                     if (StopAsked()) {
                         Interrupt();
                         return;
@@ -233,7 +234,7 @@ private:
                     }
                     environment_.mainWindow.SendCommand(kCommandProgrammingFinished);
                     return;
-                case protocol::ReadBlockResult::FormatError:
+                case protocol::ProgrammingStep::FormatError:
                     // Cannot happen to a snapshot that passed its check; if
                     // it did, the run must not end as if it had worked: no
                     // end of data, and the target leaves its programming run.
@@ -351,8 +352,10 @@ JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::
     return ProgrammingRun(mode, environment, path, dialog).Run();
 }
 
-JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
-                       JobDialog& dialog) {
+namespace {
+
+JobReport RunWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
+                    JobDialog& dialog) {
     switch (kind) {
         case JobKind::EraseDefault:
             return EraseDefaultWorker(environment, dialog);
@@ -364,6 +367,17 @@ JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironme
             return ProgramBootloaderWorker(environment, path, dialog);
     }
     return {};
+}
+
+}  // namespace
+
+JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
+                       JobDialog& dialog) {
+    if (environment.observer == nullptr) return RunWorker(kind, path, environment, dialog);
+    ObservedJobDialog observed(dialog, *environment.observer);
+    JobReport report = RunWorker(kind, path, environment, observed);
+    observed.Finished(report);
+    return report;
 }
 
 }  // namespace farsend::jobs

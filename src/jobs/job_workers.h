@@ -14,6 +14,7 @@
 
 #include "jobs/job_dialog.h"
 #include "jobs/main_window_port.h"
+#include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 #include "protocol/serial_stamp.h"
@@ -33,6 +34,8 @@ struct JobEnvironment {
     StationState& station;
     protocol::ExchangeContext& exchanges;
     MainWindowPort& mainWindow;
+    // Told what the job does (station_events.h); null: nobody listens.
+    StationObserver* observer = nullptr;
     // None: the image goes out as the file has it.
     const UnitSerial* serial = nullptr;
     // Set by another thread to end a programming run before its next block
@@ -68,7 +71,8 @@ JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::
                                   JobDialog& dialog);
 
 // The worker of `kind`; `path` is the file a programming job programs (the
-// erase jobs have none).
+// erase jobs have none). The environment's observer hears its erase steps,
+// blocks and, once the worker has returned, its outcome.
 JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
                        JobDialog& dialog);
 

@@ -78,6 +78,9 @@ public:
     explicit ProgrammingBlockSequence(ImageFile& file,
                                       ImageReaderState& state = ProcessImageReaderState());
     ProgrammingStep Next(FlashBlock& block);
+    // The file has been read to its end: what is left is at most the last
+    // block and the end of data.
+    bool AtEnd() const { return atEnd_ || failed_; }
 
 private:
     ImageFile& file_;

@@ -134,4 +134,9 @@ std::optional<std::array<std::uint8_t, kLongResponseLength>> EncodeLongResponse(
     return bytes;
 }
 
+std::string ReplyTextOf(const LongResponsePacket& reply, ResponseCode code) {
+    if (ClassifyResponse(reply) != code) return {};
+    return ReplyText(reply.data(), reply.size());
+}
+
 }  // namespace farsend::protocol

@@ -89,6 +89,9 @@ ResponseCode ClassifyResponse(const ResponsePacket<N>& packet) {
 // The text of a long reply: the low bytes of elements 3..26 up to the first
 // zero byte. Empty when n is shorter than a long reply.
 std::string ReplyText(const std::uint32_t* elements, std::size_t n);
+// The text of a reply that is a `code` reply (VariantReply, VersionReply);
+// empty for any other answer, or none.
+std::string ReplyTextOf(const LongResponsePacket& reply, ResponseCode code);
 
 // The bytes a bootloader sends for a short answer (codes 1..11); nullopt for
 // Invalid and the two long replies.

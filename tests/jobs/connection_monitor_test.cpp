@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,10 +88,10 @@ private:
         if (command == kCommandProgramNow) {
             settings.programmingBusy = true;
             RecordingDialog dialog;
-            JobEnvironment job{settings, rig.exchanges, mainWindow};
+            JobEnvironment job{settings, rig.exchanges, mainWindow, environment.observer};
             std::thread worker([&] {
-                jobs.push_back(
-                    ProgramApplicationWorker(job, PathToProgram(settings, settings), dialog));
+                jobs.push_back(RunJobWorker(JobKind::ProgramApplication,
+                                            PathToProgram(settings, settings), job, dialog));
             });
             worker.join();
         } else if (command == kCommandProgrammingFinished) {
@@ -283,6 +284,125 @@ TEST(Monitor, JobCommunicationErrorStillEndsWithPauseCloseAndDisconnected) {
     EXPECT_EQ(h.settings.connectionState, ConnectionState::Disconnected);
     EXPECT_EQ(h.rig.link.writeHandle, link::kNoHandle);
 }
+
+// --- Typed events --------------------------------------------------------
+
+// The events of a station as words, runs of one kind collapsed into "xN".
+class EventRecorder final : public StationObserver {
+public:
+    void OnStationEvent(const StationEvent& event) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::string word = StationEventName(event.kind);
+        if (event.kind == StationEventKind::Identified) {
+            word += " " + event.variant + " " + event.version;
+        } else if (event.kind == StationEventKind::Refused) {
+            word += event.refusal == Refusal::NoFirmwareNamed ? " no file" : " does not fit";
+        } else if (event.kind == StationEventKind::Finished) {
+            word += event.outcome == JobOutcome::Success ? " ok" : " failed";
+            finished_ = event;
+        } else if (event.kind == StationEventKind::BlockSent) {
+            bytes_ += event.blockBytes;
+            lastBlock_ = event;
+        }
+        if (!words_.empty() && words_.back().first == word) {
+            ++words_.back().second;
+        } else {
+            words_.emplace_back(word, 1);
+        }
+    }
+    std::vector<std::string> Words() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<std::string> out;
+        for (const auto& [word, count] : words_) {
+            const bool counted = word == "erase step" || word == "block sent";
+            out.push_back(counted ? word + " x" + std::to_string(count) : word);
+        }
+        return out;
+    }
+    std::uint64_t BytesInBlocks() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bytes_;
+    }
+    StationEvent LastBlock() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lastBlock_;
+    }
+    StationEvent Finished() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return finished_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, int>> words_;
+    std::uint64_t bytes_ = 0;
+    StationEvent lastBlock_;
+    StationEvent finished_;
+};
+
+struct EventCase {
+    std::string name;
+    std::string variant;  // the target's
+    std::string file;     // "" names none
+    bool validate;
+    bool muteAfterEndOfData;
+    std::vector<std::string> expected;  // "block sent" counted from the job
+};
+
+class StationEvents : public ::testing::TestWithParam<EventCase> {};
+
+TEST_P(StationEvents, ComeInTheDocumentedOrder) {
+    const EventCase& c = GetParam();
+    MonitorHarness h(TargetOptions(c.variant, "1.5.0"));
+    EventRecorder events;
+    h.environment.observer = &events;
+    if (!c.file.empty()) h.UseFirmware(c.file);
+    h.settings.validateDevice = c.validate;
+    h.settings.autoProgram = true;
+    if (c.muteAfterEndOfData) h.rig.muting->MuteAfterCommand(packets::kEndOfData);
+    h.Start();
+    h.Pass(2);
+    h.Stop();
+
+    std::vector<std::string> expected = c.expected;
+    for (std::string& word : expected) {
+        if (word == "block sent") {
+            ASSERT_EQ(h.jobs.size(), 1u);
+            word += " x" + std::to_string(h.jobs[0].blocksSent);
+        }
+    }
+    EXPECT_EQ(events.Words(), expected);
+    // A refusal is the observer's to tell: the window shows no box of its own.
+    for (const std::string& call : h.mainWindow.Calls()) {
+        EXPECT_EQ(call.rfind("message:", 0), std::string::npos) << call;
+    }
+    if (!h.jobs.empty()) {
+        const JobReport& report = h.jobs[0];
+        EXPECT_EQ(events.BytesInBlocks(), report.bytesSent);
+        EXPECT_EQ(events.LastBlock().blocksSent, report.blocksSent);
+        EXPECT_EQ(events.Finished().blocksSent, report.blocksSent);
+        EXPECT_EQ(events.Finished().bytesSent, report.bytesSent);
+        EXPECT_EQ(events.Finished().blocksErased, report.blocksErased);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, StationEvents,
+    ::testing::Values(
+        EventCase{"Programmed", "Bluetooth", "Farsend_15_bt.hex", true, false,
+                  {"connected", "identified Bluetooth 1.5.0", "erase step x3", "block sent",
+                   "finished ok", "disconnected"}},
+        EventCase{"WithoutValidationNotIdentified", "ZigBee", "Farsend_15_bt.hex", false, false,
+                  {"connected", "erase step x3", "block sent", "finished ok", "disconnected"}},
+        EventCase{"AnotherVariantRefused", "ZigBee", "Farsend_15_bt.hex", true, false,
+                  {"connected", "identified ZigBee 1.5.0", "refused does not fit",
+                   "disconnected"}},
+        EventCase{"NoFileRefusedUnasked", "Bluetooth", "", true, false,
+                  {"connected", "refused no file", "disconnected"}},
+        EventCase{"SilentAtTheEndFails", "Bluetooth", "Farsend_15_bt.hex", true, true,
+                  {"connected", "identified Bluetooth 1.5.0", "erase step x3", "block sent",
+                   "finished failed", "disconnected"}}),
+    [](const ::testing::TestParamInfo<EventCase>& info) { return info.param.name; });
 
 TEST(Monitor, StopWakesAPausingMonitor) {
     MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));

@@ -340,8 +340,9 @@ class SerialInterrupt : public SerialProgram {
 protected:
     void SetUp() override {
         SerialProgram::SetUp();
-        // Big enough that the rest of the run after a quarter of it is far
-        // longer than sending two signals takes.
+        // Big enough that the rest of the run after a quarter of it (on the
+        // real clock, about 2.5 s at 921600 baud, however busy the machine)
+        // is far longer than sending two signals or stopping a server takes.
         sim::ImageRun run;
         run.address = 0x4000;
         run.data.resize(128 * 1024);
@@ -375,7 +376,8 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
         for (const std::string& file : {Report(), Path("out"), Path("err")}) {
             std::filesystem::remove(file);
         }
-        std::vector<std::string> words = {"--simulate", "--sim-targets=1000", c.command, Big(),
+        std::vector<std::string> words = {"--simulate", "--sim-real-time", "--sim-baud=921600",
+                                          "--sim-targets=1000", c.command, Big(),
                                           "--report", Report(), "--serial", "4100:4",
                                           "--serial-pool", "line", "--db", db};
         testing::FarsendChild child(words, Path("out"), Path("err"));
@@ -450,8 +452,9 @@ TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreS
     const std::string url = server.Url();
     InitPool(url, "line", "1");
 
-    std::vector<std::string> words = {"--simulate", "--sim-flash-out=" + Path("flash.hex"),
-                                      "program",    Big(),
+    std::vector<std::string> words = {"--simulate",   "--sim-real-time",
+                                      "--sim-baud=921600", "--sim-flash-out=" + Path("flash.hex"),
+                                      "program",      Big(),
                                       "--report",   Report(),
                                       "--serial",   "4100:4",
                                       "--serial-pool", "line",
