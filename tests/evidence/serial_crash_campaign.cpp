@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 
 #include "evidence/child_process.h"
 #include "sim/fault_rng.h"
