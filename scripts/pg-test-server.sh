@@ -5,6 +5,8 @@
 # (postgresql:///postgres?host=DIR/socket&user=...); `stop` stops the server
 # and removes DIR. `pause` stops the server at once and keeps its cluster, as
 # a lost server would; `resume` starts it again on the same socket.
+# The tests need no durability and run with fsync off; PG_TEST_FSYNC=on gives
+# a server that syncs every commit like a production one (the benchmarks).
 # Usage: scripts/pg-test-server.sh start|stop|pause|resume DIR
 set -euo pipefail
 
@@ -27,7 +29,7 @@ if [ "$(id -u)" -eq 0 ]; then
     as_owner=(runuser -u postgres --)
 fi
 
-server_options="-c listen_addresses='' -c unix_socket_directories='$dir/socket' -c fsync=off -c max_connections=50"
+server_options="-c listen_addresses='' -c unix_socket_directories='$dir/socket' -c fsync=${PG_TEST_FSYNC:-off} -c max_connections=50"
 
 if [ "$action" = pause ]; then
     "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null

@@ -114,6 +114,12 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-seed=N           seed of the faults (1)
   --sim-serial-log=FILE  write every byte the target receives
   --sim-flash-out=FILE   write the target's flash as a firmware file at exit
+  --sim-flash-dir=DIR    keep every target's flash in DIR as a file of its
+                         own, rewritten whole as each block is stored (a kill
+                         leaves the old or the new file, never half of one):
+                         LOCATION_TIME_pPID_tN.hex for target N of the bridge
+                         at LOCATION in process PID, started at TIME (UTC,
+                         20240501T120000Z)
 
 Several stations (--all, or --device more than once): each programs its own
 targets, and a failure on one never holds up another. Every line starts with
