@@ -341,7 +341,7 @@ protected:
     void SetUp() override {
         SerialProgram::SetUp();
         // Big enough that the rest of the run after a quarter of it (on the
-        // real clock, about 2.5 s at 921600 baud, however busy the machine)
+        // real clock, about 5 s at 460800 baud, however busy the machine)
         // is far longer than sending two signals or stopping a server takes.
         sim::ImageRun run;
         run.address = 0x4000;
@@ -376,7 +376,7 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
         for (const std::string& file : {Report(), Path("out"), Path("err")}) {
             std::filesystem::remove(file);
         }
-        std::vector<std::string> words = {"--simulate", "--sim-real-time", "--sim-baud=921600",
+        std::vector<std::string> words = {"--simulate", "--sim-real-time", "--sim-baud=460800",
                                           "--sim-targets=1000", c.command, Big(),
                                           "--report", Report(), "--serial", "4100:4",
                                           "--serial-pool", "line", "--db", db};
@@ -453,7 +453,7 @@ TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreS
     InitPool(url, "line", "1");
 
     std::vector<std::string> words = {"--simulate",   "--sim-real-time",
-                                      "--sim-baud=921600", "--sim-flash-out=" + Path("flash.hex"),
+                                      "--sim-baud=460800", "--sim-flash-out=" + Path("flash.hex"),
                                       "program",      Big(),
                                       "--report",   Report(),
                                       "--serial",   "4100:4",
