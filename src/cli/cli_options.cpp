@@ -89,10 +89,10 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {
-    "--dir",    "--variant",      "--hw", "--device", "--wait", "--report", "--count",
-    "--serial", "--serial-value", "--serial-pool", "--db", "--first", "--last", "--since",
-    "--station"};
+constexpr const char* kValueOptions[] = {"--dir",          "--variant",     "--hw",     "--device",
+                                         "--wait",         "--report",      "--count",  "--serial",
+                                         "--serial-value", "--serial-pool", "--db",     "--first",
+                                         "--last",         "--since",       "--station"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {

@@ -31,10 +31,10 @@ const char* ExitStatusName(int status) {
 }
 
 int MoreSerious(int a, int b) {
-    static constexpr int kOrder[] = {
-        kExitNotRecorded, kExitDatabase, kExitEraseError, kExitCommunication,
-        kExitDoesNotFit,  kExitNoSerialLeft, kExitFirmwareFile, kExitNoTarget,
-        kExitStopped,     kExitUsage,    kExitSuccess};
+    static constexpr int kOrder[] = {kExitNotRecorded,   kExitDatabase,   kExitEraseError,
+                                     kExitCommunication, kExitDoesNotFit, kExitNoSerialLeft,
+                                     kExitFirmwareFile,  kExitNoTarget,   kExitStopped,
+                                     kExitUsage,         kExitSuccess};
     for (int status : kOrder) {
         if (a == status || b == status) return status;
     }

@@ -9,8 +9,8 @@ enum ExitStatus : int {
     // Stopped on request before the work asked for was done: a signal
     // (Ctrl+C, SIGTERM, SIGHUP) or a question answered no. Nothing failed.
     kExitStopped = 1,
-    kExitUsage = 2,          // the command line cannot be used
-    kExitFirmwareFile = 3,   // firmware file missing, unreadable or malformed
+    kExitUsage = 2,         // the command line cannot be used
+    kExitFirmwareFile = 3,  // firmware file missing, unreadable or malformed
     // The file does not fit the target or the mode, or the serial number does
     // not fit: its place is not wholly inside the image's data, or the number
     // needs more than its size.

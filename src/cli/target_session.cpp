@@ -13,6 +13,7 @@
 
 #include "app/commands.h"
 #include "app/shell_port.h"
+#include "app/station.h"
 #include "app/tool_settings.h"
 #include "cli/bridge_advice.h"
 #include "cli/commands.h"
@@ -24,8 +25,8 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
-#include "cli/station_bridge.h"
 #include "cli/station_board.h"
+#include "cli/station_bridge.h"
 #include "cli/station_stream.h"
 #include "cli/terminal.h"
 #include "cli/unit_ledger.h"
@@ -203,9 +204,8 @@ public:
           ledger_(ledger),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
           pacing_(wiring.Time(), *this),
-          monitor_(jobs::MonitorEnvironment{choice, state_, wiring.exchanges, *this, &pacing_,
-                                            this}),
-          commands_{choice, state_, wiring.exchanges, *this, monitor_} {
+          station_(
+              app::StationParts{choice, state_, wiring.exchanges, *this, *this, this, &pacing_}) {
         state_.autoProgram = policy == Policy::Watch;
         if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
         if (policy == Policy::Watch) {
@@ -225,11 +225,12 @@ public:
         waitStart_ = wiring_.Time().Now();
         // The monitor's thread runs the station's jobs too: its lines are
         // the station's.
-        monitor_.Start([name = DiagnosticNameOf(options_, plan_)] { SetDiagnosticStation(name); });
+        station_.Monitor().Start(
+            [name = DiagnosticNameOf(options_, plan_)] { SetDiagnosticStation(name); });
     }
     // True once the monitor has ended (and been joined).
-    bool WaitStopped(Millis timeout) { return monitor_.WaitUntilStopped(timeout); }
-    void RequestStop() { monitor_.RequestStop(); }
+    bool WaitStopped(Millis timeout) { return station_.Monitor().WaitUntilStopped(timeout); }
+    void RequestStop() { station_.Monitor().RequestStop(); }
     // The monitor looks at --wait only between passes, and a pass waits up
     // to 13 s for a silent target: on the real clock the caller watches the
     // deadline too, and the stop cancels that wait. (In simulated time it
@@ -258,7 +259,7 @@ public:
     int Refusal() const { return refusal_; }
     // A second signal: the job in hand stops before its next block.
     void StopJobNow() { stopJob_ = true; }
-    app::CommandContext& Commands() { return commands_; }
+    app::CommandContext& Commands() { return station_.Commands(); }
     const std::optional<jobs::JobReport>& LastJob() const { return job_; }
     const std::string& LastMessage() const { return message_; }
 
@@ -273,13 +274,13 @@ public:
 
     // --- called by the monitor, on its thread ---
     void CheckDeadline() {
-        if (DeadlinePassed()) monitor_.RequestStop();
+        if (DeadlinePassed()) station_.Monitor().RequestStop();
         // A simulated watch without targets left would go on handshaking in
         // simulated time for ever, as fast as the processor allows.
         if (policy_ == Policy::Watch && wiring_.simulation &&
             !wiring_.simulation->Target().CanStillCall()) {
             noMoreTargets_ = true;
-            monitor_.RequestStop();
+            station_.Monitor().RequestStop();
         }
     }
 
@@ -318,12 +319,12 @@ public:
         }
         // The window's box does not say why; here the replies tell a target
         // that did not answer from one that is another kind.
-        const FitVerdict verdict = JudgeUnfitFile(
-            jobs::PathToProgram(choice_, state_),
-            protocol::ReplyTextOf(wiring_.exchanges.variantReply,
-                                  protocol::ResponseCode::VariantReply),
-            protocol::ReplyTextOf(wiring_.exchanges.versionReply,
-                                  protocol::ResponseCode::VersionReply));
+        const FitVerdict verdict =
+            JudgeUnfitFile(jobs::PathToProgram(choice_, state_),
+                           protocol::ReplyTextOf(wiring_.exchanges.variantReply,
+                                                 protocol::ResponseCode::VariantReply),
+                           protocol::ReplyTextOf(wiring_.exchanges.versionReply,
+                                                 protocol::ResponseCode::VersionReply));
         Complain(console_, verdict.message);
         message_ = OneLine(verdict.message);
         BeginAttempt(verdict.status);
@@ -334,7 +335,7 @@ public:
         if (command == jobs::kCommandProgrammingFinished && options_.launch) {
             protocol::LaunchTargetApplication(wiring_.exchanges);
         }
-        app::HandleMainWindowCommand(commands_, command);
+        app::HandleMainWindowCommand(station_.Commands(), command);
     }
 
     void RefreshConnectionText() override {
@@ -344,7 +345,7 @@ public:
             if (policy_ == Policy::Watch && options_.count > 0 &&
                 shared_.begun.fetch_add(1) >= options_.count) {
                 state_.autoProgram = false;
-                monitor_.RequestStop();
+                station_.Monitor().RequestStop();
                 return;
             }
             connected_ = true;
@@ -354,7 +355,7 @@ public:
             wiring_.exchanges.variantReply = {};
             wiring_.exchanges.versionReply = {};
             if (policy_ == Policy::ConnectOnly) {
-                monitor_.RequestStop();
+                station_.Monitor().RequestStop();
             } else {
                 TakeInHand();
             }
@@ -364,7 +365,7 @@ public:
         FinishUnit();
         const bool enough = policy_ == Policy::ProgramOnce ||
                             (options_.count > 0 && shared_.finished >= options_.count);
-        if (enough) monitor_.RequestStop();
+        if (enough) station_.Monitor().RequestStop();
     }
 
     std::optional<std::string> ChooseFirmwareFile(const app::OpenFileRequest&) override {
@@ -372,13 +373,15 @@ public:
     }
 
     void RunJobDialog(jobs::JobKind kind, const std::string& path) override {
-        const jobs::JobEnvironment environment{state_, wiring_.exchanges, *this, this,
-                                               serial_ ? &*serial_ : nullptr, &stopJob_};
+        jobs::JobEnvironment environment = station_.JobEnvironment();
+        environment.serial = serial_ ? &*serial_ : nullptr;
+        environment.stop = &stopJob_;
         job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         if (job_->outcome == jobs::JobOutcome::Interrupted) {
-            message_ = "stopped by a second signal before the image was sent whole; the target "
-                       "is not programmed.";
+            message_ =
+                "stopped by a second signal before the image was sent whole; the target "
+                "is not programmed.";
             Complain(console_, message_);
         }
         // The job's message is the window program's, which cannot tell an
@@ -400,10 +403,10 @@ public:
         record.command = CommandName(options_.command);
         record.status = status;
         record.message = status == kExitSuccess ? std::string() : message_;
-        record.variant =
-            protocol::ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply);
-        record.version =
-            protocol::ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply);
+        record.variant = protocol::ReplyTextOf(wiring_.exchanges.variantReply,
+                                               protocol::ResponseCode::VariantReply);
+        record.version = protocol::ReplyTextOf(wiring_.exchanges.versionReply,
+                                               protocol::ResponseCode::VersionReply);
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;
@@ -499,7 +502,7 @@ private:
             refusal_ = begun.status;
             state_.autoProgram = false;
             state_.programRequest = jobs::kNoProgramRequest;
-            monitor_.RequestStop();
+            station_.Monitor().RequestStop();
             return;
         }
         ticket_ = std::move(begun.ticket);
@@ -577,8 +580,7 @@ private:
     UnitLedger* const ledger_;  // none: the units are not recorded (erase, identify, launch)
     ProgressDisplay display_;
     DeadlinePacing pacing_;
-    jobs::ConnectionMonitorControl monitor_;
-    app::CommandContext commands_;
+    app::Station station_;
 
     bool eraseAllConfirmed_ = false;
     bool lostOutput_ = false;

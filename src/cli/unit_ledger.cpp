@@ -226,7 +226,8 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
             begun.message += (begun.message.empty() ? "" : "\n") +
                              std::string("the unit database ") + ledger.Shown() +
                              " cannot be reached, so no serial number can be taken from the "
-                             "pool " + *ledger.pool +
+                             "pool " +
+                             *ledger.pool +
                              " and none is made up. Nothing was sent to this target; this "
                              "station takes no more units.";
             return begun;
@@ -285,8 +286,9 @@ bool UnitLedger::Finish(const LedgerTicket& ticket, const UnitRecord& record, bo
     units::UnitRow row = ledger.RowOf(ticket, record);
     row.finish = finish;
     if (ledger.spool.empty()) {
-        error = "the unit database is lost and the spool has no place (neither XDG_DATA_HOME "
-                "nor HOME is set)";
+        error =
+            "the unit database is lost and the spool has no place (neither XDG_DATA_HOME "
+            "nor HOME is set)";
         return false;
     }
     if (!units::AppendToSpool(ledger.spool, row, error)) return false;

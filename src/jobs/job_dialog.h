@@ -50,8 +50,8 @@ struct JobReport {
     // A block began to go out (acknowledged or not): from then on the target
     // may hold any byte of it.
     bool dataStarted = false;
-    uint64_t bytesSent = 0;     // data bytes in those blocks
-    uint64_t fileBytes = 0;     // length of the firmware file as read
+    uint64_t bytesSent = 0;  // data bytes in those blocks
+    uint64_t fileBytes = 0;  // length of the firmware file as read
     // The firmware file's bytes as the job read them at its start: what it
     // checked and sent (programming jobs that could read the file).
     std::shared_ptr<const std::string> image;

@@ -245,9 +245,7 @@ private:
         }
     }
 
-    bool StopAsked() const {
-        return environment_.stop != nullptr && environment_.stop->load();
-    }
+    bool StopAsked() const { return environment_.stop != nullptr && environment_.stop->load(); }
 
     // Ends the run between two blocks: the target leaves its programming
     // run rather than keep half an image as if it were whole.

@@ -13,7 +13,8 @@ namespace farsend::units {
 
 std::filesystem::path SpoolLocationFor(const std::string& location,
                                        const char* (*getenv)(const char*)) {
-    const bool url = location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+    const bool url =
+        location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
     if (!url) return std::filesystem::path(location + ".spool");
     const std::string home = DefaultDatabaseLocation(getenv);
     if (home.empty()) return {};
@@ -25,7 +26,8 @@ std::filesystem::path SpoolLocationFor(const std::string& location,
         digest *= 1099511628211ull;
     }
     char name[40];
-    std::snprintf(name, sizeof name, "spool-%016llx.jsonl", static_cast<unsigned long long>(digest));
+    std::snprintf(name, sizeof name, "spool-%016llx.jsonl",
+                  static_cast<unsigned long long>(digest));
     return std::filesystem::path(home).parent_path() / name;
 }
 

@@ -56,10 +56,10 @@ TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
     const Json parsed = Json::parse(line);
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"time", "command", "result", "status", "message",
-                                              "variant", "version", "file", "sha256", "blocks",
-                                              "bytes", "seconds", "station",
-                                              "bridge_serial", "unit", "serial"}));
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"time", "command", "result", "status", "message", "variant",
+                                        "version", "file", "sha256", "blocks", "bytes", "seconds",
+                                        "station", "bridge_serial", "unit", "serial"}));
     EXPECT_TRUE(parsed["serial"].is_null());
     EXPECT_EQ(parsed["time"], "2024-02-29T23:59:59Z");
     EXPECT_EQ(parsed["result"], "success");

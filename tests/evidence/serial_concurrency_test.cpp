@@ -53,10 +53,9 @@ void RunConcurrently(const ConcurrencyCase& c) {
     ASSERT_TRUE(sim::WriteImageFile(image, SmallImage(), &error)) << error;
     const std::string flashes = (dir / "flash").string();
 
-    const ChildResult init =
-        RunChild(FARSEND_CLI_EXE, {"serials", "init", "line", "--first", std::to_string(kFirst),
-                                   "--db", db},
-                 dir.string(), std::chrono::seconds(60));
+    const ChildResult init = RunChild(
+        FARSEND_CLI_EXE, {"serials", "init", "line", "--first", std::to_string(kFirst), "--db", db},
+        dir.string(), std::chrono::seconds(60));
     ASSERT_EQ(init.exitStatus, 0) << init.err;
 
     std::vector<ChildResult> results(c.processes.size());

@@ -30,8 +30,8 @@ std::vector<sim::ImageRun> CampaignImage() {
 
 std::string MakeWorkDirectory(const CrashCampaignOptions& options) {
     fs::path dir = options.directory.empty()
-                       ? fs::temp_directory_path() /
-                             ("farsend-serial-crash-" + std::to_string(static_cast<long>(::getpid())))
+                       ? fs::temp_directory_path() / ("farsend-serial-crash-" +
+                                                      std::to_string(static_cast<long>(::getpid())))
                        : fs::path(options.directory);
     std::error_code failure;
     fs::remove_all(dir, failure);
@@ -80,27 +80,27 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
         return result;
     }
 
-    const std::vector<std::string> words = {
-        "--simulate",
-        "--sim-real-time",
-        "--sim-baud=" + std::to_string(options.baud),
-        "--sim-bridges=" + std::to_string(options.bridges),
-        "--sim-targets=100000",
-        "--sim-flash-dir=" + flashes,
-        "watch",
-        "--all",
-        "--quiet",
-        "--serial",
-        options.place,
-        "--serial-pool",
-        kPool,
-        "--db",
-        database,
-        image};
+    const std::vector<std::string> words = {"--simulate",
+                                            "--sim-real-time",
+                                            "--sim-baud=" + std::to_string(options.baud),
+                                            "--sim-bridges=" + std::to_string(options.bridges),
+                                            "--sim-targets=100000",
+                                            "--sim-flash-dir=" + flashes,
+                                            "watch",
+                                            "--all",
+                                            "--quiet",
+                                            "--serial",
+                                            options.place,
+                                            "--serial-pool",
+                                            kPool,
+                                            "--db",
+                                            database,
+                                            image};
     sim::FaultRng random(options.seed);
     const uint32_t span = static_cast<uint32_t>((options.latest - options.earliest).count()) + 1;
     for (uint32_t run = 1; run <= options.kills; ++run) {
-        const std::chrono::milliseconds delay = options.earliest + std::chrono::milliseconds(random.Below(span));
+        const std::chrono::milliseconds delay =
+            options.earliest + std::chrono::milliseconds(random.Below(span));
         const ChildResult child = RunChild(farsend, words, result.workDirectory, delay);
         if (child.end == ChildEnd::TimedOut) {
             ++result.killed;

@@ -22,13 +22,13 @@
 namespace farsend::evidence {
 
 struct CrashCampaignOptions {
-    std::string farsend;         // the program under test
+    std::string farsend;  // the program under test
     uint32_t kills = 200;
     uint64_t seed = 1;
-    std::string directory;       // "" : a fresh one under the temporary directory
-    bool keep = false;           // keep the directory (database, flashes, logs)
-    uint32_t bridges = 2;        // stations per process
-    uint32_t baud = 230400;      // the simulated line: a unit takes about half a second
+    std::string directory;   // "" : a fresh one under the temporary directory
+    bool keep = false;       // keep the directory (database, flashes, logs)
+    uint32_t bridges = 2;    // stations per process
+    uint32_t baud = 230400;  // the simulated line: a unit takes about half a second
     // A kill lands this long after the start, drawn evenly between the two.
     std::chrono::milliseconds earliest{0};
     std::chrono::milliseconds latest{3000};
@@ -36,12 +36,12 @@ struct CrashCampaignOptions {
 };
 
 struct CrashCampaignResult {
-    std::string workDirectory;       // empty: it could not be made
-    std::string setupError;          // the campaign could not start
-    uint32_t killed = 0;             // runs ended by their kill
+    std::string workDirectory;            // empty: it could not be made
+    std::string setupError;               // the campaign could not start
+    uint32_t killed = 0;                  // runs ended by their kill
     std::vector<std::string> runDefects;  // runs that ended some other way
     SerialVerdict verdict;
-    std::string poolProblem;         // the pool disagrees with the rows
+    std::string poolProblem;  // the pool disagrees with the rows
     bool Clean() const {
         return setupError.empty() && runDefects.empty() && verdict.ok() && poolProblem.empty();
     }

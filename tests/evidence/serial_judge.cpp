@@ -41,9 +41,8 @@ std::optional<SerialPlace> ParseSerialPlace(const std::string& text) {
     if (first == std::string::npos) return std::nullopt;
     const size_t second = text.find(':', first + 1);
     const std::string address = text.substr(0, first);
-    const std::string size = text.substr(first + 1, second == std::string::npos
-                                                        ? std::string::npos
-                                                        : second - first - 1);
+    const std::string size = text.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
     const std::string format = second == std::string::npos ? "le" : text.substr(second + 1);
     char* end = nullptr;
     SerialPlace place;
@@ -104,7 +103,8 @@ HeldNumber ReadNumber(const SerialPlace& place, const ByteMap& flash) {
             }
             number = number * 10 + static_cast<uint64_t>(bytes[i] - '0');
         } else {
-            const uint32_t shift = place.format == NumberFormat::LittleEndian ? i : place.size - 1 - i;
+            const uint32_t shift =
+                place.format == NumberFormat::LittleEndian ? i : place.size - 1 - i;
             number |= static_cast<uint64_t>(bytes[i]) << (8 * shift);
         }
     }
@@ -189,8 +189,8 @@ SerialVerdict JudgeSerialRuns(const std::vector<units::UnitRow>& rows,
                 const std::string difference = FirstDifference(flashes.at(name), expected);
                 if (!difference.empty()) {
                     violation("unit " + std::to_string(row->id) + " (number " +
-                              std::to_string(number) + ") is recorded as programmed, but " +
-                              name + " is not the image with its number: " + difference);
+                              std::to_string(number) + ") is recorded as programmed, but " + name +
+                              " is not the image with its number: " + difference);
                 }
             }
         }

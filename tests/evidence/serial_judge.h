@@ -51,10 +51,10 @@ struct SerialVerdict {
     size_t rows = 0;
     size_t programmedRows = 0;
     size_t returnedRows = 0;
-    size_t unfinishedRows = 0;      // started, never finished (the process died)
-    size_t flashes = 0;             // flash files read
-    size_t flashesWithNumber = 0;   // holding a whole number
-    std::vector<int64_t> numbers;   // every number a row holds and kept, sorted
+    size_t unfinishedRows = 0;     // started, never finished (the process died)
+    size_t flashes = 0;            // flash files read
+    size_t flashesWithNumber = 0;  // holding a whole number
+    std::vector<int64_t> numbers;  // every number a row holds and kept, sorted
     bool ok() const { return violations.empty(); }
 };
 

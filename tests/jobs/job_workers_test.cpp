@@ -543,8 +543,8 @@ TEST(WorkerSerialAndStop, StampsEachBlockItCoversAndStopsBetweenBlocks) {
         std::atomic<bool> stop{false};
         StoppingDialog dialog(stop, c.stopAfter);
         settings.programmingBusy = true;
-        const JobEnvironment environment{settings, rig.exchanges, mainWindow, nullptr,
-                                         c.serial ? &serial : nullptr, &stop};
+        const JobEnvironment environment{
+            settings, rig.exchanges, mainWindow, nullptr, c.serial ? &serial : nullptr, &stop};
 
         const JobReport report =
             RunJobWorker(JobKind::ProgramApplication, image.string(), environment, dialog);

@@ -94,8 +94,7 @@ protected:
     // The flash of the last target of bridge K, as --sim-flash-out leaves it
     // (a run of one bridge: the name as given).
     std::string Flash(int bridge) const {
-        return bridges_ == 1 ? Path("flash.hex")
-                             : Path("flash-" + std::to_string(bridge) + ".hex");
+        return bridges_ == 1 ? Path("flash.hex") : Path("flash-" + std::to_string(bridge) + ".hex");
     }
     std::string Report() const { return Path("units.jsonl"); }
 
@@ -121,15 +120,15 @@ protected:
                           const std::string& spec, int bridges, int targets) {
         InitPool(db, "line", "500");
         std::vector<std::string> words = Simulated(bridges, targets);
-        words.insert(words.end(), {command, "--all", "--dir", firmware_.string(), "--quiet",
-                                   "--report", Report(), "--serial", spec, "--serial-pool", "line",
-                                   "--db", db});
+        words.insert(words.end(),
+                     {command, "--all", "--dir", firmware_.string(), "--quiet", "--report",
+                      Report(), "--serial", spec, "--serial-pool", "line", "--db", db});
         const ProcessResult run = Farsend(words);
         ASSERT_EQ(run.status, 0) << run.err;
 
         const std::vector<Json> records = JsonLines(ProcessFiles::Read(Report()));
-        const std::size_t units = static_cast<std::size_t>(command == "watch" ? bridges * targets
-                                                                              : bridges);
+        const std::size_t units =
+            static_cast<std::size_t>(command == "watch" ? bridges * targets : bridges);
         ASSERT_EQ(records.size(), units) << run.err;
         std::set<std::int64_t> numbers;
         std::map<std::string, Json> lastOf;  // station -> its last unit's record
@@ -299,9 +298,9 @@ TEST_F(SerialProgram, AUnitRefusedBeforeAnyBlockReturnsItsNumber) {
     const std::string db = Path("returned.sqlite");
     InitPool(db, "line", "100");
     std::vector<std::string> words = Simulated(2, 1);
-    words.insert(words.end(), {"--sim-variant=2:ZigBee", "program", "--all", "--dir",
-                               firmware_.string(), "--quiet", "--json", "--serial", "4100:4",
-                               "--serial-pool", "line", "--db", db});
+    words.insert(words.end(),
+                 {"--sim-variant=2:ZigBee", "program", "--all", "--dir", firmware_.string(),
+                  "--quiet", "--json", "--serial", "4100:4", "--serial-pool", "line", "--db", db});
     const ProcessResult run = Farsend(words);
     EXPECT_EQ(run.status, 4) << run.err;
     std::map<std::string, Json> byStation;
@@ -376,10 +375,20 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
         for (const std::string& file : {Report(), Path("out"), Path("err")}) {
             std::filesystem::remove(file);
         }
-        std::vector<std::string> words = {"--simulate", "--sim-real-time", "--sim-baud=460800",
-                                          "--sim-targets=1000", c.command, Big(),
-                                          "--report", Report(), "--serial", "4100:4",
-                                          "--serial-pool", "line", "--db", db};
+        std::vector<std::string> words = {"--simulate",
+                                          "--sim-real-time",
+                                          "--sim-baud=460800",
+                                          "--sim-targets=1000",
+                                          c.command,
+                                          Big(),
+                                          "--report",
+                                          Report(),
+                                          "--serial",
+                                          "4100:4",
+                                          "--serial-pool",
+                                          "line",
+                                          "--db",
+                                          db};
         testing::FarsendChild child(words, Path("out"), Path("err"));
         ASSERT_TRUE(child.Started());
         auto errHas = [&](const char* text) {
@@ -402,8 +411,8 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
         ASSERT_EQ(records.size(), 1u) << err;
         EXPECT_EQ(records[0]["result"], c.result);
         EXPECT_EQ(records[0]["serial"], 1);
-        EXPECT_THAT(ProcessFiles::Read(Path("out")), HasSubstr(c.signals == 2 ? "interrupted: "
-                                                                               : "programmed "));
+        EXPECT_THAT(ProcessFiles::Read(Path("out")),
+                    HasSubstr(c.signals == 2 ? "interrupted: " : "programmed "));
         const std::vector<UnitRow> rows = UnitDatabase::Open(db)->ListUnits();
         ASSERT_EQ(rows.size(), 1u);
         ASSERT_TRUE(rows[0].finish);
@@ -422,7 +431,8 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
 // database would be, then started again.
 class LostServer {
 public:
-    LostServer() : directory_(std::filesystem::path("/tmp") / ("fs-pg-" + std::to_string(::getpid()))) {}
+    LostServer()
+        : directory_(std::filesystem::path("/tmp") / ("fs-pg-" + std::to_string(::getpid()))) {}
     ~LostServer() { Script("stop"); }
     bool Start(std::string& error) {
         if (!Script("start")) {
@@ -452,19 +462,24 @@ TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreS
     const std::string url = server.Url();
     InitPool(url, "line", "1");
 
-    std::vector<std::string> words = {"--simulate",   "--sim-real-time",
-                                      "--sim-baud=460800", "--sim-flash-out=" + Path("flash.hex"),
-                                      "program",      Big(),
-                                      "--report",   Report(),
-                                      "--serial",   "4100:4",
-                                      "--serial-pool", "line",
-                                      "--db",       url};
+    std::vector<std::string> words = {"--simulate",
+                                      "--sim-real-time",
+                                      "--sim-baud=460800",
+                                      "--sim-flash-out=" + Path("flash.hex"),
+                                      "program",
+                                      Big(),
+                                      "--report",
+                                      Report(),
+                                      "--serial",
+                                      "4100:4",
+                                      "--serial-pool",
+                                      "line",
+                                      "--db",
+                                      url};
     testing::FarsendChild child(words, Path("out"), Path("err"));
     ASSERT_TRUE(child.Started());
     ASSERT_TRUE(child.WaitUntil(
-        [&] {
-            return ProcessFiles::Read(Path("err")).find("program: 25%") != std::string::npos;
-        },
+        [&] { return ProcessFiles::Read(Path("err")).find("program: 25%") != std::string::npos; },
         kLimit));
     ASSERT_TRUE(server.Script("pause"));
     const testing::ChildEnd end = child.Wait(kLimit);
@@ -484,8 +499,12 @@ TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreS
     // While it is lost, no unit is programmed without its row, nor a number
     // made up: the run is refused.
     std::filesystem::remove(Path("flash.hex"));
-    words = {"--simulate", "--sim-flash-out=" + Path("flash.hex"), "program", Big(), "--quiet",
-             "--serial", "4100:4", "--serial-pool", "line", "--db", url};
+    words = {"--simulate", "--sim-flash-out=" + Path("flash.hex"),
+             "program",    Big(),
+             "--quiet",    "--serial",
+             "4100:4",     "--serial-pool",
+             "line",       "--db",
+             url};
     const ProcessResult refused = Farsend(words);
     EXPECT_EQ(refused.status, 9) << refused.err;
     EXPECT_TRUE(ContentsOf(Path("flash.hex")).empty());
