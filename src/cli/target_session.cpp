@@ -303,13 +303,28 @@ public:
         return jobs::MessageAnswer::Ok;
     }
 
-    // StationObserver: a refusal is this front end's to tell (the window
-    // program shows a box instead). The rest it follows through the
-    // main-window commands and the job's display.
+    // StationObserver: a target taken in hand when it connects, its unit
+    // finished when the monitor lets it go, and a refusal told (the window
+    // program shows a box instead). The job's own steps go to the display.
     void OnStationEvent(const jobs::StationEvent& event) override {
-        if (event.kind != jobs::StationEventKind::Refused) return;
-        if (event.refusal == jobs::Refusal::NoFirmwareNamed) {
-            const jobs::Message box = jobs::RefusalMessage(event.refusal);
+        switch (event.kind) {
+            case jobs::StationEventKind::Connected:
+                TargetConnected();
+                return;
+            case jobs::StationEventKind::Disconnected:
+                TargetReleased();
+                return;
+            case jobs::StationEventKind::Refused:
+                Refused(event.refusal);
+                return;
+            default:
+                return;
+        }
+    }
+
+    void Refused(jobs::Refusal refusal) {
+        if (refusal == jobs::Refusal::NoFirmwareNamed) {
+            const jobs::Message box = jobs::RefusalMessage(refusal);
             std::string caption = OneLine(box.caption);
             if (!caption.empty() && caption.back() == '.') caption.pop_back();
             Complain(console_, caption + ": " + OneLine(box.text));
@@ -330,6 +345,36 @@ public:
         BeginAttempt(verdict.status);
     }
 
+    void TargetConnected() {
+        // --count counts the units of all stations: a station whose target
+        // would be one too many leaves it alone and stops.
+        if (policy_ == Policy::Watch && options_.count > 0 &&
+            shared_.begun.fetch_add(1) >= options_.count) {
+            state_.autoProgram = false;
+            station_.Monitor().RequestStop();
+            return;
+        }
+        connected_ = true;
+        connectedSinceWait_ = true;
+        unitStart_ = wiring_.Time().Now();
+        // The replies of an earlier unit must not pass for this one's.
+        wiring_.exchanges.variantReply = {};
+        wiring_.exchanges.versionReply = {};
+        if (policy_ == Policy::ConnectOnly) {
+            station_.Monitor().RequestStop();
+        } else {
+            TakeInHand();
+        }
+    }
+
+    void TargetReleased() {
+        if (!attempting_) return;
+        FinishUnit();
+        const bool enough = policy_ == Policy::ProgramOnce ||
+                            (options_.count > 0 && shared_.finished >= options_.count);
+        if (enough) station_.Monitor().RequestStop();
+    }
+
     void SendCommand(int command) override {
         if (command == jobs::kCommandProgramNow) BeginAttempt(kExitSuccess);
         if (command == jobs::kCommandProgrammingFinished && options_.launch) {
@@ -338,35 +383,9 @@ public:
         app::HandleMainWindowCommand(station_.Commands(), command);
     }
 
-    void RefreshConnectionText() override {
-        if (state_.connectionState == jobs::ConnectionState::Connected) {
-            // --count counts the units of all stations: a station whose
-            // target would be one too many leaves it alone and stops.
-            if (policy_ == Policy::Watch && options_.count > 0 &&
-                shared_.begun.fetch_add(1) >= options_.count) {
-                state_.autoProgram = false;
-                station_.Monitor().RequestStop();
-                return;
-            }
-            connected_ = true;
-            connectedSinceWait_ = true;
-            unitStart_ = wiring_.Time().Now();
-            // The replies of an earlier unit must not pass for this one's.
-            wiring_.exchanges.variantReply = {};
-            wiring_.exchanges.versionReply = {};
-            if (policy_ == Policy::ConnectOnly) {
-                station_.Monitor().RequestStop();
-            } else {
-                TakeInHand();
-            }
-            return;
-        }
-        if (!attempting_) return;
-        FinishUnit();
-        const bool enough = policy_ == Policy::ProgramOnce ||
-                            (options_.count > 0 && shared_.finished >= options_.count);
-        if (enough) station_.Monitor().RequestStop();
-    }
+    // The events tell the connection; the window program's status text has
+    // nothing to show here.
+    void RefreshConnectionText() override {}
 
     std::optional<std::string> ChooseFirmwareFile(const app::OpenFileRequest&) override {
         return std::nullopt;  // program and watch refuse to start without a file
