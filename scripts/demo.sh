@@ -7,6 +7,8 @@
 #   scripts/demo.sh [extra farsend options]
 # e.g. --factory, or --variant zigbee --hw 2.0 --sim-variant=ZigBee --sim-version=2.0.0
 # (the simulated target must report what the image is for, or it is refused).
+# The simulated units are recorded in build/release/demo-units.sqlite, not in
+# the unit database of real ones, unless --db is given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh native
@@ -16,4 +18,8 @@ samples=build/release/demo-firmware
 if [ ! -d "$samples" ]; then
     build/release/src/cli/farsend-samples "$samples" >/dev/null
 fi
-exec build/release/src/cli/farsend --simulate --sim-baud=115200 program --dir "$samples" "$@"
+db=(--db build/release/demo-units.sqlite)
+for word in "$@"; do
+    case "$word" in --db | --db=*) db=() ;; esac
+done
+exec build/release/src/cli/farsend --simulate --sim-baud=115200 program --dir "$samples" "${db[@]}" "$@"
