@@ -2,7 +2,10 @@
 # Builds the release preset with the benchmarks (bench/) and prints their
 # table: programming time against the wire bound, CPU while waiting and while
 # programming, firmware reading speed, peak memory of a programming run, and
-# gang programming: 8 stations against one, CPU and memory per station.
+# gang programming: 8 stations against one, CPU and memory per station, and
+# what recording a unit in the unit database costs (an SQLite file, and a
+# PostgreSQL 15 server on a Unix socket that this script starts and stops,
+# syncing every commit as a production server does).
 #
 #   scripts/bench.sh [--quick] [--build-dir DIR]
 #
@@ -35,14 +38,18 @@ else
 fi
 cmake --build "$build" -j2 --target farsend bench_program_wire_bound \
     bench_monitor_silent_target bench_program_memory bench_image_reader \
-    bench_gang_programming >/dev/null
+    bench_gang_programming bench_unit_recording >/dev/null
 
 small_kb=128
 wait_s=60
 if [ "$quick" = 1 ]; then small_kb=16; wait_s=15; fi
 
 rows=$(mktemp)
-trap 'rm -f "$rows"' EXIT
+# The server's socket path must stay short, and root runs it as postgres,
+# which must be able to enter the folder.
+pg_dir=$(mktemp -d /tmp/farsend-bench-pg.XXXXXX)
+chmod 755 "$pg_dir"
+trap 'rm -f "$rows"; scripts/pg-test-server.sh stop "$pg_dir/server" >/dev/null 2>&1 || true; rm -rf "$pg_dir"' EXIT
 run() {
     echo "\$ ${*#"$build"/}"
     "$@" | tee -a "$rows" | grep -v '^ROW|'
@@ -65,6 +72,9 @@ speed=$(echo "$reader" | sed -n 's/.*(\([0-9.]*\) MB\/s).*/\1/p')
 echo "ROW|firmware image reading (1 MB of text, best of 5)|$speed MB/s||" >> "$rows"
 run "$build/bench/bench_program_memory" "$build/src/cli/farsend" 1024
 run "$build/bench/bench_gang_programming" "$build/src/cli/farsend" 8 32 "$((wait_s / 3))"
+PG_TEST_FSYNC=on scripts/pg-test-server.sh start "$pg_dir/server" >/dev/null
+run "$build/bench/bench_unit_recording" --units 500 --sqlite "$pg_dir/units.sqlite" \
+    --postgresql "$(cat "$pg_dir/server/url")"
 
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo

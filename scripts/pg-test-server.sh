@@ -3,15 +3,19 @@
 # and its Unix socket live in DIR, it listens on no TCP port, and every local
 # user is trusted. `start` leaves DIR/url, the base URL the tests connect to
 # (postgresql:///postgres?host=DIR/socket&user=...); `stop` stops the server
-# and removes DIR.
-# Usage: scripts/pg-test-server.sh start|stop DIR
+# and removes DIR. `pause` stops the server at once and keeps its cluster, as
+# a lost server would; `resume` starts it again on the same socket.
+# The tests need no durability and run with fsync off; PG_TEST_FSYNC=on gives
+# a server that syncs every commit like a production one (the benchmarks).
+# Usage: scripts/pg-test-server.sh start|stop|pause|resume DIR
 set -euo pipefail
 
 bin=${PG_BIN:-/usr/lib/postgresql/15/bin}
 action=${1:-}
 dir=${2:-}
-if [ -z "$dir" ] || { [ "$action" != start ] && [ "$action" != stop ]; }; then
-    echo "usage: $0 start|stop DIR" >&2
+case "$action" in start | stop | pause | resume) ;; *) action= ;; esac
+if [ -z "$dir" ] || [ -z "$action" ]; then
+    echo "usage: $0 start|stop|pause|resume DIR" >&2
     exit 2
 fi
 mkdir -p "$dir"
@@ -23,6 +27,18 @@ owner=$(id -un)
 if [ "$(id -u)" -eq 0 ]; then
     owner=postgres
     as_owner=(runuser -u postgres --)
+fi
+
+server_options="-c listen_addresses='' -c unix_socket_directories='$dir/socket' -c fsync=${PG_TEST_FSYNC:-off} -c max_connections=50"
+
+if [ "$action" = pause ]; then
+    "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null
+    exit 0
+fi
+if [ "$action" = resume ]; then
+    "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/data/server.log" -w -t 60 \
+        -o "$server_options" start >/dev/null
+    exit 0
 fi
 
 if [ "$action" = stop ]; then
@@ -65,8 +81,7 @@ chmod 700 "$dir/data"
 "${as_owner[@]}" "$bin/initdb" -D "$dir/data" -U "$owner" -A trust -E UTF8 --no-sync \
     >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
 if ! "${as_owner[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/data/server.log" -w -t 60 \
-        -o "-c listen_addresses='' -c unix_socket_directories='$dir/socket' -c fsync=off -c max_connections=50" \
-        start >/dev/null; then
+        -o "$server_options" start >/dev/null; then
     echo "pg-test-server: the server did not start; its log:" >&2
     cat "$dir/data/server.log" >&2 || true
     exit 1

@@ -38,11 +38,12 @@ const Scope kScopes[] = {
     {"--report", {Command::Program, Command::Watch}},
     {"--count", {Command::Watch}},
     // --serial is where a serial number goes into the image (inspect; program
-    // and watch once they draw each unit's number from a pool), and with
+    // and watch, which draw each unit's number from --serial-pool), and with
     // units the serial number of the unit sought.
-    {"--serial", {Command::Inspect, Command::Units}},
+    {"--serial", {Command::Program, Command::Watch, Command::Inspect, Command::Units}},
     {"--serial-value", {Command::Inspect}},
-    {"--db", {Command::Serials, Command::Units}},
+    {"--serial-pool", {Command::Program, Command::Watch}},
+    {"--db", {Command::Program, Command::Watch, Command::Serials, Command::Units}},
     {"--first", {Command::Serials}},
     {"--last", {Command::Serials}},
     {"--since", {Command::Units}},
@@ -88,9 +89,10 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {
-    "--dir",    "--variant",      "--hw", "--device", "--wait", "--report", "--count",
-    "--serial", "--serial-value", "--db", "--first",  "--last", "--since",  "--station"};
+constexpr const char* kValueOptions[] = {"--dir",          "--variant",     "--hw",     "--device",
+                                         "--wait",         "--report",      "--count",  "--serial",
+                                         "--serial-value", "--serial-pool", "--db",     "--first",
+                                         "--last",         "--since",       "--station"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -260,6 +262,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     // say what is wrong with a spec.
     app.add_option("--serial", serial)->type_name("ADDR:SIZE[:FORMAT]");
     app.add_option("--serial-value", serialValue)->type_name("N");
+    app.add_option("--serial-pool", options.serialPool)->type_name("NAME");
     app.add_option("--db", options.db)->type_name("PATH");
     std::int64_t first = 0, last = 0;
     constexpr std::int64_t kLargest = INT64_MAX - 1;  // the pool's next number must fit too
@@ -335,9 +338,20 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
     }
+    const bool stamping = options.command == Command::Program || options.command == Command::Watch;
     const bool serialGiven = app.count("--serial") > 0 && options.command != Command::Units;
     const bool serialValueGiven = app.count("--serial-value") > 0;
-    if (serialGiven != serialValueGiven) {
+    const bool poolGiven = app.count("--serial-pool") > 0;
+    if (stamping && serialGiven != poolGiven) {
+        return Refuse(serialGiven ? "--serial needs --serial-pool NAME: the pool each unit's "
+                                    "number is taken from"
+                                  : "--serial-pool needs --serial ADDR:SIZE[:FORMAT]: where and "
+                                    "how to write each unit's number");
+    }
+    if (poolGiven && options.serialPool.empty()) {
+        return Refuse("--serial-pool needs a pool's name, as `farsend serials` lists them");
+    }
+    if (!stamping && serialGiven != serialValueGiven) {
         return Refuse(serialGiven ? "--serial needs --serial-value N: the number to write"
                                   : "--serial-value needs --serial ADDR:SIZE[:FORMAT]: where "
                                     "and how to write the number");
@@ -345,12 +359,14 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (serialGiven) {
         const protocol::SerialSpecResult spec = protocol::ParseSerialSpec(serial);
         if (!spec.ok()) return Refuse("--serial '" + serial + "': " + spec.error);
+        options.serial = spec.spec;
+    }
+    if (serialGiven && !stamping) {
         const std::optional<std::uint64_t> number = protocol::ParseSerialNumber(serialValue);
         if (!number) {
             return Refuse("--serial-value '" + serialValue +
                           "' is not a decimal number from 0 to 18446744073709551615");
         }
-        options.serial = spec.spec;
         options.serialValue = *number;
     }
 

@@ -51,10 +51,12 @@ struct CliOptions {
     bool verbose = false;
     bool yes = false;
     std::uint32_t count = 0;  // --count N; 0: not given
-    // --serial SPEC and --serial-value N, always both or neither.
+    // --serial SPEC: inspect with --serial-value N, program and watch with
+    // --serial-pool NAME; always both or neither.
     std::optional<protocol::SerialSpec> serial;
     std::uint64_t serialValue = 0;
-    // The unit database (serials, units).
+    std::string serialPool;  // --serial-pool NAME; empty: units take no number
+    // The unit database (program, watch, serials, units).
     std::string db;            // --db PATH|URL; empty: the default SQLite file
     bool serialsInit = false;  // serials init NAME
     std::string poolName;

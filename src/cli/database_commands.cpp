@@ -10,6 +10,7 @@
 
 #include "cli/exit_status.h"
 #include "cli/unit_record.h"
+#include "units/spool.h"
 #include "units/unit_database.h"
 
 namespace farsend::cli {
@@ -72,12 +73,28 @@ std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& c
                  "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set)");
         return nullptr;
     }
+    std::unique_ptr<UnitDatabase> db;
     try {
-        return UnitDatabase::Open(location);
+        db = UnitDatabase::Open(location);
     } catch (const UnitDatabaseError& error) {
         Complain(console, error.what());
         return nullptr;
     }
+    // Records that program or watch kept while the database was lost go in
+    // first, so that what is listed is the whole of it.
+    const std::filesystem::path spool = units::SpoolLocationFor(location);
+    try {
+        const units::ReplayResult replayed = db->ReplaySpool(spool);
+        if (replayed.written > 0) {
+            Complain(console, std::to_string(replayed.written) + " record" +
+                                  (replayed.written == 1 ? "" : "s") + " from the spool " +
+                                  spool.string() + " written into the unit database.");
+        }
+    } catch (const UnitDatabaseError& error) {
+        Complain(console, error.what());
+        return nullptr;
+    }
+    return db;
 }
 
 // Errors of the request itself are the command line's; the rest mean the

@@ -24,14 +24,17 @@ const char* ExitStatusName(int status) {
             return "not recorded";
         case kExitDatabase:
             return "database unavailable";
+        case kExitNoSerialLeft:
+            return "no serial left";
     }
     return "failure";
 }
 
 int MoreSerious(int a, int b) {
-    static constexpr int kOrder[] = {
-        kExitNotRecorded,  kExitDatabase, kExitEraseError, kExitCommunication, kExitDoesNotFit,
-        kExitFirmwareFile, kExitNoTarget, kExitStopped,    kExitUsage,         kExitSuccess};
+    static constexpr int kOrder[] = {kExitNotRecorded,   kExitDatabase,   kExitEraseError,
+                                     kExitCommunication, kExitDoesNotFit, kExitNoSerialLeft,
+                                     kExitFirmwareFile,  kExitNoTarget,   kExitStopped,
+                                     kExitUsage,         kExitSuccess};
     for (int status : kOrder) {
         if (a == status || b == status) return status;
     }

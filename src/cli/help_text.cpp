@@ -51,12 +51,18 @@ Firmware:
   --force            with --factory: program a file whose name lacks the factory
                      marker (_f), known to hold bootloader and application
   --serial ADDR:SIZE[:FORMAT]
-                     inspect: write a serial number into the image at target
+                     write a serial number into the image at target
                      address ADDR (hex), SIZE bytes as FORMAT: le (default)
                      or be, binary of 1 to 8 bytes, or dec, ASCII digits
                      padded with zeros, 1 to 20; the blocks it lands in get
-                     fresh checks
-  --serial-value N   the serial number for --serial, in decimal
+                     fresh checks. program, watch: each unit its own number,
+                     from --serial-pool; inspect: the number --serial-value
+  --serial-pool NAME program, watch: the pool of the unit database each unit
+                     takes its number from, in the transaction that records
+                     it as started, before anything is sent (serials init
+                     makes one). A unit refused before any block was sent
+                     gives its number back
+  --serial-value N   inspect: the serial number for --serial, in decimal
 Connection:
   --device NAME      use this bridge, not the first one found: its device
                      node, location or serial number (see devices); watch
@@ -74,11 +80,14 @@ Output:
   --verbose          protocol diagnostics on standard error
   --yes              do not ask before erasing all of the flash
   --count N          watch: stop after N targets (of all stations)
-Unit database (Linux build only; the Windows build has none):
+Unit database (Linux build only; the Windows build has none and records
+nothing there):
   --db PATH          the unit database: an SQLite file, or a postgresql:// URL
                      that several stations share (default:
                      $XDG_DATA_HOME/farsend/units.sqlite, else
-                     ~/.local/share/farsend/units.sqlite)
+                     ~/.local/share/farsend/units.sqlite). program and watch
+                     record every unit in it; one that cannot be opened stops
+                     them before any target is touched (status 9)
   --first N          serials init: the pool's first number
   --last M           serials init: its last number (default: no end)
   --since TIME       units: started at or after TIME, UTC (2024-05-01,
@@ -105,16 +114,33 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-seed=N           seed of the faults (1)
   --sim-serial-log=FILE  write every byte the target receives
   --sim-flash-out=FILE   write the target's flash as a firmware file at exit
+  --sim-flash-dir=DIR    keep every target's flash in DIR as a file of its
+                         own, rewritten whole as each block is stored (a kill
+                         leaves the old or the new file, never half of one):
+                         LOCATION_TIME_pPID_tN.hex for target N of the bridge
+                         at LOCATION in process PID, started at TIME (UTC,
+                         20240501T120000Z)
 
 Several stations (--all, or --device more than once): each programs its own
 targets, and a failure on one never holds up another. Every line starts with
 the station's name (its bridge's location), records and JSON objects carry
 it, and the run ends with a summary per station. The exit status is the most
-serious of the stations': 8, 9, 7, 6, 4, 3, 5, 1, then 0.
+serious of the stations': 8, 9, 7, 6, 4, 10, 3, 5, 1, then 0.
+
+The unit database lost during a run: the unit in hand finishes, and its
+record goes to --report (if given) and to a spool file, written into the
+database at the next start of program, watch or units against it (or during
+the run, once it answers again). The spool of an SQLite file is beside it,
+FILE.spool; that of a URL is $XDG_DATA_HOME/farsend/spool-DIGEST.jsonl (else
+~/.local/share/farsend/). While it is lost no number can be taken: with
+--serial-pool a station refuses its next unit (status 9), and never makes one
+up. A unit neither the database nor the spool could keep: status 8.
 
 Ctrl+C, SIGTERM and SIGHUP: the target in hand is finished and recorded, then
 the run stops with status 1 if that leaves undone what was asked (watch, or no
-target yet) and no target failed; a second signal stops at once.
+target yet) and no target failed. A second signal stops at once: the targets
+in hand stop before their next block and are recorded as interrupted (status
+1, never programmed); a third ends the process.
 
 Exit status:
   0  success
@@ -123,15 +149,18 @@ Exit status:
   2  usage error
   3  firmware file missing, unreadable or malformed
   4  the file does not fit the target, or its name says factory image and
-     --factory disagrees, or --serial falls outside the file's data or N
-     does not fit in SIZE
+     --factory disagrees, or --serial falls outside the file's data or the
+     unit's number does not fit in SIZE
   5  no bridge, or no target called in time
   6  communication error (a query the target did not answer included)
   7  erase error
   8  a record (--report) or a result (standard output) could not be written;
      the outcome is told on standard error. It outranks every other status.
   9  unit database unavailable: it cannot be opened or written, or a newer
-     farsend wrote it
+     farsend wrote it, or it was lost while --serial-pool needs a number;
+     or there is no --serial-pool of that name
+ 10  no serial left: the --serial-pool has issued all its numbers; the unit
+     was refused before anything was sent
 
 Examples:
   farsend select --variant zigbee --hw 2.0
@@ -143,6 +172,8 @@ Examples:
   farsend inspect --json Farsend_15_bt.hex
   farsend inspect --serial 0x3F000:10:dec --serial-value 1234 Farsend_15_bt.hex
   farsend serials init board --first 1000 --db postgresql://line1/farsend
+  farsend watch --all --serial 0x3F000:4 --serial-pool board
+                                            each unit its own number
   farsend units --since 2024-05-01 --station 1-2.3
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";

@@ -13,6 +13,7 @@
 
 #include "app/commands.h"
 #include "app/shell_port.h"
+#include "app/station.h"
 #include "app/tool_settings.h"
 #include "cli/bridge_advice.h"
 #include "cli/commands.h"
@@ -24,10 +25,11 @@
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
-#include "cli/station_bridge.h"
 #include "cli/station_board.h"
+#include "cli/station_bridge.h"
 #include "cli/station_stream.h"
 #include "cli/terminal.h"
+#include "cli/unit_ledger.h"
 #include "cli/unit_record.h"
 #include "common/diagnostics.h"
 #include "common/virtual_clock.h"
@@ -155,6 +157,8 @@ int StatusOf(const jobs::JobReport& report) {
             return kExitCommunication;
         case jobs::JobOutcome::EraseError:
             return kExitEraseError;
+        case jobs::JobOutcome::Interrupted:
+            return kExitStopped;
     }
     return kExitCommunication;
 }
@@ -188,7 +192,8 @@ class Session final : public jobs::MainWindowPort,
                       public jobs::StationObserver {
 public:
     Session(const CliOptions& options, Console& console, Wiring& wiring,
-            jobs::FirmwareChoice& choice, Policy policy, RunShared& shared, StationPlan plan)
+            jobs::FirmwareChoice& choice, Policy policy, RunShared& shared, StationPlan plan,
+            UnitLedger* ledger)
         : options_(options),
           console_(console),
           wiring_(wiring),
@@ -196,11 +201,11 @@ public:
           policy_(policy),
           shared_(shared),
           plan_(std::move(plan)),
+          ledger_(ledger),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
           pacing_(wiring.Time(), *this),
-          monitor_(jobs::MonitorEnvironment{choice, state_, wiring.exchanges, *this, &pacing_,
-                                            this}),
-          commands_{choice, state_, wiring.exchanges, *this, monitor_} {
+          station_(
+              app::StationParts{choice, state_, wiring.exchanges, *this, *this, this, &pacing_}) {
         state_.autoProgram = policy == Policy::Watch;
         if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
         if (policy == Policy::Watch) {
@@ -220,11 +225,12 @@ public:
         waitStart_ = wiring_.Time().Now();
         // The monitor's thread runs the station's jobs too: its lines are
         // the station's.
-        monitor_.Start([name = DiagnosticNameOf(options_, plan_)] { SetDiagnosticStation(name); });
+        station_.Monitor().Start(
+            [name = DiagnosticNameOf(options_, plan_)] { SetDiagnosticStation(name); });
     }
     // True once the monitor has ended (and been joined).
-    bool WaitStopped(Millis timeout) { return monitor_.WaitUntilStopped(timeout); }
-    void RequestStop() { monitor_.RequestStop(); }
+    bool WaitStopped(Millis timeout) { return station_.Monitor().WaitUntilStopped(timeout); }
+    void RequestStop() { station_.Monitor().RequestStop(); }
     // The monitor looks at --wait only between passes, and a pass waits up
     // to 13 s for a silent target: on the real clock the caller watches the
     // deadline too, and the stop cancels that wait. (In simulated time it
@@ -248,7 +254,12 @@ public:
     int Units() const { return units_; }
     int LastFailure() const { return lastFailure_; }
     int LastStatus() const { return lastStatus_; }
-    app::CommandContext& Commands() { return commands_; }
+    // The status of a unit this station refused before sending anything
+    // (no number could be had), after which it took no more; -1: none.
+    int Refusal() const { return refusal_; }
+    // A second signal: the job in hand stops before its next block.
+    void StopJobNow() { stopJob_ = true; }
+    app::CommandContext& Commands() { return station_.Commands(); }
     const std::optional<jobs::JobReport>& LastJob() const { return job_; }
     const std::string& LastMessage() const { return message_; }
 
@@ -263,13 +274,13 @@ public:
 
     // --- called by the monitor, on its thread ---
     void CheckDeadline() {
-        if (DeadlinePassed()) monitor_.RequestStop();
+        if (DeadlinePassed()) station_.Monitor().RequestStop();
         // A simulated watch without targets left would go on handshaking in
         // simulated time for ever, as fast as the processor allows.
         if (policy_ == Policy::Watch && wiring_.simulation &&
             !wiring_.simulation->Target().CanStillCall()) {
             noMoreTargets_ = true;
-            monitor_.RequestStop();
+            station_.Monitor().RequestStop();
         }
     }
 
@@ -308,12 +319,12 @@ public:
         }
         // The window's box does not say why; here the replies tell a target
         // that did not answer from one that is another kind.
-        const FitVerdict verdict = JudgeUnfitFile(
-            jobs::PathToProgram(choice_, state_),
-            protocol::ReplyTextOf(wiring_.exchanges.variantReply,
-                                  protocol::ResponseCode::VariantReply),
-            protocol::ReplyTextOf(wiring_.exchanges.versionReply,
-                                  protocol::ResponseCode::VersionReply));
+        const FitVerdict verdict =
+            JudgeUnfitFile(jobs::PathToProgram(choice_, state_),
+                           protocol::ReplyTextOf(wiring_.exchanges.variantReply,
+                                                 protocol::ResponseCode::VariantReply),
+                           protocol::ReplyTextOf(wiring_.exchanges.versionReply,
+                                                 protocol::ResponseCode::VersionReply));
         Complain(console_, verdict.message);
         message_ = OneLine(verdict.message);
         BeginAttempt(verdict.status);
@@ -324,7 +335,7 @@ public:
         if (command == jobs::kCommandProgrammingFinished && options_.launch) {
             protocol::LaunchTargetApplication(wiring_.exchanges);
         }
-        app::HandleMainWindowCommand(commands_, command);
+        app::HandleMainWindowCommand(station_.Commands(), command);
     }
 
     void RefreshConnectionText() override {
@@ -334,7 +345,7 @@ public:
             if (policy_ == Policy::Watch && options_.count > 0 &&
                 shared_.begun.fetch_add(1) >= options_.count) {
                 state_.autoProgram = false;
-                monitor_.RequestStop();
+                station_.Monitor().RequestStop();
                 return;
             }
             connected_ = true;
@@ -343,14 +354,18 @@ public:
             // The replies of an earlier unit must not pass for this one's.
             wiring_.exchanges.variantReply = {};
             wiring_.exchanges.versionReply = {};
-            if (policy_ == Policy::ConnectOnly) monitor_.RequestStop();
+            if (policy_ == Policy::ConnectOnly) {
+                station_.Monitor().RequestStop();
+            } else {
+                TakeInHand();
+            }
             return;
         }
         if (!attempting_) return;
         FinishUnit();
         const bool enough = policy_ == Policy::ProgramOnce ||
                             (options_.count > 0 && shared_.finished >= options_.count);
-        if (enough) monitor_.RequestStop();
+        if (enough) station_.Monitor().RequestStop();
     }
 
     std::optional<std::string> ChooseFirmwareFile(const app::OpenFileRequest&) override {
@@ -358,10 +373,17 @@ public:
     }
 
     void RunJobDialog(jobs::JobKind kind, const std::string& path) override {
-        job_ = jobs::RunJobWorker(kind, path,
-                                  jobs::JobEnvironment{state_, wiring_.exchanges, *this, this},
-                                  display_);
+        jobs::JobEnvironment environment = station_.JobEnvironment();
+        environment.serial = serial_ ? &*serial_ : nullptr;
+        environment.stop = &stopJob_;
+        job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
+        if (job_->outcome == jobs::JobOutcome::Interrupted) {
+            message_ =
+                "stopped by a second signal before the image was sent whole; the target "
+                "is not programmed.";
+            Complain(console_, message_);
+        }
         // The job's message is the window program's, which cannot tell an
         // unplug from a target gone quiet; the link can, and the operator at
         // a terminal is told which it was.
@@ -381,13 +403,14 @@ public:
         record.command = CommandName(options_.command);
         record.status = status;
         record.message = status == kExitSuccess ? std::string() : message_;
-        record.variant =
-            protocol::ReplyTextOf(wiring_.exchanges.variantReply, protocol::ResponseCode::VariantReply);
-        record.version =
-            protocol::ReplyTextOf(wiring_.exchanges.versionReply, protocol::ResponseCode::VersionReply);
+        record.variant = protocol::ReplyTextOf(wiring_.exchanges.variantReply,
+                                               protocol::ResponseCode::VariantReply);
+        record.version = protocol::ReplyTextOf(wiring_.exchanges.versionReply,
+                                               protocol::ResponseCode::VersionReply);
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;
+        if (ticket_) record.serial = ticket_->serial;
         if (policy_ != Policy::ConnectOnly) {
             record.file = choice_.firmwarePath.Get();
             // The digest of what the job read and sent, not of the file as
@@ -429,6 +452,7 @@ public:
     std::string ResultLine(const UnitRecord& record) const {
         std::string line;
         if (policy_ == Policy::Watch) line = "unit " + std::to_string(unitNumber_) + ": ";
+        if (record.serial) line += "serial " + std::to_string(*record.serial) + ": ";
         if (record.status == kExitSuccess) {
             char figures[96];
             std::snprintf(figures, sizeof figures, ": %llu blocks, %llu bytes in %.1f s",
@@ -441,12 +465,73 @@ public:
             line += figures;
             if (options_.launch) line += "; application started";
         } else {
-            line += std::string(ExitStatusName(record.status)) + ": " + record.message;
+            line += std::string(record.status == kExitStopped ? "interrupted"
+                                                              : ExitStatusName(record.status)) +
+                    ": " + record.message;
         }
         return line;
     }
 
+    // A target that was taken in hand and let go before any attempt (the
+    // run stopped in between): its row is closed and its number returned.
+    // On the calling thread, after the monitor has been joined.
+    void LetGo() {
+        if (!ticket_) return;
+        UnitRecord record = Record(kExitStopped);
+        record.message = "let go before anything was sent: the run was stopping";
+        WriteToLedger(record, true);
+        ticket_.reset();
+        serial_.reset();
+    }
+
 private:
+    // The unit's row begun, and its number taken, before anything is sent.
+    // A unit that cannot have its number is left alone, and the station
+    // takes no more: a number made up here could be issued twice.
+    void TakeInHand() {
+#if FARSEND_UNIT_DATABASE
+        if (ledger_ == nullptr) return;
+        UnitRecord unit;
+        unit.station = plan_.name;
+        unit.bridgeSerial = plan_.bridgeSerial;
+        unit.file = choice_.firmwarePath.Get();
+        unit.sha256 = Sha256OfFile(unit.file).value_or("");
+        LedgerBegin begun = ledger_->Begin(unit);
+        if (!begun.message.empty()) Complain(console_, begun.message);
+        if (!begun.ticket) {
+            refusal_ = begun.status;
+            state_.autoProgram = false;
+            state_.programRequest = jobs::kNoProgramRequest;
+            station_.Monitor().RequestStop();
+            return;
+        }
+        ticket_ = std::move(begun.ticket);
+        if (ticket_->serial && options_.serial) {
+            serial_ = jobs::UnitSerial{
+                *options_.serial,
+                protocol::SerialBytes(*options_.serial, static_cast<uint64_t>(*ticket_->serial))};
+        }
+#endif
+    }
+
+    // The unit's end into the database, or the spool while it is lost.
+    void WriteToLedger(const UnitRecord& record, bool nothingSent) {
+#if FARSEND_UNIT_DATABASE
+        if (ledger_ == nullptr || !ticket_) return;
+        std::string error, notice;
+        const bool kept = ledger_->Finish(*ticket_, record, nothingSent, error, notice);
+        if (!notice.empty()) Complain(console_, notice);
+        if (!kept) {
+            lostOutput_ = true;
+            Complain(console_, "unit database: " + error +
+                                   "\nThis unit is not recorded: " + ResultLine(record));
+        }
+#else
+        (void)record;
+        (void)nothingSent;
+#endif
+    }
+
     void BeginAttempt(int status) {
         attempting_ = true;
         attemptStatus_ = status;
@@ -476,6 +561,10 @@ private:
                                        "\nThis unit is not recorded: " + ResultLine(record));
             }
         }
+        // The number can go back only if no byte of the image went out.
+        WriteToLedger(record, !job_ || !job_->dataStarted);
+        ticket_.reset();
+        serial_.reset();
         message_.clear();
         waitStart_ = wiring_.Time().Now();
     }
@@ -488,10 +577,10 @@ private:
     const Policy policy_;
     RunShared& shared_;
     const StationPlan plan_;
+    UnitLedger* const ledger_;  // none: the units are not recorded (erase, identify, launch)
     ProgressDisplay display_;
     DeadlinePacing pacing_;
-    jobs::ConnectionMonitorControl monitor_;
-    app::CommandContext commands_;
+    app::Station station_;
 
     bool eraseAllConfirmed_ = false;
     bool lostOutput_ = false;
@@ -515,6 +604,12 @@ private:
     uint64_t unitNumber_ = 0;
     int lastStatus_ = kExitSuccess;
     int lastFailure_ = kExitSuccess;
+    // The unit in hand's row and number, from the monitor's thread; read by
+    // the calling thread after the join (LetGo).
+    std::optional<LedgerTicket> ticket_;
+    std::optional<jobs::UnitSerial> serial_;
+    int refusal_ = -1;
+    std::atomic<bool> stopJob_{false};
 };
 
 bool DeadlinePacing::WaitFor(WakeSignal& signal, Millis timeout) {
@@ -549,6 +644,15 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     if (auto problem = ImageKindProblem(path, options.factory, options.force)) {
         Complain(console, *problem);
         return kExitDoesNotFit;
+    }
+    // Every unit's number goes to the same place: one that is not wholly
+    // inside the image's data is refused before any target is touched.
+    if (options.serial) {
+        if (auto problem = protocol::CheckSerialRange(*options.serial, plan->blocks)) {
+            Complain(console, "--serial " + protocol::SerialSpecText(*options.serial) + ": " +
+                                  problem->message + "\nNothing was sent.");
+            return kExitDoesNotFit;
+        }
     }
     if (!options.report.empty()) {
         std::string error;
@@ -709,6 +813,12 @@ std::string SummaryText(const std::vector<std::unique_ptr<StationRun>>& stations
 
 // The status of one station's program or watch, with its messages shown.
 int StationStatus(Policy policy, Session& session, bool gang) {
+    if (session.Refusal() >= 0) {
+        // Its message was shown when the unit was refused.
+        if (session.Units() == 0) return session.Refusal();
+        const int done = policy == Policy::Watch ? session.LastFailure() : session.LastStatus();
+        return MoreSerious(done, session.Refusal());
+    }
     if (session.Units() == 0) {
         if (gang && policy == Policy::Watch) return kExitSuccess;  // a socket nobody used
         if (session.NoMoreTargets()) {
@@ -761,6 +871,26 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             return kExitStopped;
         }
     }
+
+    // Every unit program and watch handle has its row: a database that
+    // cannot be had stops the run before any target is touched.
+#if FARSEND_UNIT_DATABASE
+    std::unique_ptr<UnitLedger> ledgerOwner;
+    if (policy != Policy::ConnectOnly) {
+        int status = kExitDatabase;
+        ledgerOwner = UnitLedger::Open(options, console, status);
+        if (!ledgerOwner) return status;
+    }
+    UnitLedger* const ledger = ledgerOwner.get();
+#else
+    UnitLedger* const ledger = nullptr;
+    if (policy != Policy::ConnectOnly && (!options.db.empty() || !options.serialPool.empty())) {
+        Complain(console,
+                 "--db, --serial and --serial-pool: this build has no unit database; it is part "
+                 "of the Linux build only.");
+        return kExitDatabase;
+    }
+#endif
 
     std::vector<StationPlan> plans;
     if (int status = kExitSuccess; !PlanStations(options, console, env, plans, status)) {
@@ -817,7 +947,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             return status;
         }
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
-                                                     settings, policy, shared, plan);
+                                                     settings, policy, shared, plan, ledger);
         if (board) {
             const int row = static_cast<int>(stations.size());
             station->session->OnUnit(
@@ -858,8 +988,11 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             stopAll = true;
         }
         if (stopAll) {
+            const bool now = StopNow();
             for (auto& station : stations) {
-                if (!station->stopped) station->session->RequestStop();
+                if (station->stopped) continue;
+                station->session->RequestStop();
+                if (now) station->session->StopJobNow();
             }
         }
         if (discover && !stopAll && RealClock().Now() - lastLook >= Millis(1000)) {
@@ -881,6 +1014,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 
     // A monitor may stop with a target that called and was not taken yet.
     for (auto& station : stations) {
+        station->session->LetGo();
         jobs::StationState& state = station->session->State();
         if (policy != Policy::ConnectOnly &&
             state.connectionState == jobs::ConnectionState::Connected) {
@@ -891,7 +1025,11 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 
     int status = kExitSuccess;
     int units = 0;
-    for (const auto& station : stations) units += station->session->Units();
+    bool refused = false;  // a station refused a unit for want of its number
+    for (const auto& station : stations) {
+        units += station->session->Units();
+        refused |= station->session->Refusal() >= 0;
+    }
     if (Interrupted() && units == 0) {
         // Stopped before anything was done: a target that had called is let
         // go without being touched.
@@ -933,7 +1071,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
                 session.Print(eraseAll ? "erased all of the flash" : "erased");
             }
         }
-    } else if (units == 0 && gang) {
+    } else if (units == 0 && gang && !refused) {
         say(stations.empty() ? std::string("no bridge was plugged in.")
                              : std::string("no target called on any station."));
         status = kExitNoTarget;

@@ -36,7 +36,10 @@ std::string DumpJson(const nlohmann::ordered_json& value) {
 nlohmann::ordered_json UnitJson(const UnitRecord& record) {
     nlohmann::ordered_json object = nlohmann::ordered_json::object();
     object["command"] = record.command;
-    object["result"] = ExitStatusName(record.status);
+    // A unit cut short by a signal is neither programmed nor failed: the
+    // unit database calls it interrupted, and so does its record.
+    object["result"] =
+        record.status == kExitStopped ? "interrupted" : ExitStatusName(record.status);
     object["status"] = record.status;
     object["message"] = record.message;
     object["variant"] = record.variant;
@@ -49,6 +52,8 @@ nlohmann::ordered_json UnitJson(const UnitRecord& record) {
     object["station"] = JsonPathText(record.station);
     object["bridge_serial"] = JsonPathText(record.bridgeSerial);
     object["unit"] = record.unit;
+    object["serial"] =
+        record.serial ? nlohmann::ordered_json(*record.serial) : nlohmann::ordered_json();
     return object;
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "common/utc_time.h"
@@ -32,11 +33,14 @@ struct UnitRecord {
     std::string station;
     std::string bridgeSerial;
     std::uint64_t unit = 0;
+    // The serial number this unit took from its pool (--serial-pool).
+    std::optional<std::int64_t> serial;
 };
 
 // {"command", "result", "status", "message", "variant", "version", "file",
 // "sha256", "blocks", "bytes", "seconds", "station", "bridge_serial",
-// "unit"}.
+// "unit", "serial"}. "result" is the status's name, except that a unit
+// stopped part-way (status 1) is "interrupted"; "serial" is null without one.
 nlohmann::ordered_json UnitJson(const UnitRecord& record);
 
 // The report line: the unit's object with "time" (UTC) first, no newline.

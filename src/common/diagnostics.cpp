@@ -68,7 +68,9 @@ void DiagnosticLinef(const char* format, ...) {
     DiagnosticLine(buffer);
 }
 
-void SetDiagnosticsToStderr(bool enabled) { g_toStderr.store(enabled); }
+void SetDiagnosticsToStderr(bool enabled) {
+    g_toStderr.store(enabled);
+}
 
 void SetDiagnosticSink(DiagnosticSink sink) {
     std::lock_guard<std::mutex> lock(SinkMutex());

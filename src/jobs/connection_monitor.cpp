@@ -52,8 +52,10 @@ bool FirmwareFitsTarget(const MonitorEnvironment& environment, const std::string
     const bool fits = firmware::ValidateFirmwareForTarget(exchanges, path) != 0;
     StationEvent event;
     event.kind = StationEventKind::Identified;
-    event.variant = protocol::ReplyTextOf(exchanges.variantReply, protocol::ResponseCode::VariantReply);
-    event.version = protocol::ReplyTextOf(exchanges.versionReply, protocol::ResponseCode::VersionReply);
+    event.variant =
+        protocol::ReplyTextOf(exchanges.variantReply, protocol::ResponseCode::VariantReply);
+    event.version =
+        protocol::ReplyTextOf(exchanges.versionReply, protocol::ResponseCode::VersionReply);
     Tell(environment, event);
     return fits;
 }

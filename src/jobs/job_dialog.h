@@ -34,6 +34,9 @@ enum class JobOutcome {
     CommunicationError,
     // A reply other than progress or the end of erasing while erasing.
     EraseError,
+    // The front end asked the job to stop before its end (JobEnvironment's
+    // stop flag): the target was told to leave its run and is not programmed.
+    Interrupted,
 };
 
 // What a job did, for a front end that reports it.
@@ -44,8 +47,11 @@ struct JobReport {
     bool closeFailed = false;
     uint32_t blocksErased = 0;  // BlockErased answers received
     uint32_t blocksSent = 0;    // blocks the target acknowledged
-    uint64_t bytesSent = 0;     // data bytes in those blocks
-    uint64_t fileBytes = 0;     // length of the firmware file as read
+    // A block began to go out (acknowledged or not): from then on the target
+    // may hold any byte of it.
+    bool dataStarted = false;
+    uint64_t bytesSent = 0;  // data bytes in those blocks
+    uint64_t fileBytes = 0;  // length of the firmware file as read
     // The firmware file's bytes as the job read them at its start: what it
     // checked and sent (programming jobs that could read the file).
     std::shared_ptr<const std::string> image;

@@ -188,6 +188,10 @@ private:
             FormatErrorFound(*error, true);
             return;
         }
+        if (StopAsked()) {
+            report_.outcome = JobOutcome::Interrupted;
+            return;
+        }
         if (mode_.begin(exchanges_) != protocol::kExchangeOk) {
             CommunicationFailed();
             return;
@@ -220,6 +224,10 @@ private:
                     if (!Send(block)) return;
                     continue;
                 case protocol::ProgrammingStep::SendEndOfData:
+                    if (StopAsked()) {
+                        Interrupt();
+                        return;
+                    }
                     if (protocol::SendEndOfData(exchanges_) != protocol::kExchangeOk) {
                         CommunicationFailed();
                         return;
@@ -237,7 +245,25 @@ private:
         }
     }
 
-    bool Send(const protocol::FlashBlock& block) {
+    bool StopAsked() const { return environment_.stop != nullptr && environment_.stop->load(); }
+
+    // Ends the run between two blocks: the target leaves its programming
+    // run rather than keep half an image as if it were whole.
+    void Interrupt() {
+        report_.outcome = JobOutcome::Interrupted;
+        protocol::AbortTarget(exchanges_);
+    }
+
+    bool Send(protocol::FlashBlock& block) {
+        if (StopAsked()) {
+            Interrupt();
+            return false;
+        }
+        if (environment_.serial != nullptr) {
+            protocol::StampSerialBlock(environment_.serial->spec, environment_.serial->bytes,
+                                       block);
+        }
+        report_.dataStarted = true;
         if (protocol::SendFlashBlock(exchanges_, block) != protocol::kExchangeOk) {
             CommunicationFailed();
             return false;

@@ -7,15 +7,27 @@
 // business: it has the report.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "jobs/job_dialog.h"
 #include "jobs/main_window_port.h"
 #include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
+#include "protocol/serial_stamp.h"
 
 namespace farsend::jobs {
+
+// A unit's own serial number: its bytes go into every block that covers
+// the placement, as the block goes out. Whoever chose the number checked the
+// placement against the whole image and the number against its size.
+struct UnitSerial {
+    protocol::SerialSpec spec;
+    std::vector<std::uint8_t> bytes;  // protocol::SerialBytes(spec, number)
+};
 
 // What a job works with. Everything outlives the job.
 struct JobEnvironment {
@@ -24,6 +36,11 @@ struct JobEnvironment {
     MainWindowPort& mainWindow;
     // Told what the job does (station_events.h); null: nobody listens.
     StationObserver* observer = nullptr;
+    // None: the image goes out as the file has it.
+    const UnitSerial* serial = nullptr;
+    // Set by another thread to end a programming run before its next block
+    // (the run then tells the target to leave it and ends Interrupted).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // The texts the workers show. Captions: "Error", "Erase Error", "File Error".

@@ -14,42 +14,6 @@ void AppendHex(std::string& out, uint32_t value, int digits) {
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
 }
 
-// Turns programmed bytes, given in address order, into the file's text.
-class FlashText {
-public:
-    explicit FlashText(std::string& out) : out_(out) {}
-
-    void Add(uint32_t address, uint8_t value) {
-        if (!in_run_ || address != expected_) {
-            if (on_line_ > 0) out_ += '\n';
-            AppendHex(out_, address, 8);
-            out_ += '\n';
-            on_line_ = 0;
-            in_run_ = true;
-        }
-        if (on_line_ > 0) out_ += ' ';
-        AppendHex(out_, value, 2);
-        if (++on_line_ == kBytesPerLine) {
-            out_ += '\n';
-            on_line_ = 0;
-        }
-        // An address at the very top of the range ends its run: the next one
-        // cannot be consecutive.
-        in_run_ = address != UINT32_MAX;
-        expected_ = address + 1;
-    }
-    void Finish() {
-        if (on_line_ > 0) out_ += '\n';
-        on_line_ = 0;
-    }
-
-private:
-    std::string& out_;
-    bool in_run_ = false;
-    uint32_t expected_ = 0;
-    int on_line_ = 0;
-};
-
 // Writes the text as it grows, so that a large flash never stands in memory
 // as a whole file.
 class FlashFileWriter {
@@ -63,11 +27,10 @@ public:
     }
     void Add(uint32_t address, uint8_t value) {
         text_.Add(address, value);
-        if (buffer_.size() >= kChunk) Flush();
+        if (text_.Text().size() >= kChunk) Flush(text_.TakeText());
     }
     bool Close(const std::string& path, std::string& error) {
-        text_.Finish();
-        Flush();
+        Flush(text_.TakeText() + text_.Tail());
         const bool closed = std::fclose(file_) == 0;
         if (!ok_ || !closed) {
             error = "cannot write " + path;
@@ -77,17 +40,48 @@ public:
     }
 
 private:
-    void Flush() {
-        ok_ = ok_ && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size();
-        buffer_.clear();
+    void Flush(const std::string& text) {
+        ok_ = ok_ && std::fwrite(text.data(), 1, text.size(), file_) == text.size();
     }
     std::FILE* file_ = nullptr;
-    std::string buffer_;
-    FlashText text_{buffer_};
+    FlashText text_;
     bool ok_ = true;
 };
 
 }  // namespace
+
+void FlashText::Add(uint32_t address, uint8_t value) {
+    // An address at the very top of the range ends its run: nothing after it
+    // can be consecutive.
+    const bool continues = any_ && last_ != UINT32_MAX && address == last_ + 1;
+    if (!continues) {
+        if (on_line_ > 0) out_ += '\n';
+        AppendHex(out_, address, 8);
+        out_ += '\n';
+        on_line_ = 0;
+    }
+    if (on_line_ > 0) out_ += ' ';
+    AppendHex(out_, value, 2);
+    if (++on_line_ == kBytesPerLine) {
+        out_ += '\n';
+        on_line_ = 0;
+    }
+    any_ = true;
+    last_ = address;
+}
+
+void FlashText::Clear() {
+    out_.clear();
+    any_ = false;
+    last_ = 0;
+    on_line_ = 0;
+}
+
+std::string FlashText::TakeText() {
+    std::string text;
+    text.swap(out_);
+    return text;
+}
 
 void FlashPages::Write(uint32_t address, uint8_t value) {
     Page& page = pages_[address / kPageSize];
@@ -108,11 +102,9 @@ FlashContents FlashPages::Contents() const {
 }
 
 std::string FormatFlashFile(const FlashContents& flash) {
-    std::string out;
-    FlashText text(out);
+    FlashText text;
     for (const auto& [address, value] : flash) text.Add(address, value);
-    text.Finish();
-    return out;
+    return text.Text() + text.Tail();
 }
 
 bool WriteFlashFile(const std::string& path, const FlashContents& flash, std::string& error) {

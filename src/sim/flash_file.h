@@ -46,6 +46,29 @@ private:
     std::map<uint32_t, Page> pages_;  // by address / kPageSize
 };
 
+// The file's text, built from programmed bytes given in address order. What
+// it holds plus Tail() is the whole file for the bytes added so far, so a
+// flash that grows block by block need not be formatted again from the start.
+class FlashText {
+public:
+    void Add(uint32_t address, uint8_t value);
+    // Whether `address` may come next: above every address added so far.
+    bool Follows(uint32_t address) const { return !any_ || (address > last_); }
+    void Clear();
+    const std::string& Text() const { return out_; }
+    // What ends the file: the last line's end, when that line is still open.
+    const char* Tail() const { return on_line_ > 0 ? "\n" : ""; }
+    // Hands over the text so far and keeps only what the next byte needs to
+    // know (for writing a large flash out in pieces).
+    std::string TakeText();
+
+private:
+    std::string out_;
+    bool any_ = false;
+    uint32_t last_ = 0;
+    int on_line_ = 0;
+};
+
 std::string FormatFlashFile(const FlashContents& flash);
 
 // Writes the file; on failure `error` says which file and why.

@@ -196,6 +196,12 @@ void Apply(const Word& w, SimOptions& o, std::string& error) {
         ReadPath(w, o.serial_log, error);
     } else if (w.name == "--sim-flash-out") {
         ReadPath(w, o.flash_out, error);
+    } else if (w.name == "--sim-flash-dir") {
+        if (!w.has_value || w.value.empty()) {
+            error = "--sim-flash-dir needs a folder: --sim-flash-dir=DIR";
+        } else {
+            o.flash_dir = w.value;
+        }
     } else {
         error = "unknown simulator option " + w.name;
     }

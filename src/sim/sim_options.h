@@ -43,6 +43,9 @@ struct SimOptions {
     uint64_t seed = 1;
     std::string serial_log;  // empty: no log
     std::string flash_out;   // empty: no file
+    // Every target's flash as a file of its own in this folder, kept up to
+    // date block by block (see flash_mirror.h). Empty: none.
+    std::string flash_dir;
     // How many simulated bridges are plugged in, each with its own targets
     // (--sim-targets of them), its own time and its own faults.
     uint32_t bridges = 1;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "sim/sim_bridge.h"
 #include "sim/target_packets.h"
 
 namespace farsend::sim {
@@ -60,7 +61,12 @@ SimulatedTarget::SimulatedTarget(const SimOptions& options, PlugState* plug)
       write_time_(options.baud == 0 ? 0 : Nanos{kWriteTimePerBlock.count()} * 1000),
       inbound_rng_(DerivedRng(options.seed, 0)),
       outbound_rng_(DerivedRng(options.seed, 1)),
-      next_arrival_(kNever) {}
+      next_arrival_(kNever) {
+    if (!options_.flash_dir.empty()) {
+        mirror_ = std::make_unique<FlashMirror>(options_.flash_dir,
+                                                SimBridge::LocationOf(options_.bridge_number));
+    }
+}
 
 SimulatedTarget::~SimulatedTarget() {
     if (serial_log_ != nullptr) std::fclose(serial_log_);
@@ -85,6 +91,11 @@ bool SimulatedTarget::WriteFlashOut(const std::string& path, std::string& error)
         flash = flash_;
     }
     return WriteFlashFile(path, flash, error);
+}
+
+bool SimulatedTarget::FlashDirOk(std::string& error) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mirror_ == nullptr || mirror_->Ok(error);
 }
 
 // --- The bridge's calls -----------------------------------------------------
@@ -295,6 +306,7 @@ void SimulatedTarget::TargetArrives() {
     phase_ = Phase::Calling;
     ForgetSession();
     flash_.Clear();
+    if (mirror_) mirror_->TargetArrived(targets_arrived_);
     busy_until_ = clock_;
     call_origin_ = clock_;
     next_call_ = clock_;
@@ -395,6 +407,7 @@ void SimulatedTarget::EraseWithProgress(const std::array<uint8_t, 4>& first,
                                         const std::array<uint8_t, 4>& last) {
     static constexpr auto kBlockErased = packets::Status(packets::kStatusBlockErased);
     flash_.Clear();
+    if (mirror_) mirror_->Erased();
     Emit(first, clock_);
     Nanos t = clock_;
     for (uint32_t i = 0; i < options_.erase_blocks; ++i) {
@@ -426,6 +439,7 @@ void SimulatedTarget::FinishBlock() {
         // Addresses are 32-bit and wrap, like the block's own fields.
         flash_.Write(base + i, block_[packets::kBlockDataOffset + i]);
     }
+    if (mirror_) mirror_->Programmed(base, &block_[packets::kBlockDataOffset], count, flash_);
     busy_until_ = clock_ + write_time_;
     Emit(packets::Acknowledgement(program_mode_), busy_until_);
 }

@@ -50,12 +50,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "sim/fault_rng.h"
 #include "sim/flash_file.h"
+#include "sim/flash_mirror.h"
 #include "sim/plug_state.h"
 #include "sim/serial_endpoint.h"
 #include "sim/sim_options.h"
@@ -93,6 +95,9 @@ public:
     bool OpenSerialLog(const std::string& path, std::string& error);
     // Writes the most recent target's flash as a firmware file.
     bool WriteFlashOut(const std::string& path, std::string& error) const;
+    // With --sim-flash-dir: false once a target's flash file could not be
+    // written, and `error` says why.
+    bool FlashDirOk(std::string& error) const;
 
     void OnHostBytes(const uint8_t* data, size_t length, Millis now) override;
     Millis CollectTargetBytes(Millis now, std::vector<uint8_t>& out) override;
@@ -167,6 +172,7 @@ private:
     std::vector<uint8_t> command_;  // up to 4 bytes beginning with 0x9C
     std::vector<uint8_t> block_;
     FlashPages flash_;
+    std::unique_ptr<FlashMirror> mirror_;  // only with --sim-flash-dir
     Nanos busy_until_ = 0;
     Nanos call_origin_ = 0;
     Nanos next_call_ = 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <system_error>
 
 namespace farsend::sim {
 
@@ -28,6 +30,15 @@ Simulation::Simulation(const SimOptions& options, Clock* clock)
 
 std::unique_ptr<Simulation> Simulation::Create(const SimOptions& options, std::string& error,
                                                Clock* clock) {
+    if (!options.flash_dir.empty()) {
+        std::error_code failure;
+        std::filesystem::create_directories(options.flash_dir, failure);
+        if (failure || !std::filesystem::is_directory(options.flash_dir)) {
+            error = "--sim-flash-dir: cannot make the folder " + options.flash_dir +
+                    (failure ? ": " + failure.message() : std::string(": a file is in the way"));
+            return nullptr;
+        }
+    }
     std::unique_ptr<Simulation> simulation(new Simulation(options, clock));
     if (!options.serial_log.empty() &&
         !simulation->target_.OpenSerialLog(options.serial_log, error)) {
@@ -59,6 +70,7 @@ bool Simulation::Finish(std::string& error) {
         if (!options_.flash_out.empty()) {
             finishedOk_ = target_.WriteFlashOut(options_.flash_out, finishError_);
         }
+        if (finishedOk_) finishedOk_ = target_.FlashDirOk(finishError_);
     }
     if (!finishedOk_) error = finishError_;
     return finishedOk_;

@@ -25,7 +25,8 @@ public:
     // Builds everything from `options` and opens the serial log if one is
     // asked for. `clock` is the time the bridge and the target live in (a
     // virtual clock in tests); null means the real clock. Null result: the
-    // serial log could not be created, and `error` says why.
+    // serial log or the --sim-flash-dir folder could not be created, and
+    // `error` says why.
     static std::unique_ptr<Simulation> Create(const SimOptions& options, std::string& error,
                                               Clock* clock = nullptr);
 
@@ -53,7 +54,8 @@ public:
     const SimOptions& Options() const { return options_; }
 
     // Writes the most recent target's flash to the flash-out file, when one
-    // was asked for. Only the first call writes; later ones repeat its result.
+    // was asked for, and tells whether every --sim-flash-dir file could be
+    // written. Only the first call writes; later ones repeat its result.
     bool Finish(std::string& error);
 
     static SimBridgeOptions BridgeOptionsFor(const SimOptions& options, PlugState& plug,

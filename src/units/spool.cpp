@@ -4,11 +4,32 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <random>
 
 namespace farsend::units {
+
+std::filesystem::path SpoolLocationFor(const std::string& location,
+                                       const char* (*getenv)(const char*)) {
+    const bool url =
+        location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+    if (!url) return std::filesystem::path(location + ".spool");
+    const std::string home = DefaultDatabaseLocation(getenv);
+    if (home.empty()) return {};
+    // FNV-1a: a name that stays the same from one run and build to the next,
+    // which std::hash does not promise.
+    std::uint64_t digest = 14695981039346656037ull;
+    for (const unsigned char byte : location) {
+        digest ^= byte;
+        digest *= 1099511628211ull;
+    }
+    char name[40];
+    std::snprintf(name, sizeof name, "spool-%016llx.jsonl",
+                  static_cast<unsigned long long>(digest));
+    return std::filesystem::path(home).parent_path() / name;
+}
 
 std::string NewRecordId() {
     static thread_local std::random_device entropy;

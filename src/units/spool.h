@@ -12,6 +12,14 @@
 
 namespace farsend::units {
 
+// Where records wait while the database at `location` is lost: beside an
+// SQLite file, "<file>.spool"; for a URL, in the folder of the default
+// database, "spool-<16 hex digits of the URL's digest>.jsonl", one spool per
+// server and database. "" when neither XDG_DATA_HOME nor HOME says where.
+// `getenv` is for tests.
+std::filesystem::path SpoolLocationFor(const std::string& location,
+                                       const char* (*getenv)(const char*) = nullptr);
+
 // A fresh record id: 32 hexadecimal digits, random.
 std::string NewRecordId();
 

@@ -139,6 +139,15 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.file, "x.hex");
      }},
     {"inspect x.hex", [](const CliOptions& o) { EXPECT_FALSE(o.serial.has_value()); }},
+    {"watch --all --serial 0x3F000:10:dec --serial-pool board --db postgresql://line/db",
+     [](const CliOptions& o) {
+         ASSERT_TRUE(o.serial.has_value());
+         EXPECT_EQ(o.serial->address, 0x3F000u);
+         EXPECT_EQ(o.serial->size, 10u);
+         EXPECT_EQ(o.serial->format, protocol::SerialFormat::Decimal);
+         EXPECT_EQ(o.serialPool, "board");
+         EXPECT_EQ(o.db, "postgresql://line/db");
+     }},
     {"units --serial 100042",
      [](const CliOptions& o) {
          EXPECT_EQ(o.unitSerial, std::optional<std::int64_t>(100042));
@@ -211,7 +220,14 @@ const std::vector<BadLine> kBadLines = {
     {"inspect x.hex --serial 3F000:2 --serial-value 0x10", "--serial-value '0x10'"},
     {"inspect x.hex --serial 3F000:2 --serial-value 18446744073709551616", "decimal number"},
     {"inspect x.hex --serial= --serial-value 1", "--serial= has an empty value"},
-    {"program x.hex --serial 3F000:4 --serial-value 1", "--serial does not apply to program"},
+    {"program x.hex --serial 3F000:4 --serial-value 1", "--serial-value does not apply to program"},
+    // program and watch: --serial with its pool, both or neither.
+    {"program x.hex --serial 3F000:4", "--serial needs --serial-pool NAME"},
+    {"watch --serial-pool board", "--serial-pool needs --serial ADDR:SIZE[:FORMAT]"},
+    {"watch --serial 3F000:0 --serial-pool board", "--serial '3F000:0'"},
+    {"program --serial 3F000:4 --serial-pool=", "--serial-pool= has an empty value"},
+    {"erase --serial-pool board", "--serial-pool does not apply to erase"},
+    {"identify --db u.sqlite", "--db does not apply to identify"},
     {"watch --serial-value 1 --serial 3F000:4", "does not apply to watch (only to inspect"},
     // With units, --serial is the number of the unit sought.
     {"units --serial 3F000:4", "--serial '3F000:4' is not a decimal number"},
@@ -287,7 +303,7 @@ TEST(CliOptions, HelpNamesEverythingTheParserTakes) {
         EXPECT_EQ(ParseArguments(words).action, ParseAction::Run) << word;
     }
     for (const char* status : {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  ",
-                               "\n  6  ", "\n  7  ", "\n  8  "}) {
+                               "\n  6  ", "\n  7  ", "\n  8  ", "\n  9  ", "\n 10  "}) {
         EXPECT_THAT(help, HasSubstr(status));
     }
     // Short enough to read: every line fits 80 columns.

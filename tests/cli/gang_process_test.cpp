@@ -207,11 +207,12 @@ TEST_F(GangProcess, DiagnosticLinesNameTheirStation) {
         }
         return names;
     };
-    ProcessResult run = RunFarsend({"--simulate", "--sim-bridges=3", "program", "--all", Image(),
-                                    "--quiet", "--verbose"});
+    ProcessResult run = RunFarsend(
+        {"--simulate", "--sim-bridges=3", "program", "--all", Image(), "--quiet", "--verbose"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(namesBefore(run.err), (std::map<std::string, int>{
-                                        {"sim-usb-1.4", 1}, {"sim-usb-1.5", 1}, {"sim-usb-1.6", 1}}))
+    EXPECT_EQ(
+        namesBefore(run.err),
+        (std::map<std::string, int>{{"sim-usb-1.4", 1}, {"sim-usb-1.5", 1}, {"sim-usb-1.6", 1}}))
         << run.err;
 
     run = RunFarsend({"--simulate", "program", Image(), "--quiet", "--verbose"});

@@ -56,10 +56,11 @@ TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
     const Json parsed = Json::parse(line);
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"time", "command", "result", "status", "message",
-                                              "variant", "version", "file", "sha256", "blocks",
-                                              "bytes", "seconds", "station",
-                                              "bridge_serial", "unit"}));
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"time", "command", "result", "status", "message", "variant",
+                                        "version", "file", "sha256", "blocks", "bytes", "seconds",
+                                        "station", "bridge_serial", "unit", "serial"}));
+    EXPECT_TRUE(parsed["serial"].is_null());
     EXPECT_EQ(parsed["time"], "2024-02-29T23:59:59Z");
     EXPECT_EQ(parsed["result"], "success");
     EXPECT_EQ(parsed["status"], 0);
@@ -78,7 +79,10 @@ TEST(UnitRecord, ResultNamesFollowTheExitStatus) {
         {kExitDoesNotFit, "does not fit"},
         {kExitNoTarget, "no target"},
         {kExitCommunication, "communication error"},
-        {kExitEraseError, "erase error"}};
+        {kExitEraseError, "erase error"},
+        {kExitStopped, "interrupted"},
+        {kExitNoSerialLeft, "no serial left"},
+        {kExitDatabase, "database unavailable"}};
     for (const auto& [status, name] : cases) {
         UnitRecord record = Programmed();
         record.status = status;
@@ -143,7 +147,7 @@ namespace {
 // The status of a run of several stations is the most serious one, by the
 // order --help states, whichever station had it.
 TEST(MoreSerious, FollowsTheStatedOrderWhateverTheSide) {
-    const std::vector<int> order = {8, 9, 7, 6, 4, 3, 5, 1, 2, 0};
+    const std::vector<int> order = {8, 9, 7, 6, 4, 10, 3, 5, 1, 2, 0};
     for (size_t i = 0; i < order.size(); ++i) {
         for (size_t j = i; j < order.size(); ++j) {
             EXPECT_EQ(MoreSerious(order[i], order[j]), order[i]) << order[i] << " " << order[j];

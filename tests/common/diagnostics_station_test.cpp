@@ -58,10 +58,14 @@ TEST_P(DiagnosticStationTest, EachLineStartsWithTheStation) {
 std::vector<NamingCase> NamingCases() {
     return {
         {"unnamed", "", {"waiting for TGT call\n"}, "waiting for TGT call\n"},
-        {"whole_lines", "usb-1.2", {"waiting for TGT call\n", "Sending ACK to TGT\n"},
+        {"whole_lines",
+         "usb-1.2",
+         {"waiting for TGT call\n", "Sending ACK to TGT\n"},
          "[usb-1.2] waiting for TGT call\n[usb-1.2] Sending ACK to TGT\n"},
         // The block lines begin with the end of the line before.
-        {"pieces", "usb-1.3", {"\nbase:4000 nbytes:256 ", "\nbase:4100 nbytes:12 "},
+        {"pieces",
+         "usb-1.3",
+         {"\nbase:4000 nbytes:256 ", "\nbase:4100 nbytes:12 "},
          "\n[usb-1.3] base:4000 nbytes:256 \n[usb-1.3] base:4100 nbytes:12 "},
         {"several_lines_at_once", "s", {"a\nb\n\nc"}, "[s] a\n[s] b\n\n[s] c"},
     };

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -37,6 +38,16 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
+    // The units a run programs are recorded in its own folder's database,
+    // not in the default one under the home of whoever runs the campaign.
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::string(*entry).rfind("XDG_DATA_HOME=", 0) != 0) variables.emplace_back(*entry);
+    }
+    variables.push_back("XDG_DATA_HOME=" + std::filesystem::absolute(workDirectory).string());
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
     const std::string outPath = workDirectory + "/out.txt";
     const std::string errPath = workDirectory + "/err.txt";
 
@@ -52,7 +63,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
 

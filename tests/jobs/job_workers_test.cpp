@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -479,6 +481,92 @@ TEST_F(WorkerTest, EraseStartNotAcknowledgedReportsAndTellsTheMainWindow) {
     ASSERT_EQ(dialog_.Messages().size(), 1u);
     EXPECT_EQ(dialog_.Messages()[0].caption, "Error");
     EXPECT_FALSE(settings_.erasingBusy);
+}
+
+}  // namespace
+}  // namespace farsend::jobs
+
+namespace farsend::jobs {
+namespace {
+
+// --- A unit's serial and a stop between blocks ------------------------------
+
+// Sets the stop flag once `after` blocks went out (0: before the run starts).
+class StoppingDialog final : public JobDialog {
+public:
+    StoppingDialog(std::atomic<bool>& stop, int after) : stop_(stop), after_(after) {
+        if (after_ == 0) stop_ = true;
+    }
+    void StepErase() override {}
+    void StepProgram() override {}
+    void BlockSent(std::size_t) override {
+        if (++sent_ == after_) stop_ = true;
+    }
+    void ShowMessage(const Message&) override {}
+    void End(const JobReport&) override {}
+
+private:
+    std::atomic<bool>& stop_;
+    int after_;
+    int sent_ = 0;
+};
+
+TEST(WorkerSerialAndStop, StampsEachBlockItCoversAndStopsBetweenBlocks) {
+    struct Case {
+        const char* name;
+        bool serial;
+        int stopAfter;  // -1: never
+        JobOutcome outcome;
+        uint32_t blocksSent;
+        bool started, ended, aborted;
+    };
+    // 600 bytes: blocks at 0x4000, 0x4100 and 0x4200; the serial straddles
+    // the first two.
+    const Case cases[] = {
+        {"serial", true, -1, JobOutcome::Success, 3, true, true, false},
+        {"stop before the start", true, 0, JobOutcome::Interrupted, 0, false, false, false},
+        {"stop after a block", true, 1, JobOutcome::Interrupted, 1, true, false, true},
+        {"stop after the last block", false, 3, JobOutcome::Interrupted, 3, true, false, true},
+    };
+    const std::vector<sim::ImageRun> runs = {farsend::testing::PatternRun(0x4000, 600)};
+    const protocol::SerialSpec spec{0x40FE, 4, protocol::SerialFormat::BigEndian};
+    const UnitSerial serial{spec, protocol::SerialBytes(spec, 0xA1B2C3D4u)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        farsend::testing::SimRig rig(farsend::testing::SimRig::DefaultOptions());
+        farsend::testing::TempDirectory directory;
+        app::ToolSettings settings;
+        farsend::testing::RecordingMainWindow mainWindow(settings);
+        const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
+        farsend::testing::WriteImageOfSize(image, runs, sim::FormatImage(runs).size());
+        ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+        std::atomic<bool> stop{false};
+        StoppingDialog dialog(stop, c.stopAfter);
+        settings.programmingBusy = true;
+        const JobEnvironment environment{
+            settings, rig.exchanges, mainWindow, nullptr, c.serial ? &serial : nullptr, &stop};
+
+        const JobReport report =
+            RunJobWorker(JobKind::ProgramApplication, image.string(), environment, dialog);
+
+        EXPECT_EQ(report.outcome, c.outcome);
+        EXPECT_EQ(report.blocksSent, c.blocksSent);
+        EXPECT_EQ(report.dataStarted, c.blocksSent > 0);
+        EXPECT_FALSE(settings.programmingBusy);
+        const std::vector<uint8_t> codes = rig.CommandCodes();
+        auto sent = [&](uint8_t code) {
+            return std::find(codes.begin(), codes.end(), code) != codes.end();
+        };
+        EXPECT_EQ(sent(packets::kProgramApplication), c.started);
+        EXPECT_EQ(sent(packets::kEndOfData), c.ended);
+        EXPECT_EQ(sent(packets::kAbort), c.aborted);
+        if (c.outcome == JobOutcome::Success) {
+            // The image with the serial's bytes at their place, nothing else changed.
+            sim::FlashContents expected = farsend::testing::ContentsOf(runs);
+            for (uint32_t i = 0; i < spec.size; ++i) expected[spec.address + i] = serial.bytes[i];
+            EXPECT_EQ(rig.simulation->Target().Flash(), expected);
+        }
+    }
 }
 
 }  // namespace

@@ -76,19 +76,19 @@ TEST_P(HidLinkOpenPathTest, OpensOnlyTheInterfaceGiven) {
 
 std::vector<PathCase> PathCases() {
     return {
-        {"second_bridge", "bridge-b", 1, 0,
-         {"bind", "open bridge-b -> 1", "open bridge-b -> 2"}},
-        {"first_bridge", "bridge-a", 1, 0,
-         {"bind", "open bridge-a -> 1", "open bridge-a -> 2"}},
+        {"second_bridge", "bridge-b", 1, 0, {"bind", "open bridge-b -> 1", "open bridge-b -> 2"}},
+        {"first_bridge", "bridge-a", 1, 0, {"bind", "open bridge-a -> 1", "open bridge-a -> 2"}},
         // A node given to another device after an unplug is not the bridge.
         {"another_device", "mouse", 1, -4, {"bind", "open mouse -> 1", "close 1"}},
         {"unlisted_path", "bridge-c", 1, -4, {"bind"}},
         // Bridge away: no search, no restart, nothing opened.
         {"nothing_to_open", "", 5, -4, {}},
         // The restart goes to the device being opened, not the first one.
-        {"restart_names_the_path", "bridge-b", 5, 0,
-         {RestartOf("bridge-b"), "sleep 200", "bind", "open bridge-b -> 1",
-          "open bridge-b -> 2"}},
+        {"restart_names_the_path",
+         "bridge-b",
+         5,
+         0,
+         {RestartOf("bridge-b"), "sleep 200", "bind", "open bridge-b -> 1", "open bridge-b -> 2"}},
     };
 }
 

@@ -1,11 +1,11 @@
 // Which present device a restart goes to, with several bridges of the same
 // identifiers on one system.
+#include "link/restart_choice.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "link/restart_choice.h"
 
 namespace farsend::link {
 namespace {
@@ -47,8 +47,11 @@ std::vector<RestartCase> RestartCases() {
         // Ancestors without the pattern are never restarted (the hub).
         {"own_hub", "USB\\ROOT_HUB30\\4&1B3A5C&0&0", false, kOpened, false},
         // The pattern stays case-sensitive.
-        {"pattern_case", "usb\\vid_1209&pid_0001\\FST0002", false,
-         {"usb\\vid_1209&pid_0001\\FST0002"}, false},
+        {"pattern_case",
+         "usb\\vid_1209&pid_0001\\FST0002",
+         false,
+         {"usb\\vid_1209&pid_0001\\FST0002"},
+         false},
         // The interface is not present: nothing is restarted, above all not
         // the first bridge found.
         {"interface_gone", "USB\\VID_1209&PID_0001\\FST0002", false, {}, false},

@@ -26,6 +26,7 @@ void ExpectSame(const SimOptions& a, const SimOptions& b) {
     EXPECT_EQ(a.seed, b.seed);
     EXPECT_EQ(a.serial_log, b.serial_log);
     EXPECT_EQ(a.flash_out, b.flash_out);
+    EXPECT_EQ(a.flash_dir, b.flash_dir);
     EXPECT_EQ(a.bridges, b.bridges);
     EXPECT_EQ(a.bridge_faults.size(), b.bridge_faults.size());
     for (const auto& [bridge, plan] : b.bridge_faults) {
@@ -78,6 +79,14 @@ TEST(SimOptions, AcceptedWordsAreTakenOutAndRead) {
              o.simulate = true;
              o.serial_log = "in.bin";
              o.flash_out = "out dir/flash.hex";
+         }},
+        // One folder for every bridge: the files' names keep them apart.
+        {{"--simulate", "--sim-bridges=2", "--sim-flash-dir=flash dir"},
+         {},
+         [](SimOptions& o) {
+             o.simulate = true;
+             o.bridges = 2;
+             o.flash_dir = "flash dir";
          }},
         {{"--simulate", "--sim-faults=drop=0.01,flip=.5,noise=1,silence=300,unplug=0"},
          {},
@@ -170,6 +179,8 @@ TEST(SimOptions, BadWordsAreRefusedNamingTheOption) {
          "--sim-serial-log needs a file name: --sim-serial-log=FILE"},
         {{"--simulate", "--sim-flash-out"},
          "--sim-flash-out needs a file name: --sim-flash-out=FILE"},
+        {{"--simulate", "--sim-flash-dir="}, "--sim-flash-dir needs a folder: --sim-flash-dir=DIR"},
+        {{"--sim-flash-dir=flash"}, "--sim-flash-dir has no effect without --simulate"},
         {{"--simulate=yes"}, "--simulate takes no value"},
         {{"--simulate", "--sim-legacy-hid=1"}, "--sim-legacy-hid takes no value"},
         {{"--simulate", "--sim-speed=9600"}, "unknown simulator option --sim-speed"},

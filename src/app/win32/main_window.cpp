@@ -128,9 +128,9 @@ MainWindowShell::MainWindowShell(ToolSettings& settings, protocol::ExchangeConte
       endProcess_(std::move(endProcess)),
       port_(*this),
       shellPort_(*this),
-      monitor_(jobs::MonitorEnvironment{settings, settings, exchanges, port_}),
-      commands_{settings, settings, exchanges, shellPort_, monitor_, &settings.view},
-      jobEnvironment_{settings, exchanges, port_} {}
+      station_(StationParts{settings, settings, exchanges, port_, shellPort_, nullptr, nullptr,
+                            &settings.view}),
+      jobEnvironment_(station_.JobEnvironment()) {}
 
 MainWindowShell::~MainWindowShell() {
     if (settings_.view.load() == &view_) settings_.view.store(nullptr);
@@ -169,7 +169,8 @@ int MainWindowShell::OpenMainWindow(HINSTANCE instance, int showCommand) {
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     view_.SetAutoProgramChecked(settings_.autoProgram.load());
-    if (settings_.connectionState.load() == ConnectionState::NeverConnected) monitor_.Start();
+    if (settings_.connectionState.load() == ConnectionState::NeverConnected)
+        station_.Monitor().Start();
 
     MSG message;
     for (;;) {
@@ -201,11 +202,11 @@ HWND MainWindowShell::CreateStatusBar(HWND parent) {
 }
 
 bool MainWindowShell::StopThreads(DWORD timeoutMs) {
-    monitor_.RequestStop();
+    station_.Monitor().RequestStop();
     const DWORD start = GetTickCount();
     // The monitor may be sending to our windows (its connection text, a
     // message box owned by the main window): keep delivering while waiting.
-    while (!monitor_.WaitUntilStopped(Millis(10))) {
+    while (!station_.Monitor().WaitUntilStopped(Millis(10))) {
         DeliverSentMessages();
         if (GetTickCount() - start >= timeoutMs) return false;
     }
@@ -214,11 +215,11 @@ bool MainWindowShell::StopThreads(DWORD timeoutMs) {
 }
 
 bool MainWindowShell::MonitorRunning() {
-    return monitor_.Running();
+    return station_.Monitor().Running();
 }
 
 void MainWindowShell::RestartMonitor(std::function<void()> release) {
-    monitor_.Start(std::move(release));
+    station_.Monitor().Start(std::move(release));
 }
 
 void MainWindowShell::EndProcess(int exitCode) {
@@ -255,7 +256,7 @@ void MainWindowShell::OnCommand(int command) {
         if (command == CMD_EXIT) exitAfterJob_ = true;
         return;
     }
-    if (HandleMainWindowCommand(commands_, command)) return;
+    if (HandleMainWindowCommand(station_.Commands(), command)) return;
     switch (command) {
         case CMD_SERIAL_SETUP:
             OpenSerialSetup(instance_, MainWindow(), settings_, *this,
@@ -299,7 +300,7 @@ LRESULT MainWindowShell::WindowProcedure(HWND window, UINT message, WPARAM wPara
             if (HWND bar = StatusBar()) SendMessageA(bar, WM_SIZE, wParam, lParam);
             return 0;
         case WM_DESTROY:
-            ExitApplication(commands_);
+            ExitApplication(station_.Commands());
             return 0;
         default:
             if (IsTestStateRequest(message)) {

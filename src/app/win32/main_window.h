@@ -13,6 +13,7 @@
 #include "app/commands.h"
 #include "app/serial_setup.h"
 #include "app/shell_port.h"
+#include "app/station.h"
 #include "app/tool_settings.h"
 #include "app/win32/help.h"
 #include "app/win32/window_view.h"
@@ -69,7 +70,7 @@ public:
     ToolSettings& Settings() { return settings_; }
     protocol::ExchangeContext& Exchanges() { return exchanges_; }
     WindowView& View() { return view_; }
-    jobs::ConnectionMonitorControl& Monitor() { return monitor_; }
+    jobs::ConnectionMonitorControl& Monitor() { return station_.Monitor(); }
     HINSTANCE Instance() const { return instance_; }
     HWND MainWindow() const { return view_.MainWindow(); }
     HWND StatusBar() const { return view_.StatusBar(); }
@@ -110,8 +111,7 @@ private:
     WindowView view_;
     SentCommandPort port_;
     Win32ShellPort shellPort_;
-    jobs::ConnectionMonitorControl monitor_;
-    CommandContext commands_;
+    Station station_;
     jobs::JobEnvironment jobEnvironment_;
     HINSTANCE instance_ = nullptr;
     HACCEL accelerators_ = nullptr;

@@ -11,18 +11,28 @@ namespace farsend::cli {
 const char kInterruptNotice[] =
     "\nfarsend: finishing this target, then stopping (a second signal stops at once)\n";
 
+const char kStopNowNotice[] =
+    "\nfarsend: stopping now; the targets in hand are recorded as interrupted (a third signal "
+    "ends at once)\n";
+
 namespace {
 
 std::atomic<bool> interrupted{false};
+std::atomic<bool> stopNow{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "used in a signal handler");
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void OnInterrupt(int) {
+    // write() is safe here; the stream the rest of the program uses is not.
     if (!interrupted.exchange(true)) {
-        // write() is safe here; the stream the rest of the program uses is not.
         const ssize_t ignored =
             ::write(STDERR_FILENO, kInterruptNotice, sizeof kInterruptNotice - 1);
+        (void)ignored;
+        return;
+    }
+    if (!stopNow.exchange(true)) {
+        const ssize_t ignored = ::write(STDERR_FILENO, kStopNowNotice, sizeof kStopNowNotice - 1);
         (void)ignored;
     }
     // The next signal of any of the three ends the process as it would have.
@@ -51,6 +61,10 @@ void CatchInterrupt() {
 
 bool Interrupted() {
     return interrupted.load();
+}
+
+bool StopNow() {
+    return stopNow.load();
 }
 
 }  // namespace farsend::cli

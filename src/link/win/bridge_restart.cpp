@@ -18,8 +18,7 @@ bool SendPropertyChange(HDEVINFO set, SP_DEVINFO_DATA* device) {
     params.StateChange = DICS_PROPCHANGE;
     params.Scope = DICS_FLAG_CONFIGSPECIFIC;
     params.HwProfile = 0;  // the current hardware profile
-    return setupApi.SetClassInstallParams(set, device, &params.ClassInstallHeader,
-                                          sizeof params) &&
+    return setupApi.SetClassInstallParams(set, device, &params.ClassInstallHeader, sizeof params) &&
            setupApi.CallClassInstaller(DIF_PROPERTYCHANGE, set, device);
 }
 
@@ -48,7 +47,8 @@ int RestartBridgeDevice(uint16_t vendorId, uint16_t productId, const RestartChoi
     SP_DEVINFO_LIST_DETAIL_DATA_A listDetail{};
     listDetail.cbSize = sizeof listDetail;
     HMACHINE machine = nullptr;
-    if (setupApi.GetDeviceInfoListDetail(set, &listDetail)) machine = listDetail.RemoteMachineHandle;
+    if (setupApi.GetDeviceInfoListDetail(set, &listDetail))
+        machine = listDetail.RemoteMachineHandle;
 
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA device{};

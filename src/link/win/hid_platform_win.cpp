@@ -305,8 +305,7 @@ ReadStatus WinHidPlatform::ReadReport(HidHandle handle, uint8_t* buffer, size_t 
     return ReadStatus::kFailed;
 }
 
-int WinHidPlatform::RestartBridge(uint16_t vendorId, uint16_t productId,
-                                  const std::string& path) {
+int WinHidPlatform::RestartBridge(uint16_t vendorId, uint16_t productId, const std::string& path) {
     RestartChoice choice;
     if (!path.empty()) {
         // Finding the interface needs every library the restart needs, and

@@ -26,8 +26,8 @@ TEST(WinHidPlatformTest, WithoutABridgeNoInterfaceCarriesItsIdentifiers) {
         const HidHandle handle = platform.Open(path);
         if (handle == kNoHandle) continue;
         HidAttributes attributes;
-        if (platform.GetAttributes(handle, &attributes) &&
-            attributes.vendorId == kBridgeVendorId && attributes.productId == kBridgeProductId) {
+        if (platform.GetAttributes(handle, &attributes) && attributes.vendorId == kBridgeVendorId &&
+            attributes.productId == kBridgeProductId) {
             ++matches;
         }
         platform.Close(handle);
@@ -73,8 +73,8 @@ protected:
     void SetUp() override {
         name_ = "\\\\.\\pipe\\farsend-hid-test-" + std::to_string(::GetCurrentProcessId());
         server_ = ::CreateNamedPipeA(name_.c_str(), PIPE_ACCESS_DUPLEX,
-                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
-                                     4096, 4096, 0, nullptr);
+                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096,
+                                     4096, 0, nullptr);
         ASSERT_NE(server_, INVALID_HANDLE_VALUE);
         client_ = platform_.Open(name_);
         ASSERT_NE(client_, kNoHandle);
@@ -85,8 +85,8 @@ protected:
     }
     void ServerSends(const std::vector<uint8_t>& bytes) {
         DWORD written = 0;
-        ASSERT_TRUE(::WriteFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                &written, nullptr));
+        ASSERT_TRUE(::WriteFile(server_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                nullptr));
         ASSERT_EQ(written, bytes.size());
     }
 
@@ -119,7 +119,8 @@ TEST_F(OverlappedIoTest, WriteReturnsOnceTheReportWentOut) {
     DWORD got = 0;
     ASSERT_TRUE(::ReadFile(server_, received, sizeof received, &got, nullptr));
     ASSERT_EQ(got, 9u);
-    EXPECT_EQ(std::vector<uint8_t>(received, received + 9), std::vector<uint8_t>(report, report + 9));
+    EXPECT_EQ(std::vector<uint8_t>(received, received + 9),
+              std::vector<uint8_t>(report, report + 9));
 }
 
 TEST_F(OverlappedIoTest, ReadFailsWhenTheOtherEndIsGone) {

@@ -1,0 +1,307 @@
+#include "cli/unit_ledger.h"
+
+#include <mutex>
+
+#include "cli/exit_status.h"
+#include "protocol/serial_stamp.h"
+#include "units/spool.h"
+#include "units/unit_database.h"
+
+namespace farsend::cli {
+
+using units::UnitDatabase;
+using units::UnitDatabaseError;
+using Kind = UnitDatabaseError::Kind;
+
+struct UnitLedger::Impl {
+    std::string location;  // as given, or the default file
+    std::filesystem::path spool;
+    std::optional<std::string> pool;
+    std::optional<protocol::SerialSpec> serial;
+    // One connection for all stations: a database session is not for two
+    // threads at once, and a unit's record takes milliseconds.
+    std::mutex lock;
+    std::unique_ptr<UnitDatabase> db;  // none while lost
+
+    std::string Shown() const { return units::DisplayLocation(location); }
+
+    // The database, opened again if it was lost; its spool written into it
+    // as soon as it answers. `notice` gets what changed.
+    UnitDatabase* Reach(std::string& notice) {
+        if (db) return db.get();
+        try {
+            db = UnitDatabase::Open(location);
+        } catch (const UnitDatabaseError&) {
+            return nullptr;
+        }
+        notice = "the unit database " + Shown() + " answers again.";
+        Replay(notice);
+        return db.get();
+    }
+
+    void Replay(std::string& notice) {
+        try {
+            const units::ReplayResult replayed = db->ReplaySpool(spool);
+            if (replayed.written > 0) {
+                notice += (notice.empty() ? "" : "\n") + std::to_string(replayed.written) +
+                          " record" + (replayed.written == 1 ? "" : "s") + " from the spool " +
+                          spool.string() + " written into the unit database.";
+            }
+            if (replayed.kept > 0) {
+                notice += (notice.empty() ? "" : "\n") + std::string("the spool ") +
+                          spool.string() + " keeps " + std::to_string(replayed.kept) +
+                          " line(s) that are not records; look at them.";
+            }
+        } catch (const UnitDatabaseError& error) {
+            // The records stay in the spool for the next time.
+            notice += (notice.empty() ? "" : "\n") + std::string(error.what());
+            if (error.kind() == Kind::Unavailable) Lose(notice, error);
+        }
+    }
+
+    void Lose(std::string& notice, const UnitDatabaseError& error) {
+        db.reset();
+        notice += (notice.empty() ? "" : "\n") + std::string(error.what()) +
+                  "\nThe unit database is lost: records go to the spool " + spool.string() +
+                  " until it answers again.";
+    }
+
+    units::UnitRow RowOf(const LedgerTicket& ticket, const UnitRecord& record) const {
+        units::UnitRow row;
+        row.id = ticket.id;
+        row.recordId = ticket.recordId;
+        row.start = StartOf(record, ticket.start);
+        if (ticket.serial) {
+            row.pool = pool.value_or("");
+            row.serial = ticket.serial;
+        }
+        return row;
+    }
+
+    static units::UnitStart StartOf(const UnitRecord& record,
+                                    std::chrono::system_clock::time_point when) {
+        units::UnitStart start;
+        start.start = when;
+        start.station = record.station;
+        start.bridgeSerial = record.bridgeSerial;
+        start.file = record.file;
+        start.sha256 = record.sha256;
+        return start;
+    }
+};
+
+namespace {
+
+units::UnitResult ResultOf(int status) {
+    if (status == kExitSuccess) return units::UnitResult::Programmed;
+    if (status == kExitStopped) return units::UnitResult::Interrupted;
+    return units::UnitResult::Failed;
+}
+
+units::UnitFinish FinishOf(const UnitRecord& record) {
+    units::UnitFinish finish;
+    finish.end = std::chrono::system_clock::now();
+    finish.variant = record.variant;
+    finish.version = record.version;
+    finish.blocks = record.blocks;
+    finish.bytes = record.bytes;
+    finish.seconds = record.seconds;
+    finish.result = ResultOf(record.status);
+    finish.exitStatus = record.status;
+    finish.message = record.message;
+    return finish;
+}
+
+// The pool's state before the first unit: a run that can give no unit a
+// number, or only one its serial cannot hold, is refused before any target
+// is touched. -1 when it can go on.
+int CheckPool(UnitDatabase& db, const std::string& name, const protocol::SerialSpec& spec,
+              Console& console) {
+    std::vector<units::PoolInfo> pools;
+    try {
+        pools = db.ListPools();
+    } catch (const UnitDatabaseError& error) {
+        Complain(console, error.what());
+        return kExitDatabase;
+    }
+    for (const units::PoolInfo& pool : pools) {
+        if (pool.name != name) continue;
+        if (pool.returned == 0 && pool.remaining && *pool.remaining <= 0) {
+            Complain(console, "--serial-pool " + name + ": the number pool is exhausted: all of " +
+                                  std::to_string(pool.first) + ".." +
+                                  std::to_string(pool.last.value_or(pool.first)) +
+                                  " have been issued. Nothing was sent; `farsend serials init` "
+                                  "makes a new pool.");
+            return kExitNoSerialLeft;
+        }
+        // Returned numbers are below the next one, and a number that fits
+        // leaves every smaller one fitting: the next one is the largest test.
+        if (auto problem = protocol::CheckSerialFits(spec, static_cast<std::uint64_t>(pool.next));
+            problem && pool.returned == 0) {
+            Complain(console, "--serial " + protocol::SerialSpecText(spec) + ": the pool " + name +
+                                  "'s next number: " + problem->message + " Nothing was sent.");
+            return kExitDoesNotFit;
+        }
+        return -1;
+    }
+    Complain(console, "--serial-pool " + name +
+                          ": there is no number pool of that name (farsend serials init NAME "
+                          "--first N; farsend serials lists the pools). Nothing was sent.");
+    return kExitDatabase;
+}
+
+}  // namespace
+
+UnitLedger::UnitLedger(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+UnitLedger::~UnitLedger() = default;
+
+std::unique_ptr<UnitLedger> UnitLedger::Open(const CliOptions& options, Console& console,
+                                             int& status) {
+    auto impl = std::make_unique<Impl>();
+    impl->location = options.db.empty() ? units::DefaultDatabaseLocation() : options.db;
+    status = kExitDatabase;
+    if (impl->location.empty()) {
+        Complain(console,
+                 "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set, "
+                 "so the default file has no place). Nothing was sent.");
+        return nullptr;
+    }
+    impl->spool = units::SpoolLocationFor(impl->location);
+    if (!options.serialPool.empty()) impl->pool = options.serialPool;
+    impl->serial = options.serial;
+    try {
+        impl->db = UnitDatabase::Open(impl->location);
+    } catch (const UnitDatabaseError& error) {
+        Complain(console, std::string(error.what()) +
+                              "\nNothing was sent: every unit needs its record (--db PATH|URL "
+                              "names the database).");
+        return nullptr;
+    }
+    std::string notice;
+    impl->Replay(notice);
+    if (!notice.empty()) Complain(console, notice);
+    if (!impl->db) return nullptr;
+    if (impl->pool && impl->serial) {
+        if (const int refused = CheckPool(*impl->db, *impl->pool, *impl->serial, console);
+            refused >= 0) {
+            status = refused;
+            return nullptr;
+        }
+    }
+    status = -1;
+    return std::unique_ptr<UnitLedger>(new UnitLedger(std::move(impl)));
+}
+
+LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
+    Impl& ledger = *impl_;
+    std::lock_guard<std::mutex> hold(ledger.lock);
+    LedgerBegin begun;
+    LedgerTicket ticket;
+    ticket.start = std::chrono::system_clock::now();
+    UnitDatabase* db = ledger.Reach(begun.message);
+    if (db != nullptr) {
+        try {
+            const units::StartedUnit started =
+                db->StartUnit(Impl::StartOf(record, ticket.start), ledger.pool);
+            ticket.id = started.id;
+            ticket.recordId = started.recordId;
+            ticket.serial = started.serial;
+        } catch (const UnitDatabaseError& error) {
+            if (error.kind() != Kind::Unavailable) {
+                begun.status =
+                    error.kind() == Kind::PoolExhausted ? kExitNoSerialLeft : kExitDatabase;
+                begun.message += (begun.message.empty() ? "" : "\n") + std::string(error.what()) +
+                                 ". Nothing was sent to this target.";
+                return begun;
+            }
+            ledger.Lose(begun.message, error);
+            db = nullptr;
+        }
+    }
+    if (db == nullptr) {
+        if (ledger.pool) {
+            // A number taken anywhere but in the database could be issued
+            // twice: the unit waits for the database instead.
+            begun.status = kExitDatabase;
+            begun.message += (begun.message.empty() ? "" : "\n") +
+                             std::string("the unit database ") + ledger.Shown() +
+                             " cannot be reached, so no serial number can be taken from the "
+                             "pool " +
+                             *ledger.pool +
+                             " and none is made up. Nothing was sent to this target; this "
+                             "station takes no more units.";
+            return begun;
+        }
+        ticket.recordId = units::NewRecordId();
+    }
+    if (ticket.serial && ledger.serial) {
+        if (auto problem = protocol::CheckSerialFits(*ledger.serial,
+                                                     static_cast<std::uint64_t>(*ticket.serial))) {
+            // Nothing went out: the number goes back for a later, wider run.
+            UnitRecord refused = record;
+            refused.status = kExitDoesNotFit;
+            refused.message = problem->message;
+            std::string error;
+            try {
+                db->FinishUnit(ticket.id, FinishOf(refused));
+                db->ReturnNumber(ticket.id);
+            } catch (const UnitDatabaseError& failure) {
+                error = failure.what();
+            }
+            begun.status = kExitDoesNotFit;
+            begun.message += (begun.message.empty() ? "" : "\n") + std::string("--serial ") +
+                             protocol::SerialSpecText(*ledger.serial) + ": number " +
+                             std::to_string(*ticket.serial) + ": " + problem->message +
+                             " Nothing was sent to this target." +
+                             (error.empty() ? "" : "\n" + error);
+            return begun;
+        }
+    }
+    begun.ticket = ticket;
+    return begun;
+}
+
+bool UnitLedger::Finish(const LedgerTicket& ticket, const UnitRecord& record, bool nothingSent,
+                        std::string& error, std::string& notice) {
+    Impl& ledger = *impl_;
+    std::lock_guard<std::mutex> hold(ledger.lock);
+    const units::UnitFinish finish = FinishOf(record);
+    if (ticket.id != 0) {
+        if (UnitDatabase* db = ledger.Reach(notice)) {
+            try {
+                db->FinishUnit(ticket.id, finish);
+                if (nothingSent && ticket.serial) db->ReturnNumber(ticket.id);
+                return true;
+            } catch (const UnitDatabaseError& failure) {
+                if (failure.kind() != Kind::Unavailable) {
+                    error = failure.what();
+                    return false;
+                }
+                ledger.Lose(notice, failure);
+            }
+        }
+    }
+    // The number stays spent: the spool cannot give it back, and a unit that
+    // holds it is safer than a number issued twice.
+    units::UnitRow row = ledger.RowOf(ticket, record);
+    row.finish = finish;
+    if (ledger.spool.empty()) {
+        error =
+            "the unit database is lost and the spool has no place (neither XDG_DATA_HOME "
+            "nor HOME is set)";
+        return false;
+    }
+    if (!units::AppendToSpool(ledger.spool, row, error)) return false;
+    // A unit begun while the database was lost: if it is back, the spool
+    // goes in now rather than at the next start.
+    if (ticket.id == 0) {
+        if (ledger.db) {
+            ledger.Replay(notice);
+        } else {
+            ledger.Reach(notice);
+        }
+    }
+    return true;
+}
+
+}  // namespace farsend::cli

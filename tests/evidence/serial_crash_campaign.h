@@ -1,0 +1,57 @@
+// The crash campaign of serialized runs: `farsend watch --serial ...
+// --serial-pool ... --db FILE --sim-flash-dir DIR` on the real clock, killed
+// with SIGKILL after a seeded random time and started again, over and over,
+// on the same database and the same flash folder. Every simulated target of
+// every process leaves its flash file there, whole, whenever the kill lands;
+// at the end the serial judge reads the database and every flash.
+//
+// On top of the judge's findings, a run that ends on its own before its kill
+// (or on another signal) is a defect, and so is a pool whose count of issued
+// numbers differs from the numbers the rows kept.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "evidence/serial_judge.h"
+
+namespace farsend::evidence {
+
+struct CrashCampaignOptions {
+    std::string farsend;  // the program under test
+    uint32_t kills = 200;
+    uint64_t seed = 1;
+    std::string directory;   // "" : a fresh one under the temporary directory
+    bool keep = false;       // keep the directory (database, flashes, logs)
+    uint32_t bridges = 2;    // stations per process
+    uint32_t baud = 230400;  // the simulated line: a unit takes about half a second
+    // A kill lands this long after the start, drawn evenly between the two.
+    std::chrono::milliseconds earliest{0};
+    std::chrono::milliseconds latest{3000};
+    std::string place = "0x4010:4:le";  // --serial
+};
+
+struct CrashCampaignResult {
+    std::string workDirectory;            // empty: it could not be made
+    std::string setupError;               // the campaign could not start
+    uint32_t killed = 0;                  // runs ended by their kill
+    std::vector<std::string> runDefects;  // runs that ended some other way
+    SerialVerdict verdict;
+    std::string poolProblem;  // the pool disagrees with the rows
+    bool Clean() const {
+        return setupError.empty() && runDefects.empty() && verdict.ok() && poolProblem.empty();
+    }
+};
+
+// `progress` hears of every run done (1 to kills).
+CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
+                                           const std::function<void(uint32_t)>& progress = {});
+
+void PrintCrashReport(std::ostream& out, const CrashCampaignOptions& options,
+                      const CrashCampaignResult& result);
+
+}  // namespace farsend::evidence
