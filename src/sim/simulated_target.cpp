@@ -139,8 +139,8 @@ Millis SimulatedTarget::CollectTargetBytes(Millis now, std::vector<uint8_t>& out
 Millis SimulatedTarget::NextHostVisibleTime(size_t reportBytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!started_) return Millis(0);
-    Nanos next = std::min({EndOfFirstOutputRun(reportBytes), CallDue(), next_arrival_,
-                           NextTakeThatMayEmit()});
+    Nanos next = std::min(
+        {EndOfFirstOutputRun(reportBytes), CallDue(), next_arrival_, NextTakeThatMayEmit()});
     // Pulling the plug is seen by the host at once; falling silent ends the
     // calls a waiting host counts on. Both happen on the arrival of a byte.
     const auto& unplug = options_.faults.unplug_after;

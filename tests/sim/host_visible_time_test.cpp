@@ -95,8 +95,7 @@ TEST(SimulatedTargetHostVisibleTime, NamesTheFirstMomentTheHostCouldHearSomethin
              return t + 268;
          },
          kT0 + 120 + 274},
-        {"part of a block sent: nothing to hear until the rest comes",
-         OneBytePerMillisecond(), 62,
+        {"part of a block sent: nothing to hear until the rest comes", OneBytePerMillisecond(), 62,
          [](TargetDriver& d) {
              const int64_t t = ReadyForABlock(d);
              const Bytes block = Block(0x4000, Counting(256));
