@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -47,6 +48,14 @@ inline std::filesystem::path MakeBenchDirectory(const std::string& name) {
                                       (name + "-" + std::to_string(static_cast<long>(::getpid())));
     std::filesystem::create_directories(dir);
     return dir;
+}
+
+// farsend records every unit it programs in the unit database of the user's
+// data folder. A benchmark's farsend runs record into a folder of their own
+// under `dir` instead, which goes when `dir` is removed; the database they
+// open is then a fresh one, as on a new station.
+inline void RecordUnitsUnder(const std::filesystem::path& dir) {
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
 }
 
 inline void PrintRow(const std::string& what, const std::string& measured,

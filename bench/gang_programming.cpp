@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     const long kilobytes = argc > 3 ? std::max(1L, std::atol(argv[3])) : 32;
     const int waitSeconds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 20;
     const std::filesystem::path dir = bench::MakeBenchDirectory("farsend-bench-gang");
+    bench::RecordUnitsUnder(dir);
     const std::string image = (dir / "Farsend_15_bt.hex").string();
     std::string error;
     if (!sim::WriteImageFile(image, bench::ContiguousImage(static_cast<size_t>(kilobytes) * 1024),

@@ -1,7 +1,8 @@
 // Peak resident memory of farsend programming a 1 MB image into the
 // simulated target (simulated time, so the run takes seconds): the figure is
-// ru_maxrss of the farsend process, simulator included. The flash it leaves
-// must hold the image.
+// ru_maxrss of the farsend process, simulator and unit database (a new
+// SQLite file in the benchmark's folder) included. The flash it leaves must
+// hold the image.
 //   bench_program_memory FARSEND [kilobytes]
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
     const std::string farsend = argv[1];
     const long kilobytes = argc > 2 ? std::max(1L, std::atol(argv[2])) : 1024;
     const std::filesystem::path dir = bench::MakeBenchDirectory("farsend-bench-memory");
+    bench::RecordUnitsUnder(dir);
     const std::string image = (dir / "Farsend_15_bt.hex").string();
     const std::string flashOut = (dir / "flash-out.hex").string();
     std::string error;

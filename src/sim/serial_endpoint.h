@@ -25,6 +25,15 @@ public:
     // (Millis::max() when it waits for the host).
     virtual Millis CollectTargetBytes(Millis now, std::vector<uint8_t>& out) = 0;
 
+    // For a bridge on the real clock, which sleeps between looks: the
+    // earliest time the host could find something new, that is output that
+    // fills `reportBytes` or ends a burst on the line, or an event that may
+    // make output or pull the plug. Events that change only the endpoint's
+    // own state need no look, as the endpoint catches up on them at the next
+    // call. A lower bound will do: too early costs a look, too late delays
+    // output. Millis(0): no better bound than CollectTargetBytes' answer.
+    virtual Millis NextHostVisibleTime(size_t /*reportBytes*/) { return Millis(0); }
+
     // The host opened the bridge / sent the close report or close feature.
     virtual void OnBridgeOpened(Millis /*now*/) {}
     virtual void OnBridgeClosed(Millis /*now*/) {}

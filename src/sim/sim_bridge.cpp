@@ -32,6 +32,7 @@ bool Equal(const uint8_t* a, const uint8_t* b, size_t length) {
 SimBridge::SimBridge(SimBridgeOptions options)
     : options_(options),
       clock_(options.clock != nullptr ? *options.clock : RealClock()),
+      realTime_(dynamic_cast<SteadyClock*>(&clock_) != nullptr),
       plug_(options.plug != nullptr ? *options.plug : ownPlug_) {
     const uint16_t otherProduct = static_cast<uint16_t>(link::kBridgeProductId + 1);
     if (options.number > 1) {
@@ -78,7 +79,7 @@ std::string SimBridge::SerialOf(uint32_t number) {
 void SimBridge::AttachEndpoint(SerialEndpoint* endpoint) {
     Lock lock(mutex_);
     endpoint_ = endpoint;
-    nextDue_ = Millis::max();
+    nextDue_ = lookDue_ = Millis::max();
     if (endpoint_ != nullptr && uartOpen_) CollectLocked(clock_.Now());
 }
 
@@ -239,7 +240,7 @@ void SimBridge::OpenUartLocked(Millis now) {
         endpoint_->OnBridgeOpened(now);
     }
     uartOpen_ = true;
-    nextDue_ = Millis::max();
+    nextDue_ = lookDue_ = Millis::max();
     CollectLocked(now);
 }
 
@@ -247,7 +248,7 @@ void SimBridge::CloseUartLocked(Millis now) {
     if (!uartOpen_) return;
     uartOpen_ = false;
     if (endpoint_ != nullptr) endpoint_->OnBridgeClosed(now);
-    nextDue_ = Millis::max();
+    nextDue_ = lookDue_ = Millis::max();
     // Reports not yet taken are gone, as the bridge stops reporting.
     enqueued_ -= inbound_.size();
     inbound_.clear();
@@ -269,20 +270,26 @@ void SimBridge::HostBytesLocked(const uint8_t* data, size_t length, Millis now) 
 
 void SimBridge::CollectLocked(Millis now) {
     if (endpoint_ == nullptr) {
-        nextDue_ = Millis::max();
+        nextDue_ = lookDue_ = Millis::max();
         return;
     }
     std::vector<uint8_t> bytes;
-    const Millis before = nextDue_;
+    const Millis before = lookDue_;
     nextDue_ = endpoint_->CollectTargetBytes(now, bytes);
     if (!uartOpen_) {
-        nextDue_ = Millis::max();
+        nextDue_ = lookDue_ = Millis::max();
         return;
+    }
+    lookDue_ = nextDue_;
+    if (realTime_ && nextDue_ != Millis::max()) {
+        const size_t reportBytes =
+            options_.inputReportLength > 3 ? options_.inputReportLength - 3u : 0u;
+        lookDue_ = std::max(nextDue_, endpoint_->NextHostVisibleTime(reportBytes));
     }
     if (!bytes.empty()) QueueTargetBytesLocked(bytes, now);
     // A reader asleep until the old due time (or its read's time-out) must
     // look again, or output due earlier waits for it in real time.
-    if (nextDue_ < before) changed_.notify_all();
+    if (lookDue_ < before) changed_.notify_all();
 }
 
 void SimBridge::QueueTargetBytesLocked(const std::vector<uint8_t>& bytes, Millis now) {
@@ -404,7 +411,11 @@ ReadStatus SimBridge::ReadReport(HidHandle handle, uint8_t* buffer, size_t capac
             return leave(ReadStatus::kGone);
         }
         if (!IsBridgeHandleLocked(handle)) return leave(ReadStatus::kFailed);
-        if (uartOpen_ && clock_.Now() >= nextDue_) CollectLocked(clock_.Now());
+        if (uartOpen_ && clock_.Now() >= lookDue_) {
+            const uint64_t before = enqueued_;
+            CollectLocked(clock_.Now());
+            if (enqueued_ == before) ++stats_.emptyLooks;
+        }
         if (!inbound_.empty()) {
             const size_t fit = std::min(inbound_.size(), capacity / reportLength);
             if (fit == 0) return leave(ReadStatus::kFailed);
@@ -421,8 +432,8 @@ ReadStatus SimBridge::ReadReport(HidHandle handle, uint8_t* buffer, size_t capac
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return leave(ReadStatus::kTimedOut);
         auto wait = left;
-        if (uartOpen_ && nextDue_ != Millis::max()) {
-            const Millis untilDue = nextDue_ - clock_.Now();
+        if (uartOpen_ && lookDue_ != Millis::max()) {
+            const Millis untilDue = lookDue_ - clock_.Now();
             wait = std::min(wait, std::max(untilDue, Millis(1)));
         }
         changed_.wait_for(lock, wait);
@@ -444,13 +455,13 @@ bool SimBridge::InjectInputReports(const std::vector<std::vector<uint8_t>>& repo
 
 bool SimBridge::DeliverDue() {
     Lock lock(mutex_);
-    if (uartOpen_ && clock_.Now() >= nextDue_) CollectLocked(clock_.Now());
+    if (uartOpen_ && clock_.Now() >= lookDue_) CollectLocked(clock_.Now());
     return WaitUntilStoredLocked(lock);
 }
 
 Millis SimBridge::NextDueTime() {
     Lock lock(mutex_);
-    return uartOpen_ && plug_.Plugged() ? nextDue_ : Millis::max();
+    return uartOpen_ && plug_.Plugged() ? lookDue_ : Millis::max();
 }
 
 // --- system ---------------------------------------------------------------------

@@ -22,6 +22,12 @@
 // The bridge asks the endpoint for output again when the time it named
 // comes, and right after host bytes, the open and the close: an endpoint that
 // decides on its own to send earlier than it said is not heard before then.
+// On the real clock the reader sleeps past the endpoint's own events, which
+// it catches up on when next asked, to the time the host could find something
+// new (SerialEndpoint::NextHostVisibleTime): while a block crosses the line,
+// it wakes when the target's answer is due, not at every millisecond a byte
+// arrives. In virtual time it looks at every event, as a clock that jumps
+// needs it to.
 //
 // Locking: one lock guards the bridge. The endpoint and the serial observer
 // are called with it held, so they must not call back into the bridge.
@@ -94,6 +100,7 @@ struct SimBridgeStats {
     uint32_t inputBuffers = 0;     // the last accepted input-report queue length
     uint32_t openHandles = 0;      // on the bridge
     uint32_t handoffTimeouts = 0;  // waits for the reader that ran into the cap
+    uint64_t emptyLooks = 0;       // reads that asked the endpoint and found nothing new
     bool uartOpen = false;
 };
 
@@ -143,7 +150,8 @@ public:
     // reader has stored everything queued. True when nothing is left pending.
     bool DeliverDue();
     // When the endpoint next sends of its own accord (Millis::max(): it
-    // waits for the host, or the serial side is closed).
+    // waits for the host, or the serial side is closed). On the real clock,
+    // when the host could next find output: see the class comment.
     Millis NextDueTime();
 
     Clock& BridgeClock() { return clock_; }
@@ -191,6 +199,7 @@ private:
 
     const SimBridgeOptions options_;
     Clock& clock_;
+    const bool realTime_;
     PlugState ownPlug_;
     PlugState& plug_;
     std::vector<Interface> interfaces_;
@@ -203,6 +212,9 @@ private:
     link::HidHandle nextHandle_ = 1;
     bool uartOpen_ = false;
     Millis nextDue_ = Millis::max();
+    // When the reader must look next: nextDue_ in virtual time, on the real
+    // clock the endpoint's NextHostVisibleTime (never before nextDue_).
+    Millis lookDue_ = Millis::max();
     std::deque<std::vector<uint8_t>> inbound_;
     uint64_t enqueued_ = 0;
     uint64_t delivered_ = 0;

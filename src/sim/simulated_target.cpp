@@ -136,6 +136,20 @@ Millis SimulatedTarget::CollectTargetBytes(Millis now, std::vector<uint8_t>& out
     return ToMillisCeil(next);
 }
 
+Millis SimulatedTarget::NextHostVisibleTime(size_t reportBytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!started_) return Millis(0);
+    Nanos next = std::min(
+        {EndOfFirstOutputRun(reportBytes), CallDue(), next_arrival_, NextTakeThatMayEmit()});
+    // Pulling the plug is seen by the host at once; falling silent ends the
+    // calls a waiting host counts on. Both happen on the arrival of a byte.
+    const auto& unplug = options_.faults.unplug_after;
+    if (unplug && !Unplugged()) next = std::min(next, ArrivalOfReceivedCount(*unplug));
+    const auto& silence = options_.faults.silence_after;
+    if (silence && !Silenced()) next = std::min(next, ArrivalOfReceivedCount(*silence));
+    return ToMillisCeil(next);
+}
+
 void SimulatedTarget::OnBridgeOpened(Millis now) {
     std::lock_guard<std::mutex> lock(mutex_);
     const Nanos t = ToNanos(now);
@@ -219,6 +233,44 @@ SimulatedTarget::Nanos SimulatedTarget::NextEvent() const {
     if (!received_.empty()) next = std::min(next, std::max(received_.front().at, busy_until_));
     next = std::min(next, CallDue());
     return next;
+}
+
+// Received bytes are taken in order, none before busy_until_. Within a block
+// only the one that completes it can make output; outside one, any byte may
+// complete a command.
+SimulatedTarget::Nanos SimulatedTarget::NextTakeThatMayEmit() const {
+    if (phase_ == Phase::NoTarget) return kNever;
+    size_t skip = 0;
+    if (block_expected_ && block_.size() < packets::kBlockLength) {
+        skip = packets::kBlockLength - block_.size() - 1;
+    }
+    const size_t pending = received_.size() + on_wire_to_target_.size();
+    if (skip >= pending) return kNever;
+    const Nanos at = skip < received_.size() ? received_[skip].at
+                                             : on_wire_to_target_[skip - received_.size()].at;
+    return std::max(at, busy_until_);
+}
+
+// When the byte that brings the received count to `count` arrives.
+SimulatedTarget::Nanos SimulatedTarget::ArrivalOfReceivedCount(uint64_t count) const {
+    if (count <= bytes_received_) return clock_;
+    const uint64_t ahead = count - bytes_received_ - 1;
+    if (ahead >= on_wire_to_target_.size()) return kNever;
+    return on_wire_to_target_[static_cast<size_t>(ahead)].at;
+}
+
+// The bytes on the line to the host arrive back to back while the target
+// sends without a pause; a look when such a run ends, or when it has filled
+// a report, hears it whole.
+SimulatedTarget::Nanos SimulatedTarget::EndOfFirstOutputRun(size_t reportBytes) const {
+    if (on_wire_to_host_.empty()) return kNever;
+    const size_t limit = std::max<size_t>(reportBytes, 1);
+    size_t last = 0;
+    while (last + 1 < on_wire_to_host_.size() && last + 1 < limit &&
+           on_wire_to_host_[last + 1].at - on_wire_to_host_[last].at <= byte_time_) {
+        ++last;
+    }
+    return on_wire_to_host_[last].at;
 }
 
 // Runs every event due by `limit`, in time order. At equal times a byte

@@ -101,6 +101,7 @@ public:
 
     void OnHostBytes(const uint8_t* data, size_t length, Millis now) override;
     Millis CollectTargetBytes(Millis now, std::vector<uint8_t>& out) override;
+    Millis NextHostVisibleTime(size_t reportBytes) override;
     void OnBridgeOpened(Millis now) override;
     void OnBridgeClosed(Millis now) override;
 
@@ -129,6 +130,9 @@ private:
     void Start(Nanos now);
     void RunUntil(Nanos limit);
     Nanos NextEvent() const;
+    Nanos NextTakeThatMayEmit() const;
+    Nanos ArrivalOfReceivedCount(uint64_t count) const;
+    Nanos EndOfFirstOutputRun(size_t reportBytes) const;
     void TargetArrives();
     void ByteArrives();
     void TakeByte(uint8_t byte);
