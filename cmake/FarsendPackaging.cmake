@@ -101,6 +101,11 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # SOCI loads its PostgreSQL backend by name (dlopen), which the shared
+    # library scan cannot see.
+    if(FARSEND_UNIT_DATABASE)
+        set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsoci-postgresql4.0")
+    endif()
     # CPack puts the summary in front as the synopsis line.
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "farsend programs firmware into Farsend Bluetooth and ZigBee targets through

@@ -2,11 +2,11 @@
 // Boost, but libsoci-dev does not pull Boost's headers in; what Boost adds
 // is only templates for Boost types (fusion sequences, optional, dates),
 // which this program does not bind, so leaving them out changes nothing
-// that the compiled library shares with us.
+// that the compiled library shares with us. The PostgreSQL backend is
+// loaded by name at run time (unit_database.cpp), so its header is not here.
 #pragma once
 
 #include <soci/soci-config.h>
 #undef SOCI_HAVE_BOOST
-#include <soci/postgresql/soci-postgresql.h>
 #include <soci/soci.h>
 #include <soci/sqlite3/soci-sqlite3.h>

@@ -51,7 +51,7 @@ public:
         const std::string name =
             "farsend_test_" + std::to_string(entropy()) + "_" + std::to_string(++count_);
         try {
-            soci::session admin(soci::postgresql, base);
+            soci::session admin("postgresql", base);
             admin << "SET client_min_messages = warning";
             // A database's name is an identifier, which cannot be a bound
             // parameter; this one is made of digits above.
