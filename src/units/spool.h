@@ -29,7 +29,27 @@ std::string SpoolLine(const UnitRow& row);
 std::optional<UnitRow> ParseSpoolLine(const std::string& line);
 
 // Appends the record and a newline in one write, so that stations sharing a
-// spool do not interleave their lines. False with `error` set when it fails.
+// spool do not interleave their lines, and syncs it to the disk: the spool
+// holds what the database could not. False with `error` set when it fails.
 bool AppendToSpool(const std::filesystem::path& spool, const UnitRow& row, std::string& error);
+
+// The spool's lock, a file beside it (SPOOL.lock), held while a record is
+// appended and while a replay reads the spool, writes it into the database
+// and empties it: an append from another station or process in between
+// would otherwise be emptied away unwritten.
+class SpoolLock {
+public:
+    explicit SpoolLock(const std::filesystem::path& spool);
+    ~SpoolLock();
+    SpoolLock(const SpoolLock&) = delete;
+    SpoolLock& operator=(const SpoolLock&) = delete;
+    // False with error() set when the lock file cannot be had.
+    bool Held() const { return fd_ >= 0; }
+    const std::string& error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    std::string error_;
+};
 
 }  // namespace farsend::units

@@ -705,6 +705,10 @@ std::vector<YieldRow> UnitDatabase::Yield(const UnitFilter& filter) {
 ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool) {
     ReplayResult outcome;
     if (!std::filesystem::exists(spool)) return outcome;
+    // From the read to the emptying: a record appended meanwhile would be
+    // emptied away without having been written.
+    const SpoolLock lock(spool);
+    if (!lock.Held()) throw UnitDatabaseError(Kind::Unavailable, lock.error());
     const std::vector<std::string> lines = ReadLines(spool);
     std::vector<std::string> keep;
     std::size_t index = 0;

@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "units/database_fixture.h"
 #include "units/spool.h"
@@ -434,6 +436,34 @@ TEST_P(UnitDatabaseTest, ReplayingASpoolWritesEachRecordOnce) {
     ASSERT_TRUE(rows[1].finish.has_value());
     EXPECT_EQ(rows[1].finish->message, "no answer");
     EXPECT_EQ(rows[1].start.file, "/fw/\xef\xbf\xbd-not-utf8.hex");
+}
+
+// A station spools while another replays the same spool: every record ends
+// up in the database, none is emptied away between the replay's read and
+// its rewrite.
+TEST_P(UnitDatabaseTest, ARecordSpooledDuringAReplayIsNeverLost) {
+    const std::string location = NewLocation();
+    const std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(location);
+    const std::filesystem::path spool = fresh_.directory().path() / "racing.jsonl";
+    constexpr int kRecords = 300;
+    std::atomic<bool> appended{false};
+    std::string appendError;
+    std::thread station([&] {
+        for (int i = 0; i < kRecords && appendError.empty(); ++i) {
+            UnitRow row;
+            row.recordId = NewRecordId();
+            row.start = StartAt("2024-05-01T10:00:00Z", "1-" + std::to_string(i % 4));
+            row.finish = FinishAt("2024-05-01T10:00:10Z", UnitResult::Programmed, 8);
+            AppendToSpool(spool, row, appendError);
+        }
+        appended = true;
+    });
+    while (!appended) db->ReplaySpool(spool);
+    station.join();
+    ASSERT_EQ(appendError, "");
+    db->ReplaySpool(spool);
+    EXPECT_EQ(db->ListUnits().size(), static_cast<size_t>(kRecords));
+    EXPECT_FALSE(std::filesystem::exists(spool));
 }
 
 // Processes, not threads: each has its own connection, as stations do.
