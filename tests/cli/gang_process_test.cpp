@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "cli/child_outputs.h"
 #include "cli/process_files.h"
 #include "cli/process_runner.h"
 #include "protocol/image_reader.h"
@@ -24,25 +25,13 @@ using farsend::testing::RunFarsend;
 using ::testing::HasSubstr;
 using Json = nlohmann::json;
 
+using farsend::testing::JsonLines;
+
 // Address -> byte, as the image reader reads a firmware file.
 std::map<uint32_t, uint8_t> Contents(const std::string& path) {
-    std::map<uint32_t, uint8_t> contents;
     const auto plan = protocol::PlanProgrammingFile(path);
     EXPECT_TRUE(plan && !plan->error) << path;
-    if (!plan) return contents;
-    for (const protocol::FlashBlock& block : plan->blocks) {
-        for (uint32_t i = 0; i < block.count; ++i) contents[block.baseAddress + i] = block.data[i];
-    }
-    return contents;
-}
-
-std::vector<Json> JsonLines(const std::string& text) {
-    std::vector<Json> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty()) lines.push_back(Json::parse(line));
-    }
-    return lines;
+    return farsend::testing::ContentsOf(path);
 }
 
 const char* const kStations[] = {"sim-usb-1.4", "sim-usb-1.5", "sim-usb-1.6", "sim-usb-1.7"};

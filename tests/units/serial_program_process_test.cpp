@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "cli/child_outputs.h"
 #include "cli/posix/child_process.h"
 #include "cli/process_files.h"
 #include "cli/process_runner.h"
@@ -35,16 +36,8 @@ using Contents = std::map<uint32_t, uint8_t>;
 
 constexpr auto kLimit = std::chrono::seconds(120);
 
-// Address -> byte, as the image reader reads a firmware or flash file.
-Contents ContentsOf(const std::string& path) {
-    Contents contents;
-    const auto plan = protocol::PlanProgrammingFile(path);
-    if (!plan || plan->error) return contents;
-    for (const protocol::FlashBlock& block : plan->blocks) {
-        for (uint32_t i = 0; i < block.count; ++i) contents[block.baseAddress + i] = block.data[i];
-    }
-    return contents;
-}
+using farsend::testing::ContentsOf;
+using farsend::testing::JsonLines;
 
 // The image as a unit holding `number` must have it.
 Contents Stamped(Contents image, const protocol::SerialSpec& spec, std::uint64_t number) {
@@ -52,15 +45,6 @@ Contents Stamped(Contents image, const protocol::SerialSpec& spec, std::uint64_t
     EXPECT_EQ(bytes.size(), spec.size);
     for (std::size_t i = 0; i < bytes.size(); ++i) image[spec.address + i] = bytes[i];
     return image;
-}
-
-std::vector<Json> JsonLines(const std::string& text) {
-    std::vector<Json> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        if (!line.empty()) lines.push_back(Json::parse(line));
-    }
-    return lines;
 }
 
 protocol::SerialSpec Spec(const std::string& text) {
