@@ -105,6 +105,10 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
         if (stop.Requested()) break;
 
         if (station.connectionState != ConnectionState::Connected) {
+            // The observer's chance to end a wait for a target (a deadline)
+            // at the same point of every pass, whatever the threads do.
+            Tell(environment, StationEventKind::Searching);
+            if (stop.Requested()) break;
             if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
                 protocol::kExchangeOk) {
                 station.connectionState = ConnectionState::Connected;

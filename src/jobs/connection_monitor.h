@@ -50,9 +50,10 @@ struct MonitorEnvironment {
     MainWindowPort& mainWindow;
     // The monitor's own pauses. Null: the exchanges' (the link's) clock.
     Clock* pacing = nullptr;
-    // Told of each target's connection, identification, refusal and
-    // disconnection (station_events.h). Null: the main window shows each
-    // refusal's box, and nothing else is told.
+    // Told before each handshake while searching, and of each target's
+    // connection, identification, refusal and disconnection
+    // (station_events.h). Null: the main window shows each refusal's box,
+    // and nothing else is told.
     StationObserver* observer = nullptr;
 };
 

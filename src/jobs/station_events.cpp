@@ -4,6 +4,8 @@ namespace farsend::jobs {
 
 const char* StationEventName(StationEventKind kind) {
     switch (kind) {
+        case StationEventKind::Searching:
+            return "searching";
         case StationEventKind::Connected:
             return "connected";
         case StationEventKind::Identified:

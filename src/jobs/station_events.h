@@ -3,6 +3,11 @@
 // shows. Each station has its own observer, called on the thread that did
 // the work (the monitor's, or the job's), one event at a time.
 //
+// Between targets, while no target is connected:
+//
+//   Searching               before each handshake; the observer may stop
+//                           the monitor here, and no handshake then begins
+//
 // For each target the events come in this order:
 //
 //   Connected
@@ -28,6 +33,7 @@
 namespace farsend::jobs {
 
 enum class StationEventKind {
+    Searching,
     Connected,
     Identified,
     Refused,
@@ -59,7 +65,7 @@ struct StationEvent {
     JobOutcome outcome = JobOutcome::Success;
 };
 
-// "connected", "identified", "refused", "erase step", "block sent",
+// "searching", "connected", "identified", "refused", "erase step", "block sent",
 // "finished", "disconnected".
 const char* StationEventName(StationEventKind kind);
 

@@ -388,40 +388,66 @@ TEST_P(StationEvents, ComeInTheDocumentedOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, StationEvents,
-    ::testing::Values(
-        EventCase{"Programmed",
-                  "Bluetooth",
-                  "Farsend_15_bt.hex",
-                  true,
-                  false,
-                  {"connected", "identified Bluetooth 1.5.0", "erase step x3", "block sent",
-                   "finished ok", "disconnected"}},
-        EventCase{"WithoutValidationNotIdentified",
-                  "ZigBee",
-                  "Farsend_15_bt.hex",
-                  false,
-                  false,
-                  {"connected", "erase step x3", "block sent", "finished ok", "disconnected"}},
-        EventCase{"AnotherVariantRefused",
-                  "ZigBee",
-                  "Farsend_15_bt.hex",
-                  true,
-                  false,
-                  {"connected", "identified ZigBee 1.5.0", "refused does not fit", "disconnected"}},
-        EventCase{"NoFileRefusedUnasked",
-                  "Bluetooth",
-                  "",
-                  true,
-                  false,
-                  {"connected", "refused no file", "disconnected"}},
-        EventCase{"SilentAtTheEndFails",
-                  "Bluetooth",
-                  "Farsend_15_bt.hex",
-                  true,
-                  true,
-                  {"connected", "identified Bluetooth 1.5.0", "erase step x3", "block sent",
-                   "finished failed", "disconnected"}}),
+    ::testing::Values(EventCase{"Programmed",
+                                "Bluetooth",
+                                "Farsend_15_bt.hex",
+                                true,
+                                false,
+                                {"searching", "connected", "identified Bluetooth 1.5.0",
+                                 "erase step x3", "block sent", "finished ok", "disconnected"}},
+                      EventCase{"WithoutValidationNotIdentified",
+                                "ZigBee",
+                                "Farsend_15_bt.hex",
+                                false,
+                                false,
+                                {"searching", "connected", "erase step x3", "block sent",
+                                 "finished ok", "disconnected"}},
+                      EventCase{"AnotherVariantRefused",
+                                "ZigBee",
+                                "Farsend_15_bt.hex",
+                                true,
+                                false,
+                                {"searching", "connected", "identified ZigBee 1.5.0",
+                                 "refused does not fit", "disconnected"}},
+                      EventCase{"NoFileRefusedUnasked",
+                                "Bluetooth",
+                                "",
+                                true,
+                                false,
+                                {"searching", "connected", "refused no file", "disconnected"}},
+                      EventCase{
+                          "SilentAtTheEndFails",
+                          "Bluetooth",
+                          "Farsend_15_bt.hex",
+                          true,
+                          true,
+                          {"searching", "connected", "identified Bluetooth 1.5.0", "erase step x3",
+                           "block sent", "finished failed", "disconnected"}}),
     [](const ::testing::TestParamInfo<EventCase>& info) { return info.param.name; });
+
+// An observer that ends the wait for a target when it is told the monitor is
+// searching (a deadline): no handshake begins, and the target hears nothing.
+TEST(StationEvents, AStopWhileSearchingBeginsNoHandshake) {
+    struct StopOnSearch final : StationObserver {
+        explicit StopOnSearch(MonitorStop& stop) : stop(stop) {}
+        void OnStationEvent(const StationEvent& event) override {
+            words.push_back(StationEventName(event.kind));
+            if (event.kind == StationEventKind::Searching) stop.Request();
+        }
+        MonitorStop& stop;
+        std::vector<std::string> words;
+    };
+    MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+    StopOnSearch observer(h.stop);
+    h.environment.observer = &observer;
+    h.settings.autoProgram = true;
+    h.Start();
+    h.gate.Grant(1);
+    h.thread.join();
+    EXPECT_EQ(observer.words, std::vector<std::string>{"searching"});
+    EXPECT_TRUE(h.TargetCommands().empty());
+    EXPECT_EQ(h.settings.connectionState, ConnectionState::NeverConnected);
+}
 
 TEST(Monitor, StopWakesAPausingMonitor) {
     MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
