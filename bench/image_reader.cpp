@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot open %s\n", path.string().c_str());
             return 1;
         }
-        ProgrammingBlockSequence sequence(file);
+        ImageReaderState state;
+        ProgrammingBlockSequence sequence(file, state);
         FlashBlock block;
         ProgrammingStep step;
         blocks = bytes = 0;

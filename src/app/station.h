@@ -1,8 +1,13 @@
-// One station above its link: the connection monitor, the commands of its
-// main window and what its jobs run with, wired in one place for the window
-// program's single station and for each of farsend's. The link, its
-// platform and the simulator stay with the entry points, which alone know
-// what the bridge is and in which order it must be torn down.
+// One station: a bridge's link with the exchanges over it, the connection
+// monitor, the commands of its main window and what its jobs run with,
+// built in one place for the window program's single station and for each
+// of farsend's. It is made from where its bridge is (a platform, which of
+// the platform's bridges, a clock) and the firmware choice every station of
+// a run shares; everything else of it is its own.
+//
+// Whatever the platform belongs to (a simulated bridge, a locator) must
+// outlive the station: the station stops its monitor and closes its link
+// when it goes, and the link's reader reads from the platform until then.
 #pragma once
 
 #include <atomic>
@@ -17,20 +22,31 @@
 #include "jobs/main_window_port.h"
 #include "jobs/station_events.h"
 #include "jobs/station_state.h"
+#include "link/bridge_locator.h"
+#include "link/hid_platform.h"
+#include "link/hid_serial_link.h"
 #include "protocol/exchange_context.h"
 
 namespace farsend::app {
 
+// Where a station's link finds its bridge.
+struct StationBridge {
+    // The system's HID, or a simulated bridge; null: every open fails.
+    link::HidPlatform* platform = nullptr;
+    // Which of the platform's bridges, at each open; null: the first found.
+    link::BridgeLocator* locator = nullptr;
+    // The link's time; null: the real clock.
+    Clock* clock = nullptr;
+};
+
 struct StationParts {
+    StationBridge bridge;
     jobs::FirmwareChoice& choice;  // shared by every station of a run
     jobs::StationState& state;     // this station's own
-    protocol::ExchangeContext& exchanges;
     jobs::MainWindowPort& mainWindow;
     ShellPort& shell;
     // Told the station's events; null: the main window shows the refusals.
     jobs::StationObserver* observer = nullptr;
-    // The monitor's pauses; null: the link's clock.
-    Clock* pacing = nullptr;
     // The window whose status bar follows the station; null without one.
     const std::atomic<MainWindowView*>* view = nullptr;
 };
@@ -39,25 +55,44 @@ class Station {
 public:
     explicit Station(const StationParts& parts)
         : parts_(parts),
-          monitor_(jobs::MonitorEnvironment{parts.choice, parts.state, parts.exchanges,
-                                            parts.mainWindow, parts.pacing, parts.observer}),
-          commands_{parts.choice, parts.state, parts.exchanges, parts.shell, monitor_, parts.view} {
-    }
+          link_(parts.bridge),
+          exchanges_(link_),
+          monitor_(jobs::MonitorEnvironment{parts.choice, parts.state, exchanges_, parts.mainWindow,
+                                            nullptr, parts.observer}),
+          commands_{parts.choice, parts.state, exchanges_, parts.shell, monitor_, parts.view} {}
+    // The monitor is stopped and joined before the link goes; the link
+    // closes its handles while its platform is still there.
+    ~Station() { monitor_.Stop(); }
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
     jobs::ConnectionMonitorControl& Monitor() { return monitor_; }
     CommandContext& Commands() { return commands_; }
     jobs::StationState& State() { return parts_.state; }
+    protocol::ExchangeContext& Exchanges() { return exchanges_; }
+    const protocol::ExchangeContext& Exchanges() const { return exchanges_; }
+    link::HidSerialLink& Link() { return link_; }
+    // The time the station's link lives in.
+    Clock& Time() { return exchanges_.Time(); }
     // What a job of this station runs with; a unit's serial and stop flag
     // are the caller's to add.
-    jobs::JobEnvironment JobEnvironment() const {
-        return jobs::JobEnvironment{parts_.state, parts_.exchanges, parts_.mainWindow,
-                                    parts_.observer};
+    jobs::JobEnvironment JobEnvironment() {
+        return jobs::JobEnvironment{parts_.state, exchanges_, parts_.mainWindow, parts_.observer};
     }
 
 private:
+    // A link whose seams are set once, before its first open.
+    struct StationLink final : link::HidSerialLink {
+        explicit StationLink(const StationBridge& bridge) {
+            platform = bridge.platform;
+            locator = bridge.locator;
+            clock = bridge.clock;
+        }
+    };
+
     const StationParts parts_;
+    StationLink link_;
+    protocol::ExchangeContext exchanges_;
     jobs::ConnectionMonitorControl monitor_;
     CommandContext commands_;
 };

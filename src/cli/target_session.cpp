@@ -53,19 +53,19 @@ enum class Policy {
     Watch,        // watch: an attempt for every target that connects
 };
 
-// The link and what it talks through, declared in the order in which they
-// must be torn down backwards: the simulation closes and detaches the link
-// before its bridge goes; the link closes its handles on the platform, and
-// both outlive neither the bridge's locator nor the simulated time.
+// What a station's link reaches its bridge through, declared in the order
+// in which it must be torn down backwards: the simulated bridge lives in the
+// simulated time, and the station (whose link closes its handles on the
+// platform) goes before all of it.
 struct Wiring {
     VirtualClock simulatedTime{Millis(0)};
     link::NullHidPlatform noPlatform;
     std::unique_ptr<StationBridge> bridge;
-    link::HidSerialLink link;
     std::unique_ptr<sim::Simulation> simulation;
-    protocol::ExchangeContext exchanges{link};
+    app::StationBridge seat;
 
-    Clock& Time() { return link::HidLinkClock(link); }
+    // The time the station's link lives in.
+    Clock& Time() { return seat.clock != nullptr ? *seat.clock : RealClock(); }
 };
 
 // Where a station's bridge is: a device name that its link opens alone
@@ -92,8 +92,8 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
             Complain(console, error);
             return kExitUsage;
         }
-        wiring.simulation->AttachLink(wiring.link);
         platform = &wiring.simulation->Platform();
+        wiring.seat.clock = &wiring.simulation->LinkClock();
     }
     // watch on a named bridge is a station's loop: a bridge not plugged in
     // yet, or being replugged, is waited for (under --wait), as targets are.
@@ -103,7 +103,7 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
     if (!plan.device.empty()) {
         named = BridgeNamed(FindBridges(*platform), plan.device);
         wiring.bridge = std::make_unique<StationBridge>(plan.device, named);
-        wiring.link.locator = wiring.bridge.get();
+        wiring.seat.locator = wiring.bridge.get();
         if (!named && !InterfaceNamed(*platform, plan.device)) {
             if (options.command != Command::Watch || options.sim.simulate) {
                 Complain(console,
@@ -115,7 +115,7 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
             waiting = true;
         }
     }
-    wiring.link.platform = platform;
+    wiring.seat.platform = platform;
     if (waiting) return -1;
     if (plan.device.empty() ? CountBridges(*platform) == 0 : !named) {
         if (!plan.device.empty()) {
@@ -168,24 +168,7 @@ ProgressMode ModeFor(const CliOptions& options, const Console& console) {
     return console.errIsTerminal ? ProgressMode::Terminal : ProgressMode::Plain;
 }
 
-class Session;
-
 constexpr const char* kUnpluggedText = "the bridge was unplugged during the job.";
-
-// The monitor's pauses, on the link's clock, with a look at the --wait
-// deadline before each: the monitor then stops before its next pass, at the
-// same point of the run whatever the threads do.
-class DeadlinePacing final : public Clock {
-public:
-    DeadlinePacing(Clock& inner, Session& session) : inner_(inner), session_(session) {}
-    Millis Now() override { return inner_.Now(); }
-    void SleepFor(Millis duration) override { inner_.SleepFor(duration); }
-    bool WaitFor(WakeSignal& signal, Millis timeout) override;
-
-private:
-    Clock& inner_;
-    Session& session_;
-};
 
 class Session final : public jobs::MainWindowPort,
                       public app::ShellPort,
@@ -203,9 +186,7 @@ public:
           plan_(std::move(plan)),
           ledger_(ledger),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
-          pacing_(wiring.Time(), *this),
-          station_(
-              app::StationParts{choice, state_, wiring.exchanges, *this, *this, this, &pacing_}) {
+          station_(app::StationParts{wiring.seat, choice, state_, *this, *this, this}) {
         state_.autoProgram = policy == Policy::Watch;
         if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
         if (policy == Policy::Watch) {
@@ -260,6 +241,7 @@ public:
     // A second signal: the job in hand stops before its next block.
     void StopJobNow() { stopJob_ = true; }
     app::CommandContext& Commands() { return station_.Commands(); }
+    protocol::ExchangeContext& Exchanges() { return station_.Exchanges(); }
     const std::optional<jobs::JobReport>& LastJob() const { return job_; }
     const std::string& LastMessage() const { return message_; }
 
@@ -272,7 +254,7 @@ public:
                                "side and in its bootloader.");
     }
 
-    // --- called by the monitor, on its thread ---
+    // --- called by the monitor, on its thread, before each handshake ---
     void CheckDeadline() {
         if (DeadlinePassed()) station_.Monitor().RequestStop();
         // A simulated watch without targets left would go on handshaking in
@@ -303,11 +285,15 @@ public:
         return jobs::MessageAnswer::Ok;
     }
 
-    // StationObserver: a target taken in hand when it connects, its unit
+    // StationObserver: the --wait deadline looked at before each handshake,
+    // a target taken in hand when it connects, its unit
     // finished when the monitor lets it go, and a refusal told (the window
     // program shows a box instead). The job's own steps go to the display.
     void OnStationEvent(const jobs::StationEvent& event) override {
         switch (event.kind) {
+            case jobs::StationEventKind::Searching:
+                CheckDeadline();
+                return;
             case jobs::StationEventKind::Connected:
                 TargetConnected();
                 return;
@@ -336,9 +322,9 @@ public:
         // that did not answer from one that is another kind.
         const FitVerdict verdict =
             JudgeUnfitFile(jobs::PathToProgram(choice_, state_),
-                           protocol::ReplyTextOf(wiring_.exchanges.variantReply,
+                           protocol::ReplyTextOf(station_.Exchanges().variantReply,
                                                  protocol::ResponseCode::VariantReply),
-                           protocol::ReplyTextOf(wiring_.exchanges.versionReply,
+                           protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                  protocol::ResponseCode::VersionReply));
         Complain(console_, verdict.message);
         message_ = OneLine(verdict.message);
@@ -358,8 +344,8 @@ public:
         connectedSinceWait_ = true;
         unitStart_ = wiring_.Time().Now();
         // The replies of an earlier unit must not pass for this one's.
-        wiring_.exchanges.variantReply = {};
-        wiring_.exchanges.versionReply = {};
+        station_.Exchanges().variantReply = {};
+        station_.Exchanges().versionReply = {};
         if (policy_ == Policy::ConnectOnly) {
             station_.Monitor().RequestStop();
         } else {
@@ -378,7 +364,7 @@ public:
     void SendCommand(int command) override {
         if (command == jobs::kCommandProgramNow) BeginAttempt(kExitSuccess);
         if (command == jobs::kCommandProgrammingFinished && options_.launch) {
-            protocol::LaunchTargetApplication(wiring_.exchanges);
+            protocol::LaunchTargetApplication(station_.Exchanges());
         }
         app::HandleMainWindowCommand(station_.Commands(), command);
     }
@@ -407,7 +393,7 @@ public:
         // unplug from a target gone quiet; the link can, and the operator at
         // a terminal is told which it was.
         if (job_->outcome == jobs::JobOutcome::CommunicationError &&
-            link::HidLinkBridgeGone(wiring_.link)) {
+            link::HidLinkBridgeGone(station_.Link())) {
             message_ = std::string(kUnpluggedText) + " " + message_;
             Complain(console_, kUnpluggedText);
         }
@@ -422,9 +408,9 @@ public:
         record.command = CommandName(options_.command);
         record.status = status;
         record.message = status == kExitSuccess ? std::string() : message_;
-        record.variant = protocol::ReplyTextOf(wiring_.exchanges.variantReply,
+        record.variant = protocol::ReplyTextOf(station_.Exchanges().variantReply,
                                                protocol::ResponseCode::VariantReply);
-        record.version = protocol::ReplyTextOf(wiring_.exchanges.versionReply,
+        record.version = protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                protocol::ResponseCode::VersionReply);
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
@@ -598,7 +584,6 @@ private:
     const StationPlan plan_;
     UnitLedger* const ledger_;  // none: the units are not recorded (erase, identify, launch)
     ProgressDisplay display_;
-    DeadlinePacing pacing_;
     app::Station station_;
 
     bool eraseAllConfirmed_ = false;
@@ -630,11 +615,6 @@ private:
     int refusal_ = -1;
     std::atomic<bool> stopJob_{false};
 };
-
-bool DeadlinePacing::WaitFor(WakeSignal& signal, Millis timeout) {
-    session_.CheckDeadline();
-    return inner_.WaitFor(signal, timeout);
-}
 
 // The firmware file program and watch would send, checked whole before any
 // target is touched. -1 when it can be used, else the exit status.
@@ -697,11 +677,11 @@ bool AskEraseAll(Console& console) {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES" || answer == "Yes";
 }
 
-int Identify(Session& session, Wiring& wiring, Console& console, const CliOptions& options) {
+int Identify(Session& session, Console& console, const CliOptions& options) {
     protocol::TargetIdentity identity;
-    const int variantStatus = protocol::QueryTargetVariant(wiring.exchanges, &identity.variant);
-    const int versionStatus = protocol::QueryTargetVersion(wiring.exchanges, &identity);
-    protocol::DisconnectTarget(wiring.exchanges);
+    const int variantStatus = protocol::QueryTargetVariant(session.Exchanges(), &identity.variant);
+    const int versionStatus = protocol::QueryTargetVersion(session.Exchanges(), &identity);
+    protocol::DisconnectTarget(session.Exchanges());
     UnitRecord record = session.Record(kExitSuccess);
     if (variantStatus == protocol::kReplyMissing || versionStatus == protocol::kReplyMissing) {
         record.status = kExitCommunication;
@@ -1037,7 +1017,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         jobs::StationState& state = station->session->State();
         if (policy != Policy::ConnectOnly &&
             state.connectionState == jobs::ConnectionState::Connected) {
-            protocol::DisconnectTarget(station->wiring.exchanges);
+            protocol::DisconnectTarget(station->session->Exchanges());
             state.connectionState = jobs::ConnectionState::Disconnected;
         }
     }
@@ -1056,7 +1036,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         for (auto& station : stations) {
             jobs::StationState& state = station->session->State();
             if (state.connectionState == jobs::ConnectionState::Connected) {
-                protocol::DisconnectTarget(station->wiring.exchanges);
+                protocol::DisconnectTarget(station->session->Exchanges());
                 state.connectionState = jobs::ConnectionState::Disconnected;
             }
             connected |= station->session->Connected();
@@ -1067,12 +1047,11 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         status = kExitStopped;
     } else if (policy == Policy::ConnectOnly) {
         Session& session = *stations.front()->session;
-        Wiring& wiring = stations.front()->wiring;
         if (!session.Connected()) {
             session.NoTargetMessage();
             status = kExitNoTarget;
         } else if (options.command == Command::Identify) {
-            status = Identify(session, wiring, console, options);
+            status = Identify(session, console, options);
         } else if (options.command == Command::Launch) {
             app::StartTargetApplication(session.Commands());
             if (options.json) {
@@ -1083,7 +1062,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         } else {
             app::EraseTargetFlash(session.Commands());
             status = session.LastJob() ? StatusOf(*session.LastJob()) : kExitCommunication;
-            protocol::DisconnectTarget(wiring.exchanges);
+            protocol::DisconnectTarget(session.Exchanges());
             if (options.json) {
                 session.PrintResult(session.Record(status));
             } else if (status == kExitSuccess) {

@@ -13,11 +13,6 @@ HidSerialLink::~HidSerialLink() {
     HidLinkStop(*this);
 }
 
-HidSerialLink& ProcessHidLink() {
-    static HidSerialLink* const link = new HidSerialLink;
-    return *link;
-}
-
 Clock& HidLinkClock(HidSerialLink& link) {
     return link.clock != nullptr ? *link.clock : RealClock();
 }

@@ -82,10 +82,6 @@ struct HidSerialLink {
     std::atomic<bool> bridgeGone{false};
 };
 
-// The process-wide link. It is never destroyed: a reader still running at
-// exit must not outlive the platform it reads from.
-HidSerialLink& ProcessHidLink();
-
 // Opens the bridge: the one the link's locator names, else the first found.
 int16_t HidLinkOpen(HidSerialLink& link);
 // Opens exactly the interface at `path`, provided it carries the bridge's

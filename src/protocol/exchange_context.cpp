@@ -17,11 +17,6 @@ size_t StoreByte(uint32_t* elements, size_t at, uint8_t byte) {
 
 }  // namespace
 
-ExchangeContext& ProcessExchangeContext() {
-    static ExchangeContext* const context = new ExchangeContext(link::ProcessHidLink());
-    return *context;
-}
-
 int OpenLink(ExchangeContext& context) {
     const ExchangeLock lock(context.Mutex());
     switch (link::HidLinkOpen(context.Link())) {

@@ -88,10 +88,6 @@ private:
 // The hold of one exchange on its context.
 using ExchangeLock = std::lock_guard<std::recursive_mutex>;
 
-// The one context of the application, on the process-wide link. Like that
-// link it is never destroyed.
-ExchangeContext& ProcessExchangeContext();
-
 // HidLinkOpen with its result mapped: 0 -> 0, -3 -> 2, -2 -> 3, other -> 1.
 int OpenLink(ExchangeContext& context);
 // The close feature, then the link's close; harmless on a closed link.

@@ -11,11 +11,6 @@ constexpr std::uint64_t kLastAddress = 0xFFFFFFFFu;
 
 }  // namespace
 
-ImageReaderState& ProcessImageReaderState() {
-    static ImageReaderState state;
-    return state;
-}
-
 ReadBlockResult ReadFlashBlock(FlashBlock& block, bool& hasData, ImageFile& file,
                                ImageReaderState& state) {
     block = FlashBlock{};
@@ -79,10 +74,6 @@ ReadBlockResult ReadFlashBlock(FlashBlock& block, bool& hasData, ImageFile& file
                         static_cast<int>(block.count));
     }
     return result;
-}
-
-ReadBlockResult ReadFlashBlock(FlashBlock& block, bool& hasData, ImageFile& file) {
-    return ReadFlashBlock(block, hasData, file, ProcessImageReaderState());
 }
 
 ProgrammingBlockSequence::ProgrammingBlockSequence(ImageFile& file, ImageReaderState& state)

@@ -34,10 +34,6 @@ struct ImageReaderState {
     bool quiet = false;
 };
 
-// The one state the programming jobs share, zero when the process starts.
-// Not locked: two programming runs never read at the same time.
-ImageReaderState& ProcessImageReaderState();
-
 enum class ReadBlockResult : int {
     // The block is full, or an address gap follows; more of the file remains.
     BlockFilled = 0,
@@ -57,8 +53,6 @@ enum class ReadBlockResult : int {
 // starts the next block, whatever its number of digits.
 ReadBlockResult ReadFlashBlock(FlashBlock& block, bool& hasData, ImageFile& file,
                                ImageReaderState& state);
-// The same, on the process-wide state.
-ReadBlockResult ReadFlashBlock(FlashBlock& block, bool& hasData, ImageFile& file);
 
 enum class ProgrammingStep {
     SendBlock,      // send this block with BlockFollows
@@ -75,8 +69,8 @@ enum class ProgrammingStep {
 // answering FormatError.
 class ProgrammingBlockSequence {
 public:
-    explicit ProgrammingBlockSequence(ImageFile& file,
-                                      ImageReaderState& state = ProcessImageReaderState());
+    // Each run reads with a state of its own: stations program side by side.
+    ProgrammingBlockSequence(ImageFile& file, ImageReaderState& state);
     ProgrammingStep Next(FlashBlock& block);
     // The file has been read to its end: what is left is at most the last
     // block and the end of data.

@@ -190,24 +190,25 @@ TEST(ReadFlashBlock, FileWithoutTokensLeavesHasDataAndCarriesTheBase) {
     EXPECT_EQ(block.check, 0x4100u);
 }
 
-TEST(ReadFlashBlock, ProcessWideStateCarriesAcrossFiles) {
+TEST(ReadFlashBlock, StateCarriesAcrossFiles) {
     bool hasData = false;
     FlashBlock block;
+    ImageReaderState state;
     ImageFile first;
     first.OpenBytes("00007000 01 02");
-    ASSERT_EQ(ReadFlashBlock(block, hasData, first), kEnd);
-    EXPECT_EQ(ProcessImageReaderState().nextAddress, 0x7002u);
+    ASSERT_EQ(ReadFlashBlock(block, hasData, first, state), kEnd);
+    EXPECT_EQ(state.nextAddress, 0x7002u);
 
     ImageFile second;
     second.OpenBytes("");
-    ASSERT_EQ(ReadFlashBlock(block, hasData, second), kEnd);
+    ASSERT_EQ(ReadFlashBlock(block, hasData, second, state), kEnd);
     EXPECT_EQ(block.baseAddress, 0x7000u);
 
     // The next file's first address sets the position afresh, even below the
     // previous file's data.
     ImageFile third;
     third.OpenBytes("00001000 05");
-    ASSERT_EQ(ReadFlashBlock(block, hasData, third), kEnd);
+    ASSERT_EQ(ReadFlashBlock(block, hasData, third, state), kEnd);
     EXPECT_EQ(block.baseAddress, 0x1000u);
     EXPECT_EQ(DataOf(block), Bytes({0x05}));
 }

@@ -121,15 +121,14 @@ void Win32ShellPort::EndProcess(int exitCode) {
 
 // --- MainWindowShell ---
 
-MainWindowShell::MainWindowShell(ToolSettings& settings, protocol::ExchangeContext& exchanges,
+MainWindowShell::MainWindowShell(ToolSettings& settings, const StationBridge& bridge,
                                  std::function<void(int)> endProcess)
     : settings_(settings),
-      exchanges_(exchanges),
       endProcess_(std::move(endProcess)),
       port_(*this),
       shellPort_(*this),
-      station_(StationParts{settings, settings, exchanges, port_, shellPort_, nullptr, nullptr,
-                            &settings.view}),
+      station_(
+          StationParts{bridge, settings, settings, port_, shellPort_, nullptr, &settings.view}),
       jobEnvironment_(station_.JobEnvironment()) {}
 
 MainWindowShell::~MainWindowShell() {
@@ -210,7 +209,7 @@ bool MainWindowShell::StopThreads(DWORD timeoutMs) {
         DeliverSentMessages();
         if (GetTickCount() - start >= timeoutMs) return false;
     }
-    protocol::CloseLink(exchanges_);
+    protocol::CloseLink(station_.Exchanges());
     return true;
 }
 
@@ -223,6 +222,8 @@ void MainWindowShell::RestartMonitor(std::function<void()> release) {
 }
 
 void MainWindowShell::EndProcess(int exitCode) {
+    // The link's reader is stopped before the process goes.
+    protocol::CloseLink(station_.Exchanges());
     endProcess_(exitCode);
     // endProcess_ does not return; should it ever, end here all the same.
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
@@ -260,7 +261,7 @@ void MainWindowShell::OnCommand(int command) {
     switch (command) {
         case CMD_SERIAL_SETUP:
             OpenSerialSetup(instance_, MainWindow(), settings_, *this,
-                            [this] { protocol::LaunchTargetApplication(exchanges_); });
+                            [this] { protocol::LaunchTargetApplication(station_.Exchanges()); });
             break;
         case CMD_PROGRAMMING_SETUP:
             OpenProgrammingSetup(instance_, MainWindow(), settings_);

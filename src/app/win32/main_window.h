@@ -59,16 +59,17 @@ private:
 // Everything the window procedure works with; one per process.
 class MainWindowShell final : public PortChangeSteps {
 public:
-    // `endProcess` ends the process at once for command 680; it must not
-    // return.
-    MainWindowShell(ToolSettings& settings, protocol::ExchangeContext& exchanges,
+    // The window's one station reaches its bridge through `bridge`.
+    // `endProcess` ends the process at once for command 680, after the
+    // station's link has been closed; it must not return.
+    MainWindowShell(ToolSettings& settings, const StationBridge& bridge,
                     std::function<void(int)> endProcess);
     ~MainWindowShell() override;
     MainWindowShell(const MainWindowShell&) = delete;
     MainWindowShell& operator=(const MainWindowShell&) = delete;
 
     ToolSettings& Settings() { return settings_; }
-    protocol::ExchangeContext& Exchanges() { return exchanges_; }
+    protocol::ExchangeContext& Exchanges() { return station_.Exchanges(); }
     WindowView& View() { return view_; }
     jobs::ConnectionMonitorControl& Monitor() { return station_.Monitor(); }
     HINSTANCE Instance() const { return instance_; }
@@ -106,7 +107,6 @@ private:
     void ShowHelpTopic(HelpTopic topic);
 
     ToolSettings& settings_;
-    protocol::ExchangeContext& exchanges_;
     std::function<void(int)> endProcess_;
     WindowView view_;
     SentCommandPort port_;

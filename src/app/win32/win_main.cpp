@@ -15,8 +15,6 @@
 #include "app/tool_settings.h"
 #include "app/win32/main_window.h"
 #include "link/hid_platform.h"
-#include "link/hid_serial_link.h"
-#include "protocol/exchange_context.h"
 #include "sim/sim_options.h"
 #include "sim/simulation.h"
 
@@ -55,9 +53,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         ShowStartUpProblem(*warning);
     }
 
-    link::HidSerialLink& link = link::ProcessHidLink();
-    protocol::ExchangeContext& exchanges = protocol::ProcessExchangeContext();
+    // The simulation, when there is one, outlives the window's station.
     std::unique_ptr<sim::Simulation> simulation;
+    app::StationBridge bridge;
     if (simOptions.options.simulate) {
         std::string error;
         // The window has one station: the first simulated bridge, with what
@@ -67,17 +65,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
             ShowStartUpProblem(error);
             return 2;
         }
-        simulation->AttachLink(link);
+        bridge.platform = &simulation->Platform();
+        bridge.clock = &simulation->LinkClock();
     } else {
-        link.platform = &link::SystemHidPlatform();
+        bridge.platform = &link::SystemHidPlatform();
     }
 
-    // Command 680 and a monitor that will not stop: the link is closed (its
-    // reader stopped) and the simulation's files finished while every other
-    // thread of ours is blocked in a send to this thread or idle; then the
-    // process ends without running destructors that those threads use.
-    auto endProcess = [&exchanges, &simulation](int exitCode) {
-        protocol::CloseLink(exchanges);
+    // Command 680 (the shell has closed the link, its reader stopped) and a
+    // monitor that will not stop: the simulation's files are finished while
+    // every other thread of ours is blocked in a send to this thread or
+    // idle; then the process ends without running destructors that those
+    // threads use.
+    auto endProcess = [&simulation](int exitCode) {
         if (simulation) {
             std::string ignored;
             simulation->Finish(ignored);
@@ -85,9 +84,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
     };
 
-    app::win32::MainWindowShell shell(settings, exchanges, endProcess);
+    app::win32::MainWindowShell shell(settings, bridge, endProcess);
     const int exitCode = shell.OpenMainWindow(instance, showCommand);
-    if (!shell.StopThreads(kMonitorStopTimeoutMs)) endProcess(exitCode);
+    if (!shell.StopThreads(kMonitorStopTimeoutMs)) shell.EndProcess(exitCode);
     if (simulation) {
         std::string ignored;
         simulation->Finish(ignored);
