@@ -15,6 +15,7 @@
 #include "app/commands.h"
 #include "app/main_window_view.h"
 #include "app/shell_port.h"
+#include "app/window_refusals.h"
 #include "common/clock.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/firmware_choice.h"
@@ -57,8 +58,10 @@ public:
         : parts_(parts),
           link_(parts.bridge),
           exchanges_(link_),
+          refusals_(parts.mainWindow),
+          observer_(parts.observer != nullptr ? parts.observer : &refusals_),
           monitor_(jobs::MonitorEnvironment{parts.choice, parts.state, exchanges_, parts.mainWindow,
-                                            nullptr, parts.observer}),
+                                            nullptr, observer_}),
           commands_{parts.choice, parts.state, exchanges_, parts.shell, monitor_, parts.view} {}
     // The monitor is stopped and joined before the link goes; the link
     // closes its handles while its platform is still there.
@@ -77,7 +80,7 @@ public:
     // What a job of this station runs with; a unit's serial and stop flag
     // are the caller's to add.
     jobs::JobEnvironment JobEnvironment() {
-        return jobs::JobEnvironment{parts_.state, exchanges_, parts_.mainWindow, parts_.observer};
+        return jobs::JobEnvironment{parts_.state, exchanges_, parts_.mainWindow, observer_};
     }
 
 private:
@@ -93,6 +96,8 @@ private:
     const StationParts parts_;
     StationLink link_;
     protocol::ExchangeContext exchanges_;
+    WindowRefusals refusals_;
+    jobs::StationObserver* const observer_;  // the parts' observer, or refusals_
     jobs::ConnectionMonitorControl monitor_;
     CommandContext commands_;
 };
