@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, when missing.
-# Usage: scripts/install-deps.sh [native|package|kernel|all]   (default: all)
+# Usage: scripts/install-deps.sh [native|windows|package|kernel|all]   (default: all)
+#   windows: mingw-w64, Wine, and the Debian sources of SQLite, libpq and SOCI
+#   that scripts/build-windows-libs.sh makes the Windows build's libraries of
+#   (Debian packages none of them for mingw-w64).
 #   package: what scripts/package.sh and the package test need besides the
 #   native and Windows builds (Wine, for the ZIP's test, comes with them).
 #   kernel: QEMU, a static busybox and cpio for the kernel suite
@@ -13,8 +16,8 @@ want=${1:-all}
 native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
         libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man
         libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15)
-windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
-         fonts-wine fonts-liberation)
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev wine64 xvfb xauth imagemagick
+         fonts-wine fonts-liberation tcl)
 
 package=(help2man lintian dpkg-dev fakeroot gzip zip unzip debootstrap man-db bash-completion
          util-linux binutils-mingw-w64-x86-64)
@@ -23,21 +26,52 @@ kernel=(qemu-system-x86 busybox-static cpio gzip)
 pkgs=("${native[@]}")
 case "$want" in
     native) ;;
+    windows) pkgs+=("${windows[@]}") ;;
     package) pkgs+=("${windows[@]}" "${package[@]}") ;;
     kernel) pkgs+=("${kernel[@]}") ;;
     all) pkgs+=("${windows[@]}" "${package[@]}" "${kernel[@]}") ;;
-    *) echo "install-deps.sh: unknown set '$want' (native, package, kernel or all)" >&2; exit 2 ;;
+    *) echo "install-deps.sh: unknown set '$want' (native, windows, package, kernel or all)" >&2; exit 2 ;;
 esac
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+
+# The Windows build's libraries come from Debian's source packages, fetched
+# once into the cache that scripts/build-windows-libs.sh reads.
+libs=$(cd "$(dirname "$0")" && pwd)/build-windows-libs.sh
+fetch_windows_sources() {
+    local dir packages
+    dir=$("$libs" --source-dir)
+    packages=$("$libs" --packages)
+    [ "$(cat "$dir/.fetched" 2>/dev/null)" = "$packages" ] && return 0
+    if ! apt-get source --print-uris sqlite3 >/dev/null 2>&1; then
+        # A deb-src twin of every archive apt already fetches binaries from.
+        local list=/etc/apt/sources.list.d/farsend-deb-src.sources
+        echo "Adding Debian's source archives: $list"
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [ "$f" = "$list" ] && continue
+            sed -n '/^Types:.*deb/,/^$/p' "$f" | sed 's/^Types:.*/Types: deb-src/'
+        done | $SUDO tee "$list" >/dev/null
+        if [ -f /etc/apt/sources.list ]; then
+            sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list | $SUDO tee -a "$list" >/dev/null
+        fi
+        $SUDO apt-get update -q >/dev/null
+    fi
+    mkdir -p "$dir"
+    # shellcheck disable=SC2086  # one word per package
+    (cd "$dir" && apt-get source -q --download-only $packages >/dev/null 2>&1) ||
+        { echo "install-deps.sh: apt-get source $packages failed" >&2; exit 1; }
+    echo "$packages" >"$dir/.fetched"
+}
 
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q >/dev/null
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    $SUDO apt-get update -q >/dev/null
+    $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+fi
+case "$want" in windows | package | all) fetch_windows_sources ;; esac

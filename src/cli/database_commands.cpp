@@ -69,8 +69,8 @@ std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& c
     std::string location = options.db;
     if (location.empty()) location = units::DefaultDatabaseLocation();
     if (location.empty()) {
-        Complain(console,
-                 "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set)");
+        Complain(console, std::string("no unit database: give --db PATH|URL (") +
+                              units::NoDefaultDatabaseReason() + ")");
         return nullptr;
     }
     std::unique_ptr<UnitDatabase> db;

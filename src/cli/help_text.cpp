@@ -80,12 +80,12 @@ Output:
   --verbose          protocol diagnostics on standard error
   --yes              do not ask before erasing all of the flash
   --count N          watch: stop after N targets (of all stations)
-Unit database (Linux build only; the Windows build has none and records
-nothing there):
+Unit database:
   --db PATH          the unit database: an SQLite file, or a postgresql:// URL
                      that several stations share (default:
                      $XDG_DATA_HOME/farsend/units.sqlite, else
-                     ~/.local/share/farsend/units.sqlite). program and watch
+                     ~/.local/share/farsend/units.sqlite; on Windows
+                     %LOCALAPPDATA%\farsend\units.sqlite). program and watch
                      record every unit in it; one that cannot be opened stops
                      them before any target is touched (status 9)
   --first N          serials init: the pool's first number
@@ -131,8 +131,8 @@ The unit database lost during a run: the unit in hand finishes, and its
 record goes to --report (if given) and to a spool file, written into the
 database at the next start of program, watch or units against it (or during
 the run, once it answers again). The spool of an SQLite file is beside it,
-FILE.spool; that of a URL is $XDG_DATA_HOME/farsend/spool-DIGEST.jsonl (else
-~/.local/share/farsend/). While it is lost no number can be taken: with
+FILE.spool; that of a URL is spool-DIGEST.jsonl in the default database's
+folder (see --db). While it is lost no number can be taken: with
 --serial-pool a station refuses its next unit (status 9), and never makes one
 up. A unit neither the database nor the spool could keep: status 8.
 

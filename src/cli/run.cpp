@@ -77,8 +77,8 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
                                                          : RunUnits(options, console);
 #else
             Complain(console, std::string(CommandName(options.command)) +
-                                  ": this build has no unit database; it is part of the Linux "
-                                  "build only.");
+                                  ": this build has no unit database; it was made "
+                                  "without SOCI.");
             status = kExitDatabase;
 #endif
             break;

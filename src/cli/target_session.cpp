@@ -885,8 +885,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     UnitLedger* const ledger = nullptr;
     if (policy != Policy::ConnectOnly && (!options.db.empty() || !options.serialPool.empty())) {
         Complain(console,
-                 "--db, --serial and --serial-pool: this build has no unit database; it is part "
-                 "of the Linux build only.");
+                 "--db, --serial and --serial-pool: this build has no unit database; it was made "
+                 "without SOCI.");
         return kExitDatabase;
     }
 #endif

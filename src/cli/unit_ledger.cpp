@@ -161,9 +161,9 @@ std::unique_ptr<UnitLedger> UnitLedger::Open(const CliOptions& options, Console&
     impl->location = options.db.empty() ? units::DefaultDatabaseLocation() : options.db;
     status = kExitDatabase;
     if (impl->location.empty()) {
-        Complain(console,
-                 "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set, "
-                 "so the default file has no place). Nothing was sent.");
+        Complain(console, std::string("no unit database: give --db PATH|URL (") +
+                              units::NoDefaultDatabaseReason() +
+                              ", so the default file has no place). Nothing was sent.");
         return nullptr;
     }
     impl->spool = units::SpoolLocationFor(impl->location);

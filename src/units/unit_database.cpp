@@ -339,21 +339,6 @@ std::optional<UnitResult> ParseUnitResult(const std::string& name) {
     return std::nullopt;
 }
 
-std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
-    auto lookup = [getenv](const char* name) -> std::string {
-        const char* value = getenv != nullptr ? getenv(name) : std::getenv(name);
-        return value != nullptr ? value : "";
-    };
-    // A relative XDG_DATA_HOME counts as unset, as XDG has it.
-    std::string data = lookup("XDG_DATA_HOME");
-    if (data.empty() || data[0] != '/') {
-        const std::string home = lookup("HOME");
-        if (home.empty()) return "";
-        data = home + "/.local/share";
-    }
-    return data + "/farsend/units.sqlite";
-}
-
 std::string DisplayLocation(const std::string& location) {
     if (!IsUrl(location)) return location;
     const std::size_t start = location.find("://") + 3;
@@ -377,10 +362,7 @@ std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& location) {
         }
         if (IsUrl(location)) {
             impl->engine = Engine::PostgreSQL;
-            // The backend by name: SOCI loads it, and with it the PostgreSQL
-            // client and its TLS and Kerberos libraries (some 5 MB), only
-            // when a station is given a server, not on every start.
-            impl->sql.open("postgresql", location);
+            OpenPostgreSql(impl->sql, location);
             // The server's notices (a table that exists already) are no news
             // to a station's operator.
             impl->sql << "SET client_min_messages = warning";

@@ -605,11 +605,19 @@ const char* FakeEnvironment(const char* name) {
 
 TEST(UnitDatabaseLocation, FollowsTheDataHomeOfTheUser) {
     const std::vector<std::pair<std::map<std::string, std::string>, std::string>> rows = {
+#ifdef _WIN32
+        {{{"LOCALAPPDATA", "C:\\Users\\op\\AppData\\Local"}, {"HOME", "C:\\home"}},
+         "C:\\Users\\op\\AppData\\Local\\farsend\\units.sqlite"},
+        {{{"LOCALAPPDATA", "\\\\server\\op"}}, "\\\\server\\op\\farsend\\units.sqlite"},
+        {{{"LOCALAPPDATA", "relative"}}, ""},
+        {{{"XDG_DATA_HOME", "C:\\data"}}, ""},
+#else
         {{{"XDG_DATA_HOME", "/data"}, {"HOME", "/home/op"}}, "/data/farsend/units.sqlite"},
         {{{"HOME", "/home/op"}}, "/home/op/.local/share/farsend/units.sqlite"},
         {{{"XDG_DATA_HOME", "relative"}, {"HOME", "/home/op"}},
          "/home/op/.local/share/farsend/units.sqlite"},
         {{{"XDG_DATA_HOME", "/data"}}, "/data/farsend/units.sqlite"},
+#endif
         {{}, ""},
     };
     for (const auto& [environment, expected] : rows) {
