@@ -11,7 +11,6 @@ namespace farsend::units {
 // Appends `line` in one write, so that processes sharing the spool do not
 // interleave their lines, and syncs it to the disk. False with `error` set
 // when it fails.
-bool AppendAndSync(const std::filesystem::path& spool, const std::string& line,
-                   std::string& error);
+bool AppendAndSync(const std::filesystem::path& spool, const std::string& line, std::string& error);
 
 }  // namespace farsend::units

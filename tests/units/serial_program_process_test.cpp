@@ -67,8 +67,8 @@ public:
     explicit ScopedEnvironment(const std::vector<std::pair<std::string, std::string>>& changes) {
         for (const auto& [name, value] : changes) {
             const char* old = std::getenv(name.c_str());
-            saved_.emplace_back(name, old != nullptr ? std::optional<std::string>(old)
-                                                     : std::nullopt);
+            saved_.emplace_back(name,
+                                old != nullptr ? std::optional<std::string>(old) : std::nullopt);
             Set(name, value.empty() ? std::nullopt : std::optional<std::string>(value));
         }
     }
@@ -104,7 +104,7 @@ ProcessResult Farsend(const std::vector<std::string>& words,
 const std::vector<std::pair<std::string, std::string>> kNoDataHome = {{"LOCALAPPDATA", ""}};
 #else
 const std::vector<std::pair<std::string, std::string>> kNoDataHome = {{"XDG_DATA_HOME", ""},
-                                                                     {"HOME", ""}};
+                                                                      {"HOME", ""}};
 #endif
 
 class SerialProgram : public ::testing::Test {
@@ -277,13 +277,13 @@ TEST_F(SerialProgram, RefusalsComeBeforeAnythingIsSent) {
          "no number pool of that name"},
         {"serial without a pool", {"--serial", "4100:4", "--db", db}, {}, 2, "--serial-pool NAME"},
         {"pool without a serial", {"--serial-pool", "small", "--db", db}, {}, 2, "--serial ADDR"},
-        {"database cannot be opened", {"--db", Path("a-file") + "/farsend/units.sqlite"}, {}, 9, "Nothing"},
-        {"database of a newer farsend", {"--db", newer}, {}, 9, "newer"},
-        {"no place for the default database",
+        {"database cannot be opened",
+         {"--db", Path("a-file") + "/farsend/units.sqlite"},
          {},
-         kNoDataHome,
          9,
-         "give --db PATH|URL"},
+         "Nothing"},
+        {"database of a newer farsend", {"--db", newer}, {}, 9, "newer"},
+        {"no place for the default database", {}, kNoDataHome, 9, "give --db PATH|URL"},
     };
     for (const Case& c : cases) {
         for (const char* command : {"program", "watch"}) {

@@ -20,6 +20,8 @@ std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
     return data + "/farsend/units.sqlite";
 }
 
-const char* NoDefaultDatabaseReason() { return "neither XDG_DATA_HOME nor HOME is set"; }
+const char* NoDefaultDatabaseReason() {
+    return "neither XDG_DATA_HOME nor HOME is set";
+}
 
 }  // namespace farsend::units

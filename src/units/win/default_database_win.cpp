@@ -17,6 +17,8 @@ std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
     return data + "\\farsend\\units.sqlite";
 }
 
-const char* NoDefaultDatabaseReason() { return "LOCALAPPDATA is not set"; }
+const char* NoDefaultDatabaseReason() {
+    return "LOCALAPPDATA is not set";
+}
 
 }  // namespace farsend::units

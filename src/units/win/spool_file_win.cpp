@@ -38,8 +38,8 @@ SpoolLock::SpoolLock(const std::filesystem::path& spool) {
     path += ".lock";
     const HANDLE file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
-        error_ = "cannot open the spool's lock " + path.string() + ": " +
-                 SystemMessage(GetLastError());
+        error_ =
+            "cannot open the spool's lock " + path.string() + ": " + SystemMessage(GetLastError());
         return;
     }
     // The first byte, exclusively, waiting for whoever holds it.
@@ -68,9 +68,9 @@ bool AppendAndSync(const std::filesystem::path& spool, const std::string& line,
         return false;
     }
     DWORD written = 0;
-    const bool whole = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written,
-                                 nullptr) &&
-                       written == line.size();
+    const bool whole =
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+        written == line.size();
     DWORD failure = whole ? ERROR_SUCCESS : GetLastError();
     if (!whole && failure == ERROR_SUCCESS) failure = ERROR_DISK_FULL;
     const bool synced = whole && FlushFileBuffers(file);
