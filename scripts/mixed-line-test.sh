@@ -69,7 +69,7 @@ numbers = [r["serial"] for r in results]
 problems = []
 if len(results) != 100 or sorted(numbers) != list(range(70000, 70100)):
     problems.append(f"{len(results)} results, {len(set(numbers))} distinct numbers")
-rows = [json.loads(l) for l in units.splitlines() if l.strip().startswith("{")]
+rows = json.loads(units)["units"]
 programmed = sorted(r.get("serial") for r in rows if r.get("result") == "programmed")
 if programmed != list(range(70000, 70100)):
     problems.append(f"{len(programmed)} rows programmed, not the pool's 100 numbers")
