@@ -15,13 +15,6 @@
 #include <utility>
 
 #include "cli/child_outputs.h"
-#ifdef _WIN32
-#include "cli/win/child_process.h"
-#else
-#include <signal.h>
-
-#include "cli/posix/child_process.h"
-#endif
 #include "cli/process_files.h"
 #include "cli/process_runner.h"
 #include "database_fixture.h"
@@ -31,6 +24,16 @@
 #include "support/temp_directory.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
+
+// Last: <windows.h> defines a macro named Yield, which the database's
+// header must not meet.
+#ifdef _WIN32
+#include "cli/win/child_process.h"
+#else
+#include <signal.h>
+
+#include "cli/posix/child_process.h"
+#endif
 
 namespace farsend::units {
 namespace {

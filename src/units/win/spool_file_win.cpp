@@ -1,9 +1,10 @@
 // The spool's lock and synced appends on Windows: LockFileEx on the lock
 // file, and FlushFileBuffers, which is what puts the line on the disk.
-#include <windows.h>
-
 #include "units/spool.h"
 #include "units/spool_file.h"
+
+// After the database's headers: <windows.h> defines a macro named Yield.
+#include <windows.h>
 
 namespace farsend::units {
 namespace {
