@@ -41,7 +41,7 @@ fi
 
 cannot() { echo "build-windows-libs: $*" >&2; exit 1; }
 host=x86_64-w64-mingw32
-for tool in $host-gcc-posix $host-g++-posix $host-ar dpkg-source tclsh cmake ninja make perl; do
+for tool in $host-gcc-posix $host-g++-posix $host-ar $host-objcopy dpkg-source tclsh cmake ninja make perl; do
     command -v "$tool" >/dev/null || cannot "$tool is missing: scripts/install-deps.sh windows"
 done
 for package in sqlite3_$sqlite_version postgresql-15_$postgresql_version soci_$soci_version; do
@@ -101,6 +101,13 @@ tree=$(unpack postgresql-15 "$postgresql_version")
 # alike (no -fPIC), and libpq's own make would also make the DLL and every
 # variant of both (the server's too), three times the work. On Windows
 # PostgreSQL's libpq.a would be the DLL's import library anyway.
+# libpq brings its own stand-in for the few POSIX thread calls it makes,
+# with a mutex of its own layout; linked statically beside mingw-w64's
+# winpthreads (which std::thread needs) the names would clash, so libpq's
+# are renamed in its objects.
+for name in self setspecific getspecific mutex_init mutex_lock mutex_unlock; do
+    echo "pthread_$name farsend_pq_pthread_$name"
+done >"$work/pthread-names"
 printf 'farsend-print-objs:\n\t@echo $(OBJS)\n' >"$work/print-objs.mk"
 (cd "$tree" && make -C src/include -j"$jobs" >"$work/pg-make.log" 2>&1 &&
     make -C src/common -j"$jobs" libpgcommon.a >>"$work/pg-make.log" 2>&1 &&
@@ -109,7 +116,11 @@ printf 'farsend-print-objs:\n\t@echo $(OBJS)\n' >"$work/print-objs.mk"
         farsend-print-objs | tr ' ' '\n' | grep '\.o$' | grep -v 'rc\.o$' | tr '\n' ' ') &&
     # shellcheck disable=SC2086  # one word per object
     make -C src/interfaces/libpq -j"$jobs" $libpq_objects >>"$work/pg-make.log" 2>&1 &&
-    cd src/interfaces/libpq && $host-ar rcs "$prefix/lib/libpq.a" $libpq_objects) ||
+    cd src/interfaces/libpq &&
+    for object in $libpq_objects; do
+        $host-objcopy --redefine-syms="$work/pthread-names" "$object" || exit 1
+    done &&
+    $host-ar rcs "$prefix/lib/libpq.a" $libpq_objects) ||
     { tail -n 30 "$work/pg-make.log" >&2; cannot "libpq was not made"; }
 cp "$tree/src/common/libpgcommon.a" "$tree/src/port/libpgport.a" "$prefix/lib/"
 mkdir -p "$prefix/include/libpq"
