@@ -113,7 +113,7 @@ printf 'farsend-print-objs:\n\t@echo $(OBJS)\n' >"$work/print-objs.mk"
     make -C src/common -j"$jobs" libpgcommon.a >>"$work/pg-make.log" 2>&1 &&
     make -C src/port -j"$jobs" libpgport.a >>"$work/pg-make.log" 2>&1 &&
     libpq_objects=$(make -s -C src/interfaces/libpq -f Makefile -f "$work/print-objs.mk" \
-        farsend-print-objs | tr ' ' '\n' | grep '\.o$' | grep -v 'rc\.o$' | tr '\n' ' ') &&
+        farsend-print-objs | tr ' ' '\n' | grep '\.o$' | grep -vE 'rc\.o$|^win32ver\.o$' | tr '\n' ' ') &&
     # shellcheck disable=SC2086  # one word per object
     make -C src/interfaces/libpq -j"$jobs" $libpq_objects >>"$work/pg-make.log" 2>&1 &&
     cd src/interfaces/libpq &&
