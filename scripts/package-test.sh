@@ -176,7 +176,7 @@ test_zip() {
     local exe dlls
     for exe in farsend-flasher.exe farsend.exe; do
         dlls=$(x86_64-w64-mingw32-objdump -p "$top/program/$exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' |
-            grep -vxE '(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|oleaut32|msvcrt|ws2_32|version|setupapi|hid|cfgmgr32|shlwapi|bcrypt|api-ms-win-.*)\.dll' || true)
+            grep -vxE '(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|oleaut32|msvcrt|ws2_32|secur32|version|setupapi|hid|cfgmgr32|shlwapi|bcrypt|api-ms-win-.*)\.dll' || true)
         check "$exe needs no DLL beside it${dlls:+ (imports $dlls)}" test -z "$dlls"
     done
 
