@@ -16,6 +16,7 @@ fail() { echo "mixed-line-test: $*" >&2; exit 1; }
 [ -f "$windows" ] || fail "$windows is missing: build the windows preset's farsend first"
 
 work=$(mktemp -d /tmp/fs-mixed.XXXXXX)
+chmod 755 "$work"  # the server may run as the postgres user
 cleanup() { "$repo/scripts/pg-test-server.sh" stop "$work/pg" >/dev/null 2>&1 || true; rm -rf "$work"; }
 trap cleanup EXIT
 "$repo/scripts/pg-test-server.sh" start "$work/pg" >/dev/null
@@ -46,18 +47,17 @@ units=$("$linux" units --db "$(cat "$work/pg/url")" --json)
 python3 - "$image" "$serial" "$work" "$units" <<'EOF'
 import json, pathlib, sys
 
-def contents(path):  # Intel HEX -> {address: byte}
-    memory, base = {}, 0
-    for line in pathlib.Path(path).read_text().split():
-        record = bytes.fromhex(line[1:])
-        count, offset, kind, data = record[0], int.from_bytes(record[1:3], "big"), record[3], record[4:4 + record[0]]
-        if kind == 0:
-            for i, byte in enumerate(data):
-                memory[base + offset + i] = byte
-        elif kind == 4:
-            base = int.from_bytes(data, "big") << 16
-        elif kind == 2:
-            base = int.from_bytes(data, "big") << 4
+def contents(path):  # firmware file -> {address: byte}
+    # An address line (8 hex digits), then lines of its bytes in hex.
+    memory, address = {}, 0
+    for line in pathlib.Path(path).read_text().splitlines():
+        words = line.split()
+        if len(words) == 1 and len(words[0]) == 8:
+            address = int(words[0], 16)
+            continue
+        for word in words:
+            memory[address] = int(word, 16)
+            address += 1
     return memory
 
 image_path, serial, work, units = sys.argv[1:5]
