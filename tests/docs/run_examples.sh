@@ -58,9 +58,11 @@ run_block() {
     mkdir -p "$dir/work" "$dir/home" "$dir/data"
     cp -r "$root/samples" "$dir/work/samples"
     local status=0
+    local began=$SECONDS
     (cd "$dir/work" && HOME=$dir/home XDG_DATA_HOME=$dir/data PATH="$bin:$PATH" \
         timeout 60 bash -e -c "$body") >"$dir/output" 2>&1 </dev/null || status=$?
     ran=$((ran + 1))
+    [ -n "${EXAMPLES_TIMES:-}" ] && echo "$page:$line: $((SECONDS - began)) s"
     if [ "$status" != "$expected" ]; then
         fail "$page" "$line" "ended with status $status, the example says $expected" "$dir/output"
     fi
