@@ -16,7 +16,8 @@
 #              build/release
 # --no-docs    leave docs/benchmarks.md alone; otherwise the table, with the
 #              date, commit, machine and load, replaces the block between its
-#              "bench.sh: begin" and "bench.sh: end" markers
+#              "bench.sh: begin" and "bench.sh: end" markers (not with
+#              --build-dir: that build may be of another commit)
 # Wall-clock figures suffer when the machine is busy; the load is printed
 # with them. CPU figures are CPU time and do not.
 set -euo pipefail
@@ -28,7 +29,7 @@ docs=docs/benchmarks.md
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1 ;;
-        --build-dir) build="$2"; shift ;;
+        --build-dir) build="$2"; docs=; shift ;;
         --no-docs) docs= ;;
         *) echo "usage: scripts/bench.sh [--quick] [--build-dir DIR] [--no-docs]" >&2; exit 2 ;;
     esac
