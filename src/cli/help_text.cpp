@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/exit_status.h"
 #include "link/bridge_ids.h"
 
 #ifndef FARSEND_VERSION
@@ -125,7 +126,9 @@ Several stations (--all, or --device more than once): each programs its own
 targets, and a failure on one never holds up another. Every line starts with
 the station's name (its bridge's location), records and JSON objects carry
 it, and the run ends with a summary per station. The exit status is the most
-serious of the stations': 8, 9, 7, 6, 4, 10, 3, 5, 1, then 0.
+serious of the stations': )";
+    text += SeverityOrderText();
+    text += R"(.
 
 The unit database lost during a run: the unit in hand finishes, and its
 record goes to --report (if given) and to a spool file, written into the
@@ -142,26 +145,9 @@ target yet) and no target failed. A second signal stops at once: the targets
 in hand stop before their next block and are recorded as interrupted (status
 1, never programmed); a third ends the process.
 
-Exit status:
-  0  success
-  1  stopped by Ctrl+C, SIGTERM or SIGHUP, or by answering no, before
-     everything asked for was done
-  2  usage error
-  3  firmware file missing, unreadable or malformed
-  4  the file does not fit the target, or its name says factory image and
-     --factory disagrees, or --serial falls outside the file's data or the
-     unit's number does not fit in SIZE
-  5  no bridge, or no target called in time
-  6  communication error (a query the target did not answer included)
-  7  erase error
-  8  a record (--report) or a result (standard output) could not be written;
-     the outcome is told on standard error. It outranks every other status.
-  9  unit database unavailable: it cannot be opened or written, or a newer
-     farsend wrote it, or it was lost while --serial-pool needs a number;
-     or there is no --serial-pool of that name
- 10  no serial left: the --serial-pool has issued all its numbers; the unit
-     was refused before anything was sent
-
+)";
+    text += ExitStatusHelp();
+    text += R"(
 Examples:
   farsend select --variant zigbee --hw 2.0
   farsend program                           first bridge, image chosen by name
@@ -170,9 +156,9 @@ Examples:
   farsend watch --report units.jsonl        production: every target in turn
   farsend watch --all --report units.jsonl  every bridge at once
   farsend inspect --json Farsend_15_bt.hex
-  farsend inspect --serial 0x3F000:10:dec --serial-value 1234 Farsend_15_bt.hex
+  farsend inspect --serial 0x4010:10:dec --serial-value 1234 Farsend_15_bt.hex
   farsend serials init board --first 1000 --db postgresql://line1/farsend
-  farsend watch --all --serial 0x3F000:4 --serial-pool board
+  farsend watch --all --serial 0x4010:4 --serial-pool board
                                             each unit its own number
   farsend units --since 2024-05-01 --station 1-2.3
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware

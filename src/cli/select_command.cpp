@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/image_choice.h"
+#include "cli/missing_firmware.h"
 #include "cli/unit_record.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/image_names.h"
@@ -41,19 +42,6 @@ ListedFile Describe(const std::string& name, bool chosen) {
     file.intel = firmware::HasIntelMarker(name);
     file.chosen = chosen;
     return file;
-}
-
-std::string RequestText(const app::ToolSettings& settings) {
-    const firmware::DeviceType type = settings.deviceType.load();
-    const firmware::HardwareVersion version = settings.hardwareVersion.load();
-    return std::string(type == firmware::DeviceType::Any ? "any variant" : DeviceTypeName(type)) +
-           ", " +
-           (version == firmware::HardwareVersion::Any
-                ? std::string("any hardware version")
-                : std::string("hardware ") + HardwareVersionName(version)) +
-           (settings.flashMode.load() == app::FlashMode::BootloaderAndApplication
-                ? ", factory image (bootloader and application)"
-                : ", application image");
 }
 
 }  // namespace
@@ -124,10 +112,7 @@ int RunSelect(const CliOptions& options, Console& console,
     }
 
     if (chosen.empty()) {
-        Complain(console, "no firmware file for " + RequestText(settings) + "\nin directory " +
-                              (directory.empty() ? std::string("(none)") : directory) +
-                              "\nName a file (program FILE), another directory (--dir) or "
-                              "another image (--variant, --hw, --factory).");
+        Complain(console, MissingFirmwareMessage(settings, !options.dir.empty()));
         return kExitFirmwareFile;
     }
     return kExitSuccess;

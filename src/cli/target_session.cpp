@@ -23,6 +23,7 @@
 #include "cli/image_choice.h"
 #include "cli/image_kind_check.h"
 #include "cli/interrupt.h"
+#include "cli/missing_firmware.h"
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
 #include "cli/station_board.h"
@@ -621,12 +622,7 @@ private:
 int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings) {
     const std::string path = settings.firmwarePath.Get();
     if (path.empty()) {
-        Complain(console,
-                 "no firmware file: none in " +
-                     (settings.firmwareDirectory.Empty() ? std::string("(no directory)")
-                                                         : settings.firmwareDirectory.Get()) +
-                     " matches the request. `farsend select` shows what the directory "
-                     "offers; name a FILE, --dir, --variant, --hw or --factory.");
+        Complain(console, MissingFirmwareMessage(settings, !options.dir.empty()));
         return kExitFirmwareFile;
     }
     const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgrammingFile(path);
