@@ -32,6 +32,7 @@
 #include "cli/unit_ledger.h"
 #include "cli/unit_record.h"
 #include "common/diagnostics.h"
+#include "common/printable_text.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
@@ -412,6 +413,8 @@ public:
                                                protocol::ResponseCode::VariantReply);
         record.version = protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                protocol::ResponseCode::VersionReply);
+        record.host = HostOf(options_);
+        record.simulated = options_.sim.simulate;
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;
@@ -474,7 +477,9 @@ public:
                                                               : ExitStatusName(record.status)) +
                     ": " + record.message;
         }
-        return line;
+        // The file's name, the target's replies and what a message quotes
+        // of them: one unit, one line, and nothing that drives the terminal.
+        return PrintableText(line);
     }
 
     // A target that was taken in hand and let go before any attempt (the
@@ -693,7 +698,8 @@ int Identify(Session& session, Console& console, const CliOptions& options) {
     if (options.json) {
         session.PrintResult(record);
     } else if (record.status == kExitSuccess) {
-        session.Print("variant: " + record.variant + "\nversion: " + record.version);
+        session.Print("variant: " + PrintableText(record.variant) +
+                      "\nversion: " + PrintableText(record.version));
     }
     return record.status;
 }

@@ -1,0 +1,130 @@
+// Rows that tell the PCs of a line apart and say whether their target was
+// simulated, on both engines; and a database of the first schema, which had
+// neither, brought forward with its rows kept.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "units/database_fixture.h"
+#include "units/soci.h"
+#include "units/unit_database.h"
+
+namespace farsend::units {
+namespace {
+
+using testing::FreshDatabase;
+
+class UnitDatabaseHostTest : public ::testing::TestWithParam<Engine> {
+protected:
+    std::string NewLocation() {
+        std::string error;
+        const std::string location = fresh_.Create(error);
+        if (location.empty()) ADD_FAILURE() << error;
+        return location;
+    }
+    FreshDatabase fresh_{GetParam()};
+};
+
+UnitStart StartAt(const std::string& host, const std::string& station, const char* when,
+                  bool simulated = false) {
+    UnitStart start;
+    start.start = *ParseUtc(when);
+    start.host = host;
+    start.station = station;
+    start.bridgeSerial = "FS1";
+    start.file = "Farsend_15_bt.hex";
+    start.sha256 = "ab";
+    start.simulated = simulated;
+    return start;
+}
+
+// The schema as the first release wrote it, with one unit in it.
+void WriteFirstSchema(Engine engine, const std::string& location) {
+    soci::session sql;
+    if (engine == Engine::SQLite) {
+        sql.open("sqlite3", "db=\"" + location + "\"");
+    } else {
+        sql.open("postgresql", location);
+    }
+    const std::string id =
+        engine == Engine::SQLite ? "INTEGER PRIMARY KEY AUTOINCREMENT" : "BIGSERIAL PRIMARY KEY";
+    sql << "CREATE TABLE schema_version (version INTEGER NOT NULL)";
+    sql << "INSERT INTO schema_version (version) VALUES (1)";
+    sql << "CREATE TABLE pools (name TEXT PRIMARY KEY, first_number BIGINT NOT NULL,"
+           " last_number BIGINT, next_number BIGINT NOT NULL)";
+    sql << "CREATE TABLE returned_numbers (pool TEXT NOT NULL REFERENCES pools (name),"
+           " number BIGINT NOT NULL, PRIMARY KEY (pool, number))";
+    sql << "CREATE TABLE units (id " + id +
+               ", record_id TEXT NOT NULL UNIQUE, start_time TEXT NOT NULL, end_time TEXT,"
+               " station TEXT NOT NULL, bridge_serial TEXT NOT NULL,"
+               " variant TEXT NOT NULL DEFAULT '', version TEXT NOT NULL DEFAULT '',"
+               " file TEXT NOT NULL, sha256 TEXT NOT NULL, pool TEXT REFERENCES pools (name),"
+               " serial BIGINT, number_returned INTEGER NOT NULL DEFAULT 0,"
+               " blocks BIGINT NOT NULL DEFAULT 0, bytes BIGINT NOT NULL DEFAULT 0,"
+               " seconds DOUBLE PRECISION NOT NULL DEFAULT 0, result TEXT, exit_status INTEGER,"
+               " message TEXT NOT NULL DEFAULT '')";
+    sql << "INSERT INTO units (record_id, start_time, end_time, station, bridge_serial, file,"
+           " sha256, result, exit_status) VALUES ('old', '2024-05-01T10:00:00Z',"
+           " '2024-05-01T10:00:09Z', '1-2', 'FS1', 'old.hex', 'cd', 'programmed', 0)";
+}
+
+TEST_P(UnitDatabaseHostTest, BringsTheFirstSchemaForwardAndKeepsItsUnits) {
+    const std::string location = NewLocation();
+    ASSERT_FALSE(location.empty());
+    WriteFirstSchema(GetParam(), location);
+
+    std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(location);
+    EXPECT_EQ(db->schemaVersion(), kSchemaVersion);
+    db->StartUnit(StartAt("line-pc-2", "1-2", "2024-05-01T10:05:00Z", true));
+    db.reset();
+
+    // Once forward, it stays there: a second open finds nothing to do.
+    const std::vector<UnitRow> rows = UnitDatabase::Open(location)->ListUnits();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].recordId, "old");
+    EXPECT_EQ(rows[0].start.host, "");
+    EXPECT_FALSE(rows[0].start.simulated);
+    ASSERT_TRUE(rows[0].finish);
+    EXPECT_EQ(rows[0].finish->result, UnitResult::Programmed);
+    EXPECT_EQ(rows[1].start.host, "line-pc-2");
+    EXPECT_TRUE(rows[1].start.simulated);
+}
+
+// Two PCs whose bridges sit at the same USB location: their units and
+// their yields stay apart.
+TEST_P(UnitDatabaseHostTest, TellsThePcsOfALineApart) {
+    const std::string location = NewLocation();
+    ASSERT_FALSE(location.empty());
+    const std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(location);
+    UnitFinish pass;
+    pass.end = *ParseUtc("2024-05-01T10:10:00Z");
+    pass.result = UnitResult::Programmed;
+    UnitFinish fail = pass;
+    fail.result = UnitResult::Failed;
+    db->FinishUnit(db->StartUnit(StartAt("pc-a", "1-2", "2024-05-01T10:00:00Z")).id, pass);
+    db->FinishUnit(db->StartUnit(StartAt("pc-b", "1-2", "2024-05-01T10:01:00Z")).id, fail);
+    db->FinishUnit(db->StartUnit(StartAt("pc-b", "1-2", "2024-05-01T10:02:00Z")).id, fail);
+
+    UnitFilter onB;
+    onB.host = "pc-b";
+    EXPECT_EQ(db->ListUnits(onB).size(), 2u);
+    onB.host = "pc-c";
+    EXPECT_TRUE(db->ListUnits(onB).empty());
+
+    const std::vector<YieldRow> yield = db->Yield();
+    ASSERT_EQ(yield.size(), 2u);
+    EXPECT_EQ(yield[0].host, "pc-a");
+    EXPECT_EQ(yield[0].programmed, 1);
+    EXPECT_EQ(yield[0].failed, 0);
+    EXPECT_EQ(yield[1].host, "pc-b");
+    EXPECT_EQ(yield[1].station, "1-2");
+    EXPECT_EQ(yield[1].failed, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, UnitDatabaseHostTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL),
+                         [](const ::testing::TestParamInfo<Engine>& info) {
+                             return std::string(testing::EngineName(info.param));
+                         });
+
+}  // namespace
+}  // namespace farsend::units
