@@ -105,9 +105,9 @@ nothing there):
   -h, --help         this text
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
-  --simulate             a simulated bridge and target instead of the USB bridge;
-                         units are recorded as simulated, by default in
-                         sim-units.sqlite (serials, units: that database)
+  --simulate             a simulated bridge and target instead of the USB bridge
+                         (units recorded as simulated, by default in
+                         sim-units.sqlite; serials, units: that database)
   --sim-bridges=N        simulated bridges, each with its own targets (1)
   --sim-real-time        run on the real clock: real durations
   --sim-variant=TEXT     what the target reports as variant (Bluetooth)
