@@ -126,5 +126,30 @@ INSTANTIATE_TEST_SUITE_P(Engines, UnitDatabaseHostTest,
                              return std::string(testing::EngineName(info.param));
                          });
 
+// The engine's message quotes the values bound to the statement that failed
+// (here a target's version): they reach the operator
+// escaped, and the message still says what went wrong.
+TEST(UnitDatabaseMessages, QuoteBoundValuesEscaped) {
+    testing::TempDirectory directory;
+    const std::unique_ptr<UnitDatabase> db =
+        UnitDatabase::Open((directory.path() / "units.sqlite").string());
+    db->ExecuteForTest(
+        "CREATE TRIGGER refuse BEFORE UPDATE ON units BEGIN SELECT RAISE(ABORT, 'no room'); END");
+    UnitStart start = StartAt("pc", "1-2", "2024-05-01T10:00:00Z");
+    const std::int64_t id = db->StartUnit(start).id;
+    UnitFinish finish;
+    finish.version = "1.5.0\x1b]0;t\a";
+    try {
+        db->FinishUnit(id, finish);
+        ADD_FAILURE() << "finished";
+    } catch (const UnitDatabaseError& error) {
+        const std::string message = error.what();
+        EXPECT_EQ(error.kind(), UnitDatabaseError::Kind::Unavailable);
+        EXPECT_THAT(message, ::testing::HasSubstr("no room"));
+        EXPECT_THAT(message, ::testing::HasSubstr("1.5.0\\e]0;t\\x07"));
+        EXPECT_EQ(message.find_first_of("\x1b\a"), std::string::npos) << message;
+    }
+}
+
 }  // namespace
 }  // namespace farsend::units
