@@ -921,9 +921,10 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     auto addStation = [&](const StationPlan& plan) -> int {
         auto station = std::make_unique<StationRun>();
         Console* stationConsole = &console;
-        const std::string prefix = "[" + plan.name + "] ";
+        // The bridge's location as its descriptors give it: escaped.
+        const std::string prefix = "[" + PrintableText(plan.name) + "] ";
         if (board) {
-            const int row = board->Add(plan.name);
+            const int row = board->Add(PrintableText(plan.name));
             station->out =
                 std::make_unique<BoardStream>(*board, row, console.out, options.json ? "" : prefix);
             station->err = std::make_unique<BoardStream>(*board, row, console.err, prefix);
@@ -937,10 +938,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         } else if (gang) {
             // JSON objects carry the station's name; plain results get it
             // in front, as messages do.
-            station->out = std::make_unique<StationStream>(
-                console.out, outputLock, options.json ? "" : "[" + plan.name + "] ");
-            station->err =
-                std::make_unique<StationStream>(console.err, outputLock, "[" + plan.name + "] ");
+            station->out = std::make_unique<StationStream>(console.out, outputLock,
+                                                           options.json ? "" : prefix);
+            station->err = std::make_unique<StationStream>(console.err, outputLock, prefix);
             // Lines of several stations cannot be redrawn in place on one
             // line each with a carriage return: they go out as plain lines.
             station->console = std::make_unique<Console>(
