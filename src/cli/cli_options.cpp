@@ -7,6 +7,10 @@
 #include <optional>
 #include <utility>
 
+#include "common/database_name.h"
+#include "common/host_name.h"
+#include "common/printable_text.h"
+
 namespace farsend::cli {
 namespace {
 
@@ -48,11 +52,13 @@ const Scope kScopes[] = {
     {"--last", {Command::Serials}},
     {"--since", {Command::Units}},
     {"--station", {Command::Units}},
+    {"--host", {Command::Program, Command::Watch, Command::Units}},
 };
 
-const std::initializer_list<Command> kSimulationCommands = {Command::Program,  Command::Erase,
-                                                            Command::Identify, Command::Launch,
-                                                            Command::Watch,    Command::Devices};
+// serials and units with --simulate: the simulated runs' own database.
+const std::initializer_list<Command> kSimulationCommands = {
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch,
+    Command::Watch,   Command::Devices, Command::Serials,  Command::Units};
 
 std::string CommandList(std::initializer_list<Command> commands) {
     std::string text;
@@ -270,6 +276,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_option("--last", last)->check(CLI::Range(std::int64_t{0}, kLargest));
     app.add_option("--since", options.since)->type_name("TIME");
     app.add_option("--station", options.station)->type_name("LOCATION");
+    app.add_option("--host", options.host)->type_name("NAME");
 
     std::vector<std::pair<Command, CLI::App*>> commands;
     CLI::App* initCommand = nullptr;
@@ -290,7 +297,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     try {
         app.parse(words);
     } catch (const CLI::ParseError& error) {
-        return Refuse(error.what());
+        // It may quote a word, --db's included.
+        return Refuse(MaskedDatabaseName(error.what()));
     }
 
     bool found = false;
@@ -373,6 +381,19 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.db.empty() && app.count("--db") > 0) {
         return Refuse("--db needs an SQLite file's path or a postgresql:// URL");
     }
+    if (!options.db.empty()) {
+        const DatabaseNameResult name = ParseDatabaseName(options.db);
+        if (!name.name) return Refuse(name.error);
+        options.db = name.name->location;
+    }
+    if (app.count("--host") > 0) {
+        if (options.host.empty())
+            return Refuse("--host needs a name: this PC's, as the line knows it");
+        if (PrintableText(options.host) != options.host) {
+            return Refuse("--host " + PrintableText(options.host) +
+                          ": a name without control characters");
+        }
+    }
     options.serialsInit = initCommand != nullptr && initCommand->parsed();
     if (app.count("--first") > 0) options.first = first;
     if (app.count("--last") > 0) options.last = last;
@@ -409,6 +430,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     result.action = ParseAction::Run;
     result.options = std::move(options);
     return result;
+}
+
+std::string HostOf(const CliOptions& options) {
+    return options.host.empty() ? ThisHostName() : options.host;
 }
 
 }  // namespace farsend::cli

@@ -57,7 +57,10 @@ struct CliOptions {
     std::uint64_t serialValue = 0;
     std::string serialPool;  // --serial-pool NAME; empty: units take no number
     // The unit database (program, watch, serials, units).
-    std::string db;            // --db PATH|URL; empty: the default SQLite file
+    std::string db;  // --db PATH|URL; empty: the default SQLite file
+    // --host NAME: program and watch record it as their PC's name instead of
+    // the host name; units lists only that PC's units. Empty: not given.
+    std::string host;
     bool serialsInit = false;  // serials init NAME
     std::string poolName;
     std::optional<std::int64_t> first, last;  // serials init --first N [--last M]
@@ -74,6 +77,9 @@ struct ParseResult {
     CliOptions options;
     std::string error;  // UsageError: one line naming what is wrong
 };
+
+// The PC's name that records carry: --host, else the host name.
+std::string HostOf(const CliOptions& options);
 
 // `words`: the arguments after the program's name.
 ParseResult ParseArguments(std::vector<std::string> words);

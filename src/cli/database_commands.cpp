@@ -6,10 +6,13 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cli/database_choice.h"
 #include "cli/exit_status.h"
 #include "cli/unit_record.h"
+#include "common/printable_text.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
 
@@ -19,11 +22,16 @@ namespace {
 using units::UnitDatabase;
 using units::UnitDatabaseError;
 
-// Columns padded to their widest cell; the last one is not padded.
+// Columns padded to their widest cell; the last one is not padded. Cells
+// hold what targets, files and other PCs wrote: shown escaped, so that one
+// unit is one line and nothing in it drives the terminal.
 class Table {
 public:
     explicit Table(std::vector<std::string> heading) { rows_.push_back(std::move(heading)); }
-    void Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    void Add(std::vector<std::string> row) {
+        for (std::string& cell : row) cell = PrintableText(cell);
+        rows_.push_back(std::move(row));
+    }
     void Print(std::ostream& out) const {
         std::vector<std::size_t> widths;
         for (const auto& row : rows_) {
@@ -66,8 +74,8 @@ std::string Percent(std::int64_t part, std::int64_t whole) {
 // The database --db names, or the default file; nothing (said why) when it
 // cannot be opened.
 std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& console) {
-    std::string location = options.db;
-    if (location.empty()) location = units::DefaultDatabaseLocation();
+    const DatabaseChoice choice = ChooseDatabase(options);
+    const std::string& location = choice.location;
     if (location.empty()) {
         Complain(console,
                  "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set)");
@@ -75,7 +83,7 @@ std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& c
     }
     std::unique_ptr<UnitDatabase> db;
     try {
-        db = UnitDatabase::Open(location);
+        db = UnitDatabase::Open(location, choice.isDefault);
     } catch (const UnitDatabaseError& error) {
         Complain(console, error.what());
         return nullptr;
@@ -109,6 +117,11 @@ int StatusOf(const UnitDatabaseError& error) {
     }
 }
 
+// Rows written before hosts were recorded have none.
+std::string HostText(const std::string& host) {
+    return host.empty() ? "-" : host;
+}
+
 nlohmann::ordered_json PoolJson(const units::PoolInfo& pool) {
     nlohmann::ordered_json object;
     object["name"] = pool.name;
@@ -128,8 +141,10 @@ nlohmann::ordered_json UnitRowJson(const units::UnitRow& row) {
     object["start"] = units::FormatUtc(row.start.start);
     object["end"] = row.finish ? nlohmann::ordered_json(units::FormatUtc(row.finish->end))
                                : nlohmann::ordered_json();
+    object["host"] = row.start.host;
     object["station"] = row.start.station;
     object["bridge_serial"] = row.start.bridgeSerial;
+    object["simulated"] = row.start.simulated;
     object["pool"] = row.pool.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.pool);
     object["serial"] = row.serial ? nlohmann::ordered_json(*row.serial) : nlohmann::ordered_json();
     object["number_returned"] = row.numberReturned;
@@ -200,12 +215,14 @@ int RunUnits(const CliOptions& options, Console& console) {
     if (!options.since.empty()) {
         filter.since = units::ParseUtc(options.since);
         if (!filter.since) {
-            Complain(console, "--since " + options.since +
-                                  ": not a time; give 2024-05-01, 2024-05-01T12:00 or "
+            Complain(console, "--since " + PrintableText(options.since) +
+                                  ": not a time, or outside the years 1678 to 2262 that this "
+                                  "program can hold; give 2024-05-01, 2024-05-01T12:00 or "
                                   "2024-05-01T12:00:00Z (UTC)");
             return kExitUsage;
         }
     }
+    if (!options.host.empty()) filter.host = options.host;
     if (!options.station.empty()) filter.station = options.station;
     filter.serial = options.unitSerial;
 
@@ -219,7 +236,8 @@ int RunUnits(const CliOptions& options, Console& console) {
             for (const units::UnitRow& row : rows) list.push_back(UnitRowJson(row));
             nlohmann::ordered_json hours = nlohmann::ordered_json::array();
             for (const units::YieldRow& hour : yield) {
-                hours.push_back({{"station", hour.station},
+                hours.push_back({{"host", hour.host},
+                                 {"station", hour.station},
                                  {"hour", hour.hour},
                                  {"programmed", hour.programmed},
                                  {"failed", hour.failed},
@@ -232,47 +250,52 @@ int RunUnits(const CliOptions& options, Console& console) {
         }
         if (rows.empty()) {
             console.out << "no units recorded"
-                        << (options.since.empty() && !filter.station && !filter.serial
+                        << (options.since.empty() && !filter.host && !filter.station &&
+                                    !filter.serial
                                 ? ""
                                 : " that match")
                         << "\n";
             return kExitSuccess;
         }
-        Table table({"ID", "START", "STATION", "BRIDGE", "SERIAL", "RESULT", "STATUS", "SECONDS",
-                     "VARIANT", "VERSION", "FILE"});
+        Table table({"ID", "START", "HOST", "STATION", "BRIDGE", "SERIAL", "RESULT", "STATUS",
+                     "SECONDS", "VARIANT", "VERSION", "FILE"});
         for (const units::UnitRow& row : rows) {
             std::string serial = Optional(row.serial, "-");
             if (row.numberReturned) serial += " (returned)";
             const bool done = row.finish.has_value();
-            table.Add({std::to_string(row.id), units::FormatUtc(row.start.start), row.start.station,
-                       row.start.bridgeSerial, serial,
-                       done ? units::UnitResultName(row.finish->result) : "unfinished",
-                       done ? std::to_string(row.finish->exitStatus) : "-",
+            // A simulated target's row says so where the eye goes first.
+            const std::string result =
+                std::string(done ? units::UnitResultName(row.finish->result) : "unfinished") +
+                (row.start.simulated ? " (simulated)" : "");
+            table.Add({std::to_string(row.id), units::FormatUtc(row.start.start),
+                       HostText(row.start.host), row.start.station, row.start.bridgeSerial, serial,
+                       result, done ? std::to_string(row.finish->exitStatus) : "-",
                        done ? Seconds(row.finish->seconds) : "-", done ? row.finish->variant : "",
                        done ? row.finish->version : "", row.start.file});
         }
         table.Print(console.out);
 
-        console.out << "\nYield per station and hour (UTC):\n";
-        Table yieldTable(
-            {"STATION", "HOUR", "PROGRAMMED", "FAILED", "INTERRUPTED", "UNFINISHED", "YIELD"});
-        std::map<std::string, units::YieldRow> totals;
+        console.out << "\nYield per station (host and location) and hour (UTC):\n";
+        Table yieldTable({"HOST", "STATION", "HOUR", "PROGRAMMED", "FAILED", "INTERRUPTED",
+                          "UNFINISHED", "YIELD"});
+        std::map<std::pair<std::string, std::string>, units::YieldRow> totals;
         for (const units::YieldRow& hour : yield) {
             yieldTable.Add(
-                {hour.station, hour.hour + ":00", std::to_string(hour.programmed),
-                 std::to_string(hour.failed), std::to_string(hour.interrupted),
-                 std::to_string(hour.unfinished),
+                {HostText(hour.host), hour.station, hour.hour + ":00",
+                 std::to_string(hour.programmed), std::to_string(hour.failed),
+                 std::to_string(hour.interrupted), std::to_string(hour.unfinished),
                  Percent(hour.programmed, hour.programmed + hour.failed + hour.interrupted)});
-            units::YieldRow& total = totals[hour.station];
+            units::YieldRow& total = totals[{hour.host, hour.station}];
             total.programmed += hour.programmed;
             total.failed += hour.failed;
             total.interrupted += hour.interrupted;
             total.unfinished += hour.unfinished;
         }
-        for (const auto& [station, total] : totals) {
+        for (const auto& [where, total] : totals) {
             yieldTable.Add(
-                {station, "all", std::to_string(total.programmed), std::to_string(total.failed),
-                 std::to_string(total.interrupted), std::to_string(total.unfinished),
+                {HostText(where.first), where.second, "all", std::to_string(total.programmed),
+                 std::to_string(total.failed), std::to_string(total.interrupted),
+                 std::to_string(total.unfinished),
                  Percent(total.programmed, total.programmed + total.failed + total.interrupted)});
         }
         yieldTable.Print(console.out);

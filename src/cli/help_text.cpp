@@ -37,7 +37,8 @@ Commands:
                   what each has issued; serials init NAME --first N
                   [--last M] creates one
   units           list the units in the unit database and the yield per
-                  station and hour (--since, --station, --serial narrow it)
+                  station (host and location) and hour (--since, --host,
+                  --station, --serial narrow it)
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -86,13 +87,19 @@ nothing there):
   --db PATH          the unit database: an SQLite file, or a postgresql:// URL
                      that several stations share (default:
                      $XDG_DATA_HOME/farsend/units.sqlite, else
-                     ~/.local/share/farsend/units.sqlite). program and watch
+                     ~/.local/share/farsend/units.sqlite; with --simulate,
+                     sim-units.sqlite beside it). program and watch
                      record every unit in it; one that cannot be opened stops
-                     them before any target is touched (status 9)
+                     them before any target is touched (status 9). The
+                     file's folder must exist (the default's is made).
+                     Another scheme, a keyword connection string or an
+                     in-memory database is refused (status 2)
+  --host NAME        program, watch: the PC's name the records carry
+                     (default: its host name); units: this PC's units only
   --first N          serials init: the pool's first number
   --last M           serials init: its last number (default: no end)
   --since TIME       units: started at or after TIME, UTC (2024-05-01,
-                     2024-05-01T12:00 or 2024-05-01T12:00:00Z)
+                     2024-05-01T12:00 or 2024-05-01T12:00:00Z; 1678 to 2262)
   --station LOCATION units: of this station (the bridge's location)
   --serial N         units: the unit that got serial number N (inspect:
                      --serial ADDR:SIZE[:FORMAT], see above)
@@ -100,6 +107,8 @@ nothing there):
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
   --simulate             a simulated bridge and target instead of the USB bridge
+                         (units recorded as simulated, by default in
+                         sim-units.sqlite; serials, units: that database)
   --sim-bridges=N        simulated bridges, each with its own targets (1)
   --sim-real-time        run on the real clock: real durations
   --sim-variant=TEXT     what the target reports as variant (Bluetooth)

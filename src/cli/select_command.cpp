@@ -9,6 +9,7 @@
 #include "cli/image_choice.h"
 #include "cli/missing_firmware.h"
 #include "cli/unit_record.h"
+#include "common/printable_text.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/image_names.h"
 #include "firmware/platform_paths.h"
@@ -89,26 +90,32 @@ int RunSelect(const CliOptions& options, Console& console,
                                         : nlohmann::ordered_json(JsonPathText(chosen));
         console.out << DumpJson(result) << '\n';
     } else {
-        console.out << "Firmware directory: " << (directory.empty() ? "(none)" : directory) << '\n';
+        // Names as the folder holds them, escaped: a file's name may hold
+        // anything but '/', control characters included.
+        console.out << "Firmware directory: "
+                    << (directory.empty() ? "(none)" : PrintableText(directory)) << '\n';
         if (!listing) {
             console.out << "  (cannot be listed)\n";
         } else if (files.empty()) {
             console.out << "  (no Farsend*.hex files)\n";
         }
         size_t widest = 0;
-        for (const ListedFile& file : files) widest = std::max(widest, file.name.size());
+        for (const ListedFile& file : files) {
+            widest = std::max(widest, PrintableText(file.name).size());
+        }
         for (const ListedFile& file : files) {
             char line[64];
             std::snprintf(line, sizeof line, "  %-9s  %-3s  %s", file.variant.c_str(),
                           file.version.empty() ? "-" : file.version.c_str(),
                           file.factory ? "factory" : "application");
-            console.out << (file.chosen ? "* " : "  ") << file.name
-                        << std::string(widest - file.name.size(), ' ') << line;
+            const std::string name = PrintableText(file.name);
+            console.out << (file.chosen ? "* " : "  ") << name
+                        << std::string(widest - name.size(), ' ') << line;
             if (file.intel) console.out << "  (_intel: never chosen by name)";
             console.out << '\n';
         }
         console.out << "Request: " << RequestText(settings) << '\n';
-        console.out << "File:    " << (chosen.empty() ? "(none)" : chosen) << '\n';
+        console.out << "File:    " << (chosen.empty() ? "(none)" : PrintableText(chosen)) << '\n';
     }
 
     if (chosen.empty()) {

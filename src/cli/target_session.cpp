@@ -33,6 +33,7 @@
 #include "cli/unit_ledger.h"
 #include "cli/unit_record.h"
 #include "common/diagnostics.h"
+#include "common/printable_text.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
@@ -413,6 +414,8 @@ public:
                                                protocol::ResponseCode::VariantReply);
         record.version = protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                protocol::ResponseCode::VersionReply);
+        record.host = HostOf(options_);
+        record.simulated = options_.sim.simulate;
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;
@@ -475,7 +478,9 @@ public:
                                                               : ExitStatusName(record.status)) +
                     ": " + record.message;
         }
-        return line;
+        // The file's name, the target's replies and what a message quotes
+        // of them: one unit, one line, and nothing that drives the terminal.
+        return PrintableText(line);
     }
 
     // A target that was taken in hand and let go before any attempt (the
@@ -689,7 +694,8 @@ int Identify(Session& session, Console& console, const CliOptions& options) {
     if (options.json) {
         session.PrintResult(record);
     } else if (record.status == kExitSuccess) {
-        session.Print("variant: " + record.variant + "\nversion: " + record.version);
+        session.Print("variant: " + PrintableText(record.variant) +
+                      "\nversion: " + PrintableText(record.version));
     }
     return record.status;
 }
@@ -911,9 +917,10 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     auto addStation = [&](const StationPlan& plan) -> int {
         auto station = std::make_unique<StationRun>();
         Console* stationConsole = &console;
-        const std::string prefix = "[" + plan.name + "] ";
+        // The bridge's location as its descriptors give it: escaped.
+        const std::string prefix = "[" + PrintableText(plan.name) + "] ";
         if (board) {
-            const int row = board->Add(plan.name);
+            const int row = board->Add(PrintableText(plan.name));
             station->out =
                 std::make_unique<BoardStream>(*board, row, console.out, options.json ? "" : prefix);
             station->err = std::make_unique<BoardStream>(*board, row, console.err, prefix);
@@ -927,10 +934,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         } else if (gang) {
             // JSON objects carry the station's name; plain results get it
             // in front, as messages do.
-            station->out = std::make_unique<StationStream>(
-                console.out, outputLock, options.json ? "" : "[" + plan.name + "] ");
-            station->err =
-                std::make_unique<StationStream>(console.err, outputLock, "[" + plan.name + "] ");
+            station->out = std::make_unique<StationStream>(console.out, outputLock,
+                                                           options.json ? "" : prefix);
+            station->err = std::make_unique<StationStream>(console.err, outputLock, prefix);
             // Lines of several stations cannot be redrawn in place on one
             // line each with a carriage return: they go out as plain lines.
             station->console = std::make_unique<Console>(

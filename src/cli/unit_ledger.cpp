@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "cli/database_choice.h"
 #include "cli/exit_status.h"
 #include "protocol/serial_stamp.h"
 #include "units/spool.h"
@@ -14,7 +15,10 @@ using units::UnitDatabaseError;
 using Kind = UnitDatabaseError::Kind;
 
 struct UnitLedger::Impl {
-    std::string location;  // as given, or the default file
+    std::string location;       // as given, or the default file
+    bool createFolder = false;  // the default's folder is made when missing
+    std::string host;           // the PC, as the rows name it
+    bool simulated = false;
     std::filesystem::path spool;
     std::optional<std::string> pool;
     std::optional<protocol::SerialSpec> serial;
@@ -30,7 +34,7 @@ struct UnitLedger::Impl {
     UnitDatabase* Reach(std::string& notice) {
         if (db) return db.get();
         try {
-            db = UnitDatabase::Open(location);
+            db = UnitDatabase::Open(location, createFolder);
         } catch (const UnitDatabaseError&) {
             return nullptr;
         }
@@ -78,10 +82,12 @@ struct UnitLedger::Impl {
         return row;
     }
 
-    static units::UnitStart StartOf(const UnitRecord& record,
-                                    std::chrono::system_clock::time_point when) {
+    units::UnitStart StartOf(const UnitRecord& record,
+                             std::chrono::system_clock::time_point when) const {
         units::UnitStart start;
         start.start = when;
+        start.host = host;
+        start.simulated = simulated;
         start.station = record.station;
         start.bridgeSerial = record.bridgeSerial;
         start.file = record.file;
@@ -158,7 +164,11 @@ UnitLedger::~UnitLedger() = default;
 std::unique_ptr<UnitLedger> UnitLedger::Open(const CliOptions& options, Console& console,
                                              int& status) {
     auto impl = std::make_unique<Impl>();
-    impl->location = options.db.empty() ? units::DefaultDatabaseLocation() : options.db;
+    const DatabaseChoice choice = ChooseDatabase(options);
+    impl->location = choice.location;
+    impl->createFolder = choice.isDefault;
+    impl->host = HostOf(options);
+    impl->simulated = options.sim.simulate;
     status = kExitDatabase;
     if (impl->location.empty()) {
         Complain(console,
@@ -170,7 +180,7 @@ std::unique_ptr<UnitLedger> UnitLedger::Open(const CliOptions& options, Console&
     if (!options.serialPool.empty()) impl->pool = options.serialPool;
     impl->serial = options.serial;
     try {
-        impl->db = UnitDatabase::Open(impl->location);
+        impl->db = UnitDatabase::Open(impl->location, impl->createFolder);
     } catch (const UnitDatabaseError& error) {
         Complain(console, std::string(error.what()) +
                               "\nNothing was sent: every unit needs its record (--db PATH|URL "
@@ -202,7 +212,7 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
     if (db != nullptr) {
         try {
             const units::StartedUnit started =
-                db->StartUnit(Impl::StartOf(record, ticket.start), ledger.pool);
+                db->StartUnit(ledger.StartOf(record, ticket.start), ledger.pool);
             ticket.id = started.id;
             ticket.recordId = started.recordId;
             ticket.serial = started.serial;

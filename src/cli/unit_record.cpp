@@ -54,6 +54,8 @@ nlohmann::ordered_json UnitJson(const UnitRecord& record) {
     object["unit"] = record.unit;
     object["serial"] =
         record.serial ? nlohmann::ordered_json(*record.serial) : nlohmann::ordered_json();
+    object["host"] = record.host;
+    object["simulated"] = record.simulated;
     return object;
 }
 

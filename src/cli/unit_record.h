@@ -35,11 +35,14 @@ struct UnitRecord {
     std::uint64_t unit = 0;
     // The serial number this unit took from its pool (--serial-pool).
     std::optional<std::int64_t> serial;
+    // The PC (its host name, or --host) and whether the target was simulated.
+    std::string host;
+    bool simulated = false;
 };
 
 // {"command", "result", "status", "message", "variant", "version", "file",
 // "sha256", "blocks", "bytes", "seconds", "station", "bridge_serial",
-// "unit", "serial"}. "result" is the status's name, except that a unit
+// "unit", "serial", "host", "simulated"}. "result" is the status's name, except that a unit
 // stopped part-way (status 1) is "interrupted"; "serial" is null without one.
 nlohmann::ordered_json UnitJson(const UnitRecord& record);
 

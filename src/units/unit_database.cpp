@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 #include <utility>
 
+#include "common/database_name.h"
+#include "common/printable_text.h"
 #include "units/soci.h"
 #include "units/spool.h"
 
@@ -22,14 +25,6 @@ namespace {
 
 using Kind = UnitDatabaseError::Kind;
 using Impl = UnitDatabase::Impl;
-
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-bool IsUrl(const std::string& location) {
-    return StartsWith(location, "postgresql://") || StartsWith(location, "postgres://");
-}
 
 // Everything the engines disagree on.
 const char* UnitIdColumn(Engine engine) {
@@ -72,6 +67,25 @@ private:
     bool open_ = true;
 };
 
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+// An engine's message, fit for a terminal: its lines kept (a server's hint
+// comes on a line of its own), each escaped, since the engines quote bound
+// values (a target's version, a file's name) as they are.
+std::string EngineText(const std::string& text) {
+    std::string shown, line;
+    std::istringstream lines(Trimmed(text));
+    while (std::getline(lines, line)) {
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos) continue;
+        shown += (shown.empty() ? "" : "\n  ") + PrintableText(line.substr(start));
+    }
+    return shown;
+}
+
 // Runs `work`, turning the engines' errors into Unavailable: to a station,
 // a database that refuses a statement is one it cannot record in.
 template <typename Work>
@@ -81,14 +95,9 @@ auto Guarded(const char* what, Work&& work) -> decltype(work()) {
     } catch (const UnitDatabaseError&) {
         throw;
     } catch (const std::exception& error) {
-        throw UnitDatabaseError(Kind::Unavailable,
-                                std::string("unit database: ") + what + ": " + error.what());
+        throw UnitDatabaseError(Kind::Unavailable, std::string("unit database: ") + what + ": " +
+                                                       EngineText(error.what()));
     }
-}
-
-std::string Trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
 }
 
 void CreateTables(Impl& db) {
@@ -107,6 +116,7 @@ void CreateTables(Impl& db) {
                " record_id TEXT NOT NULL UNIQUE,"
                " start_time TEXT NOT NULL,"
                " end_time TEXT,"
+               " host TEXT NOT NULL DEFAULT '',"
                " station TEXT NOT NULL,"
                " bridge_serial TEXT NOT NULL,"
                " variant TEXT NOT NULL DEFAULT '',"
@@ -121,7 +131,8 @@ void CreateTables(Impl& db) {
                " seconds DOUBLE PRECISION NOT NULL DEFAULT 0,"
                " result TEXT,"
                " exit_status INTEGER,"
-               " message TEXT NOT NULL DEFAULT '')";
+               " message TEXT NOT NULL DEFAULT '',"
+               " simulated INTEGER NOT NULL DEFAULT 0)";
     // The last guard against a number issued twice, whatever the code above
     // it does: a returned number may appear again, an issued one may not.
     sql << "CREATE UNIQUE INDEX units_issued_serial ON units (pool, serial)"
@@ -129,6 +140,18 @@ void CreateTables(Impl& db) {
     sql << "CREATE INDEX units_start_time ON units (start_time)";
     const int version = kSchemaVersion;
     sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
+}
+
+// Brings a database of an older schema to this one, inside the caller's
+// transaction. Version 1 had no host (its rows say ''; they were written
+// before PCs were told apart) and no simulated mark (its rows count as real).
+void Migrate(Impl& db, int from) {
+    if (from < 2) {
+        db.sql << "ALTER TABLE units ADD COLUMN host TEXT NOT NULL DEFAULT ''";
+        db.sql << "ALTER TABLE units ADD COLUMN simulated INTEGER NOT NULL DEFAULT 0";
+    }
+    const int version = kSchemaVersion;
+    db.sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
 }
 
 // Creates the schema in an empty database, or checks the one there.
@@ -156,6 +179,10 @@ void PrepareSchema(Impl& db, const std::string& location) {
                     std::to_string(kSchemaVersion) +
                     "): a newer farsend wrote it; use that one, or another database");
         }
+        if (version < kSchemaVersion) {
+            Migrate(db, version);
+            version = kSchemaVersion;
+        }
         db.version = version;
     }
     transaction.Commit();
@@ -173,18 +200,19 @@ long long ToSigned(std::uint64_t value) {
 // The columns of a unit row, bound to a statement in this order.
 struct UnitColumns {
     long long id = 0;
-    std::string recordId, startTime, station, bridgeSerial, variant, version, file, sha256, message;
+    std::string recordId, startTime, host, station, bridgeSerial, variant, version, file, sha256,
+        message;
     std::string endTime, pool, result;
     soci::indicator endInd = soci::i_null, poolInd = soci::i_null, resultInd = soci::i_null;
     long long serial = 0, blocks = 0, bytes = 0;
     soci::indicator serialInd = soci::i_null, exitInd = soci::i_null;
-    int numberReturned = 0, exitStatus = 0;
+    int numberReturned = 0, exitStatus = 0, simulated = 0;
     double seconds = 0.0;
 
     static constexpr const char* kSelect =
         "SELECT id, record_id, start_time, end_time, station, bridge_serial, variant, version,"
         " file, sha256, pool, serial, number_returned, blocks, bytes, seconds, result,"
-        " exit_status, message FROM units";
+        " exit_status, message, host, simulated FROM units";
 
     void BindInto(soci::statement& statement) {
         statement.exchange(soci::into(id));
@@ -206,6 +234,8 @@ struct UnitColumns {
         statement.exchange(soci::into(result, resultInd));
         statement.exchange(soci::into(exitStatus, exitInd));
         statement.exchange(soci::into(message));
+        statement.exchange(soci::into(host));
+        statement.exchange(soci::into(simulated));
     }
 
     UnitRow Row() const {
@@ -213,10 +243,12 @@ struct UnitColumns {
         row.id = id;
         row.recordId = recordId;
         row.start.start = ParseUtc(startTime).value_or(TimePoint{});
+        row.start.host = host;
         row.start.station = station;
         row.start.bridgeSerial = bridgeSerial;
         row.start.file = file;
         row.start.sha256 = sha256;
+        row.start.simulated = simulated != 0;
         if (poolInd == soci::i_ok) row.pool = pool;
         if (serialInd == soci::i_ok) row.serial = serial;
         row.numberReturned = numberReturned != 0;
@@ -247,6 +279,10 @@ public:
             since_ = FormatUtc(*filter.since);
             clauses_.push_back("start_time >= :since");
         }
+        if (filter.host) {
+            host_ = *filter.host;
+            clauses_.push_back("host = :host");
+        }
         if (filter.station) {
             station_ = *filter.station;
             clauses_.push_back("station = :station");
@@ -267,6 +303,7 @@ public:
     }
     void Bind(soci::statement& statement) {
         if (filter_.since) statement.exchange(soci::use(since_, "since"));
+        if (filter_.host) statement.exchange(soci::use(host_, "host"));
         if (filter_.station) statement.exchange(soci::use(station_, "station"));
         if (filter_.serial) statement.exchange(soci::use(serial_, "serial"));
     }
@@ -274,7 +311,7 @@ public:
 private:
     UnitFilter filter_;
     std::vector<std::string> clauses_;
-    std::string since_, station_;
+    std::string since_, host_, station_;
     long long serial_ = 0;
 };
 
@@ -354,28 +391,28 @@ std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
     return data + "/farsend/units.sqlite";
 }
 
+std::string DefaultSimulatedDatabaseLocation(const char* (*getenv)(const char*)) {
+    const std::string real = DefaultDatabaseLocation(getenv);
+    if (real.empty()) return "";
+    return std::filesystem::path(real).replace_filename("sim-units.sqlite").string();
+}
+
 std::string DisplayLocation(const std::string& location) {
-    if (!IsUrl(location)) return location;
-    const std::size_t start = location.find("://") + 3;
-    const std::size_t at = location.find('@', start);
-    const std::size_t slash = location.find('/', start);
-    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return location;
-    const std::size_t colon = location.find(':', start);
-    if (colon == std::string::npos || colon > at) return location;
-    return location.substr(0, colon + 1) + "***" + location.substr(at);
+    return MaskedDatabaseName(location);
 }
 
 UnitDatabase::UnitDatabase(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 UnitDatabase::~UnitDatabase() = default;
 
-std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& location) {
+std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& given, bool createFolder) {
     auto impl = std::make_unique<Impl>();
-    const std::string shown = DisplayLocation(location);
+    const std::string shown = DisplayLocation(given);
+    if (given.empty()) throw UnitDatabaseError(Kind::Unavailable, "no unit database given");
+    const DatabaseNameResult name = ParseDatabaseName(given);
+    if (!name.name) throw UnitDatabaseError(Kind::InvalidArgument, name.error);
+    const std::string& location = name.name->location;
     try {
-        if (location.empty()) {
-            throw UnitDatabaseError(Kind::Unavailable, "no unit database given");
-        }
-        if (IsUrl(location)) {
+        if (name.name->engine == DatabaseEngine::PostgreSQL) {
             impl->engine = Engine::PostgreSQL;
             // The backend by name: SOCI loads it, and with it the PostgreSQL
             // client and its TLS and Kerberos libraries (some 5 MB), only
@@ -394,12 +431,23 @@ std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& location) {
             }
             const std::filesystem::path path(location);
             std::error_code error;
-            if (path.has_parent_path())
-                std::filesystem::create_directories(path.parent_path(), error);
-            if (error) {
-                throw UnitDatabaseError(Kind::Unavailable,
-                                        "cannot create the folder of the unit database " + shown +
-                                            ": " + error.message());
+            const std::filesystem::path folder =
+                path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+            if (!std::filesystem::is_directory(folder, error)) {
+                if (!createFolder) {
+                    throw UnitDatabaseError(
+                        Kind::Unavailable,
+                        "cannot open the unit database " + shown + ": the folder " +
+                            PrintableText(folder.string()) +
+                            " does not exist (a mistyped path?); make it first, or give "
+                            "the path of an existing folder");
+                }
+                std::filesystem::create_directories(folder, error);
+                if (error) {
+                    throw UnitDatabaseError(Kind::Unavailable,
+                                            "cannot create the folder of the unit database " +
+                                                shown + ": " + error.message());
+                }
             }
             impl->engine = Engine::SQLite;
             // timeout: seconds that a writer waits for another station's
@@ -418,8 +466,9 @@ std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& location) {
     } catch (const UnitDatabaseError&) {
         throw;
     } catch (const std::exception& error) {
-        throw UnitDatabaseError(Kind::Unavailable, "cannot open the unit database " + shown + ": " +
-                                                       Trimmed(error.what()));
+        throw UnitDatabaseError(Kind::Unavailable,
+                                "cannot open the unit database " + shown + ": " +
+                                    EngineText(WithoutPasswords(error.what(), given)));
     }
     return std::unique_ptr<UnitDatabase>(new UnitDatabase(std::move(impl)));
 }
@@ -484,11 +533,13 @@ void InsertUnit(Impl& db, const UnitRow& row, long long& id) {
     long long blocks = ToSigned(finish.blocks), bytes = ToSigned(finish.bytes);
     int exitStatus = finish.exitStatus;
     soci::indicator exitInd = row.finish ? soci::i_ok : soci::i_null;
+    int simulated = row.start.simulated ? 1 : 0;
     db.sql << "INSERT INTO units (record_id, start_time, end_time, station, bridge_serial,"
               " variant, version, file, sha256, pool, serial, number_returned, blocks, bytes,"
-              " seconds, result, exit_status, message) VALUES (:record, :start, :end, :station,"
-              " :bridge, :variant, :version, :file, :sha, :pool, :serial, :returned, :blocks,"
-              " :bytes, :seconds, :result, :exit, :message) RETURNING id",
+              " seconds, result, exit_status, message, host, simulated) VALUES (:record, :start,"
+              " :end, :station, :bridge, :variant, :version, :file, :sha, :pool, :serial,"
+              " :returned, :blocks, :bytes, :seconds, :result, :exit, :message, :host,"
+              " :simulated) RETURNING id",
         soci::use(row.recordId, "record"), soci::use(start, "start"),
         soci::use(end.text, end.indicator, "end"), soci::use(row.start.station, "station"),
         soci::use(row.start.bridgeSerial, "bridge"), soci::use(finish.variant, "variant"),
@@ -498,7 +549,7 @@ void InsertUnit(Impl& db, const UnitRow& row, long long& id) {
         soci::use(blocks, "blocks"), soci::use(bytes, "bytes"),
         soci::use(finish.seconds, "seconds"), soci::use(result.text, result.indicator, "result"),
         soci::use(exitStatus, exitInd, "exit"), soci::use(finish.message, "message"),
-        soci::into(id);
+        soci::use(row.start.host, "host"), soci::use(simulated, "simulated"), soci::into(id);
 }
 
 // False when no row has the id.
@@ -671,6 +722,7 @@ std::vector<YieldRow> UnitDatabase::Yield(const UnitFilter& filter) {
         long long programmed = 0, failed = 0, interrupted = 0, unfinished = 0;
         FilterBinding binding(filter);
         soci::statement statement(impl_->sql);
+        statement.exchange(soci::into(row.host));
         statement.exchange(soci::into(row.station));
         statement.exchange(soci::into(row.hour));
         statement.exchange(soci::into(programmed));
@@ -680,15 +732,15 @@ std::vector<YieldRow> UnitDatabase::Yield(const UnitFilter& filter) {
         binding.Bind(statement);
         statement.alloc();
         statement.prepare(
-            "SELECT station, substr(start_time, 1, 13),"
+            "SELECT host, station, substr(start_time, 1, 13),"
             " sum(CASE WHEN result = 'programmed' THEN 1 ELSE 0 END),"
             " sum(CASE WHEN result = 'failed' THEN 1 ELSE 0 END),"
             " sum(CASE WHEN result = 'interrupted' THEN 1 ELSE 0 END),"
             " sum(CASE WHEN result IS NULL THEN 1 ELSE 0 END)"
             " FROM units" +
             binding.Where() +
-            " GROUP BY station, substr(start_time, 1, 13)"
-            " ORDER BY station, substr(start_time, 1, 13)");
+            " GROUP BY host, station, substr(start_time, 1, 13)"
+            " ORDER BY host, station, substr(start_time, 1, 13)");
         statement.define_and_bind();
         statement.execute();
         while (statement.fetch()) {

@@ -24,7 +24,7 @@ enum class Engine { SQLite, PostgreSQL };
 
 // The schema this program writes; a database carrying a higher version was
 // written by a newer program and is refused rather than misread.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;  // 2: units.host, units.simulated
 
 class UnitDatabaseError : public std::runtime_error {
 public:
@@ -53,10 +53,12 @@ std::optional<UnitResult> ParseUnitResult(const std::string& name);
 // What is known when a unit is taken in hand.
 struct UnitStart {
     TimePoint start;
+    std::string host;          // the PC the station is on
     std::string station;       // where it is programmed: the bridge's location
     std::string bridgeSerial;  // the bridge's USB serial number
     std::string file;          // the firmware file
     std::string sha256;        // of the file, hexadecimal
+    bool simulated = false;    // a simulated target, not a real unit
 };
 
 // What is known when the unit is done with.
@@ -101,12 +103,15 @@ struct PoolInfo {
 
 struct UnitFilter {
     std::optional<TimePoint> since;  // units started at or after
+    std::optional<std::string> host;
     std::optional<std::string> station;
     std::optional<std::int64_t> serial;
 };
 
-// Units per station and per hour (of their start, UTC).
+// Units per station (its host and location) and per hour (of their start,
+// UTC).
 struct YieldRow {
+    std::string host;
     std::string station;
     std::string hour;  // "2024-05-01T12"
     std::int64_t programmed = 0;
@@ -124,10 +129,14 @@ struct ReplayResult {
 class UnitDatabase {
 public:
     // `location`: a postgresql:// (or postgres://) URL, or an SQLite file's
-    // path (created, with missing folders, when it does not exist). Creates
-    // the schema in an empty database. Throws UnitDatabaseError: Unavailable
-    // or SchemaTooNew.
-    static std::unique_ptr<UnitDatabase> Open(const std::string& location);
+    // path (created when it does not exist; its folder too only with
+    // `createFolder`, for the default location: a mistyped folder is refused
+    // rather than filled). Creates the schema in an empty database and brings
+    // an older one forward. Throws UnitDatabaseError: InvalidArgument for a
+    // name that is neither (see common/database_name.h), Unavailable or
+    // SchemaTooNew.
+    static std::unique_ptr<UnitDatabase> Open(const std::string& location,
+                                              bool createFolder = false);
     virtual ~UnitDatabase();
 
     Engine engine() const;
@@ -170,8 +179,11 @@ using farsend::ParseUtc;
 // or ~/.local/share/farsend/units.sqlite when XDG_DATA_HOME is unset or not an
 // absolute path. "" when HOME is not set either. `getenv` is for tests.
 std::string DefaultDatabaseLocation(const char* (*getenv)(const char*) = nullptr);
+// The one simulated runs use when none is named, beside it: sim-units.sqlite.
+// Units of a simulated target never mix with the real ones by default.
+std::string DefaultSimulatedDatabaseLocation(const char* (*getenv)(const char*) = nullptr);
 
-// The location fit for messages: a URL's password replaced by "***".
+// The location fit for messages: every password replaced by "***".
 std::string DisplayLocation(const std::string& location);
 
 }  // namespace farsend::units

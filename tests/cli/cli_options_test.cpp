@@ -228,6 +228,11 @@ const std::vector<BadLine> kBadLines = {
     {"program --serial 3F000:4 --serial-pool=", "--serial-pool= has an empty value"},
     {"erase --serial-pool board", "--serial-pool does not apply to erase"},
     {"identify --db u.sqlite", "--db does not apply to identify"},
+    {"select --host pc-1", "--host does not apply to select"},
+    {"units --host=", "--host= has an empty value"},
+    {"program --host a\x1b[2Jb", "--host a\\e[2Jb: a name without control characters"},
+    {"units --db postgresq://u:S3cret@h/d", "--db postgresq://u:***@h/d: the scheme"},
+    {"watch --db :memory:", "in-memory"},
     {"watch --serial-value 1 --serial 3F000:4", "does not apply to watch (only to inspect"},
     // With units, --serial is the number of the unit sought.
     {"units --serial 3F000:4", "--serial '3F000:4' is not a decimal number"},

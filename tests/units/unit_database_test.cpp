@@ -556,7 +556,7 @@ TEST(UnitDatabaseOpen, SaysWhyADatabaseCannotBeOpened) {
         {notDatabase.string(), Kind::Unavailable, notDatabase.string(), ""},
         {folder.string(), Kind::Unavailable, "cannot open the unit database", ""},
         {(directory.path() / "file" / "below-a-file.sqlite").string(), Kind::Unavailable,
-         "cannot create the folder", ""},
+         "does not exist", ""},
         {"", Kind::Unavailable, "no unit database given", ""},
         {"postgresql://farsend:s3cret@/units?host=" + (directory.path() / "no-server").string(),
          Kind::Unavailable, "postgresql://farsend:***@/units", "s3cret"},
@@ -589,6 +589,13 @@ TEST(UnitDatabaseTime, ReadsTheTimesTheCommandLineTakes) {
         {"2024-05-01T12", ""},
         {"2024-05-01T12:00:00+02:00", ""},
         {"yesterday", ""},
+        // Beyond what the clock's nanoseconds hold: refused, not wrapped.
+        {"2262-04-11T23:47:16Z", "2262-04-11T23:47:16Z"},
+        {"2262-04-11T23:47:17Z", ""},
+        {"2300-01-01", ""},
+        {"1677-09-21T00:12:44Z", "1677-09-21T00:12:44Z"},
+        {"1677-09-21T00:12:43Z", ""},
+        {"1600-01-01", ""},
     };
     for (const auto& [text, expected] : rows) {
         const std::optional<TimePoint> when = ParseUtc(text);
