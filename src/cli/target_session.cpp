@@ -24,6 +24,7 @@
 #include "cli/image_kind_check.h"
 #include "cli/interrupt.h"
 #include "cli/progress_display.h"
+#include "cli/run_image.h"
 #include "cli/sha256.h"
 #include "cli/station_board.h"
 #include "cli/station_bridge.h"
@@ -144,6 +145,8 @@ struct RunShared {
     // through all stations.
     std::atomic<uint32_t> begun{0};
     std::atomic<uint32_t> finished{0};
+    // What program and watch send to every unit; none for the others.
+    RunImage* image = nullptr;
 };
 
 int StatusOf(const jobs::JobReport& report) {
@@ -343,6 +346,9 @@ public:
         connected_ = true;
         connectedSinceWait_ = true;
         unitStart_ = wiring_.Time().Now();
+        if (shared_.image != nullptr) {
+            if (auto warning = shared_.image->ChangeWarning()) Complain(console_, *warning);
+        }
         // The replies of an earlier unit must not pass for this one's.
         station_.Exchanges().variantReply = {};
         station_.Exchanges().versionReply = {};
@@ -381,6 +387,9 @@ public:
         jobs::JobEnvironment environment = station_.JobEnvironment();
         environment.serial = serial_ ? &*serial_ : nullptr;
         environment.stop = &stopJob_;
+        if (shared_.image != nullptr && path == shared_.image->Path()) {
+            environment.image = shared_.image->Bytes();
+        }
         job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         if (job_->outcome == jobs::JobOutcome::Interrupted) {
@@ -421,9 +430,12 @@ public:
             // The digest of what the job read and sent, not of the file as
             // it is now; before any job, of the file that was refused.
             if (job_ && IsProgrammingJob(job_->kind)) {
-                record.sha256 = job_->image ? Sha256Hex(*job_->image) : std::string();
+                record.sha256 = !job_->image ? std::string()
+                                : shared_.image != nullptr && job_->image == shared_.image->Bytes()
+                                    ? shared_.image->Sha256()
+                                    : Sha256Hex(*job_->image);
             } else {
-                record.sha256 = Sha256OfFile(record.file).value_or("");
+                record.sha256 = RunDigest();
             }
         }
         if (job_) {
@@ -490,6 +502,12 @@ public:
     }
 
 private:
+    // The digest of what this run programs: its image's, else the file's now.
+    std::string RunDigest() const {
+        if (shared_.image != nullptr) return shared_.image->Sha256();
+        return Sha256OfFile(choice_.firmwarePath.Get()).value_or("");
+    }
+
     // The unit's row begun, and its number taken, before anything is sent.
     // A unit that cannot have its number is left alone, and the station
     // takes no more: a number made up here could be issued twice.
@@ -500,7 +518,7 @@ private:
         unit.station = plan_.name;
         unit.bridgeSerial = plan_.bridgeSerial;
         unit.file = choice_.firmwarePath.Get();
-        unit.sha256 = Sha256OfFile(unit.file).value_or("");
+        unit.sha256 = RunDigest();
         LedgerBegin begun = ledger_->Begin(unit);
         if (!begun.message.empty()) Complain(console_, begun.message);
         if (!begun.ticket) {
@@ -618,7 +636,8 @@ private:
 
 // The firmware file program and watch would send, checked whole before any
 // target is touched. -1 when it can be used, else the exit status.
-int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings) {
+int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings,
+                  std::unique_ptr<RunImage>& image) {
     const std::string path = settings.firmwarePath.Get();
     if (path.empty()) {
         Complain(console,
@@ -629,11 +648,18 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
                      "offers; name a FILE, --dir, --variant, --hw or --factory.");
         return kExitFirmwareFile;
     }
-    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgrammingFile(path);
-    if (!plan) {
+    // Read once for the whole run: what is checked here is what every unit
+    // gets.
+    image = RunImage::Take(path);
+    if (!image) {
         Complain(console, path + ": cannot be read");
         return kExitFirmwareFile;
     }
+    protocol::ImageFile file;
+    file.OpenShared(image->Bytes());
+    protocol::ImageReaderState state;
+    state.quiet = true;
+    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgramming(file, state);
     if (plan->error) {
         Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan->error) +
                               FormatHint(path, *plan->error) +
@@ -857,8 +883,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     for (const std::string& warning : startUp.warnings) Complain(console, "warning: " + warning);
     settings.validateDevice = !options.noValidate;
 
+    std::unique_ptr<RunImage> image;
     if (policy != Policy::ConnectOnly) {
-        const int status = CheckFirmware(options, console, settings);
+        const int status = CheckFirmware(options, console, settings, image);
         if (status >= 0) return status;
     }
     bool eraseAll = false;
@@ -911,6 +938,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
     };
     RunShared shared;
+    shared.image = image.get();
     std::vector<std::unique_ptr<StationRun>> stations;
     auto addStation = [&](const StationPlan& plan) -> int {
         auto station = std::make_unique<StationRun>();
@@ -1093,6 +1121,10 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             }
         }
         lostOutput |= station->session->LostOutput();
+    }
+    // A change during the last unit is news too, for the next run.
+    if (image) {
+        if (auto warning = image->ChangeWarning()) say(*warning);
     }
     if (gang && policy != Policy::ConnectOnly && !stations.empty()) say(SummaryText(stations));
     if (lostOutput) status = kExitNotRecorded;
