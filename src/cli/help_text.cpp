@@ -40,7 +40,9 @@ Commands:
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
-unless --variant and --hw say otherwise.
+unless --variant and --hw say otherwise. program and watch read the file
+once, at their start: every unit of the run gets those bytes, and a file
+changed meanwhile is warned of and used from the next run on.
 
 Firmware:
   --dir DIR          firmware directory (default: the parent of the current one)
@@ -88,8 +90,10 @@ nothing there):
                      ~/.local/share/farsend/units.sqlite). program and watch
                      record every unit in it; one that cannot be opened stops
                      them before any target is touched (status 9)
-  --first N          serials init: the pool's first number
-  --last M           serials init: its last number (default: no end)
+  --first N          serials init: the pool's first number (numbers are
+                     decimal everywhere: 010 and 0x10 are refused)
+  --last M           serials init: its last number (default: the largest the
+                     database keeps, 9223372036854775806)
   --since TIME       units: started at or after TIME, UTC (2024-05-01,
                      2024-05-01T12:00 or 2024-05-01T12:00:00Z)
   --station LOCATION units: of this station (the bridge's location)
@@ -154,13 +158,16 @@ Exit status:
   5  no bridge, or no target called in time
   6  communication error (a query the target did not answer included)
   7  erase error
-  8  a record (--report) or a result (standard output) could not be written;
-     the outcome is told on standard error. It outranks every other status.
+  8  a record (--report) or a result (standard output) could not be written,
+     or standard error could not (a full disk, a pipe whose reader went
+     away); the outcome is told where it still can be. It outranks every
+     other status.
   9  unit database unavailable: it cannot be opened or written, or a newer
      farsend wrote it, or it was lost while --serial-pool needs a number;
      or there is no --serial-pool of that name
- 10  no serial left: the --serial-pool has issued all its numbers; the unit
-     was refused before anything was sent
+ 10  no serial left: the --serial-pool has issued all its numbers, or its
+     next one does not fit SIZE any more; the unit was refused before
+     anything was sent
 
 Examples:
   farsend select --variant zigbee --hw 2.0
