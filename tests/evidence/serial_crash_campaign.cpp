@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -120,7 +121,8 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
         MidRunAction swap;
         if (options.swapOneIn > 0 && random.Below(options.swapOneIn) == 0 &&
             delay > options.earliestSwap) {
-            const auto window = static_cast<uint32_t>((delay - options.earliestSwap).count());
+            const auto window = static_cast<uint32_t>(
+                (std::min(delay, options.latestSwap) - options.earliestSwap).count());
             swap.at = options.earliestSwap + std::chrono::milliseconds(random.Below(window));
             swap.act = [&] { ReplaceFile(swapped, image); };
             ++result.swaps;

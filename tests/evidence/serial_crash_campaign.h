@@ -7,7 +7,7 @@
 //
 // The file swap: in one run of `swapOneIn` (drawn from the seed), the
 // firmware file is replaced by a 16-byte image that does not reach the
-// number's place, at a moment between `earliestSwap` and the kill, and put
+// number's place, between `earliestSwap` and `latestSwap` (or the kill), and put
 // back before the next run. A run programs every unit from the image it read
 // at its start: a unit given the other image would hold no number, which the
 // judge finds. A run that read the file after the swap refuses it before any
@@ -42,7 +42,10 @@ struct CrashCampaignOptions {
     std::chrono::milliseconds latest{3000};
     std::string place = "0x4010:4:le";  // --serial
     uint32_t swapOneIn = 3;             // 0: no file swaps
+    // Within the first units, so that later units of the run would show
+    // a wrong image if they got one.
     std::chrono::milliseconds earliestSwap{300};
+    std::chrono::milliseconds latestSwap{1500};
 };
 
 struct CrashCampaignResult {
