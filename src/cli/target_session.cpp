@@ -427,8 +427,8 @@ public:
         if (ticket_) record.serial = ticket_->serial;
         if (policy_ != Policy::ConnectOnly) {
             record.file = choice_.firmwarePath.Get();
-            // The digest of what the job read and sent, not of the file as
-            // it is now; before any job, of the file that was refused.
+            // The digest of what the job sent, not of the file as it is
+            // now; before any job, of the run's image.
             if (job_ && IsProgrammingJob(job_->kind)) {
                 record.sha256 = !job_->image ? std::string()
                                 : shared_.image != nullptr && job_->image == shared_.image->Bytes()
@@ -659,10 +659,10 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     file.OpenShared(image->Bytes());
     protocol::ImageReaderState state;
     state.quiet = true;
-    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgramming(file, state);
-    if (plan->error) {
-        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan->error) +
-                              FormatHint(path, *plan->error) +
+    const protocol::ProgrammingPlan plan = protocol::PlanProgramming(file, state);
+    if (plan.error) {
+        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan.error) +
+                              FormatHint(path, *plan.error) +
                               "\nNothing was sent. Correct the file or choose another one.");
         return kExitFirmwareFile;
     }
@@ -673,7 +673,7 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     // Every unit's number goes to the same place: one that is not wholly
     // inside the image's data is refused before any target is touched.
     if (options.serial) {
-        if (auto problem = protocol::CheckSerialRange(*options.serial, plan->blocks)) {
+        if (auto problem = protocol::CheckSerialRange(*options.serial, plan.blocks)) {
             Complain(console, "--serial " + protocol::SerialSpecText(*options.serial) + ": " +
                                   problem->message + "\nNothing was sent.");
             return kExitDoesNotFit;

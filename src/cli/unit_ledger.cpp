@@ -253,12 +253,11 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
                 error = failure.what();
             }
             begun.status = kExitNoSerialLeft;
-            begun.message += (begun.message.empty() ? "" : "\n") + std::string("--serial ") +
-                             protocol::SerialSpecText(*ledger.serial) + ": the pool " +
-                             *ledger.pool + " has no number left that it holds: number " +
-                             std::to_string(*ticket.serial) + ": " + problem->message +
-                             " Nothing was sent to this target." +
-                             (error.empty() ? "" : "\n" + error);
+            begun.message +=
+                (begun.message.empty() ? "" : "\n") + std::string("--serial ") +
+                protocol::SerialSpecText(*ledger.serial) + ": the pool " + *ledger.pool +
+                " has reached the end of what the serial holds: " + problem->message +
+                ". Nothing was sent to this target." + (error.empty() ? "" : "\n" + error);
             return begun;
         }
     }
