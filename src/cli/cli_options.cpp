@@ -182,6 +182,25 @@ std::optional<std::string> UnknownCommand(const std::vector<std::string>& words)
     return text + "\nThe commands: " + AllCommandsText() + ".";
 }
 
+// A number on the command line: decimal digits, without a leading zero
+// (which C's rules, and CLI11's, would take for octal) or a 0x prefix.
+constexpr const char* kDecimalForm =
+    "numbers are decimal: digits only, without leading zeros or 0x (10, not 010 or 0xA)";
+
+std::optional<std::uint64_t> DecimalNumber(const std::string& text) {
+    if (text.size() > 1 && text.front() == '0') return std::nullopt;
+    return protocol::ParseSerialNumber(text);
+}
+
+// Checks the word before CLI11 converts it.
+CLI::Validator Decimal() {
+    return CLI::Validator(
+        [](std::string& text) {
+            return DecimalNumber(text) ? std::string() : "'" + text + "': " + kDecimalForm;
+        },
+        "N");
+}
+
 ParseResult Refuse(std::string error) {
     ParseResult result;
     result.action = ParseAction::UsageError;
@@ -255,14 +274,14 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         ->allow_extra_args(false)
         ->take_all();
     app.add_flag("--all", options.all);
-    app.add_option("--wait", options.waitSeconds)->check(CLI::Range(1, 86400));
+    app.add_option("--wait", options.waitSeconds)->check(Decimal())->check(CLI::Range(1, 86400));
     app.add_flag("--launch", options.launch);
     app.add_option("--report", options.report)->type_name("FILE");
     app.add_flag("--json", options.json);
     app.add_flag("--quiet", options.quiet);
     app.add_flag("--verbose", options.verbose);
     app.add_flag("--yes", options.yes);
-    app.add_option("--count", options.count)->check(CLI::Range(1u, 1000000u));
+    app.add_option("--count", options.count)->check(Decimal())->check(CLI::Range(1u, 1000000u));
     // Both read here rather than by CLI11, whose numbers follow C's rules (010
     // would be eight and -1 the largest number) and whose messages would not
     // say what is wrong with a spec.
@@ -272,8 +291,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_option("--db", options.db)->type_name("PATH");
     std::int64_t first = 0, last = 0;
     constexpr std::int64_t kLargest = INT64_MAX - 1;  // the pool's next number must fit too
-    app.add_option("--first", first)->check(CLI::Range(std::int64_t{0}, kLargest));
-    app.add_option("--last", last)->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--first", first)
+        ->check(Decimal())
+        ->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--last", last)->check(Decimal())->check(CLI::Range(std::int64_t{0}, kLargest));
     app.add_option("--since", options.since)->type_name("TIME");
     app.add_option("--station", options.station)->type_name("LOCATION");
     app.add_option("--host", options.host)->type_name("NAME");
@@ -370,6 +391,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         options.serial = spec.spec;
     }
     if (serialGiven && !stamping) {
+        // The number to write, not one of a pool's: leading zeros are
+        // the zero padding a decimal serial has.
         const std::optional<std::uint64_t> number = protocol::ParseSerialNumber(serialValue);
         if (!number) {
             return Refuse("--serial-value '" + serialValue +
@@ -398,10 +421,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (app.count("--first") > 0) options.first = first;
     if (app.count("--last") > 0) options.last = last;
     if (app.count("--serial") > 0 && options.command == Command::Units) {
-        const std::optional<std::uint64_t> number = protocol::ParseSerialNumber(serial);
+        const std::optional<std::uint64_t> number = DecimalNumber(serial);
         if (!number || *number > static_cast<std::uint64_t>(INT64_MAX)) {
             return Refuse("--serial '" + serial + "' is not a decimal number from 0 to " +
-                          std::to_string(INT64_MAX));
+                          std::to_string(INT64_MAX) + " (" + kDecimalForm + ")");
         }
         options.unitSerial = static_cast<std::int64_t>(*number);
     }

@@ -22,15 +22,16 @@ const std::array<ExitStatusEntry, 11>& ExitStatusTable() {
          "communication error (a query the target did not answer included)"},
         {kExitEraseError, "erase error", "erase error"},
         {kExitNotRecorded, "not recorded",
-         "a record (--report) or a result (standard output) could not be written; the outcome "
-         "is told on standard error. It outranks every other status."},
+         "a record (--report) or a result (standard output) could not be written, or standard "
+         "error could not (a full disk, a pipe whose reader went away); the outcome is told "
+         "where it still can be. It outranks every other status."},
         {kExitDatabase, "database unavailable",
          "unit database unavailable: it cannot be opened or written, or a newer farsend wrote "
          "it, or it was lost while --serial-pool needs a number; or there is no --serial-pool "
          "of that name"},
         {kExitNoSerialLeft, "no serial left",
-         "no serial left: the --serial-pool has issued all its numbers; the unit was refused "
-         "before anything was sent"},
+         "no serial left: the --serial-pool has issued all its numbers, or its next one does "
+         "not fit SIZE any more; the unit was refused before anything was sent"},
     }};
     return kTable;
 }

@@ -42,7 +42,9 @@ Commands:
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
-unless --variant and --hw say otherwise.
+unless --variant and --hw say otherwise. program and watch read the file
+once, at their start: every unit of the run gets those bytes, and a file
+changed meanwhile is warned of and used from the next run on.
 
 Firmware:
   --dir DIR          firmware directory (default: the parent of the current one)
@@ -96,8 +98,10 @@ nothing there):
                      in-memory database is refused (status 2)
   --host NAME        program, watch: the PC's name the records carry
                      (default: its host name); units: this PC's units only
-  --first N          serials init: the pool's first number
-  --last M           serials init: its last number (default: no end)
+  --first N          serials init: the pool's first number (numbers are
+                     decimal everywhere: 010 and 0x10 are refused)
+  --last M           serials init: its last number (default: the largest the
+                     database keeps, 9223372036854775806)
   --since TIME       units: started at or after TIME, UTC (2024-05-01,
                      2024-05-01T12:00 or 2024-05-01T12:00:00Z; 1678 to 2262)
   --station LOCATION units: of this station (the bridge's location)

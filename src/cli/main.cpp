@@ -1,4 +1,5 @@
 // farsend: the command-line front end. See `farsend --help`.
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -11,6 +12,12 @@
 
 int main(int argc, char** argv) {
     using namespace farsend;
+#if !defined(_WIN32)
+    // A reader that goes away (| head -1, a closed log) must not kill the
+    // process with a unit in hand: its write fails instead, the unit is
+    // finished and recorded, and the run ends as one whose output was lost.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     cli::Console console{std::cin, std::cout, std::cerr, cli::StandardErrorIsTerminal(),
                          cli::StandardErrorWidth()};
 

@@ -98,6 +98,10 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
         Complain(console, "standard output cannot be written: the results are lost.");
         status = kExitNotRecorded;
     }
+    // Messages that never reached standard error (a closed pipe) are lost
+    // output too: whatever they said, nobody heard it.
+    console.err.flush();
+    if (!console.err) status = kExitNotRecorded;
     return status;
 }
 

@@ -25,6 +25,7 @@
 #include "cli/interrupt.h"
 #include "cli/missing_firmware.h"
 #include "cli/progress_display.h"
+#include "cli/run_image.h"
 #include "cli/sha256.h"
 #include "cli/station_board.h"
 #include "cli/station_bridge.h"
@@ -146,6 +147,8 @@ struct RunShared {
     // through all stations.
     std::atomic<uint32_t> begun{0};
     std::atomic<uint32_t> finished{0};
+    // What program and watch send to every unit; none for the others.
+    RunImage* image = nullptr;
 };
 
 int StatusOf(const jobs::JobReport& report) {
@@ -345,6 +348,9 @@ public:
         connected_ = true;
         connectedSinceWait_ = true;
         unitStart_ = wiring_.Time().Now();
+        if (shared_.image != nullptr) {
+            if (auto warning = shared_.image->ChangeWarning()) Complain(console_, *warning);
+        }
         // The replies of an earlier unit must not pass for this one's.
         station_.Exchanges().variantReply = {};
         station_.Exchanges().versionReply = {};
@@ -383,6 +389,9 @@ public:
         jobs::JobEnvironment environment = station_.JobEnvironment();
         environment.serial = serial_ ? &*serial_ : nullptr;
         environment.stop = &stopJob_;
+        if (shared_.image != nullptr && path == shared_.image->Path()) {
+            environment.image = shared_.image->Bytes();
+        }
         job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         if (job_->outcome == jobs::JobOutcome::Interrupted) {
@@ -422,12 +431,15 @@ public:
         if (ticket_) record.serial = ticket_->serial;
         if (policy_ != Policy::ConnectOnly) {
             record.file = choice_.firmwarePath.Get();
-            // The digest of what the job read and sent, not of the file as
-            // it is now; before any job, of the file that was refused.
+            // The digest of what the job sent, not of the file as it is
+            // now; before any job, of the run's image.
             if (job_ && IsProgrammingJob(job_->kind)) {
-                record.sha256 = job_->image ? Sha256Hex(*job_->image) : std::string();
+                record.sha256 = !job_->image ? std::string()
+                                : shared_.image != nullptr && job_->image == shared_.image->Bytes()
+                                    ? shared_.image->Sha256()
+                                    : Sha256Hex(*job_->image);
             } else {
-                record.sha256 = Sha256OfFile(record.file).value_or("");
+                record.sha256 = RunDigest();
             }
         }
         if (job_) {
@@ -496,6 +508,12 @@ public:
     }
 
 private:
+    // The digest of what this run programs: its image's, else the file's now.
+    std::string RunDigest() const {
+        if (shared_.image != nullptr) return shared_.image->Sha256();
+        return Sha256OfFile(choice_.firmwarePath.Get()).value_or("");
+    }
+
     // The unit's row begun, and its number taken, before anything is sent.
     // A unit that cannot have its number is left alone, and the station
     // takes no more: a number made up here could be issued twice.
@@ -506,7 +524,7 @@ private:
         unit.station = plan_.name;
         unit.bridgeSerial = plan_.bridgeSerial;
         unit.file = choice_.firmwarePath.Get();
-        unit.sha256 = Sha256OfFile(unit.file).value_or("");
+        unit.sha256 = RunDigest();
         LedgerBegin begun = ledger_->Begin(unit);
         if (!begun.message.empty()) Complain(console_, begun.message);
         if (!begun.ticket) {
@@ -624,20 +642,28 @@ private:
 
 // The firmware file program and watch would send, checked whole before any
 // target is touched. -1 when it can be used, else the exit status.
-int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings) {
+int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings,
+                  std::unique_ptr<RunImage>& image) {
     const std::string path = settings.firmwarePath.Get();
     if (path.empty()) {
         Complain(console, MissingFirmwareMessage(settings, !options.dir.empty()));
         return kExitFirmwareFile;
     }
-    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgrammingFile(path);
-    if (!plan) {
+    // Read once for the whole run: what is checked here is what every unit
+    // gets.
+    image = RunImage::Take(path);
+    if (!image) {
         Complain(console, path + ": cannot be read");
         return kExitFirmwareFile;
     }
-    if (plan->error) {
-        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan->error) +
-                              FormatHint(path, *plan->error) +
+    protocol::ImageFile file;
+    file.OpenShared(image->Bytes());
+    protocol::ImageReaderState state;
+    state.quiet = true;
+    const protocol::ProgrammingPlan plan = protocol::PlanProgramming(file, state);
+    if (plan.error) {
+        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan.error) +
+                              FormatHint(path, *plan.error) +
                               "\nNothing was sent. Correct the file or choose another one.");
         return kExitFirmwareFile;
     }
@@ -648,7 +674,7 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     // Every unit's number goes to the same place: one that is not wholly
     // inside the image's data is refused before any target is touched.
     if (options.serial) {
-        if (auto problem = protocol::CheckSerialRange(*options.serial, plan->blocks)) {
+        if (auto problem = protocol::CheckSerialRange(*options.serial, plan.blocks)) {
             Complain(console, "--serial " + protocol::SerialSpecText(*options.serial) + ": " +
                                   problem->message + "\nNothing was sent.");
             return kExitDoesNotFit;
@@ -859,8 +885,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     for (const std::string& warning : startUp.warnings) Complain(console, "warning: " + warning);
     settings.validateDevice = !options.noValidate;
 
+    std::unique_ptr<RunImage> image;
     if (policy != Policy::ConnectOnly) {
-        const int status = CheckFirmware(options, console, settings);
+        const int status = CheckFirmware(options, console, settings, image);
         if (status >= 0) return status;
     }
     bool eraseAll = false;
@@ -913,6 +940,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
     };
     RunShared shared;
+    shared.image = image.get();
     std::vector<std::unique_ptr<StationRun>> stations;
     auto addStation = [&](const StationPlan& plan) -> int {
         auto station = std::make_unique<StationRun>();
@@ -1095,6 +1123,10 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             }
         }
         lostOutput |= station->session->LostOutput();
+    }
+    // A change during the last unit is news too, for the next run.
+    if (image) {
+        if (auto warning = image->ChangeWarning()) say(*warning);
     }
     if (gang && policy != Policy::ConnectOnly && !stations.empty()) say(SummaryText(stations));
     if (lostOutput) status = kExitNotRecorded;

@@ -1,5 +1,6 @@
 #include "cli/unit_ledger.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "cli/database_choice.h"
@@ -132,10 +133,11 @@ int CheckPool(UnitDatabase& db, const std::string& name, const protocol::SerialS
     }
     for (const units::PoolInfo& pool : pools) {
         if (pool.name != name) continue;
-        if (pool.returned == 0 && pool.remaining && *pool.remaining <= 0) {
+        const std::int64_t end =
+            std::min(pool.last.value_or(units::kLargestPoolNumber), units::kLargestPoolNumber);
+        if (pool.returned == 0 && pool.next > end) {
             Complain(console, "--serial-pool " + name + ": the number pool is exhausted: all of " +
-                                  std::to_string(pool.first) + ".." +
-                                  std::to_string(pool.last.value_or(pool.first)) +
+                                  std::to_string(pool.first) + ".." + std::to_string(end) +
                                   " have been issued. Nothing was sent; `farsend serials init` "
                                   "makes a new pool.");
             return kExitNoSerialLeft;
@@ -247,9 +249,11 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
     if (ticket.serial && ledger.serial) {
         if (auto problem = protocol::CheckSerialFits(*ledger.serial,
                                                      static_cast<std::uint64_t>(*ticket.serial))) {
-            // Nothing went out: the number goes back for a later, wider run.
+            // The pool has reached the end of what the serial can hold: it
+            // has no number left for this run. Nothing went out: the number
+            // goes back for a later, wider run.
             UnitRecord refused = record;
-            refused.status = kExitDoesNotFit;
+            refused.status = kExitNoSerialLeft;
             refused.message = problem->message;
             std::string error;
             try {
@@ -258,12 +262,12 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
             } catch (const UnitDatabaseError& failure) {
                 error = failure.what();
             }
-            begun.status = kExitDoesNotFit;
-            begun.message += (begun.message.empty() ? "" : "\n") + std::string("--serial ") +
-                             protocol::SerialSpecText(*ledger.serial) + ": number " +
-                             std::to_string(*ticket.serial) + ": " + problem->message +
-                             " Nothing was sent to this target." +
-                             (error.empty() ? "" : "\n" + error);
+            begun.status = kExitNoSerialLeft;
+            begun.message +=
+                (begun.message.empty() ? "" : "\n") + std::string("--serial ") +
+                protocol::SerialSpecText(*ledger.serial) + ": the pool " + *ledger.pool +
+                " has reached the end of what the serial holds: " + problem->message +
+                ". Nothing was sent to this target." + (error.empty() ? "" : "\n" + error);
             return begun;
         }
     }

@@ -150,7 +150,7 @@ public:
         // progress and the digest a front end reports all come from this one
         // snapshot, so a file replaced or cut short during the run can never
         // leave the target holding part of one file, or a mix of two.
-        const protocol::ImageSnapshot snapshot = protocol::TakeImageSnapshot(path_);
+        const protocol::ImageSnapshot snapshot = Snapshot();
         if (snapshot.status == protocol::ImageSnapshot::Status::OpenFailed) {
             report_.outcome = JobOutcome::FileOpenFailed;
             dialog_.ShowMessage(
@@ -180,6 +180,15 @@ public:
     }
 
 private:
+    // The run's image when it has one, else the file as it is now.
+    protocol::ImageSnapshot Snapshot() const {
+        if (!environment_.image) return protocol::TakeImageSnapshot(path_);
+        protocol::ImageSnapshot given;
+        given.status = protocol::ImageSnapshot::Status::Read;
+        given.bytes = environment_.image;
+        return given;
+    }
+
     // Everything the snapshot is used for; each failure returns.
     void EraseAndProgram() {
         // The whole snapshot is checked before the target is touched, so that

@@ -1,5 +1,6 @@
 #include "units/unit_database.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -506,11 +507,15 @@ long long TakeNumber(Impl& db, const std::string& name) {
             soci::use(name, "name"), soci::use(returned, "number");
         return returned;
     }
-    if (lastInd == soci::i_ok && next > last) {
-        throw UnitDatabaseError(Kind::PoolExhausted,
-                                "the number pool '" + name + "' is exhausted: all of " +
-                                    std::to_string(first) + ".." + std::to_string(last) +
-                                    " have been issued");
+    // A pool without a last number ends where its next number can no
+    // longer be stored: never a wrap to negative numbers.
+    const long long end =
+        lastInd == soci::i_ok ? std::min<long long>(last, kLargestPoolNumber) : kLargestPoolNumber;
+    if (next > end) {
+        throw UnitDatabaseError(Kind::PoolExhausted, "the number pool '" + name +
+                                                         "' is exhausted: all of " +
+                                                         std::to_string(first) + ".." +
+                                                         std::to_string(end) + " have been issued");
     }
     const long long after = next + 1;
     sql << "UPDATE pools SET next_number = :after WHERE name = :name", soci::use(after, "after"),
@@ -639,6 +644,11 @@ void UnitDatabase::CreatePool(const std::string& name, std::int64_t first,
     if (name.empty()) throw UnitDatabaseError(Kind::InvalidArgument, "a pool needs a name");
     if (first < 0) {
         throw UnitDatabaseError(Kind::InvalidArgument, "a pool's first number cannot be negative");
+    }
+    if (first > kLargestPoolNumber || (last && *last > kLargestPoolNumber)) {
+        throw UnitDatabaseError(Kind::InvalidArgument,
+                                "a pool's numbers end at " + std::to_string(kLargestPoolNumber) +
+                                    " (the database keeps the next number in 64 bits)");
     }
     if (last && *last < first) {
         throw UnitDatabaseError(Kind::InvalidArgument,

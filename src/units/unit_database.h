@@ -91,6 +91,9 @@ struct UnitRow {
     bool numberReturned = false;  // the serial went back to its pool unused
 };
 
+// The largest number any pool issues (2^63 - 2).
+constexpr std::int64_t kLargestPoolNumber = INT64_MAX - 1;
+
 struct PoolInfo {
     std::string name;
     std::int64_t first = 0;
@@ -150,6 +153,10 @@ public:
     // to the pool, to be issued again, and its row records that it did.
     void ReturnNumber(std::int64_t id);
 
+    // A pool's numbers end at kLargestPoolNumber at the latest, with or
+    // without a last number: the pool keeps its next number in a signed
+    // 64-bit column, and that must hold the one after the last issued too.
+    // A first or last number above it is refused (InvalidArgument).
     void CreatePool(const std::string& name, std::int64_t first,
                     std::optional<std::int64_t> last = {});
     std::vector<PoolInfo> ListPools();

@@ -236,6 +236,13 @@ const std::vector<BadLine> kBadLines = {
     {"watch --serial-value 1 --serial 3F000:4", "does not apply to watch (only to inspect"},
     // With units, --serial is the number of the unit sought.
     {"units --serial 3F000:4", "--serial '3F000:4' is not a decimal number"},
+    // Pools' numbers, counts and seconds: decimal only, never octal or hex.
+    {"units --serial 010", "--serial '010' is not a decimal number"},
+    {"serials init p --first 010", "--first: '010': numbers are decimal"},
+    {"serials init p --first 0x10", "--first: '0x10': numbers are decimal"},
+    {"serials init p --first 1 --last 0100", "--last: '0100'"},
+    {"watch --count 010", "--count: '010'"},
+    {"program --wait 0x10", "--wait: '0x10'"},
     // The simulator's own parser: its messages come through.
     // Several stations: only program and watch drive them.
     {"erase --all", "--all does not apply to erase"},

@@ -258,6 +258,42 @@ TEST_P(UnitDatabaseTest, PoolsRefuseBadDefinitions) {
                 ::testing::ElementsAre("board", "it's \"quoted\"; DROP TABLE pools", "single"));
 }
 
+// Where the column that keeps the next number ends, the pool ends: with or
+// without a last number, never a wrap to negative numbers.
+TEST_P(UnitDatabaseTest, APoolEndsWhereItsNumbersCanBeStored) {
+    const std::unique_ptr<UnitDatabase> db = OpenNew();
+    ASSERT_NE(db, nullptr);
+    db->CreatePool("open", kLargestPoolNumber - 1);
+    db->CreatePool("closed", kLargestPoolNumber, kLargestPoolNumber);
+    for (const auto& [pool, numbers] :
+         std::vector<std::pair<std::string, std::vector<std::int64_t>>>{
+             {"open", {kLargestPoolNumber - 1, kLargestPoolNumber}},
+             {"closed", {kLargestPoolNumber}}}) {
+        for (const std::int64_t number : numbers) {
+            EXPECT_EQ(db->StartUnit(UnitStart{}, pool).serial, number) << pool;
+        }
+        std::string outcome = "issued";
+        try {
+            db->StartUnit(UnitStart{}, pool);
+        } catch (const UnitDatabaseError& error) {
+            outcome = KindName(error.kind());
+        }
+        EXPECT_EQ(outcome, "exhausted") << pool;
+    }
+    for (const PoolInfo& pool : db->ListPools()) EXPECT_EQ(pool.next, INT64_MAX) << pool.name;
+    for (const auto& [first, last] :
+         std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>>{
+             {INT64_MAX, std::nullopt}, {1, INT64_MAX}}) {
+        std::string outcome = "ok";
+        try {
+            db->CreatePool("past the end", first, last);
+        } catch (const UnitDatabaseError& error) {
+            outcome = KindName(error.kind());
+        }
+        EXPECT_EQ(outcome, "invalid");
+    }
+}
+
 TEST_P(UnitDatabaseTest, ListsUnitsByFilterAndCountsTheYieldPerStationAndHour) {
     const std::unique_ptr<UnitDatabase> db = OpenNew();
     ASSERT_NE(db, nullptr);
