@@ -30,7 +30,7 @@ struct FaultPlan {
 // An operator at the simulated socket: a board the host let go while it was
 // still in its bootloader (the run failed) is taken out `after` that, unless
 // the host took it again meanwhile; the next of --sim-targets goes in
-// kNextTargetDelay later, reporting `nextVariant` when one is given.
+// kSwapInDelay later, reporting `nextVariant` when one is given.
 struct SwapPlan {
     uint32_t after_ms = 0;
     std::string next_variant;  // empty: the bridge's variant

@@ -319,6 +319,7 @@ void SimulatedTarget::TakeOut() {
     ++taken_out_;
     swapped_ = true;
     Leave();
+    if (next_arrival_ != kNever) next_arrival_ = clock_ + kSwapInDelay.count() * kNanosPerMilli;
 }
 
 void SimulatedTarget::TargetArrives() {

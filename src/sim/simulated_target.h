@@ -32,7 +32,7 @@
 //   acknowledged and still in its bootloader (its run failed) is taken out
 //   of its socket the swap's time later, unless the host answered its call
 //   again meanwhile; out of the socket it neither calls nor listens. The next
-//   target, if one is due, arrives kNextTargetDelay after that. Without it a
+//   target, if one is due, arrives kSwapInDelay after that. Without it a
 //   board that failed stays and calls for ever.
 // - Command bytes are found by their lead byte 0x9C; anything else is skipped.
 //   Four bytes that start with 0x9C but are no valid command (wrong check,
@@ -75,6 +75,9 @@ namespace farsend::sim {
 // BlockErased, kWriteTimePerBlock per block.
 constexpr Millis kCallInterval{50};
 constexpr Millis kNextTargetDelay{500};
+// After a failed board is taken out (--sim-swap), the hand that puts the next
+// one in: well over the silence a station takes for a board that is out.
+constexpr Millis kSwapInDelay{1500};
 constexpr std::chrono::microseconds kEraseTimePerBlock{20000};
 constexpr std::chrono::microseconds kWriteTimePerBlock{2000};
 constexpr int kBitsPerSerialByte = 10;
