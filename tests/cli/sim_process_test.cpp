@@ -392,6 +392,35 @@ TEST_F(SimProcess, AnUnplugDuringTheBlocksEndsTheRunAtOnce) {
     }
 }
 
+// A lost target is told with what happened, how far the job got and what to
+// try; the window program's box, which says none of it, is not repeated.
+TEST_F(SimProcess, ALostTargetIsToldWithItsCauseAndWhatToTry) {
+    struct Case {
+        const char* faults;
+        const char* says;
+        const char* tries;
+    };
+    const Case cases[] = {
+        {"--sim-faults=silence=2000",
+         "the target stopped answering after 7 blocks: the target "
+         "holds part of the image",
+         "Check its power"},
+        {"--sim-faults=unplug=2000", "the bridge was unplugged after 7 blocks", "Plug it in again"},
+        {"--sim-faults=flip=0.001", "the target answered out of turn after ", "Program it again"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.faults);
+        const ProcessResult run = RunFarsend(
+            {"--simulate", "--quiet", c.faults, "--json", "program", Image("Farsend_15_bt.hex")});
+        EXPECT_EQ(run.status, 6) << run.err;
+        const Json unit = Json::parse(run.out);
+        EXPECT_THAT(unit["message"].get<std::string>(), HasSubstr(c.says));
+        EXPECT_THAT(unit["message"].get<std::string>(), HasSubstr(c.tries));
+        EXPECT_THAT(run.err, HasSubstr(c.says));
+        EXPECT_THAT(run.err, ::testing::Not(HasSubstr("Communication Error with Target")));
+    }
+}
+
 TEST_F(SimProcess, EraseAllAsksFirst) {
     ProcessResult run =
         RunFarsend({"--simulate", "--sim-serial-log=" + Log(), "erase", "--factory"}, "n\n");
