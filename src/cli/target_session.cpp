@@ -251,6 +251,8 @@ public:
     bool LostOutput() const { return lostOutput_; }
     // Watch ended because no simulated target can call any more.
     bool NoMoreTargets() const { return noMoreTargets_; }
+    // ... because the failed board stays in its simulated socket.
+    bool FailedBoardStays() const { return failedBoardStays_; }
     int Units() const { return units_; }
     int LastFailure() const { return lastFailure_; }
     int LastStatus() const { return lastStatus_; }
@@ -278,9 +280,11 @@ public:
         if (DeadlinePassed()) station_.Monitor().RequestStop();
         // A simulated watch without targets left would go on handshaking in
         // simulated time for ever, as fast as the processor allows.
+        const bool boardStays = hold_.Held() && wiring_.simulation &&
+                                !wiring_.simulation->Target().TakesOutFailedBoards();
         if (policy_ == Policy::Watch && wiring_.simulation &&
-            (!wiring_.simulation->Target().CanStillCall() ||
-             (hold_.Held() && !wiring_.simulation->Target().TakesOutFailedBoards()))) {
+            (!wiring_.simulation->Target().CanStillCall() || boardStays)) {
+            failedBoardStays_ = boardStays;
             noMoreTargets_ = true;
             station_.Monitor().RequestStop();
         }
@@ -648,6 +652,7 @@ private:
     bool eraseAllConfirmed_ = false;
     bool lostOutput_ = false;
     std::atomic<bool> noMoreTargets_{false};
+    std::atomic<bool> failedBoardStays_{false};
     std::optional<Millis> deadline_;
 
     // The --wait deadline's state, looked at from both threads.
@@ -909,7 +914,13 @@ int StationStatus(Policy policy, Session& session, bool gang) {
         return kExitNoTarget;
     }
     if (policy == Policy::Watch) {
-        if (session.NoMoreTargets()) {
+        if (session.FailedBoardStays()) {
+            Complain(session.StationConsole(),
+                     "the failed board stays in its simulated socket (--sim-swap takes it out): "
+                     "watch ends after " +
+                         std::to_string(session.Units()) + " unit" +
+                         (session.Units() == 1 ? "" : "s") + ".");
+        } else if (session.NoMoreTargets()) {
             Complain(session.StationConsole(),
                      "the simulation has no more targets: watch ends after " +
                          std::to_string(session.Units()) + " unit" +

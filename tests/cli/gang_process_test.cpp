@@ -97,6 +97,17 @@ TEST_F(GangProcess, AFailedBoardIsOneUnitAndItsSocketMovesOnOnceItIsOut) {
     EXPECT_EQ(listed[0]["status"], 4);
     EXPECT_EQ(listed[1]["status"], 0);
     EXPECT_EQ(listed[1]["variant"], "Bluetooth");
+
+    // Nobody takes the wrong board out: still one unit, and the station's
+    // watch ends, as no other board can come to that socket.
+    std::filesystem::remove(Report());
+    const ProcessResult stays = RunFarsend({"--simulate", "--sim-real-time", "--sim-bridges=2",
+                                            "--sim-variant=2:ZigBee", "watch", "--all", "--dir",
+                                            firmware_.string(), "--quiet", "--report", Report()});
+    EXPECT_EQ(stays.status, 4) << stays.err;
+    EXPECT_EQ(JsonLines(ProcessFiles::Read(Report())).size(), 2u);
+    EXPECT_THAT(stays.err, HasSubstr("[sim-usb-1.5] farsend: the failed board stays in its "
+                                     "simulated socket"));
 }
 
 // Four stations with three targets each, and then the same with one bad
