@@ -47,5 +47,9 @@ std::size_t CountBridges(link::HidPlatform& platform);
 
 // Lists the bridges `platform` finds (with --verbose every HID interface).
 int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform);
+// The same over several platforms, in order: each simulated bridge is a
+// platform of its own.
+int RunDevices(const CliOptions& options, Console& console,
+               const std::vector<link::HidPlatform*>& platforms);
 
 }  // namespace farsend::cli

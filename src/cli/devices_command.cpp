@@ -76,7 +76,16 @@ std::size_t CountBridges(link::HidPlatform& platform) {
 }
 
 int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform) {
-    const std::vector<Interface> interfaces = Survey(platform);
+    return RunDevices(options, console, std::vector<link::HidPlatform*>{&platform});
+}
+
+int RunDevices(const CliOptions& options, Console& console,
+               const std::vector<link::HidPlatform*>& platforms) {
+    std::vector<Interface> interfaces;
+    for (link::HidPlatform* platform : platforms) {
+        std::vector<Interface> found = Survey(*platform);
+        interfaces.insert(interfaces.end(), found.begin(), found.end());
+    }
     std::size_t bridges = 0;
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const Interface& entry : interfaces) {

@@ -125,6 +125,10 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-faults=LIST      drop=P,flip=P,noise=P (per byte), silence=N,unplug=N
   --sim-faults=K:LIST    the faults of bridge K alone; so too
                          --sim-variant=K:TEXT and --sim-version=K:TEXT
+  --sim-swap=MS[,VARIANT]
+                         a board that failed is taken out MS after it was
+                         let go, and the next goes in 1.5 s later (reporting
+                         VARIANT); K:MS[,VARIANT] for bridge K alone
   --sim-seed=N           seed of the faults (1)
   --sim-serial-log=FILE  write every byte the target receives
   --sim-flash-out=FILE   write the target's flash as a firmware file at exit
@@ -142,6 +146,12 @@ it, and the run ends with a summary per station. The exit status is the most
 serious of the stations': )";
     text += SeverityOrderText();
     text += R"(.
+
+A failed board is one unit (watch): its socket answers no call until the
+board has been taken out (it stopped calling for 400 ms) or the operator
+types the socket's number or name and Enter (Linux) to try it again. On a
+terminal each socket's line shows PASS or FAIL and why until the next board
+starts, in colour unless NO_COLOR is set.
 
 The unit database lost during a run: the unit in hand finishes, and its
 record goes to --report (if given) and to a spool file, written into the

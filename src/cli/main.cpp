@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "app/command_line.h"
 #include "cli/console.h"
@@ -18,8 +19,12 @@ int main(int argc, char** argv) {
     // finished and recorded, and the run ends as one whose output was lost.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    cli::Console console{std::cin, std::cout, std::cerr, cli::StandardErrorIsTerminal(),
-                         cli::StandardErrorWidth()};
+    cli::Console console{std::cin,
+                         std::cout,
+                         std::cerr,
+                         cli::StandardErrorIsTerminal(),
+                         cli::StandardErrorWidth(),
+                         cli::StandardOutputIsTerminal()};
 
     // On Windows the words come from the wide command line, in the ANSI code
     // page, as the window program reads them.
@@ -40,6 +45,8 @@ int main(int argc, char** argv) {
     cli::Environment env;
     env.workingDirectory = app::ReadWorkingDirectory();
     env.systemPlatform = &link::SystemHidPlatform();
+    const std::unique_ptr<cli::OperatorInput> typed = cli::StandardInputLines();
+    env.operatorInput = typed.get();
     const int status = cli::RunFarsend(words, console, env);
     std::cout.flush();
     std::cerr.flush();

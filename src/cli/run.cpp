@@ -17,9 +17,18 @@ namespace {
 
 int RunDevicesCommand(const CliOptions& options, Console& console, const Environment& env) {
     if (options.sim.simulate) {
-        sim::SimBridge bridge(sim::SimBridgeOptions::WithReportLength(
-            static_cast<uint16_t>(options.sim.report_length), options.sim.legacy_hid));
-        return RunDevices(options, console, bridge);
+        // Each simulated bridge lists itself (bridge 1 with the simulation's
+        // other HID interfaces), as the stations of --all find them.
+        std::vector<std::unique_ptr<sim::SimBridge>> bridges;
+        std::vector<link::HidPlatform*> platforms;
+        for (uint32_t number = 1; number <= options.sim.bridges; ++number) {
+            sim::SimBridgeOptions bridge = sim::SimBridgeOptions::WithReportLength(
+                static_cast<uint16_t>(options.sim.report_length), options.sim.legacy_hid);
+            bridge.number = number;
+            bridges.push_back(std::make_unique<sim::SimBridge>(bridge));
+            platforms.push_back(bridges.back().get());
+        }
+        return RunDevices(options, console, platforms);
     }
     link::NullHidPlatform none;
     return RunDevices(options, console, env.systemPlatform ? *env.systemPlatform : none);

@@ -17,6 +17,7 @@
 #include "app/tool_settings.h"
 #include "cli/bridge_advice.h"
 #include "cli/commands.h"
+#include "cli/communication_failure.h"
 #include "cli/exit_status.h"
 #include "cli/fit_verdict.h"
 #include "cli/format_hint.h"
@@ -33,6 +34,7 @@
 #include "cli/terminal.h"
 #include "cli/unit_ledger.h"
 #include "cli/unit_record.h"
+#include "cli/unit_verdict.h"
 #include "common/diagnostics.h"
 #include "common/printable_text.h"
 #include "common/virtual_clock.h"
@@ -40,6 +42,7 @@
 #include "jobs/command_ids.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
+#include "jobs/socket_hold.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
 #include "protocol/image_reader.h"
@@ -173,8 +176,6 @@ ProgressMode ModeFor(const CliOptions& options, const Console& console) {
     return console.errIsTerminal ? ProgressMode::Terminal : ProgressMode::Plain;
 }
 
-constexpr const char* kUnpluggedText = "the bridge was unplugged during the job.";
-
 class Session final : public jobs::MainWindowPort,
                       public app::ShellPort,
                       public jobs::StationObserver {
@@ -191,7 +192,12 @@ public:
           plan_(std::move(plan)),
           ledger_(ledger),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
-          station_(app::StationParts{wiring.seat, choice, state_, *this, *this, this}) {
+          station_(app::StationParts{wiring.seat, choice, state_, *this, *this, this, nullptr,
+                                     policy == Policy::Watch ? &hold_ : nullptr}) {
+        // A failure's result line tells it where its message would be seen.
+        tellOnce_ = policy != Policy::ConnectOnly && !options.json && console.outIsTerminal;
+        // A unit's failure is told by the session, in farsend's words.
+        display_.ShowMessages(policy == Policy::ConnectOnly);
         state_.autoProgram = policy == Policy::Watch;
         if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
         if (policy == Policy::Watch) {
@@ -229,14 +235,29 @@ public:
     Console& StationConsole() { return console_; }
     // Units of this station that were programmed.
     int Programmed() const { return programmed_; }
-    // Called after each unit with the station's units programmed and failed.
-    void OnUnit(std::function<void(int, int)> onUnit) { onUnit_ = std::move(onUnit); }
+    // Its line on the terminal board, which shows each unit's verdict.
+    void ShowOn(StationBoard& board, int row) {
+        board_ = &board;
+        row_ = row;
+    }
+    // The operator asks for the board in a held socket to be tried again;
+    // false when the socket holds none.
+    bool RetrySocket() {
+        if (!hold_.Retry()) return false;
+        station_.Exchanges().WakeReceiver();
+        Note("trying the board again");
+        return true;
+    }
+    // The number the operator types to retry this socket.
+    void SetSocketNumber(size_t number) { socketNumber_ = number; }
 
     bool Connected() const { return connected_; }
     // A record or a result of this session could not be written.
     bool LostOutput() const { return lostOutput_; }
     // Watch ended because no simulated target can call any more.
     bool NoMoreTargets() const { return noMoreTargets_; }
+    // ... because the failed board stays in its simulated socket.
+    bool FailedBoardStays() const { return failedBoardStays_; }
     int Units() const { return units_; }
     int LastFailure() const { return lastFailure_; }
     int LastStatus() const { return lastStatus_; }
@@ -264,8 +285,11 @@ public:
         if (DeadlinePassed()) station_.Monitor().RequestStop();
         // A simulated watch without targets left would go on handshaking in
         // simulated time for ever, as fast as the processor allows.
+        const bool boardStays = hold_.Held() && wiring_.simulation &&
+                                !wiring_.simulation->Target().TakesOutFailedBoards();
         if (policy_ == Policy::Watch && wiring_.simulation &&
-            !wiring_.simulation->Target().CanStillCall()) {
+            (!wiring_.simulation->Target().CanStillCall() || boardStays)) {
+            failedBoardStays_ = boardStays;
             noMoreTargets_ = true;
             station_.Monitor().RequestStop();
         }
@@ -308,6 +332,9 @@ public:
             case jobs::StationEventKind::Refused:
                 Refused(event.refusal);
                 return;
+            case jobs::StationEventKind::BoardTakenOut:
+                Note("board taken out; waiting for the next");
+                return;
             default:
                 return;
         }
@@ -318,7 +345,7 @@ public:
             const jobs::Message box = jobs::RefusalMessage(refusal);
             std::string caption = OneLine(box.caption);
             if (!caption.empty() && caption.back() == '.') caption.pop_back();
-            Complain(console_, caption + ": " + OneLine(box.text));
+            if (!tellOnce_) Complain(console_, caption + ": " + OneLine(box.text));
             message_ = OneLine(box.text);
             BeginAttempt(kExitFirmwareFile);
             return;
@@ -331,7 +358,7 @@ public:
                                                  protocol::ResponseCode::VariantReply),
                            protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                  protocol::ResponseCode::VersionReply));
-        Complain(console_, verdict.message);
+        if (!tellOnce_) Complain(console_, verdict.message);
         message_ = OneLine(verdict.message);
         BeginAttempt(verdict.status);
     }
@@ -347,6 +374,7 @@ public:
         }
         connected_ = true;
         connectedSinceWait_ = true;
+        if (board_ != nullptr) board_->SetText(row_, "connected");
         unitStart_ = wiring_.Time().Now();
         if (shared_.image != nullptr) {
             if (auto warning = shared_.image->ChangeWarning()) Complain(console_, *warning);
@@ -400,13 +428,20 @@ public:
                 "is not programmed.";
             Complain(console_, message_);
         }
-        // The job's message is the window program's, which cannot tell an
-        // unplug from a target gone quiet; the link can, and the operator at
-        // a terminal is told which it was.
-        if (job_->outcome == jobs::JobOutcome::CommunicationError &&
-            link::HidLinkBridgeGone(station_.Link())) {
-            message_ = std::string(kUnpluggedText) + " " + message_;
-            Complain(console_, kUnpluggedText);
+        // The job's message is the window program's, which says neither
+        // what became of the target nor what to do; the link and the last
+        // receive tell an unplug from a silent target from a garbled line.
+        lostWords_.clear();
+        if (job_->outcome == jobs::JobOutcome::CommunicationError) {
+            const LostTarget lost = JudgeLostTarget(link::HidLinkBridgeGone(station_.Link()),
+                                                    station_.Exchanges().lastReceive.load());
+            lostWords_ = LostTargetWords(lost);
+            message_ = DescribeLostTarget(lost, *job_);
+            if (!tellOnce_) Complain(console_, message_);
+        } else if (!job_->Succeeded() && !tellOnce_ && policy_ != Policy::ConnectOnly &&
+                   !display_.LastMessage().empty()) {
+            const std::string& caption = display_.LastCaption();
+            Complain(console_, (caption.empty() ? "" : caption + ": ") + display_.LastMessage());
         }
     }
 
@@ -578,9 +613,21 @@ private:
         lastStatus_ = status;
         if (status != kExitSuccess) lastFailure_ = status;
         if (status == kExitSuccess) ++programmed_;
-        if (onUnit_) onUnit_(programmed_, units_ - programmed_);
         const UnitRecord record = Record(status);
         PrintResult(record);
+        if (board_ != nullptr) {
+            board_->SetResult(row_, programmed_, units_ - programmed_,
+                              VerdictOf(record, job_ ? lostWords_ : std::string()));
+        }
+        // The failed board is still in its socket and calls again at once:
+        // it is one unit, not one per call, until it is taken out.
+        if (policy_ == Policy::Watch && status != kExitSuccess && status != kExitStopped) {
+            hold_.Hold();
+            Note("take the board out" +
+                 (socketNumber_ > 0
+                      ? " (or type " + std::to_string(socketNumber_) + " and Enter to try it again)"
+                      : std::string()));
+        }
         if (!options_.report.empty()) {
             std::string error;
             if (!AppendReportLine(options_.report,
@@ -598,6 +645,16 @@ private:
         waitStart_ = wiring_.Time().Now();
     }
 
+    // What the operator is to know about the socket: on its board line, or
+    // as a message.
+    void Note(const std::string& text) {
+        if (board_ != nullptr) {
+            board_->SetNote(row_, text);
+        } else {
+            Complain(console_, text + ".");
+        }
+    }
+
     const CliOptions& options_;
     Console& console_;
     Wiring& wiring_;
@@ -608,11 +665,18 @@ private:
     const StationPlan plan_;
     UnitLedger* const ledger_;  // none: the units are not recorded (erase, identify, launch)
     ProgressDisplay display_;
+    jobs::SocketHold hold_;
     app::Station station_;
+    bool tellOnce_ = false;
+    StationBoard* board_ = nullptr;
+    int row_ = 0;
+    size_t socketNumber_ = 0;
+    std::string lostWords_;
 
     bool eraseAllConfirmed_ = false;
     bool lostOutput_ = false;
     std::atomic<bool> noMoreTargets_{false};
+    std::atomic<bool> failedBoardStays_{false};
     std::optional<Millis> deadline_;
 
     // The --wait deadline's state, looked at from both threads.
@@ -628,7 +692,6 @@ private:
     std::string message_;
     int units_ = 0;
     int programmed_ = 0;
-    std::function<void(int, int)> onUnit_;
     uint64_t unitNumber_ = 0;
     int lastStatus_ = kExitSuccess;
     int lastFailure_ = kExitSuccess;
@@ -826,6 +889,27 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
     return true;
 }
 
+// A line the operator typed during watch: a socket's number (as on the
+// board) or name, whose failed board is to be tried again.
+template <typename Say>
+void RetryTyped(const std::string& typed, const std::vector<std::unique_ptr<StationRun>>& stations,
+                Say& say) {
+    std::string line = typed;
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    while (!line.empty() && line.front() == ' ') line.erase(line.begin());
+    if (line.empty()) return;
+    for (size_t i = 0; i < stations.size(); ++i) {
+        Session& session = *stations[i]->session;
+        if (line != std::to_string(i + 1) && line != session.Plan().name) continue;
+        if (!session.RetrySocket()) {
+            say("socket " + line + " (" + session.Plan().name + ") holds no failed board.");
+        }
+        return;
+    }
+    say("no socket " + OneLine(line).substr(0, 40) + ": type a socket's number (1 to " +
+        std::to_string(stations.size()) + ") or its name, then Enter, to try its board again.");
+}
+
 // Shown at the end of a run of several stations, on standard error.
 std::string SummaryText(const std::vector<std::unique_ptr<StationRun>>& stations) {
     std::string text = "summary:";
@@ -858,7 +942,13 @@ int StationStatus(Policy policy, Session& session, bool gang) {
         return kExitNoTarget;
     }
     if (policy == Policy::Watch) {
-        if (session.NoMoreTargets()) {
+        if (session.FailedBoardStays()) {
+            Complain(session.StationConsole(),
+                     "the failed board stays in its simulated socket (--sim-swap takes it out): "
+                     "watch ends after " +
+                         std::to_string(session.Units()) + " unit" +
+                         (session.Units() == 1 ? "" : "s") + ".");
+        } else if (session.NoMoreTargets()) {
             Complain(session.StationConsole(),
                      "the simulation has no more targets: watch ends after " +
                          std::to_string(session.Units()) + " unit" +
@@ -928,8 +1018,14 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     std::mutex outputLock;
     // On a terminal the stations share a board of live lines.
     std::unique_ptr<StationBoard> board;
-    if (gang && console.errIsTerminal && !options.quiet && TerminalTakesCursorControl()) {
-        board = std::make_unique<StationBoard>(console.err, console.terminalWidth);
+    // A board taller than the terminal cannot be redrawn in place: the
+    // stations' lines then go out as plain lines.
+    const int height = console.errIsTerminal ? StandardErrorHeight() : 0;
+    if (gang && console.errIsTerminal && !options.quiet && TerminalTakesCursorControl() &&
+        BoardFits(plans.size(), height)) {
+        board = std::make_unique<StationBoard>(
+            console.err, console.terminalWidth, height,
+            ColourWanted(std::getenv("NO_COLOR"), std::getenv("TERM")));
     }
     // A message of the run as a whole, above the board when there is one.
     auto say = [&](const std::string& text) {
@@ -947,8 +1043,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         Console* stationConsole = &console;
         // The bridge's location as its descriptors give it: escaped.
         const std::string prefix = "[" + PrintableText(plan.name) + "] ";
+        int row = -1;
         if (board) {
-            const int row = board->Add(PrintableText(plan.name));
+            row = board->Add(PrintableText(plan.name));
             station->out =
                 std::make_unique<BoardStream>(*board, row, console.out, options.json ? "" : prefix);
             station->err = std::make_unique<BoardStream>(*board, row, console.err, prefix);
@@ -956,8 +1053,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             // counts.
             const int width =
                 std::max(40, console.terminalWidth - static_cast<int>(plan.name.size()) - 24);
-            station->console = std::make_unique<Console>(
-                Console{console.in, *station->out, *station->err, true, width});
+            station->console = std::make_unique<Console>(Console{
+                console.in, *station->out, *station->err, true, width, console.outIsTerminal});
             stationConsole = station->console.get();
         } else if (gang) {
             // JSON objects carry the station's name; plain results get it
@@ -967,8 +1064,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             station->err = std::make_unique<StationStream>(console.err, outputLock, prefix);
             // Lines of several stations cannot be redrawn in place on one
             // line each with a carriage return: they go out as plain lines.
-            station->console = std::make_unique<Console>(
-                Console{console.in, *station->out, *station->err, false, console.terminalWidth});
+            station->console =
+                std::make_unique<Console>(Console{console.in, *station->out, *station->err, false,
+                                                  console.terminalWidth, console.outIsTerminal});
             stationConsole = station->console.get();
         }
         if (const int status = Wire(options, *stationConsole, env, plan, station->wiring);
@@ -977,11 +1075,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
                                                      settings, policy, shared, plan, ledger);
-        if (board) {
-            const int row = static_cast<int>(stations.size());
-            station->session->OnUnit(
-                [&board, row](int done, int failed) { board->SetCounts(row, done, failed); });
-        }
+        if (board) station->session->ShowOn(*board, row);
+        station->session->SetSocketNumber(stations.size() + 1);
         if (eraseAll) station->session->ConfirmEraseAll();
         stations.push_back(std::move(station));
         return -1;
@@ -1011,6 +1106,12 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             running = true;
             Session& session = *station->session;
             if (session.RealTime() && session.DeadlinePassed()) session.RequestStop();
+        }
+        if (policy == Policy::Watch && env.operatorInput != nullptr) {
+            for (std::string line; env.operatorInput->NextLine(line);) {
+                if (board) board->LineTyped();
+                RetryTyped(line, stations, say);
+            }
         }
         if (!stopAll &&
             (Interrupted() || (options.count > 0 && shared.finished >= options.count))) {
