@@ -876,6 +876,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 #if FARSEND_UNIT_DATABASE
     std::unique_ptr<UnitLedger> ledgerOwner;
     if (policy != Policy::ConnectOnly) {
+        // A signal while the database is waited for ends the start cleanly.
+        CatchInterrupt();
         int status = kExitDatabase;
         ledgerOwner = UnitLedger::Open(options, console, status);
         if (!ledgerOwner) return status;

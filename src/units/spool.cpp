@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "units/folders.h"
+
 namespace farsend::units {
 
 std::filesystem::path SpoolLocationFor(const std::string& location,
@@ -110,8 +112,7 @@ std::optional<UnitRow> ParseSpoolLine(const std::string& line) {
 
 SpoolLock::SpoolLock(const std::filesystem::path& spool) {
     std::error_code folderError;
-    if (spool.has_parent_path())
-        std::filesystem::create_directories(spool.parent_path(), folderError);
+    if (spool.has_parent_path()) CreateFolders(spool.parent_path(), folderError);
     const std::string path = spool.string() + ".lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) {

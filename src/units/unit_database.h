@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -30,6 +31,7 @@ class UnitDatabaseError : public std::runtime_error {
 public:
     enum class Kind {
         Unavailable,     // cannot be opened or stopped answering
+        FileReplaced,    // the SQLite file was deleted or another put in its place
         SchemaTooNew,    // written by a newer program
         PoolExists,      // CreatePool: the name is taken
         UnknownPool,     // no pool of that name
@@ -119,6 +121,26 @@ struct ReplayResult {
     std::size_t written = 0;  // records that changed the database
     std::size_t already = 0;  // records the database held already
     std::size_t kept = 0;     // lines left in the spool (unreadable ones)
+    std::size_t left = 0;     // records not replayed because `progress` said stop
+};
+
+// Hears how far a replay has got (`done` of `total` lines); false stops it,
+// the rest staying in the spool.
+using ReplayProgress = std::function<bool(std::size_t done, std::size_t total)>;
+
+struct DatabaseOptions {
+    // For queries: nothing is created or written, so a file or server this
+    // user may only read can still be listed.
+    bool readOnly = false;
+    // How long a connection or a statement may go unanswered before the
+    // database counts as lost (a PostgreSQL server that stopped answering).
+    std::chrono::milliseconds timeout = DefaultDatabaseTimeout();
+    // Asked while a PostgreSQL statement is waited for: true gives up the
+    // wait as a lost database (a signal asked to stop).
+    std::function<bool()> abandon;
+
+    // FARSEND_DB_TIMEOUT (seconds, decimals allowed), else 10 s.
+    static std::chrono::milliseconds DefaultDatabaseTimeout();
 };
 
 class UnitDatabase {
@@ -126,8 +148,10 @@ public:
     // `location`: a postgresql:// (or postgres://) URL, or an SQLite file's
     // path (created, with missing folders, when it does not exist). Creates
     // the schema in an empty database. Throws UnitDatabaseError: Unavailable
-    // or SchemaTooNew.
-    static std::unique_ptr<UnitDatabase> Open(const std::string& location);
+    // or SchemaTooNew. An SQLite file that is deleted or replaced while it is
+    // open makes every later call throw FileReplaced.
+    static std::unique_ptr<UnitDatabase> Open(const std::string& location,
+                                              const DatabaseOptions& options = {});
     virtual ~UnitDatabase();
 
     Engine engine() const;
@@ -151,7 +175,8 @@ public:
     // Writes the records of a spool file (see spool.h) that the database does
     // not hold yet, then empties the spool of them. A record already present
     // is left as it is, so replaying a spool twice writes each unit once.
-    ReplayResult ReplaySpool(const std::filesystem::path& spool);
+    ReplayResult ReplaySpool(const std::filesystem::path& spool,
+                             const ReplayProgress& progress = {});
 
     // Runs `sql` as it is (tests use it to tamper with the schema).
     void ExecuteForTest(const std::string& sql);
