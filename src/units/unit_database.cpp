@@ -782,8 +782,14 @@ std::vector<PoolInfo> UnitDatabase::ListPools() {
 }
 
 std::vector<UnitRow> UnitDatabase::ListUnits(const UnitFilter& filter) {
-    return Guarded(*impl_, "listing the units", [&] {
-        std::vector<UnitRow> rows;
+    std::vector<UnitRow> rows;
+    ForEachUnit(filter, [&rows](const UnitRow& row) { rows.push_back(row); });
+    return rows;
+}
+
+void UnitDatabase::ForEachUnit(const UnitFilter& filter,
+                               const std::function<void(const UnitRow&)>& each) {
+    Guarded(*impl_, "listing the units", [&] {
         UnitColumns columns;
         FilterBinding binding(filter);
         soci::statement statement(impl_->sql);
@@ -794,8 +800,7 @@ std::vector<UnitRow> UnitDatabase::ListUnits(const UnitFilter& filter) {
                           " ORDER BY start_time, id");
         statement.define_and_bind();
         statement.execute();
-        while (statement.fetch()) rows.push_back(columns.Row());
-        return rows;
+        while (statement.fetch()) each(columns.Row());
     });
 }
 

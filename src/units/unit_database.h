@@ -170,6 +170,9 @@ public:
     std::vector<PoolInfo> ListPools();
 
     std::vector<UnitRow> ListUnits(const UnitFilter& filter = {});
+    // The same rows one at a time, none kept: a listing of any length in
+    // little memory.
+    void ForEachUnit(const UnitFilter& filter, const std::function<void(const UnitRow&)>& each);
     std::vector<YieldRow> Yield(const UnitFilter& filter = {});
 
     // Writes the records of a spool file (see spool.h) that the database does
