@@ -1,5 +1,6 @@
 #include "units/unit_database.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -478,6 +479,22 @@ void OpenPostgreSQL(Impl& impl, const std::string& location, const DatabaseOptio
     if (options.readOnly) impl.sql << "SET default_transaction_read_only = on";
 }
 
+// An SQLite URI that opens the file read-only as one that does not change.
+std::string ImmutableUri(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri + "?mode=ro&immutable=1";
+}
+
 void OpenSQLite(Impl& impl, const std::string& location, const DatabaseOptions& options) {
     // SOCI reads the path from a quoted connection parameter, which
     // cannot itself hold a quote.
@@ -489,6 +506,14 @@ void OpenSQLite(Impl& impl, const std::string& location, const DatabaseOptions& 
     impl.file = location;
     if (options.readOnly) {
         impl.sql.open(soci::sqlite3, "db=\"" + location + "\" timeout=30 readonly=1");
+        try {
+            impl.sql << "SELECT count(*) FROM sqlite_master";
+        } catch (const soci::soci_error&) {
+            // A write-ahead log's index (-shm) that this user may neither
+            // create nor write: read the file as it stands, as a snapshot.
+            impl.sql.close();
+            impl.sql.open(soci::sqlite3, "db=\"" + ImmutableUri(location) + "\" timeout=30");
+        }
     } else {
         const std::filesystem::path path(location);
         std::error_code error;
