@@ -9,6 +9,7 @@
 #include "evidence/child_process.h"
 #include "sim/fault_rng.h"
 #include "sim/sample_firmware.h"
+#include "units/spool.h"
 #include "units/unit_database.h"
 
 namespace farsend::evidence {
@@ -97,13 +98,37 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
                                             database,
                                             image};
     sim::FaultRng random(options.seed);
+    // Its own sequence, so that the kills of a seed stay where they were.
+    sim::FaultRng deletions(options.seed ^ 0x5bd1e995u);
     const uint32_t span = static_cast<uint32_t>((options.latest - options.earliest).count()) + 1;
     for (uint32_t run = 1; run <= options.kills; ++run) {
         const std::chrono::milliseconds delay =
             options.earliest + std::chrono::milliseconds(random.Below(span));
-        const ChildResult child = RunChild(farsend, words, result.workDirectory, delay);
+        // The database deletion: the file moved away mid-run (to the run, as
+        // gone as after rm), and put back after it, as a backup would be.
+        const bool deleted =
+            options.deletionEvery > 0 && deletions.Below(options.deletionEvery) == 0;
+        const std::string away = database + ".away";
+        MidRunAction deletion;
+        if (deleted) {
+            deletion.at = std::chrono::milliseconds(
+                deletions.Below(static_cast<uint32_t>(delay.count()) + 1));
+            deletion.act = [&] {
+                std::error_code ignored;
+                fs::rename(database, away, ignored);
+            };
+        }
+        const ChildResult child = RunChild(farsend, words, result.workDirectory, delay, deletion);
+        if (deleted) {
+            ++result.deletions;
+            std::error_code failure;
+            fs::rename(away, database, failure);
+        }
         if (child.end == ChildEnd::TimedOut) {
             ++result.killed;
+        } else if (deleted && child.end == ChildEnd::Exited && child.exitStatus == 9) {
+            // Its stations refused units for want of a number: as documented.
+            ++result.refusedAfterDeletion;
         } else {
             std::string how = child.end == ChildEnd::Exited
                                   ? "exited with status " + std::to_string(child.exitStatus)
@@ -119,6 +144,9 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
 
     try {
         auto db = units::UnitDatabase::Open(database);
+        // What the last runs kept in the spool goes in, as the next start
+        // would put it.
+        db->ReplaySpool(units::SpoolLocationFor(database));
         const std::vector<units::UnitRow> rows = db->ListUnits();
         std::string unreadable;
         const std::map<std::string, ByteMap> flashed = ReadFlashFolder(flashes, unreadable);
@@ -151,6 +179,11 @@ void PrintCrashReport(std::ostream& out, const CrashCampaignOptions& options,
     out << "serial crash campaign: " << options.kills << " runs, seed " << options.seed << ", "
         << options.bridges << " stations, " << options.baud << " baud, kills after "
         << options.earliest.count() << " to " << options.latest.count() << " ms\n";
+    if (options.deletionEvery > 0) {
+        out << "database deletions: " << result.deletions << " (1 run in about "
+            << options.deletionEvery << "), " << result.refusedAfterDeletion
+            << " runs ended by their stations' refusals after one (status 9)\n";
+    }
     if (!result.setupError.empty()) {
         out << "could not run: " << result.setupError << "\n";
         return;

@@ -56,9 +56,9 @@ TEST_F(LineFiles, ADatabaseThatMayOnlyBeReadIsListed) {
     const std::string db = folder + "/units.sqlite";
     ASSERT_EQ(testing::RunFarsend({"serials", "init", "line", "--first", "7", "--db", db}).status,
               0);
-    const ProcessResult programmed = testing::RunFarsend(
-        {"--simulate", "program", Image(), "--quiet", "--serial", "4100:4", "--serial-pool",
-         "line", "--db", db});
+    const ProcessResult programmed =
+        testing::RunFarsend({"--simulate", "program", Image(), "--quiet", "--serial", "4100:4",
+                             "--serial-pool", "line", "--db", db});
     ASSERT_EQ(programmed.status, 0) << programmed.err;
     fs::permissions(db, fs::perms(0444));
     fs::permissions(folder, fs::perms(0555));
@@ -104,9 +104,8 @@ TEST_F(LineFiles, AReportThatIsAFifoSeesOneStream) {
             read.append(buffer, static_cast<size_t>(got));
         if (fd >= 0) ::close(fd);
     });
-    testing::FarsendChild child({"--simulate", "--sim-targets=3", "watch", "--count", "3",
-                                 Image(), "--quiet", "--report", fifo, "--db",
-                                 Path("units.sqlite")},
+    testing::FarsendChild child({"--simulate", "--sim-targets=3", "watch", "--count", "3", Image(),
+                                 "--quiet", "--report", fifo, "--db", Path("units.sqlite")},
                                 Path("out"), Path("err"));
     const testing::ChildEnd end = child.Wait(std::chrono::seconds(60));
     // A reader left waiting for a writer is let go.
