@@ -104,25 +104,30 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
     for (uint32_t run = 1; run <= options.kills; ++run) {
         const std::chrono::milliseconds delay =
             options.earliest + std::chrono::milliseconds(random.Below(span));
-        // The database deletion: the file moved away mid-run (to the run, as
-        // gone as after rm), and put back after it, as a backup would be.
+        // The database deletion: the file and its log moved away mid-run (to
+        // the run, as gone as after `rm units.sqlite*`), and put back after
+        // it, as a backup would be, in place of anything made there meanwhile.
         const bool deleted =
             options.deletionEvery > 0 && deletions.Below(options.deletionEvery) == 0;
         const std::string away = database + ".away";
+        static const char* const kParts[] = {"", "-wal", "-shm"};
         MidRunAction deletion;
         if (deleted) {
             deletion.at = std::chrono::milliseconds(
                 deletions.Below(static_cast<uint32_t>(delay.count()) + 1));
             deletion.act = [&] {
                 std::error_code ignored;
-                fs::rename(database, away, ignored);
+                for (const char* part : kParts) fs::rename(database + part, away + part, ignored);
             };
         }
         const ChildResult child = RunChild(farsend, words, result.workDirectory, delay, deletion);
         if (deleted) {
             ++result.deletions;
-            std::error_code failure;
-            fs::rename(away, database, failure);
+            std::error_code ignored;
+            for (const char* part : kParts) {
+                fs::remove(database + part, ignored);
+                fs::rename(away + part, database + part, ignored);
+            }
         }
         if (child.end == ChildEnd::TimedOut) {
             ++result.killed;
