@@ -135,9 +135,9 @@ FILE.spool; that of a URL is $XDG_DATA_HOME/farsend/spool-DIGEST.jsonl (else
 ~/.local/share/farsend/). While it is lost no number can be taken: with
 --serial-pool a station refuses its next unit (status 9), and never makes one
 up. A unit neither the database nor the spool could keep: status 8. It is
-lost when it leaves a connection or statement unanswered for
-FARSEND_DB_TIMEOUT seconds (default 10; at the start: status 9), and when its
-SQLite file is deleted or replaced mid-run; that path is then not opened
+lost when a PostgreSQL server leaves a connection or statement unanswered for
+FARSEND_DB_TIMEOUT seconds (default 10; at the start: status 9), and when
+its SQLite file is deleted or replaced mid-run; that path is then not opened
 again before the next run. units and serials read a database they may not
 write.
 
