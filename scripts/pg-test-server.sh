@@ -11,17 +11,20 @@
 # run (or $PG_TEST_SERVER_HOME, when set, a folder postgres can reach) and
 # removed by `stop`. DIR/home names it. Run as any other user, the cluster
 # and socket live in DIR.
+# `freeze` stops the server's processes with SIGSTOP, as a hung host would:
+# its socket still takes connections, but nothing answers; `thaw` lets them
+# go on (SIGCONT).
 # The tests need no durability and run with fsync off; PG_TEST_FSYNC=on gives
 # a server that syncs every commit like a production one (the benchmarks).
-# Usage: scripts/pg-test-server.sh start|stop|pause|resume DIR
+# Usage: scripts/pg-test-server.sh start|stop|pause|resume|freeze|thaw DIR
 set -euo pipefail
 
 bin=${PG_BIN:-/usr/lib/postgresql/15/bin}
 action=${1:-}
 dir=${2:-}
-case "$action" in start | stop | pause | resume) ;; *) action= ;; esac
+case "$action" in start | stop | pause | resume | freeze | thaw) ;; *) action= ;; esac
 if [ -z "$dir" ] || [ -z "$action" ]; then
-    echo "usage: $0 start|stop|pause|resume DIR" >&2
+    echo "usage: $0 start|stop|pause|resume|freeze|thaw DIR" >&2
     exit 2
 fi
 mkdir -p "$dir"
@@ -44,6 +47,19 @@ server_options() {
     echo "-c listen_addresses='' -c unix_socket_directories='$home/socket' -c fsync=${PG_TEST_FSYNC:-off} -c max_connections=50"
 }
 
+if [ "$action" = freeze ] || [ "$action" = thaw ]; then
+    postmaster=$(head -1 "$home/data/postmaster.pid")
+    children=$(ps -o pid= --ppid "$postmaster" | tr -d ' ')
+    if [ "$action" = freeze ]; then
+        # The postmaster first, so that it starts no process meanwhile.
+        kill -STOP "$postmaster"
+        for pid in $children; do kill -STOP "$pid" 2>/dev/null || true; done
+    else
+        for pid in $children; do kill -CONT "$pid" 2>/dev/null || true; done
+        kill -CONT "$postmaster"
+    fi
+    exit 0
+fi
 if [ "$action" = pause ]; then
     "${as_owner[@]}" "$bin/pg_ctl" -D "$home/data" -m immediate -w stop >/dev/null
     exit 0

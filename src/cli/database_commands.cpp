@@ -11,6 +11,8 @@
 
 #include "cli/database_choice.h"
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/spool_replay.h"
 #include "cli/unit_record.h"
 #include "common/printable_text.h"
 #include "units/spool.h"
@@ -71,9 +73,14 @@ std::string Percent(std::int64_t part, std::int64_t whole) {
     return text;
 }
 
-// The database --db names, or the default file; nothing (said why) when it
-// cannot be opened.
-std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& console) {
+// The database --db names, or the default file; nothing (said why, and
+// `status` set) when it cannot be opened. A query (`forQuery`) makes do with
+// reading: a database this user may not write (another user's file, a
+// read-only mount, a server account that may only select) is still listed,
+// without the spool's records, which it says.
+std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& console,
+                                           bool forQuery, int& status) {
+    status = kExitDatabase;
     const DatabaseChoice choice = ChooseDatabase(options);
     const std::string& location = choice.location;
     if (location.empty()) {
@@ -81,25 +88,56 @@ std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& c
                  "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set)");
         return nullptr;
     }
+    // A signal while the database is waited for, or its spool replayed,
+    // ends the command cleanly; the spool stays whole for the next time.
+    CatchInterrupt();
+    units::DatabaseOptions access;
+    access.createFolder = choice.isDefault;
+    access.abandon = [] { return Interrupted(); };
+    const std::filesystem::path spool = units::SpoolLocationFor(location);
     std::unique_ptr<UnitDatabase> db;
     try {
-        db = UnitDatabase::Open(location, choice.isDefault);
+        db = UnitDatabase::Open(location, access);
     } catch (const UnitDatabaseError& error) {
-        Complain(console, error.what());
-        return nullptr;
+        if (Interrupted()) {
+            Complain(console, "stopped while waiting for the unit database.");
+            status = kExitStopped;
+            return nullptr;
+        }
+        if (!forQuery || error.kind() != UnitDatabaseError::Kind::Unavailable) {
+            Complain(console, error.what());
+            return nullptr;
+        }
+        access.readOnly = true;
+        try {
+            db = UnitDatabase::Open(location, access);
+        } catch (const UnitDatabaseError&) {
+            Complain(console, error.what());  // the first reason is the one to mend
+            return nullptr;
+        }
+        std::error_code unused;
+        if (std::filesystem::exists(spool, unused)) {
+            Complain(console, "the unit database " + units::DisplayLocation(location) +
+                                  " is read-only here, so the records waiting in the spool " +
+                                  spool.string() +
+                                  " are not in it yet; they go in at the next "
+                                  "start that may write it.");
+        }
+        return db;
     }
     // Records that program or watch kept while the database was lost go in
     // first, so that what is listed is the whole of it.
-    const std::filesystem::path spool = units::SpoolLocationFor(location);
     try {
-        const units::ReplayResult replayed = db->ReplaySpool(spool);
-        if (replayed.written > 0) {
-            Complain(console, std::to_string(replayed.written) + " record" +
-                                  (replayed.written == 1 ? "" : "s") + " from the spool " +
-                                  spool.string() + " written into the unit database.");
+        const StartReplay replay = ReplaySpoolAtStart(*db, spool, console);
+        if (const std::string notice = ReplayNotice(replay, spool); !notice.empty())
+            Complain(console, notice);
+        if (replay.stopped) {
+            status = kExitStopped;
+            return nullptr;
         }
     } catch (const UnitDatabaseError& error) {
         Complain(console, error.what());
+        if (Interrupted()) status = kExitStopped;
         return nullptr;
     }
     return db;
@@ -169,8 +207,10 @@ nlohmann::ordered_json UnitRowJson(const units::UnitRow& row) {
 }  // namespace
 
 int RunSerials(const CliOptions& options, Console& console) {
-    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console);
-    if (!db) return kExitDatabase;
+    int status = kExitDatabase;
+    const std::unique_ptr<UnitDatabase> db =
+        OpenDatabase(options, console, !options.serialsInit, status);
+    if (!db) return status;
     try {
         if (options.serialsInit) {
             db->CreatePool(options.poolName, *options.first, options.last);
@@ -226,14 +266,28 @@ int RunUnits(const CliOptions& options, Console& console) {
     if (!options.station.empty()) filter.station = options.station;
     filter.serial = options.unitSerial;
 
-    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console);
-    if (!db) return kExitDatabase;
+    int status = kExitDatabase;
+    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console, true, status);
+    if (!db) return status;
     try {
-        const std::vector<units::UnitRow> rows = db->ListUnits(filter);
         const std::vector<units::YieldRow> yield = db->Yield(filter);
         if (options.json) {
-            nlohmann::ordered_json list = nlohmann::ordered_json::array();
-            for (const units::UnitRow& row : rows) list.push_back(UnitRowJson(row));
+            // Row by row as they are read: a listing of any length in the
+            // memory of one row.
+            console.out << "{\"units\":[";
+            bool first = true;
+            struct Stopped {};
+            try {
+                db->ForEachUnit(filter, [&](const units::UnitRow& row) {
+                    if (Interrupted()) throw Stopped{};
+                    console.out << (first ? "" : ",") << DumpJson(UnitRowJson(row));
+                    first = false;
+                });
+            } catch (const Stopped&) {
+                console.out << "\n";
+                Complain(console, "stopped by a signal; the listing is cut short.");
+                return kExitStopped;
+            }
             nlohmann::ordered_json hours = nlohmann::ordered_json::array();
             for (const units::YieldRow& hour : yield) {
                 hours.push_back({{"host", hour.host},
@@ -244,10 +298,10 @@ int RunUnits(const CliOptions& options, Console& console) {
                                  {"interrupted", hour.interrupted},
                                  {"unfinished", hour.unfinished}});
             }
-            console.out << DumpJson(nlohmann::ordered_json{{"units", list}, {"yield", hours}})
-                        << '\n';
+            console.out << "],\"yield\":" << DumpJson(hours) << "}\n";
             return kExitSuccess;
         }
+        const std::vector<units::UnitRow> rows = db->ListUnits(filter);
         if (rows.empty()) {
             console.out << "no units recorded"
                         << (options.since.empty() && !filter.host && !filter.station &&

@@ -160,13 +160,19 @@ the run, once it answers again). The spool of an SQLite file is beside it,
 FILE.spool; that of a URL is $XDG_DATA_HOME/farsend/spool-DIGEST.jsonl (else
 ~/.local/share/farsend/). While it is lost no number can be taken: with
 --serial-pool a station refuses its next unit (status 9), and never makes one
-up. A unit neither the database nor the spool could keep: status 8.
+up. A unit neither the database nor the spool could keep: status 8. It is
+lost when a PostgreSQL server leaves a connection or statement unanswered for
+FARSEND_DB_TIMEOUT seconds (default 10; at the start: status 9), and when
+its SQLite file is deleted or replaced mid-run; that path is then not opened
+again before the next run. units and serials read a database they may not
+write.
 
 Ctrl+C, SIGTERM and SIGHUP: the target in hand is finished and recorded, then
 the run stops with status 1 if that leaves undone what was asked (watch, or no
 target yet) and no target failed. A second signal stops at once: the targets
 in hand stop before their next block and are recorded as interrupted (status
-1, never programmed); a third ends the process.
+1, never programmed); a third ends the process. A signal while the database
+is opened or its spool replayed ends the start with status 1, nothing sent.
 
 )";
     text += ExitStatusHelp();

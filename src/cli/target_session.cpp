@@ -745,14 +745,12 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     }
     if (!options.report.empty()) {
         std::string error;
-        // Appending nothing creates the file: a report that cannot be kept
-        // is found out before the first unit, not after it.
-        std::FILE* file = std::fopen(options.report.c_str(), "ab");
-        if (file == nullptr) {
+        // Opened now and kept: a report that cannot be kept is found out
+        // before the first unit, and a FIFO's reader sees no end meanwhile.
+        if (!KeepReportOpen(options.report, error)) {
             Complain(console, "--report " + options.report + ": cannot be written");
             return kExitUsage;
         }
-        std::fclose(file);
     }
     return -1;
 }
@@ -995,6 +993,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 #if FARSEND_UNIT_DATABASE
     std::unique_ptr<UnitLedger> ledgerOwner;
     if (policy != Policy::ConnectOnly) {
+        // A signal while the database is waited for ends the start cleanly.
+        CatchInterrupt();
         int status = kExitDatabase;
         ledgerOwner = UnitLedger::Open(options, console, status);
         if (!ledgerOwner) return status;

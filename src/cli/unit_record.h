@@ -64,4 +64,10 @@ std::string DumpJson(const nlohmann::ordered_json& value);
 // a file do not interleave. False with `error` set when it fails.
 bool AppendReportLine(const std::string& path, const std::string& line, std::string& error);
 
+// Opens the report (created when missing, rw-r--r--) before the first unit
+// and keeps it open for the rest of the process: AppendReportLine writes to
+// it. A reader at the other end of a FIFO would take a close for the end of
+// the report. False with `error` set when it cannot be written.
+bool KeepReportOpen(const std::string& path, std::string& error);
+
 }  // namespace farsend::cli

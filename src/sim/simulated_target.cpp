@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/record_file.h"
 #include "sim/sim_bridge.h"
 #include "sim/target_packets.h"
 
@@ -74,7 +75,7 @@ SimulatedTarget::~SimulatedTarget() {
 }
 
 bool SimulatedTarget::OpenSerialLog(const std::string& path, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenRecordFile(path, "wb");
     if (file == nullptr) {
         error = "cannot create the serial log " + path + ": " + std::strerror(errno);
         return false;

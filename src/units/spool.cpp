@@ -11,6 +11,7 @@
 #include <random>
 
 #include "common/database_name.h"
+#include "units/folders.h"
 
 namespace farsend::units {
 
@@ -119,8 +120,7 @@ std::optional<UnitRow> ParseSpoolLine(const std::string& line) {
 
 SpoolLock::SpoolLock(const std::filesystem::path& spool) {
     std::error_code folderError;
-    if (spool.has_parent_path())
-        std::filesystem::create_directories(spool.parent_path(), folderError);
+    if (spool.has_parent_path()) CreateFolders(spool.parent_path(), folderError);
     const std::string path = spool.string() + ".lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) {

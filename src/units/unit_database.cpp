@@ -1,6 +1,8 @@
 #include "units/unit_database.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -11,8 +13,12 @@
 
 #include "common/database_name.h"
 #include "common/printable_text.h"
+#include "units/connection_cutter.h"
+#include "units/file_identity.h"
+#include "units/folders.h"
 #include "units/soci.h"
 #include "units/spool.h"
+#include "units/statement_watchdog.h"
 
 namespace farsend::units {
 
@@ -20,6 +26,12 @@ struct UnitDatabase::Impl {
     Engine engine = Engine::SQLite;
     soci::session sql;
     int version = 0;
+    std::string shown;  // the location fit for messages
+    // SQLite: the file opened, and which file it was.
+    std::filesystem::path file;
+    std::optional<FileIdentity> identity;
+    // PostgreSQL: gone before the session, whose socket it may cut.
+    std::unique_ptr<StatementWatchdog> watchdog;
 };
 
 namespace {
@@ -68,6 +80,25 @@ private:
     bool open_ = true;
 };
 
+// A station that kept writing into a deleted file would record units nobody
+// will ever see, and one that reopened a file put in its place (a backup)
+// would issue its numbers again: either way the database it opened is lost.
+void CheckSameFile(const Impl& db) {
+    if (!db.identity) return;
+    const std::optional<FileIdentity> now = IdentityOf(db.file);
+    if (now && *now == *db.identity) return;
+    throw UnitDatabaseError(Kind::FileReplaced, "the unit database file " + db.file.string() +
+                                                    (now ? " was replaced by another file"
+                                                         : " was deleted or moved away") +
+                                                    " since this run opened it");
+}
+
+std::string Seconds(std::chrono::milliseconds time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(time.count()) / 1000.0);
+    return text;
+}
+
 std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
@@ -87,17 +118,35 @@ std::string EngineText(const std::string& text) {
     return shown;
 }
 
+// The engine's error, or what the watchdog did when it cut the connection.
+std::string Why(const Impl& db, const std::exception& error) {
+    if (db.watchdog) {
+        switch (db.watchdog->Fired()) {
+            case StatementWatchdog::Cause::TimedOut:
+                return "no answer within " + Seconds(db.watchdog->limit()) +
+                       " s (FARSEND_DB_TIMEOUT)";
+            case StatementWatchdog::Cause::Abandoned:
+                return "no longer waited for: a stop was asked for";
+            case StatementWatchdog::Cause::None:
+                break;
+        }
+    }
+    return Trimmed(error.what());
+}
+
 // Runs `work`, turning the engines' errors into Unavailable: to a station,
 // a database that refuses a statement is one it cannot record in.
 template <typename Work>
-auto Guarded(const char* what, Work&& work) -> decltype(work()) {
+auto Guarded(Impl& db, const char* what, Work&& work) -> decltype(work()) {
+    CheckSameFile(db);
+    const StatementWatchdog::Watch watch(db.watchdog.get());
     try {
         return work();
     } catch (const UnitDatabaseError&) {
         throw;
     } catch (const std::exception& error) {
         throw UnitDatabaseError(Kind::Unavailable, std::string("unit database: ") + what + ": " +
-                                                       EngineText(error.what()));
+                                                       EngineText(Why(db, error)));
     }
 }
 
@@ -348,6 +397,8 @@ void RewriteSpool(const std::filesystem::path& spool, const std::vector<std::str
             throw UnitDatabaseError(Kind::Unavailable, "cannot write the spool " + fresh.string());
         }
     }
+    // Records are not for others to change, whatever the umask.
+    std::filesystem::permissions(fresh, kRecordPermissions, error);
     std::filesystem::rename(fresh, spool, error);
     if (error) {
         throw UnitDatabaseError(Kind::Unavailable, "cannot replace the spool " + spool.string() +
@@ -405,71 +456,183 @@ std::string DisplayLocation(const std::string& location) {
 UnitDatabase::UnitDatabase(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 UnitDatabase::~UnitDatabase() = default;
 
-std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& given, bool createFolder) {
+std::chrono::milliseconds DatabaseOptions::DefaultDatabaseTimeout() {
+    constexpr std::chrono::milliseconds kDefault{10000};
+    const char* text = std::getenv("FARSEND_DB_TIMEOUT");
+    if (text == nullptr || *text == '\0') return kDefault;
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (*end != '\0' || !(seconds > 0) || seconds > 86400) return kDefault;
+    return std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000)));
+}
+
+namespace {
+
+bool HasParameter(const std::string& url, const std::string& name) {
+    const std::size_t query = url.find('?');
+    if (query == std::string::npos) return false;
+    for (std::size_t at = query; at != std::string::npos; at = url.find('&', at + 1)) {
+        if (url.compare(at + 1, name.size() + 1, name + "=") == 0) return true;
+    }
+    return false;
+}
+
+// The URL with libpq's time-outs added, unless it sets them itself: a
+// server that does not answer the connection, or a network that dropped it,
+// is found out instead of waited for.
+std::string WithTimeouts(const std::string& url, std::chrono::milliseconds timeout) {
+    const long long seconds = std::max<long long>(1, (timeout.count() + 999) / 1000);
+    const std::pair<const char*, std::string> parameters[] = {
+        {"connect_timeout", std::to_string(seconds)},
+        {"keepalives", "1"},
+        {"keepalives_idle", std::to_string(seconds)},
+        {"keepalives_interval", "1"},
+        {"keepalives_count", "3"},
+        {"tcp_user_timeout", std::to_string(timeout.count())},
+    };
+    std::string result = url;
+    for (const auto& [name, value] : parameters) {
+        if (HasParameter(url, name)) continue;
+        result +=
+            (result.find('?') == std::string::npos ? "?" : "&") + std::string(name) + "=" + value;
+    }
+    return result;
+}
+
+void OpenPostgreSQL(Impl& impl, const std::string& location, const DatabaseOptions& options) {
+    impl.engine = Engine::PostgreSQL;
+    // The backend by name: SOCI loads it, and with it the PostgreSQL
+    // client and its TLS and Kerberos libraries (some 5 MB), only
+    // when a station is given a server, not on every start.
+    impl.sql.open("postgresql", WithTimeouts(location, options.timeout));
+    if (std::function<void()> cut = ConnectionCutter(impl.sql)) {
+        impl.watchdog =
+            std::make_unique<StatementWatchdog>(options.timeout, options.abandon, std::move(cut));
+    }
+    const StatementWatchdog::Watch watch(impl.watchdog.get());
+    // The server's notices (a table that exists already) are no news
+    // to a station's operator.
+    impl.sql << "SET client_min_messages = warning";
+    // A statement held up in a running server (a lock another station
+    // holds) ends there; one that gets no answer at all, the watchdog ends.
+    impl.sql << "SET statement_timeout = " + std::to_string(options.timeout.count());
+    if (options.readOnly) impl.sql << "SET default_transaction_read_only = on";
+}
+
+// An SQLite URI that opens the file read-only as one that does not change.
+std::string ImmutableUri(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri + "?mode=ro&immutable=1";
+}
+
+void OpenSQLite(Impl& impl, const std::string& location, const DatabaseOptions& options) {
+    // SOCI reads the path from a quoted connection parameter, which
+    // cannot itself hold a quote.
+    if (location.find('"') != std::string::npos) {
+        throw UnitDatabaseError(Kind::Unavailable, "cannot open the unit database " + impl.shown +
+                                                       ": its path holds a double quote");
+    }
+    impl.engine = Engine::SQLite;
+    impl.file = location;
+    if (options.readOnly) {
+        impl.sql.open(soci::sqlite3, "db=\"" + location + "\" timeout=30 readonly=1");
+        try {
+            impl.sql << "SELECT count(*) FROM sqlite_master";
+        } catch (const soci::soci_error&) {
+            // A write-ahead log's index (-shm) that this user may neither
+            // create nor write: read the file as it stands, as a snapshot.
+            impl.sql.close();
+            impl.sql.open(soci::sqlite3, "db=\"" + ImmutableUri(location) + "\" timeout=30");
+        }
+    } else {
+        const std::filesystem::path path(location);
+        std::error_code error;
+        const std::filesystem::path folder =
+            path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+        if (!std::filesystem::is_directory(folder, error)) {
+            if (!options.createFolder) {
+                throw UnitDatabaseError(
+                    Kind::Unavailable,
+                    "cannot open the unit database " + impl.shown + ": the folder " +
+                        PrintableText(folder.string()) +
+                        " does not exist (a mistyped path?); make it first, or give "
+                        "the path of an existing folder");
+            }
+            CreateFolders(folder, error);
+            if (error) {
+                throw UnitDatabaseError(Kind::Unavailable,
+                                        "cannot create the folder of the unit database " +
+                                            impl.shown + ": " + error.message());
+            }
+        }
+        // timeout: seconds that a writer waits for another station's
+        // transaction instead of failing.
+        impl.sql.open(soci::sqlite3, "db=\"" + location + "\" timeout=30");
+    }
+    impl.identity = IdentityOf(impl.file);
+    impl.sql << "PRAGMA foreign_keys = ON";
+    if (options.readOnly) return;
+    // A unit costs two commits. With the rollback journal each one
+    // syncs the journal and the database file several times; the
+    // write-ahead log syncs once per commit, and with synchronous
+    // FULL a committed row still survives a crash or a power cut.
+    // Readers (`farsend units`) no longer hold up the stations.
+    impl.sql << "PRAGMA journal_mode = WAL";
+    impl.sql << "PRAGMA synchronous = FULL";
+}
+
+// The version of the schema there, read without writing.
+void ReadSchemaVersion(Impl& db) {
+    int version = 0;
+    soci::indicator versionInd = soci::i_null;
+    db.sql << "SELECT max(version) FROM schema_version", soci::into(version, versionInd);
+    db.version = versionInd == soci::i_ok ? version : 0;
+    if (db.version > kSchemaVersion) {
+        throw UnitDatabaseError(Kind::SchemaTooNew,
+                                "the unit database " + db.shown + " has schema version " +
+                                    std::to_string(db.version) + ", newer than this program's (" +
+                                    std::to_string(kSchemaVersion) + "): a newer farsend wrote it");
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<UnitDatabase> UnitDatabase::Open(const std::string& given,
+                                                 const DatabaseOptions& options) {
     auto impl = std::make_unique<Impl>();
-    const std::string shown = DisplayLocation(given);
+    impl->shown = DisplayLocation(given);
     if (given.empty()) throw UnitDatabaseError(Kind::Unavailable, "no unit database given");
     const DatabaseNameResult name = ParseDatabaseName(given);
     if (!name.name) throw UnitDatabaseError(Kind::InvalidArgument, name.error);
     const std::string& location = name.name->location;
     try {
         if (name.name->engine == DatabaseEngine::PostgreSQL) {
-            impl->engine = Engine::PostgreSQL;
-            // The backend by name: SOCI loads it, and with it the PostgreSQL
-            // client and its TLS and Kerberos libraries (some 5 MB), only
-            // when a station is given a server, not on every start.
-            impl->sql.open("postgresql", location);
-            // The server's notices (a table that exists already) are no news
-            // to a station's operator.
-            impl->sql << "SET client_min_messages = warning";
+            OpenPostgreSQL(*impl, location, options);
         } else {
-            // SOCI reads the path from a quoted connection parameter, which
-            // cannot itself hold a quote.
-            if (location.find('"') != std::string::npos) {
-                throw UnitDatabaseError(
-                    Kind::Unavailable,
-                    "cannot open the unit database " + shown + ": its path holds a double quote");
-            }
-            const std::filesystem::path path(location);
-            std::error_code error;
-            const std::filesystem::path folder =
-                path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-            if (!std::filesystem::is_directory(folder, error)) {
-                if (!createFolder) {
-                    throw UnitDatabaseError(
-                        Kind::Unavailable,
-                        "cannot open the unit database " + shown + ": the folder " +
-                            PrintableText(folder.string()) +
-                            " does not exist (a mistyped path?); make it first, or give "
-                            "the path of an existing folder");
-                }
-                std::filesystem::create_directories(folder, error);
-                if (error) {
-                    throw UnitDatabaseError(Kind::Unavailable,
-                                            "cannot create the folder of the unit database " +
-                                                shown + ": " + error.message());
-                }
-            }
-            impl->engine = Engine::SQLite;
-            // timeout: seconds that a writer waits for another station's
-            // transaction instead of failing.
-            impl->sql.open(soci::sqlite3, "db=\"" + location + "\" timeout=30");
-            impl->sql << "PRAGMA foreign_keys = ON";
-            // A unit costs two commits. With the rollback journal each one
-            // syncs the journal and the database file several times; the
-            // write-ahead log syncs once per commit, and with synchronous
-            // FULL a committed row still survives a crash or a power cut.
-            // Readers (`farsend units`) no longer hold up the stations.
-            impl->sql << "PRAGMA journal_mode = WAL";
-            impl->sql << "PRAGMA synchronous = FULL";
+            OpenSQLite(*impl, location, options);
         }
-        PrepareSchema(*impl, location);
+        const StatementWatchdog::Watch watch(impl->watchdog.get());
+        if (options.readOnly) {
+            ReadSchemaVersion(*impl);
+        } else {
+            PrepareSchema(*impl, location);
+        }
     } catch (const UnitDatabaseError&) {
         throw;
     } catch (const std::exception& error) {
         throw UnitDatabaseError(Kind::Unavailable,
-                                "cannot open the unit database " + shown + ": " +
-                                    EngineText(WithoutPasswords(error.what(), given)));
+                                "cannot open the unit database " + impl->shown + ": " +
+                                    EngineText(WithoutPasswords(Why(*impl, error), given)));
     }
     return std::unique_ptr<UnitDatabase>(new UnitDatabase(std::move(impl)));
 }
@@ -580,7 +743,7 @@ bool UpdateFinish(Impl& db, long long id, const UnitFinish& finish) {
 
 StartedUnit UnitDatabase::StartUnit(const UnitStart& start,
                                     const std::optional<std::string>& pool) {
-    return Guarded("recording a unit", [&] {
+    return Guarded(*impl_, "recording a unit", [&] {
         UnitRow row;
         row.recordId = NewRecordId();
         row.start = start;
@@ -591,13 +754,14 @@ StartedUnit UnitDatabase::StartUnit(const UnitStart& start,
         }
         long long id = 0;
         InsertUnit(*impl_, row, id);
+        CheckSameFile(*impl_);
         transaction.Commit();
         return StartedUnit{id, row.recordId, row.serial};
     });
 }
 
 void UnitDatabase::FinishUnit(std::int64_t id, const UnitFinish& finish) {
-    Guarded("recording a unit's end", [&] {
+    Guarded(*impl_, "recording a unit's end", [&] {
         if (!UpdateFinish(*impl_, id, finish)) {
             throw UnitDatabaseError(Kind::UnknownUnit,
                                     "there is no unit " + std::to_string(id) + " to finish");
@@ -606,7 +770,7 @@ void UnitDatabase::FinishUnit(std::int64_t id, const UnitFinish& finish) {
 }
 
 void UnitDatabase::ReturnNumber(std::int64_t id) {
-    Guarded("returning a number", [&] {
+    Guarded(*impl_, "returning a number", [&] {
         soci::session& sql = impl_->sql;
         Transaction transaction(*impl_);
         long long unit = id, serial = 0, blocks = 0;
@@ -655,7 +819,7 @@ void UnitDatabase::CreatePool(const std::string& name, std::int64_t first,
                                 "the pool's last number " + std::to_string(*last) +
                                     " is below its first " + std::to_string(first));
     }
-    Guarded("creating a pool", [&] {
+    Guarded(*impl_, "creating a pool", [&] {
         soci::session& sql = impl_->sql;
         Transaction transaction(*impl_);
         long long existing = 0;
@@ -677,7 +841,7 @@ void UnitDatabase::CreatePool(const std::string& name, std::int64_t first,
 
 std::vector<PoolInfo> UnitDatabase::ListPools() {
     return Guarded(
-        "listing the pools", [&] {
+        *impl_, "listing the pools", [&] {
             std::vector<PoolInfo> pools;
             std::string name;
             long long first = 0, last = 0, next = 0, returned = 0;
@@ -708,8 +872,14 @@ std::vector<PoolInfo> UnitDatabase::ListPools() {
 }
 
 std::vector<UnitRow> UnitDatabase::ListUnits(const UnitFilter& filter) {
-    return Guarded("listing the units", [&] {
-        std::vector<UnitRow> rows;
+    std::vector<UnitRow> rows;
+    ForEachUnit(filter, [&rows](const UnitRow& row) { rows.push_back(row); });
+    return rows;
+}
+
+void UnitDatabase::ForEachUnit(const UnitFilter& filter,
+                               const std::function<void(const UnitRow&)>& each) {
+    Guarded(*impl_, "listing the units", [&] {
         UnitColumns columns;
         FilterBinding binding(filter);
         soci::statement statement(impl_->sql);
@@ -720,13 +890,12 @@ std::vector<UnitRow> UnitDatabase::ListUnits(const UnitFilter& filter) {
                           " ORDER BY start_time, id");
         statement.define_and_bind();
         statement.execute();
-        while (statement.fetch()) rows.push_back(columns.Row());
-        return rows;
+        while (statement.fetch()) each(columns.Row());
     });
 }
 
 std::vector<YieldRow> UnitDatabase::Yield(const UnitFilter& filter) {
-    return Guarded("counting the yield", [&] {
+    return Guarded(*impl_, "counting the yield", [&] {
         std::vector<YieldRow> rows;
         YieldRow row;
         long long programmed = 0, failed = 0, interrupted = 0, unfinished = 0;
@@ -764,7 +933,38 @@ std::vector<YieldRow> UnitDatabase::Yield(const UnitFilter& filter) {
     });
 }
 
-ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool) {
+namespace {
+
+// Writes one spooled record, inside the caller's transaction; whether it
+// changed the database.
+bool ReplayRecord(Impl& db, const UnitRow& record) {
+    soci::session& sql = db.sql;
+    long long id = 0;
+    std::string end;
+    soci::indicator endInd = soci::i_null;
+    sql << std::string("SELECT id, end_time FROM units WHERE record_id = :record") +
+               ForUpdate(db.engine),
+        soci::use(record.recordId, "record"), soci::into(id), soci::into(end, endInd);
+    if (!sql.got_data()) {
+        InsertUnit(db, record, id);
+        return true;
+    }
+    if (endInd != soci::i_ok && record.finish) {
+        // Started while the database was there, finished while it was lost.
+        UpdateFinish(db, id, *record.finish);
+        return true;
+    }
+    return false;
+}
+
+// Records per transaction: one commit (and its sync) for many records, and
+// few enough that a replay cut short loses little of its work.
+constexpr std::size_t kReplayBatch = 256;
+
+}  // namespace
+
+ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool,
+                                       const ReplayProgress& progress) {
     ReplayResult outcome;
     if (!std::filesystem::exists(spool)) return outcome;
     // From the read to the emptying: a record appended meanwhile would be
@@ -773,50 +973,50 @@ ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool) {
     if (!lock.Held()) throw UnitDatabaseError(Kind::Unavailable, lock.error());
     const std::vector<std::string> lines = ReadLines(spool);
     std::vector<std::string> keep;
-    std::size_t index = 0;
+    std::size_t index = 0;  // lines before it are in the database (or kept)
     try {
-        for (; index < lines.size(); ++index) {
-            const std::optional<UnitRow> record = ParseSpoolLine(lines[index]);
-            if (!record) {
-                keep.push_back(lines[index]);
-                continue;
+        while (index < lines.size()) {
+            if (progress && !progress(index, lines.size())) {
+                outcome.left = lines.size() - index;
+                break;
             }
-            Guarded("replaying the spool", [&] {
-                soci::session& sql = impl_->sql;
+            const std::size_t end = std::min(lines.size(), index + kReplayBatch);
+            std::vector<std::string> unreadable;
+            std::size_t written = 0, already = 0;
+            Guarded(*impl_, "replaying the spool", [&] {
                 Transaction transaction(*impl_);
-                long long id = 0;
-                std::string end;
-                soci::indicator endInd = soci::i_null;
-                sql << std::string("SELECT id, end_time FROM units WHERE record_id = :record") +
-                           ForUpdate(impl_->engine),
-                    soci::use(record->recordId, "record"), soci::into(id), soci::into(end, endInd);
-                if (!sql.got_data()) {
-                    InsertUnit(*impl_, *record, id);
-                    ++outcome.written;
-                } else if (endInd != soci::i_ok && record->finish) {
-                    // Started while the database was there, finished while it
-                    // was lost.
-                    UpdateFinish(*impl_, id, *record->finish);
-                    ++outcome.written;
-                } else {
-                    ++outcome.already;
+                for (std::size_t at = index; at < end; ++at) {
+                    const std::optional<UnitRow> record = ParseSpoolLine(lines[at]);
+                    if (!record) {
+                        unreadable.push_back(lines[at]);
+                    } else if (ReplayRecord(*impl_, *record)) {
+                        ++written;
+                    } else {
+                        ++already;
+                    }
                 }
                 transaction.Commit();
             });
+            keep.insert(keep.end(), unreadable.begin(), unreadable.end());
+            outcome.written += written;
+            outcome.already += already;
+            index = end;
         }
+        if (progress && index == lines.size()) progress(index, lines.size());
     } catch (const UnitDatabaseError&) {
         // What was not written stays in the spool for the next replay.
         for (; index < lines.size(); ++index) keep.push_back(lines[index]);
         RewriteSpool(spool, keep);
         throw;
     }
-    RewriteSpool(spool, keep);
     outcome.kept = keep.size();
+    for (; index < lines.size(); ++index) keep.push_back(lines[index]);
+    RewriteSpool(spool, keep);
     return outcome;
 }
 
 void UnitDatabase::ExecuteForTest(const std::string& sql) {
-    Guarded("running a statement", [&] { impl_->sql << sql; });
+    Guarded(*impl_, "running a statement", [&] { impl_->sql << sql; });
 }
 
 }  // namespace farsend::units

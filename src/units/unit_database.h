@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -30,6 +31,7 @@ class UnitDatabaseError : public std::runtime_error {
 public:
     enum class Kind {
         Unavailable,     // cannot be opened or stopped answering
+        FileReplaced,    // the SQLite file was deleted or another put in its place
         SchemaTooNew,    // written by a newer program
         PoolExists,      // CreatePool: the name is taken
         UnknownPool,     // no pool of that name
@@ -127,19 +129,43 @@ struct ReplayResult {
     std::size_t written = 0;  // records that changed the database
     std::size_t already = 0;  // records the database held already
     std::size_t kept = 0;     // lines left in the spool (unreadable ones)
+    std::size_t left = 0;     // records not replayed because `progress` said stop
+};
+
+// Hears how far a replay has got (`done` of `total` lines); false stops it,
+// the rest staying in the spool.
+using ReplayProgress = std::function<bool(std::size_t done, std::size_t total)>;
+
+struct DatabaseOptions {
+    // For queries: nothing is created or written, so a file or server this
+    // user may only read can still be listed.
+    bool readOnly = false;
+    // An SQLite file's folder is made when missing: for the default location
+    // only, so that a mistyped folder is refused rather than filled.
+    bool createFolder = false;
+    // How long a connection or a statement may go unanswered before the
+    // database counts as lost (a PostgreSQL server that stopped answering).
+    std::chrono::milliseconds timeout = DefaultDatabaseTimeout();
+    // Asked while a PostgreSQL statement is waited for: true gives up the
+    // wait as a lost database (a signal asked to stop).
+    std::function<bool()> abandon;
+
+    // FARSEND_DB_TIMEOUT (seconds, decimals allowed), else 10 s.
+    static std::chrono::milliseconds DefaultDatabaseTimeout();
 };
 
 class UnitDatabase {
 public:
     // `location`: a postgresql:// (or postgres://) URL, or an SQLite file's
     // path (created when it does not exist; its folder too only with
-    // `createFolder`, for the default location: a mistyped folder is refused
-    // rather than filled). Creates the schema in an empty database and brings
-    // an older one forward. Throws UnitDatabaseError: InvalidArgument for a
-    // name that is neither (see common/database_name.h), Unavailable or
-    // SchemaTooNew.
+    // `options.createFolder`, for the default location: a mistyped folder is
+    // refused rather than filled). Creates the schema in an empty database and
+    // brings an older one forward. Throws UnitDatabaseError: InvalidArgument
+    // for a name that is neither (see common/database_name.h), Unavailable or
+    // SchemaTooNew. An SQLite file that is deleted or replaced while it is
+    // open makes every later call throw FileReplaced.
     static std::unique_ptr<UnitDatabase> Open(const std::string& location,
-                                              bool createFolder = false);
+                                              const DatabaseOptions& options = {});
     virtual ~UnitDatabase();
 
     Engine engine() const;
@@ -162,12 +188,16 @@ public:
     std::vector<PoolInfo> ListPools();
 
     std::vector<UnitRow> ListUnits(const UnitFilter& filter = {});
+    // The same rows one at a time, none kept: a listing of any length in
+    // little memory.
+    void ForEachUnit(const UnitFilter& filter, const std::function<void(const UnitRow&)>& each);
     std::vector<YieldRow> Yield(const UnitFilter& filter = {});
 
     // Writes the records of a spool file (see spool.h) that the database does
     // not hold yet, then empties the spool of them. A record already present
     // is left as it is, so replaying a spool twice writes each unit once.
-    ReplayResult ReplaySpool(const std::filesystem::path& spool);
+    ReplayResult ReplaySpool(const std::filesystem::path& spool,
+                             const ReplayProgress& progress = {});
 
     // Runs `sql` as it is (tests use it to tamper with the schema).
     void ExecuteForTest(const std::string& sql);

@@ -10,6 +10,7 @@
 #include "evidence/child_process.h"
 #include "sim/fault_rng.h"
 #include "sim/sample_firmware.h"
+#include "units/spool.h"
 #include "units/unit_database.h"
 
 namespace farsend::evidence {
@@ -114,6 +115,8 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
                                             database,
                                             image};
     sim::FaultRng random(options.seed);
+    // Its own sequence, so that the kills of a seed stay where they were.
+    sim::FaultRng deletions(options.seed ^ 0x5bd1e995u);
     const uint32_t span = static_cast<uint32_t>((options.latest - options.earliest).count()) + 1;
     for (uint32_t run = 1; run <= options.kills; ++run) {
         const std::chrono::milliseconds delay =
@@ -127,11 +130,39 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
             swap.act = [&] { ReplaceFile(swapped, image); };
             ++result.swaps;
         }
-        const ChildResult child = RunChild(farsend, words, result.workDirectory, delay, swap);
+        // The database deletion: the file and its log moved away mid-run (to
+        // the run, as gone as after `rm units.sqlite*`), and put back after
+        // it, as a backup would be, in place of anything made there meanwhile.
+        // Drawn in every run, so that the kill moments stay those of the seed;
+        // a run with a file swap has none, so that each event is judged alone.
+        const bool deletionDrawn =
+            options.deletionEvery > 0 && deletions.Below(options.deletionEvery) == 0;
+        const bool deleted = deletionDrawn && !swap.act;
+        const std::string away = database + ".away";
+        static const char* const kParts[] = {"", "-wal", "-shm"};
+        MidRunAction deletion;
+        if (deleted) {
+            deletion.at = std::chrono::milliseconds(
+                deletions.Below(static_cast<uint32_t>(delay.count()) + 1));
+            deletion.act = [&] {
+                std::error_code ignored;
+                for (const char* part : kParts) fs::rename(database + part, away + part, ignored);
+            };
+        }
+        const ChildResult child =
+            RunChild(farsend, words, result.workDirectory, delay, swap.act ? swap : deletion);
         if (swap.act) {
             ReplaceFile(original, image);
             if (child.err.find("changed on disk during the run") != std::string::npos) {
                 ++result.swapsTold;
+            }
+        }
+        if (deleted) {
+            ++result.deletions;
+            std::error_code ignored;
+            for (const char* part : kParts) {
+                fs::remove(database + part, ignored);
+                fs::rename(away + part, database + part, ignored);
             }
         }
         const bool refusedSwap = swap.act && child.end == ChildEnd::Exited &&
@@ -141,6 +172,9 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
             ++result.killed;
         } else if (refusedSwap) {
             ++result.swapsBeforeRead;
+        } else if (deleted && child.end == ChildEnd::Exited && child.exitStatus == 9) {
+            // Its stations refused units for want of a number: as documented.
+            ++result.refusedAfterDeletion;
         } else {
             std::string how = child.end == ChildEnd::Exited
                                   ? "exited with status " + std::to_string(child.exitStatus)
@@ -156,6 +190,9 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
 
     try {
         auto db = units::UnitDatabase::Open(database);
+        // What the last runs kept in the spool goes in, as the next start
+        // would put it.
+        db->ReplaySpool(units::SpoolLocationFor(database));
         const std::vector<units::UnitRow> rows = db->ListUnits();
         std::string unreadable;
         const std::map<std::string, ByteMap> flashed = ReadFlashFolder(flashes, unreadable);
@@ -189,6 +226,11 @@ void PrintCrashReport(std::ostream& out, const CrashCampaignOptions& options,
         << options.bridges << " stations, " << options.baud << " baud, kills after "
         << options.earliest.count() << " to " << options.latest.count() << " ms, a file swap in "
         << options.swapOneIn << " runs\n";
+    if (options.deletionEvery > 0) {
+        out << "database deletions: " << result.deletions << " (1 run in about "
+            << options.deletionEvery << "), " << result.refusedAfterDeletion
+            << " runs ended by their stations' refusals after one (status 9)\n";
+    }
     if (!result.setupError.empty()) {
         out << "could not run: " << result.setupError << "\n";
         return;

@@ -13,6 +13,11 @@
 // judge finds. A run that read the file after the swap refuses it before any
 // target is touched (status 4), as it should.
 //
+// Some other runs have their database deleted mid-run (the file moved away, and
+// put back once the run has ended): such a run spools what it finishes and
+// takes no number after it finds out, so it may end with status 9 when its
+// stations refuse their next units.
+//
 // On top of the judge's findings, a run that ends on its own before its kill
 // (or on another signal) is a defect, and so is a pool whose count of issued
 // numbers differs from the numbers the rows kept.
@@ -46,6 +51,9 @@ struct CrashCampaignOptions {
     // a wrong image if they got one.
     std::chrono::milliseconds earliestSwap{300};
     std::chrono::milliseconds latestSwap{1500};
+    // 1 run in about this many has its database file moved away mid-run and
+    // put back after it; 0: none.
+    uint32_t deletionEvery = 5;
 };
 
 struct CrashCampaignResult {
@@ -55,6 +63,8 @@ struct CrashCampaignResult {
     uint32_t swaps = 0;                   // runs whose file was replaced
     uint32_t swapsTold = 0;               // of them, runs that warned of it
     uint32_t swapsBeforeRead = 0;         // of them, runs that read the other file and refused it
+    uint32_t deletions = 0;               // runs with a database deletion
+    uint32_t refusedAfterDeletion = 0;    // ... that ended with status 9 before their kill
     std::vector<std::string> runDefects;  // runs that ended some other way
     SerialVerdict verdict;
     std::string poolProblem;  // the pool disagrees with the rows

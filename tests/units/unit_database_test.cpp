@@ -60,6 +60,8 @@ std::string KindName(Kind kind) {
     switch (kind) {
         case Kind::Unavailable:
             return "unavailable";
+        case Kind::FileReplaced:
+            return "file replaced";
         case Kind::SchemaTooNew:
             return "schema too new";
         case Kind::PoolExists:
