@@ -43,9 +43,24 @@ std::int64_t Tell(std::FILE* file) {
 
 std::string DescribeImageFormatError(const ImageFormatError& error) {
     char place[64];
-    std::snprintf(place, sizeof place, "line %" PRIu64 ", column %" PRIu64 ": ", error.line,
-                  error.column);
+    switch (error.place) {
+        case ImageErrorPlace::LineColumn:
+            std::snprintf(place, sizeof place, "line %" PRIu64 ", column %" PRIu64 ": ", error.line,
+                          error.column);
+            break;
+        case ImageErrorPlace::Line:
+            std::snprintf(place, sizeof place, "line %" PRIu64 ": ", error.line);
+            break;
+        case ImageErrorPlace::Offset:
+            std::snprintf(place, sizeof place, "offset %" PRIu64 " (0x%" PRIX64 "): ", error.offset,
+                          error.offset);
+            break;
+        case ImageErrorPlace::WholeFile:
+            place[0] = '\0';
+            break;
+    }
     std::string text = place;
+    if (!error.detail.empty()) return text + error.detail;
     switch (error.kind) {
         case ImageFormatErrorKind::NotHexadecimal:
             return text + "not a hexadecimal number";
@@ -68,6 +83,19 @@ std::string DescribeImageFormatError(const ImageFormatError& error) {
         case ImageFormatErrorKind::NoData:
             // Not a place in the file but the file as a whole.
             return "no data bytes: programming it would only erase the target";
+        case ImageFormatErrorKind::RecordMalformed:
+        case ImageFormatErrorKind::RecordChecksum:
+        case ImageFormatErrorKind::RecordCount:
+        case ImageFormatErrorKind::RecordType:
+        case ImageFormatErrorKind::OddDigitCount:
+        case ImageFormatErrorKind::DataOverlaps:
+        case ImageFormatErrorKind::AddressBeyond32Bits:
+        case ImageFormatErrorKind::AddressTooLow:
+        case ImageFormatErrorKind::EndRecordMissing:
+        case ImageFormatErrorKind::DataAfterEnd:
+        case ImageFormatErrorKind::Truncated:
+        case ImageFormatErrorKind::Unsupported:
+            break;  // their readers always give the detail
     }
     return text + "malformed firmware file";
 }

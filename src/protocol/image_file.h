@@ -35,6 +35,28 @@ enum class ImageFormatErrorKind {
     // Well formed, but without a single data byte: programming it would
     // erase the target and write nothing, yet end as if it had worked.
     NoData,
+    // The address-carrying formats (Intel HEX, S-records, ELF, raw binary);
+    // `detail` says what exactly is wrong.
+    RecordMalformed,      // a character, a length or a field that cannot be read
+    RecordChecksum,       // the record's checksum does not match its bytes
+    RecordCount,          // a byte count or a record count that does not add up
+    RecordType,           // a record type the format does not have
+    OddDigitCount,        // a record with half a byte at its end
+    DataOverlaps,         // two records or segments claim the same address
+    AddressBeyond32Bits,  // data past FFFFFFFF
+    AddressTooLow,        // data below 100, which a firmware file cannot address
+    EndRecordMissing,     // the file ends without its end record
+    DataAfterEnd,         // records after the end record
+    Truncated,            // the file ends inside a header or a segment
+    Unsupported,          // a well-formed file of a kind not read (big-endian ELF)
+};
+
+// What an error's place is given as.
+enum class ImageErrorPlace {
+    LineColumn,  // token text
+    Line,        // a record of Intel HEX or S-records
+    Offset,      // a byte in a binary file (ELF, raw binary)
+    WholeFile,
 };
 
 struct ImageFormatError {
@@ -45,6 +67,9 @@ struct ImageFormatError {
     // AddressGoesBackwards: the address read and the lowest one allowed there.
     std::uint32_t address = 0;
     std::uint64_t lowestAllowed = 0;
+    ImageErrorPlace place = ImageErrorPlace::LineColumn;
+    // The reason in words, for the address-carrying formats.
+    std::string detail;
 };
 
 // One line for an operator, e.g. "line 3, column 7: not a hexadecimal number".
@@ -111,7 +136,7 @@ private:
 
     std::FILE* file_ = nullptr;
     bool open_ = false;
-    std::vector<char> buffer_;  // file contents in chunks, or all the bytes
+    std::vector<char> buffer_;                   // file contents in chunks, or all the bytes
     std::shared_ptr<const std::string> shared_;  // or these bytes
     const char* base_ = nullptr;                 // start of whichever is read
     const char* cur_ = nullptr;
