@@ -21,6 +21,10 @@ int RunSelect(const CliOptions& options, Console& console,
 
 int RunInspect(const CliOptions& options, Console& console);
 
+// convert IN [OUT]: IN of any format written in the token format, or as
+// --to gives.
+int RunConvert(const CliOptions& options, Console& console);
+
 // A serial number stamped into the plan's blocks.
 struct InspectSerial {
     protocol::SerialSpec spec;

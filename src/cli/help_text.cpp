@@ -30,7 +30,11 @@ Commands:
   watch [FILE]    program every target that connects, until Ctrl+C or --count
   select          show what the firmware directory offers and the file
                   program would use
-  inspect FILE    show the blocks programming FILE would send (no target)
+  inspect FILE    show the format read and the blocks programming FILE would
+                  send (no target)
+  convert IN [OUT]
+                  write IN in the token format the window program reads
+                  (default OUT: IN's name with .hex), or as --to says
   devices         list the bridges found, with their locations and serials
   serials         list the serial number pools of the unit database, with
                   what each has issued; serials init NAME --first N
@@ -42,6 +46,11 @@ Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
 unless --variant and --hw say otherwise.
 
+FILE may be in the token format (hexadecimal tokens), Intel HEX, Motorola
+S-records, ELF (32 or 64 bit, little-endian; segments at their physical
+addresses) or raw binary (--format bin --base ADDR). The content tells which:
+':' Intel HEX, 'S' and a digit S-records, 7F 'ELF' ELF, else tokens.
+
 Firmware:
   --dir DIR          firmware directory (default: the parent of the current one)
   --variant bluetooth|zigbee
@@ -49,7 +58,8 @@ Firmware:
   --factory          bootloader and application image; erase: all of the flash
   --no-validate      do not ask the target whether the file fits it
   --force            with --factory: program a file whose name lacks the factory
-                     marker (_f), known to hold bootloader and application
+                     marker (_f), known to hold bootloader and application;
+                     convert: replace an existing OUT
   --serial ADDR:SIZE[:FORMAT]
                      write a serial number into the image at target
                      address ADDR (hex), SIZE bytes as FORMAT: le (default)
@@ -63,6 +73,12 @@ Firmware:
                      makes one). A unit refused before any block was sent
                      gives its number back
   --serial-value N   inspect: the serial number for --serial, in decimal
+  --format token|ihex|srec|elf|bin
+                     read FILE as this format, whatever its content says
+  --base ADDR        with --format bin: the address (hex) of the file's first
+                     byte
+  --to token|ihex|srec
+                     convert: the format OUT is written in (default token)
 Connection:
   --device NAME      use this bridge, not the first one found: its device
                      node, location or serial number (see devices); watch
@@ -147,7 +163,8 @@ Exit status:
   1  stopped by Ctrl+C, SIGTERM or SIGHUP, or by answering no, before
      everything asked for was done
   2  usage error
-  3  firmware file missing, unreadable or malformed
+  3  firmware file missing, unreadable or malformed (the place: line or
+     byte offset, and the reason)
   4  the file does not fit the target, or its name says factory image and
      --factory disagrees, or --serial falls outside the file's data or the
      unit's number does not fit in SIZE
@@ -170,6 +187,9 @@ Examples:
   farsend watch --report units.jsonl        production: every target in turn
   farsend watch --all --report units.jsonl  every bridge at once
   farsend inspect --json Farsend_15_bt.hex
+  farsend program app.elf                   straight from the linker
+  farsend program --format bin --base 0x4000 app.bin
+  farsend convert app.elf Farsend_15_bt.hex
   farsend inspect --serial 0x3F000:10:dec --serial-value 1234 Farsend_15_bt.hex
   farsend serials init board --first 1000 --db postgresql://line1/farsend
   farsend watch --all --serial 0x3F000:4 --serial-pool board

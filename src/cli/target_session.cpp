@@ -39,6 +39,7 @@
 #include "jobs/job_workers.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
+#include "protocol/image_format.h"
 #include "protocol/image_reader.h"
 #include "sim/sim_bridge.h"
 #include "sim/simulation.h"
@@ -381,6 +382,7 @@ public:
         jobs::JobEnvironment environment = station_.JobEnvironment();
         environment.serial = serial_ ? &*serial_ : nullptr;
         environment.stop = &stopJob_;
+        environment.imageFormat = &options_.imageRead;
         job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         if (job_->outcome == jobs::JobOutcome::Interrupted) {
@@ -629,7 +631,8 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
                      "offers; name a FILE, --dir, --variant, --hw or --factory.");
         return kExitFirmwareFile;
     }
-    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgrammingFile(path);
+    const std::optional<protocol::ProgrammingPlan> plan =
+        protocol::PlanProgrammingFile(path, options.imageRead);
     if (!plan) {
         Complain(console, path + ": cannot be read");
         return kExitFirmwareFile;

@@ -163,9 +163,11 @@ public:
             } else {
                 report_.image = snapshot.bytes;
                 report_.fileBytes = snapshot.bytes->size();
-                file_.OpenShared(snapshot.bytes);
-                EraseAndProgram();
-                file_.Close();
+                if (ReadTokens(snapshot.bytes)) {
+                    file_.OpenShared(tokens_);
+                    EraseAndProgram();
+                    file_.Close();
+                }
             }
             if (snapshot.closeFailed) {
                 report_.closeFailed = true;
@@ -180,11 +182,27 @@ public:
     }
 
 private:
+    // The snapshot as the token text the image reader takes: itself for a
+    // token file; for the other formats (a front end that reads them asks
+    // for it) their bytes at their addresses in that form. A file of another
+    // format that does not read is refused before the target is touched.
+    bool ReadTokens(const std::shared_ptr<const std::string>& bytes) {
+        tokens_ = bytes;
+        if (environment_.imageFormat == nullptr) return true;
+        protocol::TokenImage image = protocol::ReadImageAsTokens(bytes, *environment_.imageFormat);
+        if (image.error) {
+            FormatErrorFound(*image.error, true);
+            return false;
+        }
+        tokens_ = std::move(image.tokens);
+        return true;
+    }
+
     // Everything the snapshot is used for; each failure returns.
     void EraseAndProgram() {
         // The whole snapshot is checked before the target is touched, so that
         // a malformed file never leaves an erased target behind.
-        if (std::optional<protocol::ImageFormatError> error = FindFormatError(report_.image)) {
+        if (std::optional<protocol::ImageFormatError> error = FindFormatError(tokens_)) {
             FormatErrorFound(*error, true);
             return;
         }
@@ -207,7 +225,8 @@ private:
     }
 
     void Program() {
-        ProgramBarSteps bar(report_.fileBytes);
+        // The position is in the token text, so the bar measures that.
+        ProgramBarSteps bar(file_.Size());
         protocol::ImageReaderState state;
         protocol::ProgrammingBlockSequence sequence(file_, state);
         protocol::FlashBlock block;
@@ -293,6 +312,7 @@ private:
     JobDialog& dialog_;
     const std::string path_;
     protocol::ImageFile file_;
+    std::shared_ptr<const std::string> tokens_;
     JobReport report_;
 };
 
