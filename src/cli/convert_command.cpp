@@ -95,8 +95,8 @@ int RunConvert(const CliOptions& options, Console& console) {
         error->place = protocol::ImageErrorPlace::WholeFile;
     }
     if (error) {
-        Complain(console, in + " (" + protocol::ImageFormatName(contents.format) +
-                              "): " + protocol::DescribeImageFormatError(*error) +
+        Complain(console, in + ": " + protocol::ImageFormatTitle(contents.format) +
+                              protocol::DescribeImageFormatError(*error) +
                               "\nNothing was written.");
         return kExitFirmwareFile;
     }

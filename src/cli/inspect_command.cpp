@@ -60,9 +60,10 @@ std::uint64_t DataBytes(const protocol::ProgrammingPlan& plan) {
 }  // namespace
 
 nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan,
-                                   const InspectSerial* serial) {
+                                   const InspectSerial* serial, protocol::ImageFormat format) {
     nlohmann::ordered_json result = nlohmann::ordered_json::object();
     result["file"] = JsonPathText(file);
+    result["format"] = protocol::ImageFormatName(format);
     if (serial != nullptr) {
         nlohmann::ordered_json entry = nlohmann::ordered_json::object();
         entry["address"] = serial->spec.address;
@@ -102,8 +103,8 @@ int RunInspect(const CliOptions& options, Console& console) {
     }
     if (plan->error) {
         // program and watch read the whole file before touching the target.
-        Complain(console, file + " (" + protocol::ImageFormatName(format) +
-                              "): " + protocol::DescribeImageFormatError(*plan->error) +
+        Complain(console, file + ": " + protocol::ImageFormatTitle(format) +
+                              protocol::DescribeImageFormatError(*plan->error) +
                               FormatHint(file, *plan->error) +
                               "\nProgramming refuses this file before anything is sent. "
                               "Correct the file or choose another one.");
@@ -132,9 +133,8 @@ int RunInspect(const CliOptions& options, Console& console) {
     }
 
     if (options.json) {
-        nlohmann::ordered_json json = InspectJson(file, sent, serial ? &*serial : nullptr);
-        json["format"] = protocol::ImageFormatName(format);
-        console.out << DumpJson(json) << '\n';
+        console.out << DumpJson(InspectJson(file, sent, serial ? &*serial : nullptr, format))
+                    << '\n';
         return kExitSuccess;
     }
     console.out << file << " (" << protocol::ImageFormatName(format) << "): " << sent.blocks.size()

@@ -631,14 +631,16 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
                      "offers; name a FILE, --dir, --variant, --hw or --factory.");
         return kExitFirmwareFile;
     }
+    protocol::ImageFormat format = protocol::ImageFormat::Token;
     const std::optional<protocol::ProgrammingPlan> plan =
-        protocol::PlanProgrammingFile(path, options.imageRead);
+        protocol::PlanProgrammingFile(path, options.imageRead, &format);
     if (!plan) {
         Complain(console, path + ": cannot be read");
         return kExitFirmwareFile;
     }
     if (plan->error) {
-        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan->error) +
+        Complain(console, path + ": " + protocol::ImageFormatTitle(format) +
+                              protocol::DescribeImageFormatError(*plan->error) +
                               FormatHint(path, *plan->error) +
                               "\nNothing was sent. Correct the file or choose another one.");
         return kExitFirmwareFile;

@@ -39,12 +39,12 @@ struct JobEnvironment {
     StationObserver* observer = nullptr;
     // None: the image goes out as the file has it.
     const UnitSerial* serial = nullptr;
-    // How a programming job reads its file; none: the token format alone
-    // (the window program). farsend's formats: from the content, or forced.
-    const protocol::ImageReadOptions* imageFormat = nullptr;
     // Set by another thread to end a programming run before its next block
     // (the run then tells the target to leave it and ends Interrupted).
     const std::atomic<bool>* stop = nullptr;
+    // How a programming job reads its file; none: the token format alone
+    // (the window program). farsend's formats: from the content, or forced.
+    const protocol::ImageReadOptions* imageFormat = nullptr;
 };
 
 // The texts the workers show. Captions: "Error", "Erase Error", "File Error".

@@ -61,6 +61,22 @@ const char* ImageFormatName(ImageFormat format) {
     return "token";
 }
 
+std::string ImageFormatTitle(ImageFormat format) {
+    switch (format) {
+        case ImageFormat::IntelHex:
+            return "Intel HEX, ";
+        case ImageFormat::SRecord:
+            return "S-records, ";
+        case ImageFormat::Elf:
+            return "ELF, ";
+        case ImageFormat::Binary:
+            return "raw binary, ";
+        case ImageFormat::Token:
+            break;
+    }
+    return {};
+}
+
 std::optional<ImageFormat> ImageFormatNamed(std::string_view name) {
     for (const FormatName& entry : kNames) {
         if (name == entry.name) return entry.format;

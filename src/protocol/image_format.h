@@ -21,6 +21,9 @@ enum class ImageFormat { Token, IntelHex, SRecord, Elf, Binary };
 // "token", "ihex", "srec", "elf", "bin": the names --format takes.
 const char* ImageFormatName(ImageFormat format);
 std::optional<ImageFormat> ImageFormatNamed(std::string_view name);
+// What a refusal puts before the place: "Intel HEX, ", "S-records, ", "ELF, ",
+// "raw binary, "; nothing for the token format, whose messages never named it.
+std::string ImageFormatTitle(ImageFormat format);
 
 // ':' first: Intel HEX; 'S' and a digit: S-records; the ELF magic number:
 // ELF; anything else: the token format. Leading blanks and line ends are

@@ -173,8 +173,8 @@ TEST_F(ToolchainImages, BadFilesAreStatusThreeNamingThePlaceAndTouchNoTarget) {
         {{"program", Path("Farsend_15_bt_bad.ihex")}, "line 2: checksum"},
         {{"program", Path("Farsend_15_bt_cut.elf")}, "the file ends at 4112 bytes"},
         {{"program", Bin(), "--format", "bin"}, "--format bin needs --base"},
-        {{"inspect", Path("Farsend_15_bt_bad.ihex")}, "(ihex): line 2: checksum"},
-        {{"convert", Path("Farsend_15_bt_cut.elf"), Path("out.hex")}, "(elf): offset"},
+        {{"inspect", Path("Farsend_15_bt_bad.ihex")}, "Intel HEX, line 2: checksum"},
+        {{"convert", Path("Farsend_15_bt_cut.elf"), Path("out.hex")}, "ELF, offset"},
     };
     for (const auto& row : rows) {
         std::vector<std::string> words = {"--simulate", "--sim-flash-dir=" + Path("flash")};
