@@ -27,6 +27,8 @@ DecodedImage ReadIntelHex(std::string_view text) {
                                      "a record after the end-of-file record"));
             break;
         }
+        // Leading blanks are passed over, as the format's detection does.
+        line = WithoutLeadingBlanks(line);
         if (line[0] != ':') {
             collector.Fail(LineError(ImageFormatErrorKind::RecordMalformed, number,
                                      "an Intel HEX record starts with ':'"));

@@ -46,6 +46,11 @@ bool IsBlankLine(std::string_view line) {
     return true;
 }
 
+std::string_view WithoutLeadingBlanks(std::string_view line) {
+    while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+    return line;
+}
+
 std::optional<ImageFormatError> RecordBytes(std::string_view digits, std::uint64_t line,
                                             std::string& bytes) {
     while (!digits.empty() && IsBlank(digits.back())) digits.remove_suffix(1);

@@ -28,6 +28,7 @@ private:
 
 // A line that holds only blanks (tolerated between and after records).
 bool IsBlankLine(std::string_view line);
+std::string_view WithoutLeadingBlanks(std::string_view line);
 
 // `digits` (the record after its lead-in, trailing blanks allowed) as bytes
 // into `bytes`; an error naming `line` when a character is not a hexadecimal

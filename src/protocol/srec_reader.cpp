@@ -26,6 +26,8 @@ DecodedImage ReadSRecords(std::string_view text) {
                                      "a record after the end record (S7, S8 or S9)"));
             break;
         }
+        // Leading blanks are passed over, as the format's detection does.
+        line = WithoutLeadingBlanks(line);
         if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9') {
             collector.Fail(LineError(ImageFormatErrorKind::RecordMalformed, number,
                                      "an S-record starts with 'S' and a digit"));

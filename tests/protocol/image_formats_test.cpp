@@ -126,8 +126,8 @@ TEST(IntelHex, GoodFilesReadAsTheTokenFileOfTheirBytes) {
          "00004000 01 02 03 04"},
         {"a gap", Ihex(0, 0x4000, {1}) + Ihex(0, 0x5000, {2}) + kIhexEnd,
          "00004000 01 00005000 02"},
-        {"CR LF, lower case, blank lines", ":0340000001aBcD44\r\n\r\n:00000001ff\r\n\r\n",
-         "00004000 01 AB CD"},
+        {"CR LF, lower case, blank lines, indented",
+         "\t:0340000001aBcD44\r\n\r\n :00000001ff\r\n\r\n", "00004000 01 AB CD"},
         {"no data is refused by the token reader only for being empty",
          Ihex(0, 0x4000, {9}) + Ihex(0, 0x4001, {}) + kIhexEnd, "00004000 09"},
     };
