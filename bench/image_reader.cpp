@@ -101,7 +101,7 @@ int Measure(const char* name, const std::string& content, const ImageReadOptions
             return 1;
         }
         ImageFile file;
-        file.OpenShared(tokens.tokens);
+        tokens.OpenIn(file);
         ImageReaderState state;
         ProgrammingBlockSequence sequence(file, state);
         FlashBlock block;

@@ -98,10 +98,9 @@ JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& e
 // Reads the whole snapshot through the image reader, with a quiet state of
 // its own (the run that follows writes each block's line), and returns the
 // first format error, if any.
-std::optional<protocol::ImageFormatError> FindFormatError(
-    const std::shared_ptr<const std::string>& image) {
+std::optional<protocol::ImageFormatError> FindFormatError(const protocol::TokenImage& image) {
     protocol::ImageFile file;
-    file.OpenShared(image);
+    image.OpenIn(file);
     protocol::ImageReaderState state;
     state.quiet = true;
     protocol::ProgrammingBlockSequence sequence(file, state);
@@ -164,7 +163,7 @@ public:
                 report_.image = snapshot.bytes;
                 report_.fileBytes = snapshot.bytes->size();
                 if (ReadTokens(snapshot.bytes)) {
-                    file_.OpenShared(tokens_);
+                    tokens_.OpenIn(file_);
                     EraseAndProgram();
                     file_.Close();
                 }
@@ -187,14 +186,14 @@ private:
     // for it) their bytes at their addresses in that form. A file of another
     // format that does not read is refused before the target is touched.
     bool ReadTokens(const std::shared_ptr<const std::string>& bytes) {
-        tokens_ = bytes;
+        tokens_ = protocol::TokenImage{};
+        tokens_.tokens = bytes;
         if (environment_.imageFormat == nullptr) return true;
-        protocol::TokenImage image = protocol::ReadImageAsTokens(bytes, *environment_.imageFormat);
-        if (image.error) {
-            FormatErrorFound(*image.error, true);
+        tokens_ = protocol::ReadImageAsTokens(bytes, *environment_.imageFormat);
+        if (tokens_.error) {
+            FormatErrorFound(*tokens_.error, true);
             return false;
         }
-        tokens_ = std::move(image.tokens);
         return true;
     }
 
@@ -312,7 +311,7 @@ private:
     JobDialog& dialog_;
     const std::string path_;
     protocol::ImageFile file_;
-    std::shared_ptr<const std::string> tokens_;
+    protocol::TokenImage tokens_;
     JobReport report_;
 };
 

@@ -117,6 +117,11 @@ void ImageFile::Reset() {
     line_ = 1;
     column_ = 1;
     afterCarriageReturn_ = false;
+    segments_.reset();
+    segment_ = segmentByte_ = 0;
+    addressRead_ = false;
+    textOffset_ = 0;
+    textRead_ = 0;
     pending_.reset();
     error_.reset();
     addressSeen_ = false;
@@ -162,6 +167,44 @@ void ImageFile::OpenShared(std::shared_ptr<const std::string> bytes) {
     open_ = true;
 }
 
+void ImageFile::OpenSegments(std::shared_ptr<const std::vector<ImageSegment>> segments) {
+    Close();
+    Reset();
+    segments_ = std::move(segments);
+    if (!segments_) segments_ = std::make_shared<const std::vector<ImageSegment>>();
+    for (const ImageSegment& segment : *segments_) size_ += 9 + 3 * segment.bytes.size();
+    endOfInput_ = true;
+    open_ = true;
+}
+
+TokenStatus ImageFile::NextSegmentToken(ImageToken& token) {
+    const std::vector<ImageSegment>& segments = *segments_;
+    while (segment_ < segments.size() && segments[segment_].bytes.empty()) ++segment_;
+    if (segment_ >= segments.size()) {
+        textRead_ = size_;  // past the last line end
+        return TokenStatus::EndOfFile;
+    }
+    const ImageSegment& segment = segments[segment_];
+    token = ImageToken{};
+    token.offset = textOffset_;
+    if (!addressRead_) {
+        addressRead_ = true;
+        token.value = segment.address;
+        textRead_ = textOffset_ + 8;
+        textOffset_ += 9;  // eight digits and the line end
+        return TokenStatus::Token;
+    }
+    token.value = segment.bytes[segmentByte_];
+    textRead_ = textOffset_ + 2;
+    textOffset_ += 3;  // two digits and a blank or line end
+    if (++segmentByte_ == segment.bytes.size()) {
+        ++segment_;
+        segmentByte_ = 0;
+        addressRead_ = false;
+    }
+    return TokenStatus::Token;
+}
+
 bool ImageFile::Close() {
     bool ok = true;
     if (file_ != nullptr) {
@@ -174,6 +217,7 @@ bool ImageFile::Close() {
 
 std::uint64_t ImageFile::Position() const {
     if (pending_) return pending_->offset;
+    if (segments_) return textRead_;
     return bufferOffset_ + static_cast<std::uint64_t>(cur_ - base_);
 }
 
@@ -253,6 +297,7 @@ TokenStatus ImageFile::NextToken(ImageToken& token) {
         pending_.reset();
         return TokenStatus::Token;
     }
+    if (segments_) return NextSegmentToken(token);
 
     int c = Peek();
     while (c >= 0 && IsSeparator(c)) {

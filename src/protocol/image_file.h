@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/image_text.h"
+
 namespace farsend::protocol {
 
 enum class ImageFormatErrorKind {
@@ -99,6 +101,10 @@ public:
     // Reads bytes shared with others, without copying them (a snapshot
     // that is checked, programmed and hashed as one).
     void OpenShared(std::shared_ptr<const std::string> bytes);
+    // Reads segments (ascending, apart, at 100 or above) as the tokens that
+    // FormatImageText writes for them with "\n" line ends, without making
+    // the text: positions and size are those of that text.
+    void OpenSegments(std::shared_ptr<const std::vector<ImageSegment>> segments);
     bool IsOpen() const { return open_; }
     // False when closing the file failed. Closing a closed file is harmless.
     bool Close();
@@ -149,6 +155,14 @@ private:
     std::uint64_t line_ = 1;
     std::uint64_t column_ = 1;
     bool afterCarriageReturn_ = false;
+
+    std::shared_ptr<const std::vector<ImageSegment>> segments_;
+    std::size_t segment_ = 0;       // the segment read
+    std::size_t segmentByte_ = 0;   // its next byte
+    bool addressRead_ = false;      // its address token has been given
+    std::uint64_t textOffset_ = 0;  // of the next token in that text
+    std::uint64_t textRead_ = 0;    // where reading that text would stand
+    TokenStatus NextSegmentToken(ImageToken& token);
 
     std::optional<ImageToken> pending_;
     std::optional<ImageFormatError> error_;

@@ -149,8 +149,16 @@ TokenImage ReadImageAsTokens(const std::shared_ptr<const std::string>& bytes,
         result.error = std::move(image.error);
         return result;
     }
-    result.tokens = std::make_shared<const std::string>(FormatImageText(image.segments));
+    result.segments = std::make_shared<const std::vector<ImageSegment>>(std::move(image.segments));
     return result;
+}
+
+void TokenImage::OpenIn(ImageFile& file) const {
+    if (segments) {
+        file.OpenSegments(segments);
+    } else {
+        file.OpenShared(tokens);
+    }
 }
 
 ProgrammingPlan PlanProgrammingBytes(const std::shared_ptr<const std::string>& bytes,
@@ -163,7 +171,7 @@ ProgrammingPlan PlanProgrammingBytes(const std::shared_ptr<const std::string>& b
         return plan;
     }
     ImageFile file;
-    file.OpenShared(tokens.tokens);
+    tokens.OpenIn(file);
     ImageReaderState state;
     state.quiet = true;
     return PlanProgramming(file, state);

@@ -47,14 +47,19 @@ struct ImageContents {
 };
 ImageContents ReadImageContents(std::string_view bytes, const ImageReadOptions& options);
 
-// The bytes as token text. A token file is passed on as it is (the same
-// shared bytes); the others become the text FormatImageText writes. An error
-// of the address-carrying formats is in `error`; that of a token file is
-// found by the image reader, where it always was.
+// The bytes as the image reader takes them. A token file is passed on as it
+// is (the same shared bytes); the others as their segments, which the reader
+// takes as the tokens of the text FormatImageText writes for them (and
+// convert writes). An error of the address-carrying formats is in `error`;
+// that of a token file is found by the image reader, where it always was.
 struct TokenImage {
     ImageFormat format = ImageFormat::Token;
-    std::shared_ptr<const std::string> tokens;
+    std::shared_ptr<const std::string> tokens;                  // token format
+    std::shared_ptr<const std::vector<ImageSegment>> segments;  // the others
     std::optional<ImageFormatError> error;
+
+    // Opens `file` on whichever it holds.
+    void OpenIn(ImageFile& file) const;
 };
 TokenImage ReadImageAsTokens(const std::shared_ptr<const std::string>& bytes,
                              const ImageReadOptions& options);

@@ -381,7 +381,23 @@ TEST(ImageFormats, RandomImagesSurviveARoundTrip) {
             address += length + 1 + random() % 0x11000;
             segments.push_back(std::move(segment));
         }
-        const std::vector<FlashBlock> want = TokenBlocks(FormatImageText(segments));
+        const std::string text = FormatImageText(segments);
+        const std::vector<FlashBlock> want = TokenBlocks(text);
+        // Segments read as tokens stand where reading their text would.
+        ImageFile fromText, fromSegments;
+        fromText.OpenBytes(text);
+        fromSegments.OpenSegments(std::make_shared<const std::vector<ImageSegment>>(segments));
+        EXPECT_EQ(fromSegments.Size(), fromText.Size());
+        ImageToken a, b;
+        TokenStatus status;
+        do {
+            status = fromText.NextToken(a);
+            ASSERT_EQ(fromSegments.NextToken(b), status);
+            ASSERT_EQ(fromSegments.Position(), fromText.Position());
+            if (status == TokenStatus::Token) {
+                ASSERT_EQ(b.value, a.value);
+            }
+        } while (status == TokenStatus::Token);
         const std::string tokenText = FormatImageText(segments, round % 2 == 1);
         ExpectSameBlocks(Plan(WriteIntelHex(segments)).blocks, want);
         ExpectSameBlocks(Plan(WriteSRecords(segments)).blocks, want);
