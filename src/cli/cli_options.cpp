@@ -14,9 +14,10 @@
 namespace farsend::cli {
 namespace {
 
-constexpr Command kAllCommands[] = {
-    Command::Program, Command::Erase,   Command::Identify, Command::Launch,  Command::Watch,
-    Command::Select,  Command::Inspect, Command::Devices,  Command::Serials, Command::Units};
+constexpr Command kAllCommands[] = {Command::Program, Command::Erase,   Command::Identify,
+                                    Command::Launch,  Command::Watch,   Command::Select,
+                                    Command::Inspect, Command::Devices, Command::Serials,
+                                    Command::Units,   Command::Convert};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -32,7 +33,7 @@ const Scope kScopes[] = {
     {"--hw", {Command::Program, Command::Watch, Command::Select}},
     {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase}},
     {"--no-validate", {Command::Program, Command::Watch}},
-    {"--force", {Command::Program, Command::Watch}},
+    {"--force", {Command::Program, Command::Watch, Command::Convert}},
     {"--device",
      {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
     {"--wait",
@@ -53,6 +54,9 @@ const Scope kScopes[] = {
     {"--since", {Command::Units}},
     {"--station", {Command::Units}},
     {"--host", {Command::Program, Command::Watch, Command::Units}},
+    {"--format", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
+    {"--base", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
+    {"--to", {Command::Convert}},
 };
 
 // serials and units with --simulate: the simulated runs' own database.
@@ -95,10 +99,10 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {"--dir",          "--variant",     "--hw",     "--device",
-                                         "--wait",         "--report",      "--count",  "--serial",
-                                         "--serial-value", "--serial-pool", "--db",     "--first",
-                                         "--last",         "--since",       "--station"};
+constexpr const char* kValueOptions[] = {
+    "--dir",   "--variant", "--hw",           "--device",      "--wait", "--report",
+    "--count", "--serial",  "--serial-value", "--serial-pool", "--db",   "--first",
+    "--last",  "--since",   "--station",      "--format",      "--base", "--to"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -199,6 +203,23 @@ CLI::Validator Decimal() {
             return DecimalNumber(text) ? std::string() : "'" + text + "': " + kDecimalForm;
         },
         "N");
+// ADDR as --serial takes it: hexadecimal, with or without 0x, at most
+// FFFFFFFF.
+std::optional<std::uint32_t> ParseAddress(std::string text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text = text.substr(2);
+    }
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return value;
 }
 
 ParseResult Refuse(std::string error) {
@@ -232,6 +253,8 @@ const char* CommandName(Command command) {
             return "serials";
         case Command::Units:
             return "units";
+        case Command::Convert:
+            return "convert";
     }
     return "";
 }
@@ -298,6 +321,11 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_option("--since", options.since)->type_name("TIME");
     app.add_option("--station", options.station)->type_name("LOCATION");
     app.add_option("--host", options.host)->type_name("NAME");
+    std::string format, base, to;
+    app.add_option("--format", format)
+        ->check(CLI::IsMember({"token", "ihex", "srec", "elf", "bin"}));
+    app.add_option("--base", base)->type_name("ADDR");
+    app.add_option("--to", to)->check(CLI::IsMember({"token", "ihex", "srec"}));
 
     std::vector<std::pair<Command, CLI::App*>> commands;
     CLI::App* initCommand = nullptr;
@@ -307,6 +335,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
             sub->add_option("FILE", options.file);
         }
         if (command == Command::Inspect) sub->add_option("FILE", options.file)->required();
+        if (command == Command::Convert) {
+            sub->add_option("IN", options.file)->required();
+            sub->add_option("OUT", options.output);
+        }
         if (command == Command::Serials) {
             initCommand = sub->add_subcommand("init");
             initCommand->add_option("NAME", options.poolName)->required();
@@ -439,6 +471,24 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.poolName.empty() && options.serialsInit) return Refuse("serials init needs a NAME");
     if (options.station.empty() && app.count("--station") > 0) {
         return Refuse("--station needs a location, as `farsend units` lists them");
+    }
+
+    if (!format.empty()) options.imageRead.format = protocol::ImageFormatNamed(format);
+    if (app.count("--base") > 0) {
+        options.imageRead.base = ParseAddress(base);
+        if (!options.imageRead.base) {
+            return Refuse("--base '" + base +
+                          "' is not an address: hexadecimal, with or without 0x, up to FFFFFFFF");
+        }
+    }
+    const bool binary = options.imageRead.format == protocol::ImageFormat::Binary;
+    if (binary != options.imageRead.base.has_value()) {
+        return Refuse(binary ? "--format bin needs --base ADDR: where the file's first byte goes"
+                             : "--base applies only to raw binary files: add --format bin");
+    }
+    if (!to.empty()) options.convertTo = *protocol::ImageFormatNamed(to);
+    if (options.command == Command::Convert && options.file.empty()) {
+        return Refuse("convert needs a file to read (IN)");
     }
 
     options.waitGiven = app.count("--wait") > 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "firmware/device_kinds.h"
+#include "protocol/image_format.h"
 #include "protocol/serial_stamp.h"
 #include "sim/sim_options.h"
 
@@ -24,7 +25,8 @@ enum class Command {
     Inspect,
     Devices,
     Serials,
-    Units
+    Units,
+    Convert
 };
 
 const char* CommandName(Command command);
@@ -36,7 +38,7 @@ struct CliOptions {
     firmware::DeviceType variant = firmware::DeviceType::Any;
     firmware::HardwareVersion hardwareVersion = firmware::HardwareVersion::Any;
     bool factory = false;
-    bool force = false;  // a factory image whose name lacks the marker
+    bool force = false;  // a factory image whose name lacks the marker; convert: replace OUT
     bool noValidate = false;
     // --device NAME, once per station; none: the first bridge found (or,
     // with --all, every bridge).
@@ -68,6 +70,12 @@ struct CliOptions {
     std::string station;                      // units --station S
     std::optional<std::int64_t> unitSerial;   // units --serial N
     sim::SimOptions sim;
+    // How FILE is read (program, watch, inspect, convert): --format forces a
+    // format, else the content tells; --base places a raw binary file.
+    protocol::ImageReadOptions imageRead;
+    // convert IN [OUT]: OUT as given (empty: made from IN's name) and --to.
+    std::string output;
+    protocol::ImageFormat convertTo = protocol::ImageFormat::Token;
 };
 
 enum class ParseAction { Run, Help, Version, UsageError };

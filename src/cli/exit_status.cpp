@@ -12,7 +12,8 @@ const std::array<ExitStatusEntry, 11>& ExitStatusTable() {
          "for was done"},
         {kExitUsage, "usage error", "usage error"},
         {kExitFirmwareFile, "firmware file error",
-         "firmware file missing, unreadable or malformed"},
+         "firmware file missing, unreadable or malformed (the place: line or byte offset, and "
+         "the reason)"},
         {kExitDoesNotFit, "does not fit",
          "the file does not fit the target, or its name says factory image and --factory "
          "disagrees, or --serial falls outside the file's data or the unit's number does not "

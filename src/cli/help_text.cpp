@@ -31,7 +31,11 @@ Commands:
   watch [FILE]    program every target that connects, until Ctrl+C or --count
   select          show what the firmware directory offers and the file
                   program would use
-  inspect FILE    show the blocks programming FILE would send (no target)
+  inspect FILE    show the format read and the blocks programming FILE would
+                  send (no target)
+  convert IN [OUT]
+                  write IN in the token format the window program reads
+                  (default OUT: IN's name with .hex), or as --to says
   devices         list the bridges found, with their locations and serials
   serials         list the serial number pools of the unit database, with
                   what each has issued; serials init NAME --first N
@@ -46,6 +50,11 @@ unless --variant and --hw say otherwise. program and watch read the file
 once, at their start: every unit of the run gets those bytes, and a file
 changed meanwhile is warned of and used from the next run on.
 
+FILE may be in the token format (hexadecimal tokens), Intel HEX, Motorola
+S-records, ELF (32 or 64 bit, little-endian; segments at their physical
+addresses) or raw binary (--format bin --base ADDR). The content tells which:
+':' Intel HEX, 'S' and a digit S-records, 7F 'ELF' ELF, else tokens.
+
 Firmware:
   --dir DIR          firmware directory (default: the parent of the current one)
   --variant bluetooth|zigbee
@@ -53,7 +62,8 @@ Firmware:
   --factory          bootloader and application image; erase: all of the flash
   --no-validate      do not ask the target whether the file fits it
   --force            with --factory: program a file whose name lacks the factory
-                     marker (_f), known to hold bootloader and application
+                     marker (_f), known to hold bootloader and application;
+                     convert: replace an existing OUT
   --serial ADDR:SIZE[:FORMAT]
                      write a serial number into the image at target
                      address ADDR (hex), SIZE bytes as FORMAT: le (default)
@@ -67,6 +77,12 @@ Firmware:
                      makes one). A unit refused before any block was sent
                      gives its number back
   --serial-value N   inspect: the serial number for --serial, in decimal
+  --format token|ihex|srec|elf|bin
+                     read FILE as this format, whatever its content says
+  --base ADDR        with --format bin: the address (hex) of the file's first
+                     byte
+  --to token|ihex|srec
+                     convert: the format OUT is written in (default token)
 Connection:
   --device NAME      use this bridge, not the first one found: its device
                      node, location or serial number (see devices); watch
@@ -186,6 +202,9 @@ Examples:
   farsend watch --all --report units.jsonl  every bridge at once
   farsend inspect --json Farsend_15_bt.hex
   farsend inspect --serial 0x4010:10:dec --serial-value 1234 Farsend_15_bt.hex
+  farsend program app.elf                   straight from the linker
+  farsend program --format bin --base 0x4000 app.bin
+  farsend convert app.elf Farsend_15_bt.hex
   farsend serials init board --first 1000 --db postgresql://line1/farsend
   farsend watch --all --serial 0x4010:4 --serial-pool board
                                             each unit its own number

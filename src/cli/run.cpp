@@ -76,6 +76,9 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
         case Command::Inspect:
             status = RunInspect(options, console);
             break;
+        case Command::Convert:
+            status = RunConvert(options, console);
+            break;
         case Command::Devices:
             status = RunDevicesCommand(options, console, env);
             break;

@@ -45,6 +45,7 @@
 #include "jobs/socket_hold.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
+#include "protocol/image_format.h"
 #include "protocol/image_reader.h"
 #include "sim/sim_bridge.h"
 #include "sim/simulation.h"
@@ -420,6 +421,7 @@ public:
         if (shared_.image != nullptr && path == shared_.image->Path()) {
             environment.image = shared_.image->Bytes();
         }
+        environment.imageFormat = &options_.imageRead;
         job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         if (job_->outcome == jobs::JobOutcome::Interrupted) {
@@ -719,13 +721,12 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
         Complain(console, path + ": cannot be read");
         return kExitFirmwareFile;
     }
-    protocol::ImageFile file;
-    file.OpenShared(image->Bytes());
-    protocol::ImageReaderState state;
-    state.quiet = true;
-    const protocol::ProgrammingPlan plan = protocol::PlanProgramming(file, state);
+    protocol::ImageFormat format = protocol::ImageFormat::Token;
+    const protocol::ProgrammingPlan plan =
+        protocol::PlanProgrammingBytes(image->Bytes(), options.imageRead, &format);
     if (plan.error) {
-        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan.error) +
+        Complain(console, path + ": " + protocol::ImageFormatTitle(format) +
+                              protocol::DescribeImageFormatError(*plan.error) +
                               FormatHint(path, *plan.error) +
                               "\nNothing was sent. Correct the file or choose another one.");
         return kExitFirmwareFile;

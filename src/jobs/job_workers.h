@@ -18,6 +18,7 @@
 #include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
+#include "protocol/image_format.h"
 #include "protocol/serial_stamp.h"
 
 namespace farsend::jobs {
@@ -46,6 +47,9 @@ struct JobEnvironment {
     // programming job sends these bytes, whatever the file holds now. None:
     // the job reads its file at its own start (the window program).
     std::shared_ptr<const std::string> image = nullptr;
+    // How a programming job reads its file; none: the token format alone
+    // (the window program). farsend's formats: from the content, or forced.
+    const protocol::ImageReadOptions* imageFormat = nullptr;
 };
 
 // The texts the workers show. Captions: "Error", "Erase Error", "File Error".

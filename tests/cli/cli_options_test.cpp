@@ -121,6 +121,20 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.dir, "some/where");
          EXPECT_EQ(o.hardwareVersion, HardwareVersion::V1_5);
      }},
+    {"program fw.bin --format bin --base 0x8000",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.imageRead.format, protocol::ImageFormat::Binary);
+         EXPECT_EQ(o.imageRead.base, 0x8000u);
+     }},
+    {"convert app.elf --to srec out.srec --force",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Convert);
+         EXPECT_EQ(o.file, "app.elf");
+         EXPECT_EQ(o.output, "out.srec");
+         EXPECT_EQ(o.convertTo, protocol::ImageFormat::SRecord);
+         EXPECT_TRUE(o.force);
+         EXPECT_FALSE(o.imageRead.format.has_value());
+     }},
     {"inspect --json image.hex",
      [](const CliOptions& o) {
          EXPECT_EQ(o.command, Command::Inspect);
@@ -191,6 +205,15 @@ const std::vector<BadLine> kBadLines = {
     {"flash", "flash"},
     {"program a.hex b.hex", "b.hex"},
     {"inspect", "FILE"},
+    {"convert", "IN"},
+    {"program fw.bin --format bin", "--format bin needs --base"},
+    {"program fw.bin --base 4000", "--base applies only to raw binary"},
+    {"program fw.bin --format bin --base 1FFFFFFFF", "--base '1FFFFFFFF'"},
+    {"program fw.bin --format bin --base 40g0", "is not an address"},
+    {"program fw.hex --format intel", "--format"},
+    {"program fw.hex --to ihex", "--to does not apply to program"},
+    {"convert a.elf --to elf", "--to"},
+    {"select --format elf", "--format does not apply to select"},
     {"erase extra", "extra"},
     {"program --variant wifi", "--variant"},
     {"program --hw 1.2", "--hw"},
