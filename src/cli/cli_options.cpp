@@ -203,6 +203,8 @@ CLI::Validator Decimal() {
             return DecimalNumber(text) ? std::string() : "'" + text + "': " + kDecimalForm;
         },
         "N");
+}
+
 // ADDR as --serial takes it: hexadecimal, with or without 0x, at most
 // FFFFFFFF.
 std::optional<std::uint32_t> ParseAddress(std::string text) {
