@@ -1,0 +1,114 @@
+#!/bin/bash
+# The kernel suite's Windows cases: farsend.exe under Wine, reaching the
+# uhid bridge through Wine's HID stack (winebus.sys on the guest's udev,
+# hidclass.sys, hid.dll, setupapi). Run by the guest's /init as root, chrooted
+# into an overlay of the host's root (so Wine, its libraries and the build
+# trees are the host's own), with a tmpfs /run and /tmp.
+#
+#   wine_cases.sh NATIVE_BUILD WINDOWS_BUILD IMAGE_DIR
+#
+# Prints "FARSEND-CASE wine-<name> PASS|FAIL: why" lines, and "FARSEND-WINE"
+# lines with what was seen, so that a failed run says how far Wine got.
+native=$1
+windows=$2
+fw=$3
+IMAGE=$fw/Farsend_15_bt.hex
+BRIDGE_IDS=$(cat "$fw/bridge-ids")
+export PATH=/usr/lib/wine:/usr/sbin:/usr/bin:/sbin:/bin
+export HOME=/root WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64 LC_ALL=C.UTF-8
+export WINEPREFIX=$windows/wineprefix
+FARSEND_EXE=$windows/src/cli/farsend.exe
+bridge_pid=
+
+say() { echo "FARSEND-WINE $*"; }
+fail() {
+    echo "FARSEND-CASE $case FAIL: $*"
+    failed=1
+}
+now() { cut -d' ' -f1 /proc/uptime | tr -d .; }
+show() {
+    echo "--- $1 (status $2)"
+    tr -d '\r' </tmp/out | head -n 20
+    tr -d '\r' </tmp/err | head -n 20
+}
+begin() {
+    case=wine-$1
+    failed=0
+    echo "FARSEND-BEGIN $case"
+}
+end() {
+    stop_bridge
+    [ "$failed" = 0 ] && echo "FARSEND-CASE $case PASS"
+}
+
+# Waits up to $2 tenths of a second for `farsend.exe devices` to list (or,
+# with "absent", no longer list) a line matching $1.
+wait_listed() {
+    for _ in $(seq "$2"); do
+        wine64 "$FARSEND_EXE" devices 2>/dev/null | tr -d '\r' >/tmp/listed
+        if [ "$3" = absent ]; then grep -q -- "$1" /tmp/listed || return 0
+        else grep -q -- "$1" /tmp/listed && return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+start_bridge() {
+    "$native/tests/kernel/farsend-uhid-bridge" "$@" 2>/tmp/bridge.err &
+    bridge_pid=$!
+}
+stop_bridge() {
+    [ -n "$bridge_pid" ] || return 0
+    kill -TERM "$bridge_pid" 2>/dev/null
+    wait "$bridge_pid"
+    bridge_pid=
+    for _ in $(seq 500); do [ -e /dev/hidraw0 ] || break; sleep 0.01; done
+}
+
+# --- udev and Wine ------------------------------------------------------------
+# winebus.sys finds hidraw nodes through libudev: an enumeration of the
+# "hidraw" subsystem at its start, then the udev daemon's netlink events for
+# devices plugged in later. Without a daemon no event ever comes.
+# udevadm refuses to trigger or settle in a chroot unless told otherwise.
+export SYSTEMD_IGNORE_CHROOT=1
+started=$(now)
+/lib/systemd/systemd-udevd --daemon 2>/tmp/udevd.err || say "systemd-udevd did not start: $(cat /tmp/udevd.err)"
+udevadm trigger --action=add && udevadm settle --timeout=30
+say "udevd up after $(( $(now) - started ))/100 s"
+
+# The first case's bridge is there before Wine starts, so that winebus's
+# first enumeration finds it whether or not later udev events reach it.
+start_bridge --device=usb-farsend-wine-1/input0,FSW0001
+udevadm settle --timeout=30
+started=$(now)
+wineserver -p 600 </dev/null >/dev/null 2>&1
+# The services (winedevice.exe with winebus.sys among them) inherit this
+# WINEDEBUG: their HID tracing says what winebus made of each hidraw node.
+WINEDEBUG=warn+all,trace+hid,trace+plugplay wine64 wineboot </dev/null >/tmp/wineboot.log 2>&1
+say "wineserver and services up after $(( $(now) - started ))/100 s (wineboot status $?)"
+
+# What Wine saw, for a case that failed: udev's view of the hidraw nodes,
+# winebus's trace and the device tree in the registry.
+tell_what_wine_saw() {
+    for node in /dev/hidraw*; do
+        [ -e "$node" ] && say "udev: $(udevadm info -q property -n "$node" | tr '\n' ' ')"
+    done
+    grep -a -i -E 'udev|hidraw|sdl|bus_|err:' /tmp/wineboot.log | head -n 60 | sed 's/^/FARSEND-WINE trace: /'
+    say "wineboot.log: $(wc -l </tmp/wineboot.log) lines"
+    ls -la /run/udev /run/udev/data 2>&1 | head -n 20 | sed 's/^/FARSEND-WINE run: /'
+}
+
+# --- 1: devices through Wine's HID stack ----------------------------------
+begin devices
+started=$(now)
+wine64 "$FARSEND_EXE" devices >/tmp/out 2>/tmp/err; status=$?
+say "farsend.exe devices took $(( $(now) - started ))/100 s"
+show devices $status
+grep -q "USB $BRIDGE_IDS" /tmp/out || tell_what_wine_saw
+[ "$status" = 0 ] || fail "devices ended with status $status"
+grep -q "USB $BRIDGE_IDS  reports: input 65, output 65 bytes" /tmp/out ||
+    fail "devices did not list the bridge with its report lengths"
+grep -q "USB $BRIDGE_IDS .* serial FSW0001" /tmp/out || fail "devices did not give the serial"
+end
+
+say "done"
