@@ -179,7 +179,7 @@ fi
 # --- the run ------------------------------------------------------------------
 console=$work/console.log
 started=$(date +%s)
-timeout "${FARSEND_KERNEL_TIMEOUT:-280}" qemu-system-x86_64 -accel tcg,thread=multi -m 1536 -smp 2 -nographic -no-reboot -net none \
+timeout "${FARSEND_KERNEL_TIMEOUT:-900}" qemu-system-x86_64 -accel tcg,thread=multi -m 1536 -smp 2 -nographic -no-reboot -net none \
     -kernel "$vmlinuz" -initrd "$work/initrd.gz" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
     -append 'console=ttyS0 quiet panic=-1' </dev/null >"$console" 2>&1
