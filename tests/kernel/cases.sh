@@ -158,4 +158,3 @@ grep -qF "70-farsend.rules" /tmp/err || fail "the advice does not name the udev 
 grep -q "Permission denied" /tmp/err && ! grep -q "udev" /tmp/err && fail "a bare Permission denied"
 end
 
-echo "FARSEND-DONE"
