@@ -89,8 +89,10 @@ TEST_F(GangProcess, AFailedBoardIsOneUnitAndItsSocketMovesOnOnceItIsOut) {
     EXPECT_THAT(run.err, HasSubstr("[sim-usb-1.5] farsend: take the board out (or type 2"));
     EXPECT_THAT(run.err, HasSubstr("[sim-usb-1.5] farsend: board taken out"));
 
-    // The unit database has the same rows: one for the failed board.
-    const ProcessResult units = RunFarsend({"units", "--json", "--station", "sim-usb-1.5"});
+    // The unit database (the simulated units' own) has the same rows: one
+    // for the failed board.
+    const ProcessResult units =
+        RunFarsend({"--simulate", "units", "--json", "--station", "sim-usb-1.5"});
     ASSERT_EQ(units.status, 0) << units.err;
     const Json listed = Json::parse(units.out)["units"];
     ASSERT_EQ(listed.size(), 2u);

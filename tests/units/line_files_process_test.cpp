@@ -54,6 +54,7 @@ ProcessResult AsAnotherUser(const std::vector<std::string>& words) {
 TEST_F(LineFiles, ADatabaseThatMayOnlyBeReadIsListed) {
     const std::string folder = Path("db");
     const std::string db = folder + "/units.sqlite";
+    fs::create_directories(folder);
     ASSERT_EQ(testing::RunFarsend({"serials", "init", "line", "--first", "7", "--db", db}).status,
               0);
     const ProcessResult programmed =
@@ -79,14 +80,19 @@ TEST_F(LineFiles, ADatabaseThatMayOnlyBeReadIsListed) {
 }
 
 TEST_F(LineFiles, RecordsAreNotWritableByOthersUnderAnOpenUmask) {
+    // The default database, whose folders farsend makes (a --db path's
+    // folder must exist).
     const mode_t saved = ::umask(0);
-    const ProcessResult run = testing::RunFarsend(
-        {"--simulate", "--sim-flash-out=" + Path("unit.hex"), "program", Image(), "--quiet",
-         "--report", Path("report.jsonl"), "--db", Path("new/folder/units.sqlite")});
+    const ProcessResult run = testing::RunProcess(
+        "/usr/bin/env",
+        {"XDG_DATA_HOME=" + Path("new/folder"), testing::FarsendExecutable(), "--simulate",
+         "--sim-flash-out=" + Path("unit.hex"), "program", Image(), "--quiet", "--report",
+         Path("report.jsonl")});
     ::umask(saved);
     ASSERT_EQ(run.status, 0) << run.err;
-    for (const std::string& made : {Path("report.jsonl"), Path("unit.hex"), Path("new"),
-                                    Path("new/folder"), Path("new/folder/units.sqlite")}) {
+    for (const std::string& made :
+         {Path("report.jsonl"), Path("unit.hex"), Path("new"), Path("new/folder"),
+          Path("new/folder/farsend"), Path("new/folder/farsend/sim-units.sqlite")}) {
         struct stat status {};
         ASSERT_EQ(::stat(made.c_str(), &status), 0) << made;
         EXPECT_EQ(status.st_mode & (S_IWGRP | S_IWOTH), 0u) << made;

@@ -90,6 +90,7 @@ TEST_F(LostDatabase, AnSQLiteFileDeletedOrReplacedMidRunIsLost) {
         const std::string db = Path(std::string(c.name) + "/units.sqlite");
         const std::string backup = Path(std::string(c.name) + "-backup.sqlite");
         fs::remove(Path("report.jsonl"));
+        fs::create_directories(Path(c.name));
         const ProcessResult made =
             testing::RunFarsend({"serials", "init", "line", "--first", "1", "--db", db});
         ASSERT_EQ(made.status, 0) << made.err;
