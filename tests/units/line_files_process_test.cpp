@@ -43,10 +43,19 @@ protected:
     testing::TempDirectory temp_;
 };
 
-// As a user the file's modes hold for: root reads and writes anything.
-ProcessResult AsAnotherUser(const std::vector<std::string>& words) {
+// As a user the file's modes hold for: root reads and writes anything. That
+// user runs a copy of farsend in `folder`, since the build may lie where only
+// root can enter (a checkout in root's own home).
+ProcessResult AsAnotherUser(const fs::path& folder, const std::vector<std::string>& words) {
     if (::geteuid() != 0) return testing::RunFarsend(words);
-    std::vector<std::string> all = {"-u", "nobody", "--", testing::FarsendExecutable()};
+    const fs::path copy = folder / "farsend";
+    if (!fs::exists(copy)) {
+        fs::create_directories(folder);
+        fs::copy_file(testing::FarsendExecutable(), copy);
+        fs::permissions(folder, fs::perms(0755));
+        fs::permissions(copy, fs::perms(0755));
+    }
+    std::vector<std::string> all = {"-u", "nobody", "--", copy.string()};
     all.insert(all.end(), words.begin(), words.end());
     return testing::RunProcess("/usr/sbin/runuser", all);
 }
@@ -64,18 +73,20 @@ TEST_F(LineFiles, ADatabaseThatMayOnlyBeReadIsListed) {
     fs::permissions(db, fs::perms(0444));
     fs::permissions(folder, fs::perms(0555));
 
-    const ProcessResult units = AsAnotherUser({"units", "--db", db, "--json"});
+    const ProcessResult units = AsAnotherUser(Path("bin"), {"units", "--db", db, "--json"});
     EXPECT_EQ(units.status, 0) << units.err;
     const std::vector<nlohmann::json> listed = JsonLines(units.out);
     ASSERT_EQ(listed.size(), 1u) << units.out << units.err;
     ASSERT_EQ(listed[0]["units"].size(), 1u);
     EXPECT_EQ(listed[0]["units"][0]["serial"], 7);
 
-    const ProcessResult serials = AsAnotherUser({"serials", "--db", db, "--json"});
+    const ProcessResult serials = AsAnotherUser(Path("bin"), {"serials", "--db", db, "--json"});
     EXPECT_EQ(serials.status, 0) << serials.err;
     EXPECT_THAT(serials.out, HasSubstr("\"next\":8"));
     // Nothing was made beside it, and writing is still refused.
-    EXPECT_EQ(AsAnotherUser({"serials", "init", "other", "--first", "1", "--db", db}).status, 9);
+    EXPECT_EQ(
+        AsAnotherUser(Path("bin"), {"serials", "init", "other", "--first", "1", "--db", db}).status,
+        9);
     fs::permissions(folder, fs::perms(0755));
 }
 
@@ -84,10 +95,9 @@ TEST_F(LineFiles, RecordsAreNotWritableByOthersUnderAnOpenUmask) {
     // folder must exist).
     const mode_t saved = ::umask(0);
     const ProcessResult run = testing::RunProcess(
-        "/usr/bin/env",
-        {"XDG_DATA_HOME=" + Path("new/folder"), testing::FarsendExecutable(), "--simulate",
-         "--sim-flash-out=" + Path("unit.hex"), "program", Image(), "--quiet", "--report",
-         Path("report.jsonl")});
+        "/usr/bin/env", {"XDG_DATA_HOME=" + Path("new/folder"), testing::FarsendExecutable(),
+                         "--simulate", "--sim-flash-out=" + Path("unit.hex"), "program", Image(),
+                         "--quiet", "--report", Path("report.jsonl")});
     ::umask(saved);
     ASSERT_EQ(run.status, 0) << run.err;
     for (const std::string& made :
