@@ -89,6 +89,7 @@ TEST_F(GangProcess, AFailedBoardIsOneUnitAndItsSocketMovesOnOnceItIsOut) {
     EXPECT_THAT(run.err, HasSubstr("[sim-usb-1.5] farsend: take the board out (or type 2"));
     EXPECT_THAT(run.err, HasSubstr("[sim-usb-1.5] farsend: board taken out"));
 
+#if !defined(_WIN32)  // the Windows build has no unit database
     // The unit database (the simulated units' own) has the same rows: one
     // for the failed board.
     const ProcessResult units =
@@ -99,6 +100,7 @@ TEST_F(GangProcess, AFailedBoardIsOneUnitAndItsSocketMovesOnOnceItIsOut) {
     EXPECT_EQ(listed[0]["status"], 4);
     EXPECT_EQ(listed[1]["status"], 0);
     EXPECT_EQ(listed[1]["variant"], "Bluetooth");
+#endif
 
     // Nobody takes the wrong board out: still one unit, and the station's
     // watch ends, as no other board can come to that socket.
