@@ -41,8 +41,8 @@ Commands:
                   what each has issued; serials init NAME --first N
                   [--last M] creates one
   units           list the units in the unit database and the yield per
-                  station (host and location) and hour (--since, --host,
-                  --station, --serial narrow it)
+                  station (host and location) and hour; narrow them with
+                  the options --since, --host, --station and --serial
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
