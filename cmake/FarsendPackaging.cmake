@@ -93,6 +93,9 @@ else()
     install(FILES ${CMAKE_SOURCE_DIR}/README.md ${generated}/changelog.gz
         ${CMAKE_SOURCE_DIR}/packaging/linux/copyright
         DESTINATION share/doc/farsend)
+    # The manual the README links into, beside it so that its links hold.
+    file(GLOB manual_pages CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md)
+    install(FILES ${manual_pages} DESTINATION share/doc/farsend/docs)
     install(DIRECTORY ${generated}/samples/ DESTINATION share/farsend/samples)
 
     set(CPACK_GENERATOR DEB)

@@ -7,13 +7,17 @@
 # PostgreSQL 15 server on a Unix socket that this script starts and stops,
 # syncing every commit as a production server does).
 #
-#   scripts/bench.sh [--quick] [--build-dir DIR]
+#   scripts/bench.sh [--quick] [--build-dir DIR] [--no-docs]
 #
 # --quick      report length 9 with a 16 KB image instead of 128 KB (the
 #              15 ms pauses make the full run take six minutes), and a 15 s
 #              wait instead of 60 s
 # --build-dir  build there (configured like the release preset) instead of
 #              build/release
+# --no-docs    leave docs/benchmarks.md alone; otherwise the table, with the
+#              date, commit, machine and load, replaces the block between its
+#              "bench.sh: begin" and "bench.sh: end" markers (not with
+#              --build-dir: that build may be of another commit)
 # Wall-clock figures suffer when the machine is busy; the load is printed
 # with them. CPU figures are CPU time and do not.
 set -euo pipefail
@@ -21,11 +25,13 @@ cd "$(dirname "$0")/.."
 
 build=build/release
 quick=0
+docs=docs/benchmarks.md
 while [ $# -gt 0 ]; do
     case "$1" in
         --quick) quick=1 ;;
-        --build-dir) build="$2"; shift ;;
-        *) echo "usage: scripts/bench.sh [--quick] [--build-dir DIR]" >&2; exit 2 ;;
+        --build-dir) build="$2"; docs=; shift ;;
+        --no-docs) docs= ;;
+        *) echo "usage: scripts/bench.sh [--quick] [--build-dir DIR] [--no-docs]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -56,9 +62,15 @@ run() {
     echo
 }
 
-echo "farsend benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo '?')"
-echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+when=$(date -u '+%Y-%m-%d %H:%M UTC')
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo '?')
+# Figures of a tree with changes not committed belong to no commit.
+if ! git diff --quiet HEAD 2>/dev/null; then commit="$commit with uncommitted changes"; fi
+machine="$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "farsend benchmarks, $when, commit $commit"
+echo "$machine"
+echo "load before: $load_before"
 echo
 
 run "$build/bench/bench_program_wire_bound" --report-length 65 --kilobytes 128
@@ -76,8 +88,26 @@ PG_TEST_FSYNC=on scripts/pg-test-server.sh start "$pg_dir/server" >/dev/null
 run "$build/bench/bench_unit_recording" --units 500 --sqlite "$pg_dir/units.sqlite" \
     --postgresql "$(cat "$pg_dir/server/url")"
 
-echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "load after: $load_after"
 echo
-echo "| benchmark | measured | target | |"
-echo "|---|---|---|---|"
-grep '^ROW|' "$rows" | awk -F'|' '{ printf "| %s | %s | %s | %s |\n", $2, $3, $4, $5 }'
+table() {
+    echo "| benchmark | measured | target | |"
+    echo "|---|---|---|---|"
+    grep '^ROW|' "$rows" | awk -F'|' '{ printf "| %s | %s | %s | %s |\n", $2, $3, $4, $5 }'
+}
+table
+
+if [ -n "$docs" ]; then
+    block=$(mktemp)
+    {
+        echo "Written by \`scripts/bench.sh$([ "$quick" = 1 ] && echo ' --quick')\` on $when,"
+        echo "commit $commit, $machine; load $load_before at the start, $load_after at the end."
+        echo
+        table
+    } > "$block"
+    scripts/bench-docs-block.sh "$docs" "$block"
+    rm -f "$block"
+    echo
+    echo "written into $docs"
+fi

@@ -6,8 +6,9 @@
 #   (Debian packages none of them for mingw-w64).
 #   package: what scripts/package.sh and the package test need besides the
 #   native and Windows builds (Wine, for the ZIP's test, comes with them).
-#   kernel: QEMU, a static busybox and cpio for the kernel suite
-#   (scripts/kernel-test.sh), besides the native build.
+#   kernel: QEMU, a static busybox, cpio and udev for the kernel suite
+#   (scripts/kernel-test.sh), besides the native and Windows builds (its
+#   Wine half runs farsend.exe in the guest).
 set -euo pipefail
 
 want=${1:-all}
@@ -21,14 +22,14 @@ windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev wine64 xvfb xauth i
 
 package=(help2man lintian dpkg-dev fakeroot gzip zip unzip debootstrap man-db bash-completion
          util-linux binutils-mingw-w64-x86-64)
-kernel=(qemu-system-x86 busybox-static cpio gzip)
+kernel=(qemu-system-x86 busybox-static cpio gzip udev)
 
 pkgs=("${native[@]}")
 case "$want" in
     native) ;;
     windows) pkgs+=("${windows[@]}") ;;
     package) pkgs+=("${windows[@]}" "${package[@]}") ;;
-    kernel) pkgs+=("${kernel[@]}") ;;
+    kernel) pkgs+=("${windows[@]}" "${kernel[@]}") ;;
     all) pkgs+=("${windows[@]}" "${package[@]}" "${kernel[@]}") ;;
     *) echo "install-deps.sh: unknown set '$want' (native, windows, package, kernel or all)" >&2; exit 2 ;;
 esac

@@ -29,12 +29,20 @@ deb=build/release/packages/farsend_${version}_amd64.deb
 zip=build/windows/packages/farsend-${version}-windows-x64.zip
 
 echo "=== lintian $deb"
-# lintian advises against running as root; it reads the package only.
-lintian_as=()
-if [ "$(id -u)" -eq 0 ] && id nobody >/dev/null 2>&1 && runuser -u nobody -- test -r "$deb"; then
-    lintian_as=(runuser -u nobody --)
+# lintian advises against running as root; it reads the package only. As
+# nobody it must reach the package and its working folder, which a checkout
+# in root's own home (mode 0700) does not let it: it reads a copy in a
+# folder of its own.
+if [ "$(id -u)" -eq 0 ] && id nobody >/dev/null 2>&1; then
+    lintian_dir=$(mktemp -d /tmp/farsend-lintian.XXXXXX)
+    trap 'rm -rf "$lintian_dir"' EXIT
+    cp "$deb" "$lintian_dir/"
+    chmod 755 "$lintian_dir"
+    chmod 644 "$lintian_dir/$(basename "$deb")"
+    (cd "$lintian_dir" && runuser -u nobody -- lintian --fail-on error,warning --info "./$(basename "$deb")")
+else
+    lintian --fail-on error,warning --info "$deb"
 fi
-"${lintian_as[@]}" lintian --fail-on error,warning --info "$deb"
 
 echo "=== made"
 ls -l "$deb" "$zip"

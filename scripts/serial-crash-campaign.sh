@@ -2,7 +2,11 @@
 # The crash campaign of serialized runs: N times, `farsend watch --serial ...
 # --serial-pool ... --db FILE --sim-flash-dir DIR` (2 simulated stations, on
 # the real clock) is killed with SIGKILL at a seeded random moment within its
-# first 3 s and started again, on one SQLite database and one flash folder.
+# first 3 s and started again, on one SQLite database and one flash folder;
+# in one run of three the firmware file is swapped for a 16-byte image
+# before the kill (and put back after it), and in about one run in five of
+# the others the database file with its log is moved away mid-run (and put
+# back after it).
 # Then the database and every target's flash are judged: no number issued
 # twice, every unit recorded as programmed holds exactly its number (the
 # flash that holds it is the image with that number, byte for byte), every

@@ -49,6 +49,12 @@ for suite in "${suites[@]}"; do
     fi
     [ $ok = 1 ] && { cmake --preset "$build_preset" >/dev/null || ok=0; }
     [ $ok = 1 ] && { cmake --build --preset "$build_preset" -j "$jobs" || ok=0; }
+    # The kernel suite's Wine half, when asked for, runs the Windows build's
+    # farsend.exe and farsend-flasher.exe.
+    if [ $ok = 1 ] && [ "$suite" = kernel ] && [[ " ${FARSEND_KERNEL_CASES:-linux} " == *" wine "* ]]; then
+        cmake --preset windows >/dev/null &&
+            cmake --build --preset windows -j "$jobs" --target farsend farsend-flasher || ok=0
+    fi
     if [ $ok = 1 ]; then
         case "$suite" in
             fuzz)    scripts/run-fuzzers.sh build/fuzz "${FUZZ_SECONDS:-30}" || ok=0 ;;

@@ -50,6 +50,9 @@ struct StationParts {
     jobs::StationObserver* observer = nullptr;
     // The window whose status bar follows the station; null without one.
     const std::atomic<MainWindowView*>* view = nullptr;
+    // Keeps a socket whose unit failed from being answered until its board
+    // is out; null: every call is answered (the window program).
+    jobs::SocketHold* hold = nullptr;
 };
 
 class Station {
@@ -61,7 +64,7 @@ public:
           refusals_(parts.mainWindow),
           observer_(parts.observer != nullptr ? parts.observer : &refusals_),
           monitor_(jobs::MonitorEnvironment{parts.choice, parts.state, exchanges_, parts.mainWindow,
-                                            nullptr, observer_}),
+                                            nullptr, observer_, parts.hold}),
           commands_{parts.choice, parts.state, exchanges_, parts.shell, monitor_, parts.view} {}
     // The monitor is stopped and joined before the link goes; the link
     // closes its handles while its platform is still there.

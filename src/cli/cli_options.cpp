@@ -7,12 +7,17 @@
 #include <optional>
 #include <utility>
 
+#include "common/database_name.h"
+#include "common/host_name.h"
+#include "common/printable_text.h"
+
 namespace farsend::cli {
 namespace {
 
-constexpr Command kAllCommands[] = {
-    Command::Program, Command::Erase,   Command::Identify, Command::Launch,  Command::Watch,
-    Command::Select,  Command::Inspect, Command::Devices,  Command::Serials, Command::Units};
+constexpr Command kAllCommands[] = {Command::Program, Command::Erase,   Command::Identify,
+                                    Command::Launch,  Command::Watch,   Command::Select,
+                                    Command::Inspect, Command::Devices, Command::Serials,
+                                    Command::Units,   Command::Convert};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -28,7 +33,7 @@ const Scope kScopes[] = {
     {"--hw", {Command::Program, Command::Watch, Command::Select}},
     {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase}},
     {"--no-validate", {Command::Program, Command::Watch}},
-    {"--force", {Command::Program, Command::Watch}},
+    {"--force", {Command::Program, Command::Watch, Command::Convert}},
     {"--device",
      {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
     {"--wait",
@@ -48,11 +53,16 @@ const Scope kScopes[] = {
     {"--last", {Command::Serials}},
     {"--since", {Command::Units}},
     {"--station", {Command::Units}},
+    {"--host", {Command::Program, Command::Watch, Command::Units}},
+    {"--format", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
+    {"--base", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
+    {"--to", {Command::Convert}},
 };
 
-const std::initializer_list<Command> kSimulationCommands = {Command::Program,  Command::Erase,
-                                                            Command::Identify, Command::Launch,
-                                                            Command::Watch,    Command::Devices};
+// serials and units with --simulate: the simulated runs' own database.
+const std::initializer_list<Command> kSimulationCommands = {
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch,
+    Command::Watch,   Command::Devices, Command::Serials,  Command::Units};
 
 std::string CommandList(std::initializer_list<Command> commands) {
     std::string text;
@@ -89,10 +99,10 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 }
 
 // Options that take a value, in their long form.
-constexpr const char* kValueOptions[] = {"--dir",          "--variant",     "--hw",     "--device",
-                                         "--wait",         "--report",      "--count",  "--serial",
-                                         "--serial-value", "--serial-pool", "--db",     "--first",
-                                         "--last",         "--since",       "--station"};
+constexpr const char* kValueOptions[] = {
+    "--dir",   "--variant", "--hw",           "--device",      "--wait", "--report",
+    "--count", "--serial",  "--serial-value", "--serial-pool", "--db",   "--first",
+    "--last",  "--since",   "--station",      "--format",      "--base", "--to"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -176,6 +186,44 @@ std::optional<std::string> UnknownCommand(const std::vector<std::string>& words)
     return text + "\nThe commands: " + AllCommandsText() + ".";
 }
 
+// A number on the command line: decimal digits, without a leading zero
+// (which C's rules, and CLI11's, would take for octal) or a 0x prefix.
+constexpr const char* kDecimalForm =
+    "numbers are decimal: digits only, without leading zeros or 0x (10, not 010 or 0xA)";
+
+std::optional<std::uint64_t> DecimalNumber(const std::string& text) {
+    if (text.size() > 1 && text.front() == '0') return std::nullopt;
+    return protocol::ParseSerialNumber(text);
+}
+
+// Checks the word before CLI11 converts it.
+CLI::Validator Decimal() {
+    return CLI::Validator(
+        [](std::string& text) {
+            return DecimalNumber(text) ? std::string() : "'" + text + "': " + kDecimalForm;
+        },
+        "N");
+}
+
+// ADDR as --serial takes it: hexadecimal, with or without 0x, at most
+// FFFFFFFF.
+std::optional<std::uint32_t> ParseAddress(std::string text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text = text.substr(2);
+    }
+    if (text.empty() || text.size() > 8) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
 ParseResult Refuse(std::string error) {
     ParseResult result;
     result.action = ParseAction::UsageError;
@@ -207,6 +255,8 @@ const char* CommandName(Command command) {
             return "serials";
         case Command::Units:
             return "units";
+        case Command::Convert:
+            return "convert";
     }
     return "";
 }
@@ -249,14 +299,14 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         ->allow_extra_args(false)
         ->take_all();
     app.add_flag("--all", options.all);
-    app.add_option("--wait", options.waitSeconds)->check(CLI::Range(1, 86400));
+    app.add_option("--wait", options.waitSeconds)->check(Decimal())->check(CLI::Range(1, 86400));
     app.add_flag("--launch", options.launch);
     app.add_option("--report", options.report)->type_name("FILE");
     app.add_flag("--json", options.json);
     app.add_flag("--quiet", options.quiet);
     app.add_flag("--verbose", options.verbose);
     app.add_flag("--yes", options.yes);
-    app.add_option("--count", options.count)->check(CLI::Range(1u, 1000000u));
+    app.add_option("--count", options.count)->check(Decimal())->check(CLI::Range(1u, 1000000u));
     // Both read here rather than by CLI11, whose numbers follow C's rules (010
     // would be eight and -1 the largest number) and whose messages would not
     // say what is wrong with a spec.
@@ -266,10 +316,18 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     app.add_option("--db", options.db)->type_name("PATH");
     std::int64_t first = 0, last = 0;
     constexpr std::int64_t kLargest = INT64_MAX - 1;  // the pool's next number must fit too
-    app.add_option("--first", first)->check(CLI::Range(std::int64_t{0}, kLargest));
-    app.add_option("--last", last)->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--first", first)
+        ->check(Decimal())
+        ->check(CLI::Range(std::int64_t{0}, kLargest));
+    app.add_option("--last", last)->check(Decimal())->check(CLI::Range(std::int64_t{0}, kLargest));
     app.add_option("--since", options.since)->type_name("TIME");
     app.add_option("--station", options.station)->type_name("LOCATION");
+    app.add_option("--host", options.host)->type_name("NAME");
+    std::string format, base, to;
+    app.add_option("--format", format)
+        ->check(CLI::IsMember({"token", "ihex", "srec", "elf", "bin"}));
+    app.add_option("--base", base)->type_name("ADDR");
+    app.add_option("--to", to)->check(CLI::IsMember({"token", "ihex", "srec"}));
 
     std::vector<std::pair<Command, CLI::App*>> commands;
     CLI::App* initCommand = nullptr;
@@ -279,6 +337,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
             sub->add_option("FILE", options.file);
         }
         if (command == Command::Inspect) sub->add_option("FILE", options.file)->required();
+        if (command == Command::Convert) {
+            sub->add_option("IN", options.file)->required();
+            sub->add_option("OUT", options.output);
+        }
         if (command == Command::Serials) {
             initCommand = sub->add_subcommand("init");
             initCommand->add_option("NAME", options.poolName)->required();
@@ -290,7 +352,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     try {
         app.parse(words);
     } catch (const CLI::ParseError& error) {
-        return Refuse(error.what());
+        // It may quote a word, --db's included.
+        return Refuse(MaskedDatabaseName(error.what()));
     }
 
     bool found = false;
@@ -362,6 +425,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         options.serial = spec.spec;
     }
     if (serialGiven && !stamping) {
+        // The number to write, not one of a pool's: leading zeros are
+        // the zero padding a decimal serial has.
         const std::optional<std::uint64_t> number = protocol::ParseSerialNumber(serialValue);
         if (!number) {
             return Refuse("--serial-value '" + serialValue +
@@ -373,14 +438,27 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.db.empty() && app.count("--db") > 0) {
         return Refuse("--db needs an SQLite file's path or a postgresql:// URL");
     }
+    if (!options.db.empty()) {
+        const DatabaseNameResult name = ParseDatabaseName(options.db);
+        if (!name.name) return Refuse(name.error);
+        options.db = name.name->location;
+    }
+    if (app.count("--host") > 0) {
+        if (options.host.empty())
+            return Refuse("--host needs a name: this PC's, as the line knows it");
+        if (PrintableText(options.host) != options.host) {
+            return Refuse("--host " + PrintableText(options.host) +
+                          ": a name without control characters");
+        }
+    }
     options.serialsInit = initCommand != nullptr && initCommand->parsed();
     if (app.count("--first") > 0) options.first = first;
     if (app.count("--last") > 0) options.last = last;
     if (app.count("--serial") > 0 && options.command == Command::Units) {
-        const std::optional<std::uint64_t> number = protocol::ParseSerialNumber(serial);
+        const std::optional<std::uint64_t> number = DecimalNumber(serial);
         if (!number || *number > static_cast<std::uint64_t>(INT64_MAX)) {
             return Refuse("--serial '" + serial + "' is not a decimal number from 0 to " +
-                          std::to_string(INT64_MAX));
+                          std::to_string(INT64_MAX) + " (" + kDecimalForm + ")");
         }
         options.unitSerial = static_cast<std::int64_t>(*number);
     }
@@ -397,6 +475,24 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         return Refuse("--station needs a location, as `farsend units` lists them");
     }
 
+    if (!format.empty()) options.imageRead.format = protocol::ImageFormatNamed(format);
+    if (app.count("--base") > 0) {
+        options.imageRead.base = ParseAddress(base);
+        if (!options.imageRead.base) {
+            return Refuse("--base '" + base +
+                          "' is not an address: hexadecimal, with or without 0x, up to FFFFFFFF");
+        }
+    }
+    const bool binary = options.imageRead.format == protocol::ImageFormat::Binary;
+    if (binary != options.imageRead.base.has_value()) {
+        return Refuse(binary ? "--format bin needs --base ADDR: where the file's first byte goes"
+                             : "--base applies only to raw binary files: add --format bin");
+    }
+    if (!to.empty()) options.convertTo = *protocol::ImageFormatNamed(to);
+    if (options.command == Command::Convert && options.file.empty()) {
+        return Refuse("convert needs a file to read (IN)");
+    }
+
     options.waitGiven = app.count("--wait") > 0;
     variant = Lower(variant);
     if (variant == "bluetooth") options.variant = firmware::DeviceType::Bluetooth;
@@ -409,6 +505,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     result.action = ParseAction::Run;
     result.options = std::move(options);
     return result;
+}
+
+std::string HostOf(const CliOptions& options) {
+    return options.host.empty() ? ThisHostName() : options.host;
 }
 
 }  // namespace farsend::cli

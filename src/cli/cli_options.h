@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "firmware/device_kinds.h"
+#include "protocol/image_format.h"
 #include "protocol/serial_stamp.h"
 #include "sim/sim_options.h"
 
@@ -24,7 +25,8 @@ enum class Command {
     Inspect,
     Devices,
     Serials,
-    Units
+    Units,
+    Convert
 };
 
 const char* CommandName(Command command);
@@ -36,7 +38,7 @@ struct CliOptions {
     firmware::DeviceType variant = firmware::DeviceType::Any;
     firmware::HardwareVersion hardwareVersion = firmware::HardwareVersion::Any;
     bool factory = false;
-    bool force = false;  // a factory image whose name lacks the marker
+    bool force = false;  // a factory image whose name lacks the marker; convert: replace OUT
     bool noValidate = false;
     // --device NAME, once per station; none: the first bridge found (or,
     // with --all, every bridge).
@@ -57,7 +59,10 @@ struct CliOptions {
     std::uint64_t serialValue = 0;
     std::string serialPool;  // --serial-pool NAME; empty: units take no number
     // The unit database (program, watch, serials, units).
-    std::string db;            // --db PATH|URL; empty: the default SQLite file
+    std::string db;  // --db PATH|URL; empty: the default SQLite file
+    // --host NAME: program and watch record it as their PC's name instead of
+    // the host name; units lists only that PC's units. Empty: not given.
+    std::string host;
     bool serialsInit = false;  // serials init NAME
     std::string poolName;
     std::optional<std::int64_t> first, last;  // serials init --first N [--last M]
@@ -65,6 +70,12 @@ struct CliOptions {
     std::string station;                      // units --station S
     std::optional<std::int64_t> unitSerial;   // units --serial N
     sim::SimOptions sim;
+    // How FILE is read (program, watch, inspect, convert): --format forces a
+    // format, else the content tells; --base places a raw binary file.
+    protocol::ImageReadOptions imageRead;
+    // convert IN [OUT]: OUT as given (empty: made from IN's name) and --to.
+    std::string output;
+    protocol::ImageFormat convertTo = protocol::ImageFormat::Token;
 };
 
 enum class ParseAction { Run, Help, Version, UsageError };
@@ -74,6 +85,9 @@ struct ParseResult {
     CliOptions options;
     std::string error;  // UsageError: one line naming what is wrong
 };
+
+// The PC's name that records carry: --host, else the host name.
+std::string HostOf(const CliOptions& options);
 
 // `words`: the arguments after the program's name.
 ParseResult ParseArguments(std::vector<std::string> words);

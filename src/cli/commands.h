@@ -11,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "link/hid_platform.h"
+#include "protocol/image_format.h"
 #include "protocol/image_reader.h"
 #include "protocol/serial_stamp.h"
 
@@ -21,6 +22,10 @@ int RunSelect(const CliOptions& options, Console& console,
 
 int RunInspect(const CliOptions& options, Console& console);
 
+// convert IN [OUT]: IN of any format written in the token format, or as
+// --to gives.
+int RunConvert(const CliOptions& options, Console& console);
+
 // A serial number stamped into the plan's blocks.
 struct InspectSerial {
     protocol::SerialSpec spec;
@@ -28,12 +33,14 @@ struct InspectSerial {
     protocol::SerialStampResult stamp;
 };
 
-// {"file": ..., "blocks": [{"base": N, "count": N, "check": N, "data": "hex"}, ...]}, the
-// data being the block's `count` bytes. With a serial, after "file":
+// {"file": ..., "format": "token", "blocks": [{"base": N, "count": N, "check": N, "data":
+// "hex"}, ...]}, the data being the block's `count` bytes; "format" the format read
+// (token, ihex, srec, elf, bin). With a serial, after "format":
 // "serial": {"address": N, "size": N, "format": "le", "value": N, "bytes": "hex",
 // "touched_blocks": [index into "blocks", ...]}.
 nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan,
-                                   const InspectSerial* serial = nullptr);
+                                   const InspectSerial* serial = nullptr,
+                                   protocol::ImageFormat format = protocol::ImageFormat::Token);
 
 // The interfaces of `platform` that carry the bridge's identifiers.
 struct BridgeFound {
@@ -47,5 +54,9 @@ std::size_t CountBridges(link::HidPlatform& platform);
 
 // Lists the bridges `platform` finds (with --verbose every HID interface).
 int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform);
+// The same over several platforms, in order: each simulated bridge is a
+// platform of its own.
+int RunDevices(const CliOptions& options, Console& console,
+               const std::vector<link::HidPlatform*>& platforms);
 
 }  // namespace farsend::cli

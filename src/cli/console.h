@@ -14,6 +14,9 @@ struct Console {
     std::ostream& err;  // messages and progress
     bool errIsTerminal = false;
     int terminalWidth = 80;
+    // Results reach the same screen as the messages: a failure's result line
+    // says what its message would, and the message is left out.
+    bool outIsTerminal = false;
 };
 
 // "farsend: <text>\n" on the error stream; `text` may hold several lines.

@@ -6,10 +6,15 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cli/database_choice.h"
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/spool_replay.h"
 #include "cli/unit_record.h"
+#include "common/printable_text.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
 
@@ -19,11 +24,16 @@ namespace {
 using units::UnitDatabase;
 using units::UnitDatabaseError;
 
-// Columns padded to their widest cell; the last one is not padded.
+// Columns padded to their widest cell; the last one is not padded. Cells
+// hold what targets, files and other PCs wrote: shown escaped, so that one
+// unit is one line and nothing in it drives the terminal.
 class Table {
 public:
     explicit Table(std::vector<std::string> heading) { rows_.push_back(std::move(heading)); }
-    void Add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+    void Add(std::vector<std::string> row) {
+        for (std::string& cell : row) cell = PrintableText(cell);
+        rows_.push_back(std::move(row));
+    }
     void Print(std::ostream& out) const {
         std::vector<std::size_t> widths;
         for (const auto& row : rows_) {
@@ -63,35 +73,71 @@ std::string Percent(std::int64_t part, std::int64_t whole) {
     return text;
 }
 
-// The database --db names, or the default file; nothing (said why) when it
-// cannot be opened.
-std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& console) {
-    std::string location = options.db;
-    if (location.empty()) location = units::DefaultDatabaseLocation();
+// The database --db names, or the default file; nothing (said why, and
+// `status` set) when it cannot be opened. A query (`forQuery`) makes do with
+// reading: a database this user may not write (another user's file, a
+// read-only mount, a server account that may only select) is still listed,
+// without the spool's records, which it says.
+std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& console,
+                                           bool forQuery, int& status) {
+    status = kExitDatabase;
+    const DatabaseChoice choice = ChooseDatabase(options);
+    const std::string& location = choice.location;
     if (location.empty()) {
         Complain(console, std::string("no unit database: give --db PATH|URL (") +
                               units::NoDefaultDatabaseReason() + ")");
         return nullptr;
     }
+    // A signal while the database is waited for, or its spool replayed,
+    // ends the command cleanly; the spool stays whole for the next time.
+    CatchInterrupt();
+    units::DatabaseOptions access;
+    access.createFolder = choice.isDefault;
+    access.abandon = [] { return Interrupted(); };
+    const std::filesystem::path spool = units::SpoolLocationFor(location);
     std::unique_ptr<UnitDatabase> db;
     try {
-        db = UnitDatabase::Open(location);
+        db = UnitDatabase::Open(location, access);
     } catch (const UnitDatabaseError& error) {
-        Complain(console, error.what());
-        return nullptr;
+        if (Interrupted()) {
+            Complain(console, "stopped while waiting for the unit database.");
+            status = kExitStopped;
+            return nullptr;
+        }
+        if (!forQuery || error.kind() != UnitDatabaseError::Kind::Unavailable) {
+            Complain(console, error.what());
+            return nullptr;
+        }
+        access.readOnly = true;
+        try {
+            db = UnitDatabase::Open(location, access);
+        } catch (const UnitDatabaseError&) {
+            Complain(console, error.what());  // the first reason is the one to mend
+            return nullptr;
+        }
+        std::error_code unused;
+        if (std::filesystem::exists(spool, unused)) {
+            Complain(console, "the unit database " + units::DisplayLocation(location) +
+                                  " is read-only here, so the records waiting in the spool " +
+                                  spool.string() +
+                                  " are not in it yet; they go in at the next "
+                                  "start that may write it.");
+        }
+        return db;
     }
     // Records that program or watch kept while the database was lost go in
     // first, so that what is listed is the whole of it.
-    const std::filesystem::path spool = units::SpoolLocationFor(location);
     try {
-        const units::ReplayResult replayed = db->ReplaySpool(spool);
-        if (replayed.written > 0) {
-            Complain(console, std::to_string(replayed.written) + " record" +
-                                  (replayed.written == 1 ? "" : "s") + " from the spool " +
-                                  spool.string() + " written into the unit database.");
+        const StartReplay replay = ReplaySpoolAtStart(*db, spool, console);
+        if (const std::string notice = ReplayNotice(replay, spool); !notice.empty())
+            Complain(console, notice);
+        if (replay.stopped) {
+            status = kExitStopped;
+            return nullptr;
         }
     } catch (const UnitDatabaseError& error) {
         Complain(console, error.what());
+        if (Interrupted()) status = kExitStopped;
         return nullptr;
     }
     return db;
@@ -107,6 +153,11 @@ int StatusOf(const UnitDatabaseError& error) {
         default:
             return kExitDatabase;
     }
+}
+
+// Rows written before hosts were recorded have none.
+std::string HostText(const std::string& host) {
+    return host.empty() ? "-" : host;
 }
 
 nlohmann::ordered_json PoolJson(const units::PoolInfo& pool) {
@@ -128,8 +179,10 @@ nlohmann::ordered_json UnitRowJson(const units::UnitRow& row) {
     object["start"] = units::FormatUtc(row.start.start);
     object["end"] = row.finish ? nlohmann::ordered_json(units::FormatUtc(row.finish->end))
                                : nlohmann::ordered_json();
+    object["host"] = row.start.host;
     object["station"] = row.start.station;
     object["bridge_serial"] = row.start.bridgeSerial;
+    object["simulated"] = row.start.simulated;
     object["pool"] = row.pool.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.pool);
     object["serial"] = row.serial ? nlohmann::ordered_json(*row.serial) : nlohmann::ordered_json();
     object["number_returned"] = row.numberReturned;
@@ -154,8 +207,10 @@ nlohmann::ordered_json UnitRowJson(const units::UnitRow& row) {
 }  // namespace
 
 int RunSerials(const CliOptions& options, Console& console) {
-    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console);
-    if (!db) return kExitDatabase;
+    int status = kExitDatabase;
+    const std::unique_ptr<UnitDatabase> db =
+        OpenDatabase(options, console, !options.serialsInit, status);
+    if (!db) return status;
     try {
         if (options.serialsInit) {
             db->CreatePool(options.poolName, *options.first, options.last);
@@ -200,79 +255,101 @@ int RunUnits(const CliOptions& options, Console& console) {
     if (!options.since.empty()) {
         filter.since = units::ParseUtc(options.since);
         if (!filter.since) {
-            Complain(console, "--since " + options.since +
-                                  ": not a time; give 2024-05-01, 2024-05-01T12:00 or "
+            Complain(console, "--since " + PrintableText(options.since) +
+                                  ": not a time, or outside the years 1678 to 2262 that this "
+                                  "program can hold; give 2024-05-01, 2024-05-01T12:00 or "
                                   "2024-05-01T12:00:00Z (UTC)");
             return kExitUsage;
         }
     }
+    if (!options.host.empty()) filter.host = options.host;
     if (!options.station.empty()) filter.station = options.station;
     filter.serial = options.unitSerial;
 
-    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console);
-    if (!db) return kExitDatabase;
+    int status = kExitDatabase;
+    const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console, true, status);
+    if (!db) return status;
     try {
-        const std::vector<units::UnitRow> rows = db->ListUnits(filter);
         const std::vector<units::YieldRow> yield = db->Yield(filter);
         if (options.json) {
-            nlohmann::ordered_json list = nlohmann::ordered_json::array();
-            for (const units::UnitRow& row : rows) list.push_back(UnitRowJson(row));
+            // Row by row as they are read: a listing of any length in the
+            // memory of one row.
+            console.out << "{\"units\":[";
+            bool first = true;
+            struct Stopped {};
+            try {
+                db->ForEachUnit(filter, [&](const units::UnitRow& row) {
+                    if (Interrupted()) throw Stopped{};
+                    console.out << (first ? "" : ",") << DumpJson(UnitRowJson(row));
+                    first = false;
+                });
+            } catch (const Stopped&) {
+                console.out << "\n";
+                Complain(console, "stopped by a signal; the listing is cut short.");
+                return kExitStopped;
+            }
             nlohmann::ordered_json hours = nlohmann::ordered_json::array();
             for (const units::YieldRow& hour : yield) {
-                hours.push_back({{"station", hour.station},
+                hours.push_back({{"host", hour.host},
+                                 {"station", hour.station},
                                  {"hour", hour.hour},
                                  {"programmed", hour.programmed},
                                  {"failed", hour.failed},
                                  {"interrupted", hour.interrupted},
                                  {"unfinished", hour.unfinished}});
             }
-            console.out << DumpJson(nlohmann::ordered_json{{"units", list}, {"yield", hours}})
-                        << '\n';
+            console.out << "],\"yield\":" << DumpJson(hours) << "}\n";
             return kExitSuccess;
         }
+        const std::vector<units::UnitRow> rows = db->ListUnits(filter);
         if (rows.empty()) {
             console.out << "no units recorded"
-                        << (options.since.empty() && !filter.station && !filter.serial
+                        << (options.since.empty() && !filter.host && !filter.station &&
+                                    !filter.serial
                                 ? ""
                                 : " that match")
                         << "\n";
             return kExitSuccess;
         }
-        Table table({"ID", "START", "STATION", "BRIDGE", "SERIAL", "RESULT", "STATUS", "SECONDS",
-                     "VARIANT", "VERSION", "FILE"});
+        Table table({"ID", "START", "HOST", "STATION", "BRIDGE", "SERIAL", "RESULT", "STATUS",
+                     "SECONDS", "VARIANT", "VERSION", "FILE"});
         for (const units::UnitRow& row : rows) {
             std::string serial = Optional(row.serial, "-");
             if (row.numberReturned) serial += " (returned)";
             const bool done = row.finish.has_value();
-            table.Add({std::to_string(row.id), units::FormatUtc(row.start.start), row.start.station,
-                       row.start.bridgeSerial, serial,
-                       done ? units::UnitResultName(row.finish->result) : "unfinished",
-                       done ? std::to_string(row.finish->exitStatus) : "-",
+            // A simulated target's row says so where the eye goes first.
+            const std::string result =
+                std::string(done ? units::UnitResultName(row.finish->result) : "unfinished") +
+                (row.start.simulated ? " (simulated)" : "");
+            table.Add({std::to_string(row.id), units::FormatUtc(row.start.start),
+                       HostText(row.start.host), row.start.station, row.start.bridgeSerial, serial,
+                       result, done ? std::to_string(row.finish->exitStatus) : "-",
                        done ? Seconds(row.finish->seconds) : "-", done ? row.finish->variant : "",
                        done ? row.finish->version : "", row.start.file});
         }
         table.Print(console.out);
 
-        console.out << "\nYield per station and hour (UTC):\n";
-        Table yieldTable(
-            {"STATION", "HOUR", "PROGRAMMED", "FAILED", "INTERRUPTED", "UNFINISHED", "YIELD"});
-        std::map<std::string, units::YieldRow> totals;
+        console.out << "\nYield per station (host and location) and hour (UTC):\n";
+        Table yieldTable({"HOST", "STATION", "HOUR", "PROGRAMMED", "FAILED", "INTERRUPTED",
+                          "UNFINISHED", "YIELD"});
+        std::map<std::pair<std::string, std::string>, units::YieldRow> totals;
         for (const units::YieldRow& hour : yield) {
             yieldTable.Add(
-                {hour.station, hour.hour + ":00", std::to_string(hour.programmed),
-                 std::to_string(hour.failed), std::to_string(hour.interrupted),
-                 std::to_string(hour.unfinished),
+                {HostText(hour.host), hour.station, hour.hour + ":00",
+                 std::to_string(hour.programmed), std::to_string(hour.failed),
+                 std::to_string(hour.interrupted), std::to_string(hour.unfinished),
                  Percent(hour.programmed, hour.programmed + hour.failed + hour.interrupted)});
-            units::YieldRow& total = totals[hour.station];
+            units::YieldRow& total = totals[{hour.host, hour.station}];
             total.programmed += hour.programmed;
             total.failed += hour.failed;
             total.interrupted += hour.interrupted;
             total.unfinished += hour.unfinished;
         }
-        for (const auto& [station, total] : totals) {
+        for (const auto& [where, total] : totals) {
             yieldTable.Add(
-                {station, "all", std::to_string(total.programmed), std::to_string(total.failed),
-                 std::to_string(total.interrupted), std::to_string(total.unfinished),
+                {HostText(where.first), where.second, "all", std::to_string(total.programmed),
+                 std::to_string(total.failed), std::to_string(total.interrupted),
+                 std::to_string(total.unfinished),
                  Percent(total.programmed, total.programmed + total.failed + total.interrupted)});
         }
         yieldTable.Print(console.out);

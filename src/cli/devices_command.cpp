@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/unit_record.h"
+#include "common/printable_text.h"
 #include "link/bridge_ids.h"
 
 namespace farsend::cli {
@@ -50,8 +51,10 @@ std::string IdText(const link::HidAttributes& attributes) {
 
 // A location or serial for a plain line: "-" when the system gives none, so
 // that the fields stay in their places.
+// A bridge's strings are whatever its maker (or a hostile device) put in
+// its descriptors: escaped, so that they cannot drive the terminal.
 std::string ShownText(const std::string& text) {
-    return text.empty() ? "-" : text;
+    return text.empty() ? "-" : PrintableText(text);
 }
 
 }  // namespace
@@ -73,7 +76,16 @@ std::size_t CountBridges(link::HidPlatform& platform) {
 }
 
 int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& platform) {
-    const std::vector<Interface> interfaces = Survey(platform);
+    return RunDevices(options, console, std::vector<link::HidPlatform*>{&platform});
+}
+
+int RunDevices(const CliOptions& options, Console& console,
+               const std::vector<link::HidPlatform*>& platforms) {
+    std::vector<Interface> interfaces;
+    for (link::HidPlatform* platform : platforms) {
+        std::vector<Interface> found = Survey(*platform);
+        interfaces.insert(interfaces.end(), found.begin(), found.end());
+    }
     std::size_t bridges = 0;
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const Interface& entry : interfaces) {
@@ -90,14 +102,14 @@ int RunDevices(const CliOptions& options, Console& console, link::HidPlatform& p
                 item["serial"] = JsonPathText(entry.identity.serial);
                 list.push_back(std::move(item));
             } else {
-                console.out << entry.path << "  USB " << IdText(entry.attributes)
+                console.out << PrintableText(entry.path) << "  USB " << IdText(entry.attributes)
                             << "  reports: input " << entry.caps.inputReportByteLength
                             << ", output " << entry.caps.outputReportByteLength << " bytes"
                             << "  location " << ShownText(entry.identity.location) << "  serial "
                             << ShownText(entry.identity.serial) << '\n';
             }
         } else if (options.verbose && !options.json) {
-            console.out << entry.path << "  "
+            console.out << PrintableText(entry.path) << "  "
                         << (entry.opened ? "USB " + IdText(entry.attributes) + "  (not the bridge)"
                                          : std::string("(cannot be opened)"))
                         << '\n';

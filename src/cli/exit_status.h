@@ -1,6 +1,13 @@
 // The exit statuses of farsend: the same number means the same thing for
 // every command, so that a production script can act on it.
+//
+// This file is the one place that says what each status means and which
+// outranks which: --help is written from it, the campaigns rank with it,
+// and docs/cli.md is checked against --help.
 #pragma once
+
+#include <array>
+#include <string>
 
 namespace farsend::cli {
 
@@ -30,6 +37,30 @@ enum ExitStatus : int {
     kExitNoSerialLeft = 10,
 };
 
+struct ExitStatusEntry {
+    int status;
+    const char* name;     // as ExitStatusName gives it
+    const char* meaning;  // one sentence for --help and the operator's README
+};
+
+// Every status, 0 to 10 in turn.
+const std::array<ExitStatusEntry, 11>& ExitStatusTable();
+
+// The statuses of a run of several stations, most serious first: a lost
+// record outranks all; a target left half erased or half programmed comes
+// next; then a target refused before anything was sent; then one that never
+// called.
+inline constexpr std::array<int, 11> kSeverityOrder = {
+    kExitNotRecorded, kExitDatabase,     kExitEraseError,   kExitCommunication,
+    kExitDoesNotFit,  kExitNoSerialLeft, kExitFirmwareFile, kExitNoTarget,
+    kExitStopped,     kExitUsage,        kExitSuccess};
+
+// "8, 9, 7, 6, 4, 10, 3, 5, 1, 2, then 0": the order in words.
+std::string SeverityOrderText();
+
+// The "Exit status:" lines of --help, wrapped to 79 columns.
+std::string ExitStatusHelp();
+
 // A word or two for the status, as reports and JSON results carry it:
 // "success", "stopped", "usage error", "firmware file error", "does not fit",
 // "no target", "communication error", "erase error", "not recorded",
@@ -37,9 +68,7 @@ enum ExitStatus : int {
 const char* ExitStatusName(int status);
 
 // The status of a run of several stations: the more serious of two, by
-// 8, 9, 7, 6, 4, 10, 3, 5, 1, 2, 0 (most serious first). A lost record
-// outranks all; a target left half erased or half programmed comes next; then
-// a target refused before anything was sent; then one that never called.
+// kSeverityOrder. A status outside it ranks below all but success.
 int MoreSerious(int a, int b);
 
 }  // namespace farsend::cli

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/exit_status.h"
 #include "link/bridge_ids.h"
 
 #ifndef FARSEND_VERSION
@@ -30,17 +31,29 @@ Commands:
   watch [FILE]    program every target that connects, until Ctrl+C or --count
   select          show what the firmware directory offers and the file
                   program would use
-  inspect FILE    show the blocks programming FILE would send (no target)
+  inspect FILE    show the format read and the blocks programming FILE would
+                  send (no target)
+  convert IN [OUT]
+                  write IN in the token format the window program reads
+                  (default OUT: IN's name with .hex), or as --to says
   devices         list the bridges found, with their locations and serials
   serials         list the serial number pools of the unit database, with
                   what each has issued; serials init NAME --first N
                   [--last M] creates one
   units           list the units in the unit database and the yield per
-                  station and hour (--since, --station, --serial narrow it)
+                  station (host and location) and hour; narrow them with
+                  the options --since, --host, --station and --serial
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
-unless --variant and --hw say otherwise.
+unless --variant and --hw say otherwise. program and watch read the file
+once, at their start: every unit of the run gets those bytes, and a file
+changed meanwhile is warned of and used from the next run on.
+
+FILE may be in the token format (hexadecimal tokens), Intel HEX, Motorola
+S-records, ELF (32 or 64 bit, little-endian; segments at their physical
+addresses) or raw binary (--format bin --base ADDR). The content tells which:
+':' Intel HEX, 'S' and a digit S-records, 7F 'ELF' ELF, else tokens.
 
 Firmware:
   --dir DIR          firmware directory (default: the parent of the current one)
@@ -49,7 +62,8 @@ Firmware:
   --factory          bootloader and application image; erase: all of the flash
   --no-validate      do not ask the target whether the file fits it
   --force            with --factory: program a file whose name lacks the factory
-                     marker (_f), known to hold bootloader and application
+                     marker (_f), known to hold bootloader and application;
+                     convert: replace an existing OUT
   --serial ADDR:SIZE[:FORMAT]
                      write a serial number into the image at target
                      address ADDR (hex), SIZE bytes as FORMAT: le (default)
@@ -63,6 +77,12 @@ Firmware:
                      makes one). A unit refused before any block was sent
                      gives its number back
   --serial-value N   inspect: the serial number for --serial, in decimal
+  --format token|ihex|srec|elf|bin
+                     read FILE as this format, whatever its content says
+  --base ADDR        with --format bin: the address (hex) of the file's first
+                     byte
+  --to token|ihex|srec
+                     convert: the format OUT is written in (default token)
 Connection:
   --device NAME      use this bridge, not the first one found: its device
                      node, location or serial number (see devices); watch
@@ -85,13 +105,21 @@ Unit database:
                      that several stations share (default:
                      $XDG_DATA_HOME/farsend/units.sqlite, else
                      ~/.local/share/farsend/units.sqlite; on Windows
-                     %LOCALAPPDATA%\farsend\units.sqlite). program and watch
+                     %LOCALAPPDATA%\farsend\units.sqlite; with --simulate,
+                     sim-units.sqlite beside it). program and watch
                      record every unit in it; one that cannot be opened stops
-                     them before any target is touched (status 9)
-  --first N          serials init: the pool's first number
-  --last M           serials init: its last number (default: no end)
+                     them before any target is touched (status 9). The
+                     file's folder must exist (the default's is made).
+                     Another scheme, a keyword connection string or an
+                     in-memory database is refused (status 2)
+  --host NAME        program, watch: the PC's name the records carry
+                     (default: its host name); units: this PC's units only
+  --first N          serials init: the pool's first number (numbers are
+                     decimal everywhere: 010 and 0x10 are refused)
+  --last M           serials init: its last number (default: the largest the
+                     database keeps, 9223372036854775806)
   --since TIME       units: started at or after TIME, UTC (2024-05-01,
-                     2024-05-01T12:00 or 2024-05-01T12:00:00Z)
+                     2024-05-01T12:00 or 2024-05-01T12:00:00Z; 1678 to 2262)
   --station LOCATION units: of this station (the bridge's location)
   --serial N         units: the unit that got serial number N (inspect:
                      --serial ADDR:SIZE[:FORMAT], see above)
@@ -99,6 +127,8 @@ Unit database:
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
   --simulate             a simulated bridge and target instead of the USB bridge
+                         (units recorded as simulated, by default in
+                         sim-units.sqlite; serials, units: that database)
   --sim-bridges=N        simulated bridges, each with its own targets (1)
   --sim-real-time        run on the real clock: real durations
   --sim-variant=TEXT     what the target reports as variant (Bluetooth)
@@ -111,6 +141,10 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-faults=LIST      drop=P,flip=P,noise=P (per byte), silence=N,unplug=N
   --sim-faults=K:LIST    the faults of bridge K alone; so too
                          --sim-variant=K:TEXT and --sim-version=K:TEXT
+  --sim-swap=MS[,VARIANT]
+                         a board that failed is taken out MS after it was
+                         let go, and the next goes in 1.5 s later (reporting
+                         VARIANT); K:MS[,VARIANT] for bridge K alone
   --sim-seed=N           seed of the faults (1)
   --sim-serial-log=FILE  write every byte the target receives
   --sim-flash-out=FILE   write the target's flash as a firmware file at exit
@@ -125,7 +159,15 @@ Several stations (--all, or --device more than once): each programs its own
 targets, and a failure on one never holds up another. Every line starts with
 the station's name (its bridge's location), records and JSON objects carry
 it, and the run ends with a summary per station. The exit status is the most
-serious of the stations': 8, 9, 7, 6, 4, 10, 3, 5, 1, then 0.
+serious of the stations': )";
+    text += SeverityOrderText();
+    text += R"(.
+
+A failed board is one unit (watch): its socket answers no call until the
+board has been taken out (it stopped calling for 400 ms) or the operator
+types the socket's number or name and Enter (Linux) to try it again. On a
+terminal each socket's line shows PASS or FAIL and why until the next board
+starts, in colour unless NO_COLOR is set.
 
 The unit database lost during a run: the unit in hand finishes, and its
 record goes to --report (if given) and to a spool file, written into the
@@ -134,34 +176,23 @@ the run, once it answers again). The spool of an SQLite file is beside it,
 FILE.spool; that of a URL is spool-DIGEST.jsonl in the default database's
 folder (see --db). While it is lost no number can be taken: with
 --serial-pool a station refuses its next unit (status 9), and never makes one
-up. A unit neither the database nor the spool could keep: status 8.
+up. A unit neither the database nor the spool could keep: status 8. It is
+lost when a PostgreSQL server leaves a connection or statement unanswered for
+FARSEND_DB_TIMEOUT seconds (default 10; at the start: status 9), and when
+its SQLite file is deleted or replaced mid-run; that path is then not opened
+again before the next run. units and serials read a database they may not
+write.
 
 Ctrl+C, SIGTERM and SIGHUP: the target in hand is finished and recorded, then
 the run stops with status 1 if that leaves undone what was asked (watch, or no
 target yet) and no target failed. A second signal stops at once: the targets
 in hand stop before their next block and are recorded as interrupted (status
-1, never programmed); a third ends the process.
+1, never programmed); a third ends the process. A signal while the database
+is opened or its spool replayed ends the start with status 1, nothing sent.
 
-Exit status:
-  0  success
-  1  stopped by Ctrl+C, SIGTERM or SIGHUP, or by answering no, before
-     everything asked for was done
-  2  usage error
-  3  firmware file missing, unreadable or malformed
-  4  the file does not fit the target, or its name says factory image and
-     --factory disagrees, or --serial falls outside the file's data or the
-     unit's number does not fit in SIZE
-  5  no bridge, or no target called in time
-  6  communication error (a query the target did not answer included)
-  7  erase error
-  8  a record (--report) or a result (standard output) could not be written;
-     the outcome is told on standard error. It outranks every other status.
-  9  unit database unavailable: it cannot be opened or written, or a newer
-     farsend wrote it, or it was lost while --serial-pool needs a number;
-     or there is no --serial-pool of that name
- 10  no serial left: the --serial-pool has issued all its numbers; the unit
-     was refused before anything was sent
-
+)";
+    text += ExitStatusHelp();
+    text += R"(
 Examples:
   farsend select --variant zigbee --hw 2.0
   farsend program                           first bridge, image chosen by name
@@ -170,9 +201,12 @@ Examples:
   farsend watch --report units.jsonl        production: every target in turn
   farsend watch --all --report units.jsonl  every bridge at once
   farsend inspect --json Farsend_15_bt.hex
-  farsend inspect --serial 0x3F000:10:dec --serial-value 1234 Farsend_15_bt.hex
+  farsend inspect --serial 0x4010:10:dec --serial-value 1234 Farsend_15_bt.hex
+  farsend program app.elf                   straight from the linker
+  farsend program --format bin --base 0x4000 app.bin
+  farsend convert app.elf Farsend_15_bt.hex
   farsend serials init board --first 1000 --db postgresql://line1/farsend
-  farsend watch --all --serial 0x3F000:4 --serial-pool board
+  farsend watch --all --serial 0x4010:4 --serial-pool board
                                             each unit its own number
   farsend units --since 2024-05-01 --station 1-2.3
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware

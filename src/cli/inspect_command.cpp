@@ -10,6 +10,7 @@
 #include "cli/unit_record.h"
 #include "firmware/platform_paths.h"
 #include "protocol/image_file.h"
+#include "protocol/image_format.h"
 
 namespace farsend::cli {
 namespace {
@@ -59,9 +60,10 @@ std::uint64_t DataBytes(const protocol::ProgrammingPlan& plan) {
 }  // namespace
 
 nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan,
-                                   const InspectSerial* serial) {
+                                   const InspectSerial* serial, protocol::ImageFormat format) {
     nlohmann::ordered_json result = nlohmann::ordered_json::object();
     result["file"] = JsonPathText(file);
+    result["format"] = protocol::ImageFormatName(format);
     if (serial != nullptr) {
         nlohmann::ordered_json entry = nlohmann::ordered_json::object();
         entry["address"] = serial->spec.address;
@@ -91,7 +93,9 @@ int RunInspect(const CliOptions& options, Console& console) {
         Complain(console, file + ": a directory, not a firmware file");
         return kExitFirmwareFile;
     }
-    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgrammingFile(file);
+    protocol::ImageFormat format = protocol::ImageFormat::Token;
+    const std::optional<protocol::ProgrammingPlan> plan =
+        protocol::PlanProgrammingFile(file, options.imageRead, &format);
     if (!plan) {
         Complain(console, file + (firmware::IsExistingRegularFile(file) ? ": cannot be read"
                                                                         : ": no such file"));
@@ -99,7 +103,8 @@ int RunInspect(const CliOptions& options, Console& console) {
     }
     if (plan->error) {
         // program and watch read the whole file before touching the target.
-        Complain(console, file + ": " + protocol::DescribeImageFormatError(*plan->error) +
+        Complain(console, file + ": " + protocol::ImageFormatTitle(format) +
+                              protocol::DescribeImageFormatError(*plan->error) +
                               FormatHint(file, *plan->error) +
                               "\nProgramming refuses this file before anything is sent. "
                               "Correct the file or choose another one.");
@@ -128,11 +133,12 @@ int RunInspect(const CliOptions& options, Console& console) {
     }
 
     if (options.json) {
-        console.out << DumpJson(InspectJson(file, sent, serial ? &*serial : nullptr)) << '\n';
+        console.out << DumpJson(InspectJson(file, sent, serial ? &*serial : nullptr, format))
+                    << '\n';
         return kExitSuccess;
     }
-    console.out << file << ": " << sent.blocks.size() << " blocks, " << DataBytes(sent)
-                << " bytes, then EndOfData\n";
+    console.out << file << " (" << protocol::ImageFormatName(format) << "): " << sent.blocks.size()
+                << " blocks, " << DataBytes(sent) << " bytes, then EndOfData\n";
     if (serial) console.out << SerialLine(*serial, sent) << '\n';
     if (options.quiet) return kExitSuccess;
     console.out << "  block  base      count  check\n";

@@ -1,6 +1,8 @@
 // farsend: the command-line front end. See `farsend --help`.
+#include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 #include "app/command_line.h"
 #include "cli/console.h"
@@ -11,8 +13,18 @@
 
 int main(int argc, char** argv) {
     using namespace farsend;
-    cli::Console console{std::cin, std::cout, std::cerr, cli::StandardErrorIsTerminal(),
-                         cli::StandardErrorWidth()};
+#if !defined(_WIN32)
+    // A reader that goes away (| head -1, a closed log) must not kill the
+    // process with a unit in hand: its write fails instead, the unit is
+    // finished and recorded, and the run ends as one whose output was lost.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    cli::Console console{std::cin,
+                         std::cout,
+                         std::cerr,
+                         cli::StandardErrorIsTerminal(),
+                         cli::StandardErrorWidth(),
+                         cli::StandardOutputIsTerminal()};
 
     // On Windows the words come from the wide command line, in the ANSI code
     // page, as the window program reads them.
@@ -33,6 +45,8 @@ int main(int argc, char** argv) {
     cli::Environment env;
     env.workingDirectory = app::ReadWorkingDirectory();
     env.systemPlatform = &link::SystemHidPlatform();
+    const std::unique_ptr<cli::OperatorInput> typed = cli::StandardInputLines();
+    env.operatorInput = typed.get();
     const int status = cli::RunFarsend(words, console, env);
     std::cout.flush();
     std::cerr.flush();

@@ -42,6 +42,7 @@ void ProgressDisplay::Begin(jobs::JobKind kind) {
     eraseSeen_ = false;
     nextQuarter_ = 25;
     lastMessage_.clear();
+    lastCaption_.clear();
     programStart_ = clock_.Now();
     if (mode_ == ProgressMode::Quiet) return;
     EndLine();
@@ -105,8 +106,11 @@ void ProgressDisplay::BlockSent(std::size_t bytes) {
 }
 
 void ProgressDisplay::ShowMessage(const jobs::Message& message) {
-    EndLine();
     lastMessage_ = OneLine(message.text);
+    lastCaption_ = OneLine(message.caption);
+    if (!lastCaption_.empty() && lastCaption_.back() == '.') lastCaption_.pop_back();
+    if (!showMessages_) return;
+    EndLine();
     out_ << "farsend: ";
     if (!message.caption.empty()) out_ << OneLine(message.caption) << ": ";
     out_ << lastMessage_ << '\n';

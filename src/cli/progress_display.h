@@ -33,10 +33,16 @@ public:
     void ShowMessage(const jobs::Message& message) override;
     void End(const jobs::JobReport& report) override;
 
+    // Off: a job's message is kept (LastMessage) but not shown, because the
+    // unit's result line will say it.
+    void ShowMessages(bool shown) { showMessages_ = shown; }
+
     std::uint64_t BlocksSent() const { return blocks_; }
     std::uint64_t BytesSent() const { return bytes_; }
     // The text of the last message shown, on one line ("" for none).
     const std::string& LastMessage() const { return lastMessage_; }
+    // Its caption, without a closing full stop ("" for none).
+    const std::string& LastCaption() const { return lastCaption_; }
 
 private:
     enum class Phase { Idle, Erasing, Programming, Done };
@@ -70,6 +76,8 @@ private:
     // Plain: the next quarter of the programming bar to report.
     int nextQuarter_ = 25;
     std::string lastMessage_;
+    std::string lastCaption_;
+    bool showMessages_ = true;
 };
 
 // A message box's text on one line: line breaks become blanks.

@@ -17,9 +17,18 @@ namespace {
 
 int RunDevicesCommand(const CliOptions& options, Console& console, const Environment& env) {
     if (options.sim.simulate) {
-        sim::SimBridge bridge(sim::SimBridgeOptions::WithReportLength(
-            static_cast<uint16_t>(options.sim.report_length), options.sim.legacy_hid));
-        return RunDevices(options, console, bridge);
+        // Each simulated bridge lists itself (bridge 1 with the simulation's
+        // other HID interfaces), as the stations of --all find them.
+        std::vector<std::unique_ptr<sim::SimBridge>> bridges;
+        std::vector<link::HidPlatform*> platforms;
+        for (uint32_t number = 1; number <= options.sim.bridges; ++number) {
+            sim::SimBridgeOptions bridge = sim::SimBridgeOptions::WithReportLength(
+                static_cast<uint16_t>(options.sim.report_length), options.sim.legacy_hid);
+            bridge.number = number;
+            bridges.push_back(std::make_unique<sim::SimBridge>(bridge));
+            platforms.push_back(bridges.back().get());
+        }
+        return RunDevices(options, console, platforms);
     }
     link::NullHidPlatform none;
     return RunDevices(options, console, env.systemPlatform ? *env.systemPlatform : none);
@@ -67,6 +76,9 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
         case Command::Inspect:
             status = RunInspect(options, console);
             break;
+        case Command::Convert:
+            status = RunConvert(options, console);
+            break;
         case Command::Devices:
             status = RunDevicesCommand(options, console, env);
             break;
@@ -98,6 +110,10 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
         Complain(console, "standard output cannot be written: the results are lost.");
         status = kExitNotRecorded;
     }
+    // Messages that never reached standard error (a closed pipe) are lost
+    // output too: whatever they said, nobody heard it.
+    console.err.flush();
+    if (!console.err) status = kExitNotRecorded;
     return status;
 }
 

@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "cli/console.h"
+#include "cli/operator_input.h"
 #include "link/hid_platform.h"
 
 namespace farsend::cli {
@@ -16,6 +17,9 @@ struct Environment {
     std::optional<app::CommandLineArgument> workingDirectory;
     // The platform for real bridges (SystemHidPlatform() in the program).
     link::HidPlatform* systemPlatform = nullptr;
+    // What the operator types while watch runs (StandardInputLines() in the
+    // program); null: nothing is read.
+    OperatorInput* operatorInput = nullptr;
 };
 
 // `words`: the arguments after the program's name. Returns the exit status.

@@ -7,7 +7,9 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/image_choice.h"
+#include "cli/missing_firmware.h"
 #include "cli/unit_record.h"
+#include "common/printable_text.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/image_names.h"
 #include "firmware/platform_paths.h"
@@ -41,19 +43,6 @@ ListedFile Describe(const std::string& name, bool chosen) {
     file.intel = firmware::HasIntelMarker(name);
     file.chosen = chosen;
     return file;
-}
-
-std::string RequestText(const app::ToolSettings& settings) {
-    const firmware::DeviceType type = settings.deviceType.load();
-    const firmware::HardwareVersion version = settings.hardwareVersion.load();
-    return std::string(type == firmware::DeviceType::Any ? "any variant" : DeviceTypeName(type)) +
-           ", " +
-           (version == firmware::HardwareVersion::Any
-                ? std::string("any hardware version")
-                : std::string("hardware ") + HardwareVersionName(version)) +
-           (settings.flashMode.load() == app::FlashMode::BootloaderAndApplication
-                ? ", factory image (bootloader and application)"
-                : ", application image");
 }
 
 }  // namespace
@@ -101,33 +90,36 @@ int RunSelect(const CliOptions& options, Console& console,
                                         : nlohmann::ordered_json(JsonPathText(chosen));
         console.out << DumpJson(result) << '\n';
     } else {
-        console.out << "Firmware directory: " << (directory.empty() ? "(none)" : directory) << '\n';
+        // Names as the folder holds them, escaped: a file's name may hold
+        // anything but '/', control characters included.
+        console.out << "Firmware directory: "
+                    << (directory.empty() ? "(none)" : PrintableText(directory)) << '\n';
         if (!listing) {
             console.out << "  (cannot be listed)\n";
         } else if (files.empty()) {
             console.out << "  (no Farsend*.hex files)\n";
         }
         size_t widest = 0;
-        for (const ListedFile& file : files) widest = std::max(widest, file.name.size());
+        for (const ListedFile& file : files) {
+            widest = std::max(widest, PrintableText(file.name).size());
+        }
         for (const ListedFile& file : files) {
             char line[64];
             std::snprintf(line, sizeof line, "  %-9s  %-3s  %s", file.variant.c_str(),
                           file.version.empty() ? "-" : file.version.c_str(),
                           file.factory ? "factory" : "application");
-            console.out << (file.chosen ? "* " : "  ") << file.name
-                        << std::string(widest - file.name.size(), ' ') << line;
+            const std::string name = PrintableText(file.name);
+            console.out << (file.chosen ? "* " : "  ") << name
+                        << std::string(widest - name.size(), ' ') << line;
             if (file.intel) console.out << "  (_intel: never chosen by name)";
             console.out << '\n';
         }
         console.out << "Request: " << RequestText(settings) << '\n';
-        console.out << "File:    " << (chosen.empty() ? "(none)" : chosen) << '\n';
+        console.out << "File:    " << (chosen.empty() ? "(none)" : PrintableText(chosen)) << '\n';
     }
 
     if (chosen.empty()) {
-        Complain(console, "no firmware file for " + RequestText(settings) + "\nin directory " +
-                              (directory.empty() ? std::string("(none)") : directory) +
-                              "\nName a file (program FILE), another directory (--dir) or "
-                              "another image (--variant, --hw, --factory).");
+        Complain(console, MissingFirmwareMessage(settings, !options.dir.empty()));
         return kExitFirmwareFile;
     }
     return kExitSuccess;

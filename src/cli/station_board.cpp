@@ -19,8 +19,15 @@ StationBoard::~StationBoard() {
 
 int StationBoard::Add(const std::string& name) {
     std::lock_guard<std::mutex> lock(mutex_);
-    rows_.push_back({name, "waiting", 0, 0});
+    Row row;
+    row.name = name;
+    rows_.push_back(row);
     EraseLocked();
+    if (!plain_ && !BoardFits(rows_.size(), height_)) {
+        plain_ = true;
+        terminal_ << "farsend: " << rows_.size() << " stations do not fit a terminal of " << height_
+                  << " lines: results as plain lines from here on.\n";
+    }
     DrawLocked();
     return static_cast<int>(rows_.size() - 1);
 }
@@ -28,18 +35,42 @@ int StationBoard::Add(const std::string& name) {
 void StationBoard::SetText(int row, const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     rows_.at(static_cast<size_t>(row)).text = text;
+    if (plain_) return;
     EraseLocked();
     DrawLocked();
 }
 
-void StationBoard::SetCounts(int row, int done, int failed) {
+void StationBoard::SetResult(int row, int done, int failed, const UnitVerdict& verdict) {
     std::lock_guard<std::mutex> lock(mutex_);
     Row& entry = rows_.at(static_cast<size_t>(row));
     entry.done = done;
     entry.failed = failed;
-    entry.text = "waiting";
+    entry.text.clear();
+    entry.hasVerdict = true;
+    entry.verdict = verdict;
+    entry.note.clear();
+    if (plain_) return;
     EraseLocked();
     DrawLocked();
+}
+
+void StationBoard::SetNote(int row, const std::string& note) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rows_.at(static_cast<size_t>(row)).note = note;
+    if (plain_) return;
+    EraseLocked();
+    DrawLocked();
+}
+
+void StationBoard::LineTyped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The echo moved the cursor a line down: that line goes with the board.
+    if (drawn_ > 0) ++drawn_;
+}
+
+bool StationBoard::Drawn() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !plain_;
 }
 
 bool StationBoard::Print(std::ostream& stream, const std::string& line) {
@@ -60,6 +91,10 @@ void StationBoard::EraseLocked() {
 }
 
 void StationBoard::DrawLocked() {
+    if (plain_) {
+        terminal_.flush();
+        return;
+    }
     for (size_t row = 0; row < rows_.size(); ++row) {
         terminal_ << RowText(row) << kClearLine << '\n';
     }
@@ -69,12 +104,26 @@ void StationBoard::DrawLocked() {
 
 std::string StationBoard::RowText(size_t row) const {
     const Row& entry = rows_[row];
-    std::string text = entry.name + "  " + std::to_string(entry.done) + " done, " +
-                       std::to_string(entry.failed) + " failed  " + entry.text;
+    const std::string head = std::to_string(row + 1) + " " + entry.name + "  " +
+                             std::to_string(entry.done) + " done, " + std::to_string(entry.failed) +
+                             " failed  ";
+    const bool verdictShown = entry.text.empty() && entry.hasVerdict;
+    std::string text = head;
+    if (!verdictShown) {
+        text += entry.text.empty() ? std::string("waiting") : entry.text;
+    } else {
+        text += VerdictText(entry.verdict, false);
+        if (!entry.note.empty()) text += " - " + entry.note;
+    }
     // A line that reached the last column would wrap, and the lines counted
-    // for the next redraw would be wrong.
+    // for the next redraw would be wrong; the colour codes take no column.
     const size_t room = static_cast<size_t>(std::max(width_ - 1, 10));
     if (text.size() > room) text.resize(room);
+    if (verdictShown && colour_ && text.size() >= head.size() + 4) {
+        const std::string word = text.substr(head.size(), 4);
+        const char* colour = entry.verdict.passed ? "\x1b[1;32m" : "\x1b[1;31m";
+        text = head + colour + word + "\x1b[0m" + text.substr(head.size() + 4);
+    }
     return text;
 }
 

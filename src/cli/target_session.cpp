@@ -17,13 +17,16 @@
 #include "app/tool_settings.h"
 #include "cli/bridge_advice.h"
 #include "cli/commands.h"
+#include "cli/communication_failure.h"
 #include "cli/exit_status.h"
 #include "cli/fit_verdict.h"
 #include "cli/format_hint.h"
 #include "cli/image_choice.h"
 #include "cli/image_kind_check.h"
 #include "cli/interrupt.h"
+#include "cli/missing_firmware.h"
 #include "cli/progress_display.h"
+#include "cli/run_image.h"
 #include "cli/sha256.h"
 #include "cli/station_board.h"
 #include "cli/station_bridge.h"
@@ -31,14 +34,18 @@
 #include "cli/terminal.h"
 #include "cli/unit_ledger.h"
 #include "cli/unit_record.h"
+#include "cli/unit_verdict.h"
 #include "common/diagnostics.h"
+#include "common/printable_text.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
 #include "jobs/command_ids.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
+#include "jobs/socket_hold.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
+#include "protocol/image_format.h"
 #include "protocol/image_reader.h"
 #include "sim/sim_bridge.h"
 #include "sim/simulation.h"
@@ -144,6 +151,8 @@ struct RunShared {
     // through all stations.
     std::atomic<uint32_t> begun{0};
     std::atomic<uint32_t> finished{0};
+    // What program and watch send to every unit; none for the others.
+    RunImage* image = nullptr;
 };
 
 int StatusOf(const jobs::JobReport& report) {
@@ -168,8 +177,6 @@ ProgressMode ModeFor(const CliOptions& options, const Console& console) {
     return console.errIsTerminal ? ProgressMode::Terminal : ProgressMode::Plain;
 }
 
-constexpr const char* kUnpluggedText = "the bridge was unplugged during the job.";
-
 class Session final : public jobs::MainWindowPort,
                       public app::ShellPort,
                       public jobs::StationObserver {
@@ -186,7 +193,12 @@ public:
           plan_(std::move(plan)),
           ledger_(ledger),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
-          station_(app::StationParts{wiring.seat, choice, state_, *this, *this, this}) {
+          station_(app::StationParts{wiring.seat, choice, state_, *this, *this, this, nullptr,
+                                     policy == Policy::Watch ? &hold_ : nullptr}) {
+        // A failure's result line tells it where its message would be seen.
+        tellOnce_ = policy != Policy::ConnectOnly && !options.json && console.outIsTerminal;
+        // A unit's failure is told by the session, in farsend's words.
+        display_.ShowMessages(policy == Policy::ConnectOnly);
         state_.autoProgram = policy == Policy::Watch;
         if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
         if (policy == Policy::Watch) {
@@ -224,14 +236,29 @@ public:
     Console& StationConsole() { return console_; }
     // Units of this station that were programmed.
     int Programmed() const { return programmed_; }
-    // Called after each unit with the station's units programmed and failed.
-    void OnUnit(std::function<void(int, int)> onUnit) { onUnit_ = std::move(onUnit); }
+    // Its line on the terminal board, which shows each unit's verdict.
+    void ShowOn(StationBoard& board, int row) {
+        board_ = &board;
+        row_ = row;
+    }
+    // The operator asks for the board in a held socket to be tried again;
+    // false when the socket holds none.
+    bool RetrySocket() {
+        if (!hold_.Retry()) return false;
+        station_.Exchanges().WakeReceiver();
+        Note("trying the board again");
+        return true;
+    }
+    // The number the operator types to retry this socket.
+    void SetSocketNumber(size_t number) { socketNumber_ = number; }
 
     bool Connected() const { return connected_; }
     // A record or a result of this session could not be written.
     bool LostOutput() const { return lostOutput_; }
     // Watch ended because no simulated target can call any more.
     bool NoMoreTargets() const { return noMoreTargets_; }
+    // ... because the failed board stays in its simulated socket.
+    bool FailedBoardStays() const { return failedBoardStays_; }
     int Units() const { return units_; }
     int LastFailure() const { return lastFailure_; }
     int LastStatus() const { return lastStatus_; }
@@ -259,8 +286,11 @@ public:
         if (DeadlinePassed()) station_.Monitor().RequestStop();
         // A simulated watch without targets left would go on handshaking in
         // simulated time for ever, as fast as the processor allows.
+        const bool boardStays = hold_.Held() && wiring_.simulation &&
+                                !wiring_.simulation->Target().TakesOutFailedBoards();
         if (policy_ == Policy::Watch && wiring_.simulation &&
-            !wiring_.simulation->Target().CanStillCall()) {
+            (!wiring_.simulation->Target().CanStillCall() || boardStays)) {
+            failedBoardStays_ = boardStays;
             noMoreTargets_ = true;
             station_.Monitor().RequestStop();
         }
@@ -303,6 +333,9 @@ public:
             case jobs::StationEventKind::Refused:
                 Refused(event.refusal);
                 return;
+            case jobs::StationEventKind::BoardTakenOut:
+                Note("board taken out; waiting for the next");
+                return;
             default:
                 return;
         }
@@ -313,7 +346,7 @@ public:
             const jobs::Message box = jobs::RefusalMessage(refusal);
             std::string caption = OneLine(box.caption);
             if (!caption.empty() && caption.back() == '.') caption.pop_back();
-            Complain(console_, caption + ": " + OneLine(box.text));
+            if (!tellOnce_) Complain(console_, caption + ": " + OneLine(box.text));
             message_ = OneLine(box.text);
             BeginAttempt(kExitFirmwareFile);
             return;
@@ -326,7 +359,7 @@ public:
                                                  protocol::ResponseCode::VariantReply),
                            protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                  protocol::ResponseCode::VersionReply));
-        Complain(console_, verdict.message);
+        if (!tellOnce_) Complain(console_, verdict.message);
         message_ = OneLine(verdict.message);
         BeginAttempt(verdict.status);
     }
@@ -342,7 +375,11 @@ public:
         }
         connected_ = true;
         connectedSinceWait_ = true;
+        if (board_ != nullptr) board_->SetText(row_, "connected");
         unitStart_ = wiring_.Time().Now();
+        if (shared_.image != nullptr) {
+            if (auto warning = shared_.image->ChangeWarning()) Complain(console_, *warning);
+        }
         // The replies of an earlier unit must not pass for this one's.
         station_.Exchanges().variantReply = {};
         station_.Exchanges().versionReply = {};
@@ -381,6 +418,10 @@ public:
         jobs::JobEnvironment environment = station_.JobEnvironment();
         environment.serial = serial_ ? &*serial_ : nullptr;
         environment.stop = &stopJob_;
+        if (shared_.image != nullptr && path == shared_.image->Path()) {
+            environment.image = shared_.image->Bytes();
+        }
+        environment.imageFormat = &options_.imageRead;
         job_ = jobs::RunJobWorker(kind, path, environment, display_);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         if (job_->outcome == jobs::JobOutcome::Interrupted) {
@@ -389,13 +430,20 @@ public:
                 "is not programmed.";
             Complain(console_, message_);
         }
-        // The job's message is the window program's, which cannot tell an
-        // unplug from a target gone quiet; the link can, and the operator at
-        // a terminal is told which it was.
-        if (job_->outcome == jobs::JobOutcome::CommunicationError &&
-            link::HidLinkBridgeGone(station_.Link())) {
-            message_ = std::string(kUnpluggedText) + " " + message_;
-            Complain(console_, kUnpluggedText);
+        // The job's message is the window program's, which says neither
+        // what became of the target nor what to do; the link and the last
+        // receive tell an unplug from a silent target from a garbled line.
+        lostWords_.clear();
+        if (job_->outcome == jobs::JobOutcome::CommunicationError) {
+            const LostTarget lost = JudgeLostTarget(link::HidLinkBridgeGone(station_.Link()),
+                                                    station_.Exchanges().lastReceive.load());
+            lostWords_ = LostTargetWords(lost);
+            message_ = DescribeLostTarget(lost, *job_);
+            if (!tellOnce_) Complain(console_, message_);
+        } else if (!job_->Succeeded() && !tellOnce_ && policy_ != Policy::ConnectOnly &&
+                   !display_.LastMessage().empty()) {
+            const std::string& caption = display_.LastCaption();
+            Complain(console_, (caption.empty() ? "" : caption + ": ") + display_.LastMessage());
         }
     }
 
@@ -412,18 +460,23 @@ public:
                                                protocol::ResponseCode::VariantReply);
         record.version = protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                protocol::ResponseCode::VersionReply);
+        record.host = HostOf(options_);
+        record.simulated = options_.sim.simulate;
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;
         if (ticket_) record.serial = ticket_->serial;
         if (policy_ != Policy::ConnectOnly) {
             record.file = choice_.firmwarePath.Get();
-            // The digest of what the job read and sent, not of the file as
-            // it is now; before any job, of the file that was refused.
+            // The digest of what the job sent, not of the file as it is
+            // now; before any job, of the run's image.
             if (job_ && IsProgrammingJob(job_->kind)) {
-                record.sha256 = job_->image ? Sha256Hex(*job_->image) : std::string();
+                record.sha256 = !job_->image ? std::string()
+                                : shared_.image != nullptr && job_->image == shared_.image->Bytes()
+                                    ? shared_.image->Sha256()
+                                    : Sha256Hex(*job_->image);
             } else {
-                record.sha256 = Sha256OfFile(record.file).value_or("");
+                record.sha256 = RunDigest();
             }
         }
         if (job_) {
@@ -474,7 +527,9 @@ public:
                                                               : ExitStatusName(record.status)) +
                     ": " + record.message;
         }
-        return line;
+        // The file's name, the target's replies and what a message quotes
+        // of them: one unit, one line, and nothing that drives the terminal.
+        return PrintableText(line);
     }
 
     // A target that was taken in hand and let go before any attempt (the
@@ -490,6 +545,12 @@ public:
     }
 
 private:
+    // The digest of what this run programs: its image's, else the file's now.
+    std::string RunDigest() const {
+        if (shared_.image != nullptr) return shared_.image->Sha256();
+        return Sha256OfFile(choice_.firmwarePath.Get()).value_or("");
+    }
+
     // The unit's row begun, and its number taken, before anything is sent.
     // A unit that cannot have its number is left alone, and the station
     // takes no more: a number made up here could be issued twice.
@@ -500,7 +561,7 @@ private:
         unit.station = plan_.name;
         unit.bridgeSerial = plan_.bridgeSerial;
         unit.file = choice_.firmwarePath.Get();
-        unit.sha256 = Sha256OfFile(unit.file).value_or("");
+        unit.sha256 = RunDigest();
         LedgerBegin begun = ledger_->Begin(unit);
         if (!begun.message.empty()) Complain(console_, begun.message);
         if (!begun.ticket) {
@@ -554,9 +615,21 @@ private:
         lastStatus_ = status;
         if (status != kExitSuccess) lastFailure_ = status;
         if (status == kExitSuccess) ++programmed_;
-        if (onUnit_) onUnit_(programmed_, units_ - programmed_);
         const UnitRecord record = Record(status);
         PrintResult(record);
+        if (board_ != nullptr) {
+            board_->SetResult(row_, programmed_, units_ - programmed_,
+                              VerdictOf(record, job_ ? lostWords_ : std::string()));
+        }
+        // The failed board is still in its socket and calls again at once:
+        // it is one unit, not one per call, until it is taken out.
+        if (policy_ == Policy::Watch && status != kExitSuccess && status != kExitStopped) {
+            hold_.Hold();
+            Note("take the board out" +
+                 (socketNumber_ > 0
+                      ? " (or type " + std::to_string(socketNumber_) + " and Enter to try it again)"
+                      : std::string()));
+        }
         if (!options_.report.empty()) {
             std::string error;
             if (!AppendReportLine(options_.report,
@@ -574,6 +647,16 @@ private:
         waitStart_ = wiring_.Time().Now();
     }
 
+    // What the operator is to know about the socket: on its board line, or
+    // as a message.
+    void Note(const std::string& text) {
+        if (board_ != nullptr) {
+            board_->SetNote(row_, text);
+        } else {
+            Complain(console_, text + ".");
+        }
+    }
+
     const CliOptions& options_;
     Console& console_;
     Wiring& wiring_;
@@ -584,11 +667,18 @@ private:
     const StationPlan plan_;
     UnitLedger* const ledger_;  // none: the units are not recorded (erase, identify, launch)
     ProgressDisplay display_;
+    jobs::SocketHold hold_;
     app::Station station_;
+    bool tellOnce_ = false;
+    StationBoard* board_ = nullptr;
+    int row_ = 0;
+    size_t socketNumber_ = 0;
+    std::string lostWords_;
 
     bool eraseAllConfirmed_ = false;
     bool lostOutput_ = false;
     std::atomic<bool> noMoreTargets_{false};
+    std::atomic<bool> failedBoardStays_{false};
     std::optional<Millis> deadline_;
 
     // The --wait deadline's state, looked at from both threads.
@@ -604,7 +694,6 @@ private:
     std::string message_;
     int units_ = 0;
     int programmed_ = 0;
-    std::function<void(int, int)> onUnit_;
     uint64_t unitNumber_ = 0;
     int lastStatus_ = kExitSuccess;
     int lastFailure_ = kExitSuccess;
@@ -618,25 +707,27 @@ private:
 
 // The firmware file program and watch would send, checked whole before any
 // target is touched. -1 when it can be used, else the exit status.
-int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings) {
+int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings,
+                  std::unique_ptr<RunImage>& image) {
     const std::string path = settings.firmwarePath.Get();
     if (path.empty()) {
-        Complain(console,
-                 "no firmware file: none in " +
-                     (settings.firmwareDirectory.Empty() ? std::string("(no directory)")
-                                                         : settings.firmwareDirectory.Get()) +
-                     " matches the request. `farsend select` shows what the directory "
-                     "offers; name a FILE, --dir, --variant, --hw or --factory.");
+        Complain(console, MissingFirmwareMessage(settings, !options.dir.empty()));
         return kExitFirmwareFile;
     }
-    const std::optional<protocol::ProgrammingPlan> plan = protocol::PlanProgrammingFile(path);
-    if (!plan) {
+    // Read once for the whole run: what is checked here is what every unit
+    // gets.
+    image = RunImage::Take(path);
+    if (!image) {
         Complain(console, path + ": cannot be read");
         return kExitFirmwareFile;
     }
-    if (plan->error) {
-        Complain(console, path + ": " + protocol::DescribeImageFormatError(*plan->error) +
-                              FormatHint(path, *plan->error) +
+    protocol::ImageFormat format = protocol::ImageFormat::Token;
+    const protocol::ProgrammingPlan plan =
+        protocol::PlanProgrammingBytes(image->Bytes(), options.imageRead, &format);
+    if (plan.error) {
+        Complain(console, path + ": " + protocol::ImageFormatTitle(format) +
+                              protocol::DescribeImageFormatError(*plan.error) +
+                              FormatHint(path, *plan.error) +
                               "\nNothing was sent. Correct the file or choose another one.");
         return kExitFirmwareFile;
     }
@@ -647,7 +738,7 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     // Every unit's number goes to the same place: one that is not wholly
     // inside the image's data is refused before any target is touched.
     if (options.serial) {
-        if (auto problem = protocol::CheckSerialRange(*options.serial, plan->blocks)) {
+        if (auto problem = protocol::CheckSerialRange(*options.serial, plan.blocks)) {
             Complain(console, "--serial " + protocol::SerialSpecText(*options.serial) + ": " +
                                   problem->message + "\nNothing was sent.");
             return kExitDoesNotFit;
@@ -655,14 +746,12 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
     }
     if (!options.report.empty()) {
         std::string error;
-        // Appending nothing creates the file: a report that cannot be kept
-        // is found out before the first unit, not after it.
-        std::FILE* file = std::fopen(options.report.c_str(), "ab");
-        if (file == nullptr) {
+        // Opened now and kept: a report that cannot be kept is found out
+        // before the first unit, and a FIFO's reader sees no end meanwhile.
+        if (!KeepReportOpen(options.report, error)) {
             Complain(console, "--report " + options.report + ": cannot be written");
             return kExitUsage;
         }
-        std::fclose(file);
     }
     return -1;
 }
@@ -693,7 +782,8 @@ int Identify(Session& session, Console& console, const CliOptions& options) {
     if (options.json) {
         session.PrintResult(record);
     } else if (record.status == kExitSuccess) {
-        session.Print("variant: " + record.variant + "\nversion: " + record.version);
+        session.Print("variant: " + PrintableText(record.variant) +
+                      "\nversion: " + PrintableText(record.version));
     }
     return record.status;
 }
@@ -798,6 +888,27 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
     return true;
 }
 
+// A line the operator typed during watch: a socket's number (as on the
+// board) or name, whose failed board is to be tried again.
+template <typename Say>
+void RetryTyped(const std::string& typed, const std::vector<std::unique_ptr<StationRun>>& stations,
+                Say& say) {
+    std::string line = typed;
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    while (!line.empty() && line.front() == ' ') line.erase(line.begin());
+    if (line.empty()) return;
+    for (size_t i = 0; i < stations.size(); ++i) {
+        Session& session = *stations[i]->session;
+        if (line != std::to_string(i + 1) && line != session.Plan().name) continue;
+        if (!session.RetrySocket()) {
+            say("socket " + line + " (" + session.Plan().name + ") holds no failed board.");
+        }
+        return;
+    }
+    say("no socket " + OneLine(line).substr(0, 40) + ": type a socket's number (1 to " +
+        std::to_string(stations.size()) + ") or its name, then Enter, to try its board again.");
+}
+
 // Shown at the end of a run of several stations, on standard error.
 std::string SummaryText(const std::vector<std::unique_ptr<StationRun>>& stations) {
     std::string text = "summary:";
@@ -830,7 +941,13 @@ int StationStatus(Policy policy, Session& session, bool gang) {
         return kExitNoTarget;
     }
     if (policy == Policy::Watch) {
-        if (session.NoMoreTargets()) {
+        if (session.FailedBoardStays()) {
+            Complain(session.StationConsole(),
+                     "the failed board stays in its simulated socket (--sim-swap takes it out): "
+                     "watch ends after " +
+                         std::to_string(session.Units()) + " unit" +
+                         (session.Units() == 1 ? "" : "s") + ".");
+        } else if (session.NoMoreTargets()) {
             Complain(session.StationConsole(),
                      "the simulation has no more targets: watch ends after " +
                          std::to_string(session.Units()) + " unit" +
@@ -857,8 +974,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     for (const std::string& warning : startUp.warnings) Complain(console, "warning: " + warning);
     settings.validateDevice = !options.noValidate;
 
+    std::unique_ptr<RunImage> image;
     if (policy != Policy::ConnectOnly) {
-        const int status = CheckFirmware(options, console, settings);
+        const int status = CheckFirmware(options, console, settings, image);
         if (status >= 0) return status;
     }
     bool eraseAll = false;
@@ -876,6 +994,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 #if FARSEND_UNIT_DATABASE
     std::unique_ptr<UnitLedger> ledgerOwner;
     if (policy != Policy::ConnectOnly) {
+        // A signal while the database is waited for ends the start cleanly.
+        CatchInterrupt();
         int status = kExitDatabase;
         ledgerOwner = UnitLedger::Open(options, console, status);
         if (!ledgerOwner) return status;
@@ -899,8 +1019,14 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     std::mutex outputLock;
     // On a terminal the stations share a board of live lines.
     std::unique_ptr<StationBoard> board;
-    if (gang && console.errIsTerminal && !options.quiet && TerminalTakesCursorControl()) {
-        board = std::make_unique<StationBoard>(console.err, console.terminalWidth);
+    // A board taller than the terminal cannot be redrawn in place: the
+    // stations' lines then go out as plain lines.
+    const int height = console.errIsTerminal ? StandardErrorHeight() : 0;
+    if (gang && console.errIsTerminal && !options.quiet && TerminalTakesCursorControl() &&
+        BoardFits(plans.size(), height)) {
+        board = std::make_unique<StationBoard>(
+            console.err, console.terminalWidth, height,
+            ColourWanted(std::getenv("NO_COLOR"), std::getenv("TERM")));
     }
     // A message of the run as a whole, above the board when there is one.
     auto say = [&](const std::string& text) {
@@ -911,13 +1037,16 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
     };
     RunShared shared;
+    shared.image = image.get();
     std::vector<std::unique_ptr<StationRun>> stations;
     auto addStation = [&](const StationPlan& plan) -> int {
         auto station = std::make_unique<StationRun>();
         Console* stationConsole = &console;
-        const std::string prefix = "[" + plan.name + "] ";
+        // The bridge's location as its descriptors give it: escaped.
+        const std::string prefix = "[" + PrintableText(plan.name) + "] ";
+        int row = -1;
         if (board) {
-            const int row = board->Add(plan.name);
+            row = board->Add(PrintableText(plan.name));
             station->out =
                 std::make_unique<BoardStream>(*board, row, console.out, options.json ? "" : prefix);
             station->err = std::make_unique<BoardStream>(*board, row, console.err, prefix);
@@ -925,20 +1054,20 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             // counts.
             const int width =
                 std::max(40, console.terminalWidth - static_cast<int>(plan.name.size()) - 24);
-            station->console = std::make_unique<Console>(
-                Console{console.in, *station->out, *station->err, true, width});
+            station->console = std::make_unique<Console>(Console{
+                console.in, *station->out, *station->err, true, width, console.outIsTerminal});
             stationConsole = station->console.get();
         } else if (gang) {
             // JSON objects carry the station's name; plain results get it
             // in front, as messages do.
-            station->out = std::make_unique<StationStream>(
-                console.out, outputLock, options.json ? "" : "[" + plan.name + "] ");
-            station->err =
-                std::make_unique<StationStream>(console.err, outputLock, "[" + plan.name + "] ");
+            station->out = std::make_unique<StationStream>(console.out, outputLock,
+                                                           options.json ? "" : prefix);
+            station->err = std::make_unique<StationStream>(console.err, outputLock, prefix);
             // Lines of several stations cannot be redrawn in place on one
             // line each with a carriage return: they go out as plain lines.
-            station->console = std::make_unique<Console>(
-                Console{console.in, *station->out, *station->err, false, console.terminalWidth});
+            station->console =
+                std::make_unique<Console>(Console{console.in, *station->out, *station->err, false,
+                                                  console.terminalWidth, console.outIsTerminal});
             stationConsole = station->console.get();
         }
         if (const int status = Wire(options, *stationConsole, env, plan, station->wiring);
@@ -947,11 +1076,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         }
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
                                                      settings, policy, shared, plan, ledger);
-        if (board) {
-            const int row = static_cast<int>(stations.size());
-            station->session->OnUnit(
-                [&board, row](int done, int failed) { board->SetCounts(row, done, failed); });
-        }
+        if (board) station->session->ShowOn(*board, row);
+        station->session->SetSocketNumber(stations.size() + 1);
         if (eraseAll) station->session->ConfirmEraseAll();
         stations.push_back(std::move(station));
         return -1;
@@ -981,6 +1107,12 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             running = true;
             Session& session = *station->session;
             if (session.RealTime() && session.DeadlinePassed()) session.RequestStop();
+        }
+        if (policy == Policy::Watch && env.operatorInput != nullptr) {
+            for (std::string line; env.operatorInput->NextLine(line);) {
+                if (board) board->LineTyped();
+                RetryTyped(line, stations, say);
+            }
         }
         if (!stopAll &&
             (Interrupted() || (options.count > 0 && shared.finished >= options.count))) {
@@ -1093,6 +1225,10 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             }
         }
         lostOutput |= station->session->LostOutput();
+    }
+    // A change during the last unit is news too, for the next run.
+    if (image) {
+        if (auto warning = image->ChangeWarning()) say(*warning);
     }
     if (gang && policy != Policy::ConnectOnly && !stations.empty()) say(SummaryText(stations));
     if (lostOutput) status = kExitNotRecorded;

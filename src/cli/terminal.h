@@ -5,6 +5,10 @@
 namespace farsend::cli {
 
 bool StandardErrorIsTerminal();
+bool StandardOutputIsTerminal();
+// Lines of the terminal on standard error; LINES, else 24, when the system
+// does not say.
+int StandardErrorHeight();
 // Columns of the terminal on standard error; COLUMNS, else 80, when the
 // system does not say.
 int StandardErrorWidth();

@@ -1,8 +1,13 @@
 #include "cli/unit_ledger.h"
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 
+#include "cli/database_choice.h"
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/spool_replay.h"
 #include "protocol/serial_stamp.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
@@ -13,8 +18,16 @@ using units::UnitDatabase;
 using units::UnitDatabaseError;
 using Kind = UnitDatabaseError::Kind;
 
+// The errors that mean the database is lost (its records go to the spool),
+// not that it refused what it was asked.
+bool IsLost(Kind kind) {
+    return kind == Kind::Unavailable || kind == Kind::FileReplaced;
+}
+
 struct UnitLedger::Impl {
-    std::string location;  // as given, or the default file
+    std::string location;       // as given, or the default file
+    std::string host;           // the PC, as the rows name it
+    bool simulated = false;
     std::filesystem::path spool;
     std::optional<std::string> pool;
     std::optional<protocol::SerialSpec> serial;
@@ -22,6 +35,12 @@ struct UnitLedger::Impl {
     // threads at once, and a unit's record takes milliseconds.
     std::mutex lock;
     std::unique_ptr<UnitDatabase> db;  // none while lost
+    // The file was deleted or replaced: whatever is at its path now is not
+    // the database this run began with (a restored backup would issue its
+    // numbers again), so it is not opened again before the next run.
+    bool fileGone = false;
+    units::DatabaseOptions options;
+    std::atomic<bool> opening{false};  // before the first unit
 
     std::string Shown() const { return units::DisplayLocation(location); }
 
@@ -29,8 +48,9 @@ struct UnitLedger::Impl {
     // as soon as it answers. `notice` gets what changed.
     UnitDatabase* Reach(std::string& notice) {
         if (db) return db.get();
+        if (fileGone) return nullptr;
         try {
-            db = UnitDatabase::Open(location);
+            db = UnitDatabase::Open(location, options);
         } catch (const UnitDatabaseError&) {
             return nullptr;
         }
@@ -41,28 +61,32 @@ struct UnitLedger::Impl {
 
     void Replay(std::string& notice) {
         try {
-            const units::ReplayResult replayed = db->ReplaySpool(spool);
-            if (replayed.written > 0) {
-                notice += (notice.empty() ? "" : "\n") + std::to_string(replayed.written) +
-                          " record" + (replayed.written == 1 ? "" : "s") + " from the spool " +
-                          spool.string() + " written into the unit database.";
-            }
-            if (replayed.kept > 0) {
-                notice += (notice.empty() ? "" : "\n") + std::string("the spool ") +
-                          spool.string() + " keeps " + std::to_string(replayed.kept) +
-                          " line(s) that are not records; look at them.";
-            }
+            StartReplay replay;
+            replay.result =
+                db->ReplaySpool(spool, [](std::size_t, std::size_t) { return !StopNow(); });
+            const std::string told = ReplayNotice(replay, spool);
+            if (!told.empty()) notice += (notice.empty() ? "" : "\n") + told;
         } catch (const UnitDatabaseError& error) {
             // The records stay in the spool for the next time.
             notice += (notice.empty() ? "" : "\n") + std::string(error.what());
-            if (error.kind() == Kind::Unavailable) Lose(notice, error);
+            if (IsLost(error.kind())) Lose(notice, error);
         }
     }
 
     void Lose(std::string& notice, const UnitDatabaseError& error) {
         db.reset();
-        notice += (notice.empty() ? "" : "\n") + std::string(error.what()) +
-                  "\nThe unit database is lost: records go to the spool " + spool.string() +
+        notice += (notice.empty() ? "" : "\n") + std::string(error.what());
+        if (error.kind() == Kind::FileReplaced) {
+            fileGone = true;
+            notice +=
+                "\nThe unit database is lost for the rest of this run: records go to the "
+                "spool " +
+                spool.string() +
+                ", and whatever is at its path now is not opened before the next start "
+                "(a copy put back could issue numbers again).";
+            return;
+        }
+        notice += "\nThe unit database is lost: records go to the spool " + spool.string() +
                   " until it answers again.";
     }
 
@@ -78,10 +102,12 @@ struct UnitLedger::Impl {
         return row;
     }
 
-    static units::UnitStart StartOf(const UnitRecord& record,
-                                    std::chrono::system_clock::time_point when) {
+    units::UnitStart StartOf(const UnitRecord& record,
+                             std::chrono::system_clock::time_point when) const {
         units::UnitStart start;
         start.start = when;
+        start.host = host;
+        start.simulated = simulated;
         start.station = record.station;
         start.bridgeSerial = record.bridgeSerial;
         start.file = record.file;
@@ -126,10 +152,11 @@ int CheckPool(UnitDatabase& db, const std::string& name, const protocol::SerialS
     }
     for (const units::PoolInfo& pool : pools) {
         if (pool.name != name) continue;
-        if (pool.returned == 0 && pool.remaining && *pool.remaining <= 0) {
+        const std::int64_t end =
+            std::min(pool.last.value_or(units::kLargestPoolNumber), units::kLargestPoolNumber);
+        if (pool.returned == 0 && pool.next > end) {
             Complain(console, "--serial-pool " + name + ": the number pool is exhausted: all of " +
-                                  std::to_string(pool.first) + ".." +
-                                  std::to_string(pool.last.value_or(pool.first)) +
+                                  std::to_string(pool.first) + ".." + std::to_string(end) +
                                   " have been issued. Nothing was sent; `farsend serials init` "
                                   "makes a new pool.");
             return kExitNoSerialLeft;
@@ -158,7 +185,11 @@ UnitLedger::~UnitLedger() = default;
 std::unique_ptr<UnitLedger> UnitLedger::Open(const CliOptions& options, Console& console,
                                              int& status) {
     auto impl = std::make_unique<Impl>();
-    impl->location = options.db.empty() ? units::DefaultDatabaseLocation() : options.db;
+    const DatabaseChoice choice = ChooseDatabase(options);
+    impl->location = choice.location;
+    impl->options.createFolder = choice.isDefault;
+    impl->host = HostOf(options);
+    impl->simulated = options.sim.simulate;
     status = kExitDatabase;
     if (impl->location.empty()) {
         Complain(console, std::string("no unit database: give --db PATH|URL (") +
@@ -169,25 +200,52 @@ std::unique_ptr<UnitLedger> UnitLedger::Open(const CliOptions& options, Console&
     impl->spool = units::SpoolLocationFor(impl->location);
     if (!options.serialPool.empty()) impl->pool = options.serialPool;
     impl->serial = options.serial;
+    // Before the run a signal ends the wait for the database; during it, the
+    // first signal lets the units in hand be recorded, the second does not.
+    Impl* const ledger = impl.get();
+    impl->options.abandon = [ledger] {
+        return StopNow() || (ledger->opening.load() && Interrupted());
+    };
+    impl->opening = true;
     try {
-        impl->db = UnitDatabase::Open(impl->location);
+        impl->db = UnitDatabase::Open(impl->location, impl->options);
     } catch (const UnitDatabaseError& error) {
+        if (Interrupted()) {
+            Complain(console, "stopped while waiting for the unit database " + impl->Shown() +
+                                  ". Nothing was sent.");
+            status = kExitStopped;
+            return nullptr;
+        }
         Complain(console, std::string(error.what()) +
                               "\nNothing was sent: every unit needs its record (--db PATH|URL "
                               "names the database).");
         return nullptr;
     }
-    std::string notice;
-    impl->Replay(notice);
-    if (!notice.empty()) Complain(console, notice);
-    if (!impl->db) return nullptr;
+    try {
+        const StartReplay replay = ReplaySpoolAtStart(*impl->db, impl->spool, console);
+        if (const std::string notice = ReplayNotice(replay, impl->spool); !notice.empty())
+            Complain(console, notice);
+        if (replay.stopped) {
+            Complain(console, "stopped before the first unit. Nothing was sent.");
+            status = kExitStopped;
+            return nullptr;
+        }
+    } catch (const UnitDatabaseError& error) {
+        // The records stay in the spool for the next time.
+        Complain(console, std::string(error.what()) +
+                              (Interrupted() ? "\nstopped before the first unit." : "") +
+                              "\nNothing was sent.");
+        if (Interrupted()) status = kExitStopped;
+        return nullptr;
+    }
     if (impl->pool && impl->serial) {
         if (const int refused = CheckPool(*impl->db, *impl->pool, *impl->serial, console);
             refused >= 0) {
-            status = refused;
+            status = Interrupted() ? kExitStopped : refused;
             return nullptr;
         }
     }
+    impl->opening = false;
     status = -1;
     return std::unique_ptr<UnitLedger>(new UnitLedger(std::move(impl)));
 }
@@ -202,12 +260,12 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
     if (db != nullptr) {
         try {
             const units::StartedUnit started =
-                db->StartUnit(Impl::StartOf(record, ticket.start), ledger.pool);
+                db->StartUnit(ledger.StartOf(record, ticket.start), ledger.pool);
             ticket.id = started.id;
             ticket.recordId = started.recordId;
             ticket.serial = started.serial;
         } catch (const UnitDatabaseError& error) {
-            if (error.kind() != Kind::Unavailable) {
+            if (!IsLost(error.kind())) {
                 begun.status =
                     error.kind() == Kind::PoolExhausted ? kExitNoSerialLeft : kExitDatabase;
                 begun.message += (begun.message.empty() ? "" : "\n") + std::string(error.what()) +
@@ -237,9 +295,11 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
     if (ticket.serial && ledger.serial) {
         if (auto problem = protocol::CheckSerialFits(*ledger.serial,
                                                      static_cast<std::uint64_t>(*ticket.serial))) {
-            // Nothing went out: the number goes back for a later, wider run.
+            // The pool has reached the end of what the serial can hold: it
+            // has no number left for this run. Nothing went out: the number
+            // goes back for a later, wider run.
             UnitRecord refused = record;
-            refused.status = kExitDoesNotFit;
+            refused.status = kExitNoSerialLeft;
             refused.message = problem->message;
             std::string error;
             try {
@@ -248,12 +308,12 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
             } catch (const UnitDatabaseError& failure) {
                 error = failure.what();
             }
-            begun.status = kExitDoesNotFit;
-            begun.message += (begun.message.empty() ? "" : "\n") + std::string("--serial ") +
-                             protocol::SerialSpecText(*ledger.serial) + ": number " +
-                             std::to_string(*ticket.serial) + ": " + problem->message +
-                             " Nothing was sent to this target." +
-                             (error.empty() ? "" : "\n" + error);
+            begun.status = kExitNoSerialLeft;
+            begun.message +=
+                (begun.message.empty() ? "" : "\n") + std::string("--serial ") +
+                protocol::SerialSpecText(*ledger.serial) + ": the pool " + *ledger.pool +
+                " has reached the end of what the serial holds: " + problem->message +
+                ". Nothing was sent to this target." + (error.empty() ? "" : "\n" + error);
             return begun;
         }
     }
@@ -273,7 +333,7 @@ bool UnitLedger::Finish(const LedgerTicket& ticket, const UnitRecord& record, bo
                 if (nothingSent && ticket.serial) db->ReturnNumber(ticket.id);
                 return true;
             } catch (const UnitDatabaseError& failure) {
-                if (failure.kind() != Kind::Unavailable) {
+                if (!IsLost(failure.kind())) {
                     error = failure.what();
                     return false;
                 }

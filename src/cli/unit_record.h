@@ -35,11 +35,14 @@ struct UnitRecord {
     std::uint64_t unit = 0;
     // The serial number this unit took from its pool (--serial-pool).
     std::optional<std::int64_t> serial;
+    // The PC (its host name, or --host) and whether the target was simulated.
+    std::string host;
+    bool simulated = false;
 };
 
 // {"command", "result", "status", "message", "variant", "version", "file",
 // "sha256", "blocks", "bytes", "seconds", "station", "bridge_serial",
-// "unit", "serial"}. "result" is the status's name, except that a unit
+// "unit", "serial", "host", "simulated"}. "result" is the status's name, except that a unit
 // stopped part-way (status 1) is "interrupted"; "serial" is null without one.
 nlohmann::ordered_json UnitJson(const UnitRecord& record);
 
@@ -60,5 +63,11 @@ std::string DumpJson(const nlohmann::ordered_json& value);
 // The line goes out in one write, so that lines of several stations sharing
 // a file do not interleave. False with `error` set when it fails.
 bool AppendReportLine(const std::string& path, const std::string& line, std::string& error);
+
+// Opens the report (created when missing, rw-r--r--) before the first unit
+// and keeps it open for the rest of the process: AppendReportLine writes to
+// it. A reader at the other end of a FIFO would take a close for the end of
+// the report. False with `error` set when it cannot be written.
+bool KeepReportOpen(const std::string& path, std::string& error);
 
 }  // namespace farsend::cli

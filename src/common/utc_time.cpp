@@ -78,8 +78,16 @@ std::optional<std::chrono::system_clock::time_point> ParseUtc(const std::string&
     unsigned checkMonth = 0, checkDay = 0;
     CivilFromDays(days, checkYear, checkMonth, checkDay);
     if (checkMonth != month || checkDay != day) return std::nullopt;  // 31 April
-    return std::chrono::system_clock::time_point{} +
-           std::chrono::seconds(days * 86400 + hour * 3600 + minute * 60 + second);
+    // The clock's ticks (nanoseconds here) reach from 1677 to 2262 only; a
+    // time beyond would wrap around to the other end.
+    using std::chrono::seconds;
+    constexpr long long kLatest =
+        std::chrono::duration_cast<seconds>(std::chrono::system_clock::duration::max()).count();
+    constexpr long long kEarliest =
+        std::chrono::duration_cast<seconds>(std::chrono::system_clock::duration::min()).count();
+    const long long total = days * 86400 + hour * 3600 + minute * 60 + second;
+    if (total > kLatest || total < kEarliest) return std::nullopt;
+    return std::chrono::system_clock::time_point{} + seconds(total);
 }
 
 }  // namespace farsend

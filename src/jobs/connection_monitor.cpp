@@ -4,6 +4,7 @@
 
 #include "firmware/validation.h"
 #include "jobs/command_ids.h"
+#include "protocol/call_watch.h"
 #include "protocol/exchanges.h"
 
 namespace farsend::jobs {
@@ -92,6 +93,18 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
     environment.mainWindow.RefreshConnectionText();
 }
 
+// Listens to a held socket; true once its board is out or the operator
+// asked for a retry, and the next call may be answered.
+bool SocketFree(const MonitorEnvironment& environment, MonitorStop& stop) {
+    SocketHold& hold = *environment.hold;
+    const protocol::CallWatch watched = protocol::WatchCalls(
+        environment.exchanges, kBoardOutQuiet, kBoardWatchWindow, stop.Flag(), hold.RetryFlag());
+    if (stop.Requested()) return false;
+    if (watched != protocol::CallWatch::Quiet && !(*hold.RetryFlag())) return false;
+    if (!hold.Release()) Tell(environment, StationEventKind::BoardTakenOut);
+    return true;
+}
+
 }  // namespace
 
 void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop) {
@@ -109,6 +122,10 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
             // at the same point of every pass, whatever the threads do.
             Tell(environment, StationEventKind::Searching);
             if (stop.Requested()) break;
+            if (environment.hold != nullptr && environment.hold->Held() &&
+                !SocketFree(environment, stop)) {
+                continue;
+            }
             if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
                 protocol::kExchangeOk) {
                 station.connectionState = ConnectionState::Connected;

@@ -24,6 +24,7 @@
 #include "jobs/firmware_choice.h"
 #include "jobs/main_window_port.h"
 #include "jobs/message.h"
+#include "jobs/socket_hold.h"
 #include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
@@ -55,6 +56,10 @@ struct MonitorEnvironment {
     // (station_events.h). Null: the main window shows each refusal's box,
     // and nothing else is told.
     StationObserver* observer = nullptr;
+    // A socket held after a failed unit is not answered until its board is
+    // out (socket_hold.h). Null: every call is answered, as the window
+    // program does.
+    SocketHold* hold = nullptr;
 };
 
 // The stop request of one monitor. Requesting wakes a monitor that is

@@ -98,10 +98,9 @@ JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& e
 // Reads the whole snapshot through the image reader, with a quiet state of
 // its own (the run that follows writes each block's line), and returns the
 // first format error, if any.
-std::optional<protocol::ImageFormatError> FindFormatError(
-    const std::shared_ptr<const std::string>& image) {
+std::optional<protocol::ImageFormatError> FindFormatError(const protocol::TokenImage& image) {
     protocol::ImageFile file;
-    file.OpenShared(image);
+    image.OpenIn(file);
     protocol::ImageReaderState state;
     state.quiet = true;
     protocol::ProgrammingBlockSequence sequence(file, state);
@@ -150,7 +149,7 @@ public:
         // progress and the digest a front end reports all come from this one
         // snapshot, so a file replaced or cut short during the run can never
         // leave the target holding part of one file, or a mix of two.
-        const protocol::ImageSnapshot snapshot = protocol::TakeImageSnapshot(path_);
+        const protocol::ImageSnapshot snapshot = Snapshot();
         if (snapshot.status == protocol::ImageSnapshot::Status::OpenFailed) {
             report_.outcome = JobOutcome::FileOpenFailed;
             dialog_.ShowMessage(
@@ -163,9 +162,11 @@ public:
             } else {
                 report_.image = snapshot.bytes;
                 report_.fileBytes = snapshot.bytes->size();
-                file_.OpenShared(snapshot.bytes);
-                EraseAndProgram();
-                file_.Close();
+                if (ReadTokens(snapshot.bytes)) {
+                    tokens_.OpenIn(file_);
+                    EraseAndProgram();
+                    file_.Close();
+                }
             }
             if (snapshot.closeFailed) {
                 report_.closeFailed = true;
@@ -180,11 +181,36 @@ public:
     }
 
 private:
+    // The run's image when it has one, else the file as it is now.
+    protocol::ImageSnapshot Snapshot() const {
+        if (!environment_.image) return protocol::TakeImageSnapshot(path_);
+        protocol::ImageSnapshot given;
+        given.status = protocol::ImageSnapshot::Status::Read;
+        given.bytes = environment_.image;
+        return given;
+    }
+
+    // The snapshot as the token text the image reader takes: itself for a
+    // token file; for the other formats (a front end that reads them asks
+    // for it) their bytes at their addresses in that form. A file of another
+    // format that does not read is refused before the target is touched.
+    bool ReadTokens(const std::shared_ptr<const std::string>& bytes) {
+        tokens_ = protocol::TokenImage{};
+        tokens_.tokens = bytes;
+        if (environment_.imageFormat == nullptr) return true;
+        tokens_ = protocol::ReadImageAsTokens(bytes, *environment_.imageFormat);
+        if (tokens_.error) {
+            FormatErrorFound(*tokens_.error, true);
+            return false;
+        }
+        return true;
+    }
+
     // Everything the snapshot is used for; each failure returns.
     void EraseAndProgram() {
         // The whole snapshot is checked before the target is touched, so that
         // a malformed file never leaves an erased target behind.
-        if (std::optional<protocol::ImageFormatError> error = FindFormatError(report_.image)) {
+        if (std::optional<protocol::ImageFormatError> error = FindFormatError(tokens_)) {
             FormatErrorFound(*error, true);
             return;
         }
@@ -207,7 +233,8 @@ private:
     }
 
     void Program() {
-        ProgramBarSteps bar(report_.fileBytes);
+        // The position is in the token text, so the bar measures that.
+        ProgramBarSteps bar(file_.Size());
         protocol::ImageReaderState state;
         protocol::ProgrammingBlockSequence sequence(file_, state);
         protocol::FlashBlock block;
@@ -293,6 +320,7 @@ private:
     JobDialog& dialog_;
     const std::string path_;
     protocol::ImageFile file_;
+    protocol::TokenImage tokens_;
     JobReport report_;
 };
 

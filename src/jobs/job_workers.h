@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
+#include "protocol/image_format.h"
 #include "protocol/serial_stamp.h"
 
 namespace farsend::jobs {
@@ -41,6 +43,13 @@ struct JobEnvironment {
     // Set by another thread to end a programming run before its next block
     // (the run then tells the target to leave it and ends Interrupted).
     const std::atomic<bool>* stop = nullptr;
+    // The image a run of many units read once at its start and checked: a
+    // programming job sends these bytes, whatever the file holds now. None:
+    // the job reads its file at its own start (the window program).
+    std::shared_ptr<const std::string> image = nullptr;
+    // How a programming job reads its file; none: the token format alone
+    // (the window program). farsend's formats: from the content, or forced.
+    const protocol::ImageReadOptions* imageFormat = nullptr;
 };
 
 // The texts the workers show. Captions: "Error", "Erase Error", "File Error".
@@ -61,7 +70,8 @@ JobReport EraseDefaultWorker(const JobEnvironment& environment, JobDialog& dialo
 JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog);
 
 // Programming jobs on the file at `path`: read it whole into
-// memory once (refused before the target is touched when that fails), check
+// memory once (refused before the target is touched when that fails; the
+// environment's image instead, when it has one), check
 // that snapshot's format, start the run, follow the erasing, send the
 // snapshot block by block with the programming bar after the position in it,
 // end the data. Clear programmingBusy.

@@ -20,6 +20,8 @@ const char* StationEventName(StationEventKind kind) {
             return "finished";
         case StationEventKind::Disconnected:
             return "disconnected";
+        case StationEventKind::BoardTakenOut:
+            return "board taken out";
     }
     return "?";
 }

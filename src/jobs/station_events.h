@@ -7,6 +7,8 @@
 //
 //   Searching               before each handshake; the observer may stop
 //                           the monitor here, and no handshake then begins
+//   BoardTakenOut           a socket held after a failed unit is free: its
+//                           board stopped calling (only with a SocketHold)
 //
 // For each target the events come in this order:
 //
@@ -41,6 +43,7 @@ enum class StationEventKind {
     BlockSent,
     Finished,
     Disconnected,
+    BoardTakenOut,
 };
 
 enum class Refusal {
@@ -66,7 +69,7 @@ struct StationEvent {
 };
 
 // "searching", "connected", "identified", "refused", "erase step", "block sent",
-// "finished", "disconnected".
+// "finished", "disconnected", "board taken out".
 const char* StationEventName(StationEventKind kind);
 
 class StationObserver {

@@ -71,24 +71,31 @@ int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t
     link::HidSerialLink& link = context.Link();
     Clock& clock = context.Time();
     size_t at = 0;
+    bool heard = false;
+    auto gaveUp = [&] {
+        context.lastReceive = heard ? ReceiveEnd::Incomplete : ReceiveEnd::NothingHeard;
+        return kTimedOut;
+    };
     while (at < n) {
-        if (cancel != nullptr && cancel->load()) return kTimedOut;
+        if (cancel != nullptr && cancel->load()) return gaveUp();
         const Millis elapsed = clock.Now() - start;
-        if (elapsed.count() / 1000 > kDeadlineWholeSeconds) return kTimedOut;
+        if (elapsed.count() / 1000 > kDeadlineWholeSeconds) return gaveUp();
         uint8_t byte = 0;
         if (link::HidLinkReadByte(link, &byte) != 0) {
             // Everything that came before the unplug has been read; no more
             // will come, so waiting out the deadline would only hold up the
             // report that the bridge is gone.
-            if (link::HidLinkBridgeGone(link)) return kTimedOut;
+            if (link::HidLinkBridgeGone(link)) return gaveUp();
             // Nothing now: sleep until the reader stores input or the
             // deadline comes, then look again (a wake-up may bring a report
             // without a byte for us, so the loop decides, not the wait).
             link::HidLinkWaitReadable(link, kDeadline - elapsed, cancel);
             continue;
         }
+        heard = true;
         at = StoreByte(elements, at, byte);
     }
+    context.lastReceive = ReceiveEnd::Complete;
     return kExchangeOk;
 }
 
@@ -98,16 +105,22 @@ int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
     Clock& clock = context.Time();
     int emptyPolls = 0;
     size_t at = 0;
+    bool heard = false;
     while (at < n) {
         uint8_t byte = 0;
         if (link::HidLinkReadByte(link, &byte) != 0) {
-            if (emptyPolls >= kMaxEmptyPolls || link::HidLinkBridgeGone(link)) return kTimedOut;
+            if (emptyPolls >= kMaxEmptyPolls || link::HidLinkBridgeGone(link)) {
+                context.lastReceive = heard ? ReceiveEnd::Incomplete : ReceiveEnd::NothingHeard;
+                return kTimedOut;
+            }
             clock.SleepFor(kEmptyPollPause);
             ++emptyPolls;
             continue;
         }
+        heard = true;
         at = StoreByte(elements, at, byte);
     }
+    context.lastReceive = ReceiveEnd::Complete;
     return kExchangeOk;
 }
 

@@ -57,6 +57,11 @@ constexpr Millis kEmptyPollPause{1};
 // The largest command SendCommand packs.
 constexpr size_t kMaxCommandBytes = 256;
 
+// How the latest receive ended: whole, with nothing heard before it gave
+// up, or with bytes that never made a whole answer. A front end tells a
+// target that fell silent from a line that garbles by it.
+enum class ReceiveEnd : int { Complete, NothingHeard, Incomplete };
+
 // The link the exchanges talk over and the two query reply arrays, which
 // outlive a query so that callers can look at the last reply. Time comes
 // from the link's clock: the deadline must be measured on the same time line
@@ -79,6 +84,7 @@ public:
 
     LongResponsePacket variantReply{};
     LongResponsePacket versionReply{};
+    std::atomic<ReceiveEnd> lastReceive{ReceiveEnd::Complete};
 
 private:
     link::HidSerialLink& link_;

@@ -43,9 +43,24 @@ std::int64_t Tell(std::FILE* file) {
 
 std::string DescribeImageFormatError(const ImageFormatError& error) {
     char place[64];
-    std::snprintf(place, sizeof place, "line %" PRIu64 ", column %" PRIu64 ": ", error.line,
-                  error.column);
+    switch (error.place) {
+        case ImageErrorPlace::LineColumn:
+            std::snprintf(place, sizeof place, "line %" PRIu64 ", column %" PRIu64 ": ", error.line,
+                          error.column);
+            break;
+        case ImageErrorPlace::Line:
+            std::snprintf(place, sizeof place, "line %" PRIu64 ": ", error.line);
+            break;
+        case ImageErrorPlace::Offset:
+            std::snprintf(place, sizeof place, "offset %" PRIu64 " (0x%" PRIX64 "): ", error.offset,
+                          error.offset);
+            break;
+        case ImageErrorPlace::WholeFile:
+            place[0] = '\0';
+            break;
+    }
     std::string text = place;
+    if (!error.detail.empty()) return text + error.detail;
     switch (error.kind) {
         case ImageFormatErrorKind::NotHexadecimal:
             return text + "not a hexadecimal number";
@@ -68,6 +83,19 @@ std::string DescribeImageFormatError(const ImageFormatError& error) {
         case ImageFormatErrorKind::NoData:
             // Not a place in the file but the file as a whole.
             return "no data bytes: programming it would only erase the target";
+        case ImageFormatErrorKind::RecordMalformed:
+        case ImageFormatErrorKind::RecordChecksum:
+        case ImageFormatErrorKind::RecordCount:
+        case ImageFormatErrorKind::RecordType:
+        case ImageFormatErrorKind::OddDigitCount:
+        case ImageFormatErrorKind::DataOverlaps:
+        case ImageFormatErrorKind::AddressBeyond32Bits:
+        case ImageFormatErrorKind::AddressTooLow:
+        case ImageFormatErrorKind::EndRecordMissing:
+        case ImageFormatErrorKind::DataAfterEnd:
+        case ImageFormatErrorKind::Truncated:
+        case ImageFormatErrorKind::Unsupported:
+            break;  // their readers always give the detail
     }
     return text + "malformed firmware file";
 }
@@ -89,6 +117,11 @@ void ImageFile::Reset() {
     line_ = 1;
     column_ = 1;
     afterCarriageReturn_ = false;
+    segments_.reset();
+    segment_ = segmentByte_ = 0;
+    addressRead_ = false;
+    textOffset_ = 0;
+    textRead_ = 0;
     pending_.reset();
     error_.reset();
     addressSeen_ = false;
@@ -134,6 +167,44 @@ void ImageFile::OpenShared(std::shared_ptr<const std::string> bytes) {
     open_ = true;
 }
 
+void ImageFile::OpenSegments(std::shared_ptr<const std::vector<ImageSegment>> segments) {
+    Close();
+    Reset();
+    segments_ = std::move(segments);
+    if (!segments_) segments_ = std::make_shared<const std::vector<ImageSegment>>();
+    for (const ImageSegment& segment : *segments_) size_ += 9 + 3 * segment.bytes.size();
+    endOfInput_ = true;
+    open_ = true;
+}
+
+TokenStatus ImageFile::NextSegmentToken(ImageToken& token) {
+    const std::vector<ImageSegment>& segments = *segments_;
+    while (segment_ < segments.size() && segments[segment_].bytes.empty()) ++segment_;
+    if (segment_ >= segments.size()) {
+        textRead_ = size_;  // past the last line end
+        return TokenStatus::EndOfFile;
+    }
+    const ImageSegment& segment = segments[segment_];
+    token = ImageToken{};
+    token.offset = textOffset_;
+    if (!addressRead_) {
+        addressRead_ = true;
+        token.value = segment.address;
+        textRead_ = textOffset_ + 8;
+        textOffset_ += 9;  // eight digits and the line end
+        return TokenStatus::Token;
+    }
+    token.value = segment.bytes[segmentByte_];
+    textRead_ = textOffset_ + 2;
+    textOffset_ += 3;  // two digits and a blank or line end
+    if (++segmentByte_ == segment.bytes.size()) {
+        ++segment_;
+        segmentByte_ = 0;
+        addressRead_ = false;
+    }
+    return TokenStatus::Token;
+}
+
 bool ImageFile::Close() {
     bool ok = true;
     if (file_ != nullptr) {
@@ -146,6 +217,7 @@ bool ImageFile::Close() {
 
 std::uint64_t ImageFile::Position() const {
     if (pending_) return pending_->offset;
+    if (segments_) return textRead_;
     return bufferOffset_ + static_cast<std::uint64_t>(cur_ - base_);
 }
 
@@ -225,6 +297,7 @@ TokenStatus ImageFile::NextToken(ImageToken& token) {
         pending_.reset();
         return TokenStatus::Token;
     }
+    if (segments_) return NextSegmentToken(token);
 
     int c = Peek();
     while (c >= 0 && IsSeparator(c)) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/image_text.h"
+
 namespace farsend::protocol {
 
 enum class ImageFormatErrorKind {
@@ -35,6 +37,28 @@ enum class ImageFormatErrorKind {
     // Well formed, but without a single data byte: programming it would
     // erase the target and write nothing, yet end as if it had worked.
     NoData,
+    // The address-carrying formats (Intel HEX, S-records, ELF, raw binary);
+    // `detail` says what exactly is wrong.
+    RecordMalformed,      // a character, a length or a field that cannot be read
+    RecordChecksum,       // the record's checksum does not match its bytes
+    RecordCount,          // a byte count or a record count that does not add up
+    RecordType,           // a record type the format does not have
+    OddDigitCount,        // a record with half a byte at its end
+    DataOverlaps,         // two records or segments claim the same address
+    AddressBeyond32Bits,  // data past FFFFFFFF
+    AddressTooLow,        // data below 100, which a firmware file cannot address
+    EndRecordMissing,     // the file ends without its end record
+    DataAfterEnd,         // records after the end record
+    Truncated,            // the file ends inside a header or a segment
+    Unsupported,          // a well-formed file of a kind not read (big-endian ELF)
+};
+
+// What an error's place is given as.
+enum class ImageErrorPlace {
+    LineColumn,  // token text
+    Line,        // a record of Intel HEX or S-records
+    Offset,      // a byte in a binary file (ELF, raw binary)
+    WholeFile,
 };
 
 struct ImageFormatError {
@@ -45,6 +69,9 @@ struct ImageFormatError {
     // AddressGoesBackwards: the address read and the lowest one allowed there.
     std::uint32_t address = 0;
     std::uint64_t lowestAllowed = 0;
+    ImageErrorPlace place = ImageErrorPlace::LineColumn;
+    // The reason in words, for the address-carrying formats.
+    std::string detail;
 };
 
 // One line for an operator, e.g. "line 3, column 7: not a hexadecimal number".
@@ -74,6 +101,10 @@ public:
     // Reads bytes shared with others, without copying them (a snapshot
     // that is checked, programmed and hashed as one).
     void OpenShared(std::shared_ptr<const std::string> bytes);
+    // Reads segments (ascending, apart, at 100 or above) as the tokens that
+    // FormatImageText writes for them with "\n" line ends, without making
+    // the text: positions and size are those of that text.
+    void OpenSegments(std::shared_ptr<const std::vector<ImageSegment>> segments);
     bool IsOpen() const { return open_; }
     // False when closing the file failed. Closing a closed file is harmless.
     bool Close();
@@ -111,7 +142,7 @@ private:
 
     std::FILE* file_ = nullptr;
     bool open_ = false;
-    std::vector<char> buffer_;  // file contents in chunks, or all the bytes
+    std::vector<char> buffer_;                   // file contents in chunks, or all the bytes
     std::shared_ptr<const std::string> shared_;  // or these bytes
     const char* base_ = nullptr;                 // start of whichever is read
     const char* cur_ = nullptr;
@@ -124,6 +155,14 @@ private:
     std::uint64_t line_ = 1;
     std::uint64_t column_ = 1;
     bool afterCarriageReturn_ = false;
+
+    std::shared_ptr<const std::vector<ImageSegment>> segments_;
+    std::size_t segment_ = 0;       // the segment read
+    std::size_t segmentByte_ = 0;   // its next byte
+    bool addressRead_ = false;      // its address token has been given
+    std::uint64_t textOffset_ = 0;  // of the next token in that text
+    std::uint64_t textRead_ = 0;    // where reading that text would stand
+    TokenStatus NextSegmentToken(ImageToken& token);
 
     std::optional<ImageToken> pending_;
     std::optional<ImageFormatError> error_;

@@ -9,7 +9,7 @@
 namespace farsend::protocol {
 namespace {
 
-constexpr const char* kSpecForm = "give ADDR:SIZE[:FORMAT], e.g. 0x3F000:4 or 3F000:10:dec";
+constexpr const char* kSpecForm = "give ADDR:SIZE[:FORMAT], e.g. 0x4010:4 or 4010:10:dec";
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> fields;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/record_file.h"
+
 namespace farsend::sim {
 
 namespace {
@@ -21,7 +23,7 @@ public:
     static constexpr size_t kChunk = 64 * 1024;
 
     bool Open(const std::string& path, std::string& error) {
-        file_ = std::fopen(path.c_str(), "wb");
+        file_ = OpenRecordFile(path, "wb");
         if (file_ == nullptr) error = "cannot create " + path + ": " + std::strerror(errno);
         return file_ != nullptr;
     }

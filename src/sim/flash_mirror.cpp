@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "common/record_file.h"
+
 #ifdef _WIN32
 #include <process.h>
 #else
@@ -54,7 +56,7 @@ std::string FlashMirrorFileName(const std::string& location, const std::string& 
 bool ReplaceFileWhole(const std::string& path, const std::string& text, const char* tail,
                       std::string& error) {
     const std::string temporary = path + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    std::FILE* file = OpenRecordFile(temporary, "wb");
     if (file == nullptr) {
         error = "cannot create " + temporary + ": " + std::strerror(errno);
         return false;

@@ -152,6 +152,39 @@ void ReadBridgeText(const Word& w, std::string& everyone, std::map<uint32_t, std
     }
 }
 
+// MS[,VARIANT], or K:MS[,VARIANT] for bridge K alone.
+void ReadSwap(const Word& w, SimOptions& o, std::string& error) {
+    std::string text;
+    std::optional<uint32_t> bridge;
+    if (!w.has_value || !SplitBridge(w, text, bridge, error)) {
+        if (error.empty()) error = "--sim-swap needs a value: --sim-swap=MS[,VARIANT]";
+        return;
+    }
+    const size_t comma = text.find(',');
+    SwapPlan plan;
+    uint64_t after = 0;
+    if (!ParseWhole(text.substr(0, comma), 3600000, after)) {
+        error = "--sim-swap: " + Quoted(text.substr(0, comma)) +
+                " is not a time in milliseconds from 0 to 3600000, as in --sim-swap=2000";
+        return;
+    }
+    plan.after_ms = static_cast<uint32_t>(after);
+    if (comma != std::string::npos) {
+        Word variant = w;
+        variant.value = text.substr(comma + 1);
+        if (!ReadText(variant, plan.next_variant, error)) return;
+        if (plan.next_variant.empty()) {
+            error = "--sim-swap: the variant after the comma is empty";
+            return;
+        }
+    }
+    if (!bridge) {
+        o.swap = plan;
+    } else if (!o.bridge_swap.emplace(*bridge, plan).second) {
+        error = "--sim-swap: bridge " + std::to_string(*bridge) + " is given twice";
+    }
+}
+
 // Applies one word; `error` is set when it cannot be read.
 void Apply(const Word& w, SimOptions& o, std::string& error) {
     if (w.name == "--simulate") {
@@ -186,6 +219,8 @@ void Apply(const Word& w, SimOptions& o, std::string& error) {
         } else if (!o.bridge_faults.emplace(*bridge, plan).second) {
             error = "--sim-faults: bridge " + std::to_string(*bridge) + " is given twice";
         }
+    } else if (w.name == "--sim-swap") {
+        ReadSwap(w, o, error);
     } else if (w.name == "--sim-bridges") {
         ReadNumber32(w, 1, 64, o.bridges, error);
     } else if (w.name == "--sim-real-time") {
@@ -291,7 +326,11 @@ SimOptions ForBridge(const SimOptions& options, uint32_t number) {
     if (auto it = options.bridge_version.find(number); it != options.bridge_version.end()) {
         bridge.version = it->second;
     }
+    if (auto it = options.bridge_swap.find(number); it != options.bridge_swap.end()) {
+        bridge.swap = it->second;
+    }
     bridge.bridge_faults.clear();
+    bridge.bridge_swap.clear();
     bridge.bridge_variant.clear();
     bridge.bridge_version.clear();
     // Each bridge draws its own faults, the same in every run.
@@ -332,6 +371,10 @@ SimOptionsResult TakeSimOptions(std::vector<std::string>& args) {
     if (!o.bridge_version.empty() && o.bridge_version.rbegin()->first > highest) {
         highest = o.bridge_version.rbegin()->first;
         named = "--sim-version";
+    }
+    if (!o.bridge_swap.empty() && o.bridge_swap.rbegin()->first > highest) {
+        highest = o.bridge_swap.rbegin()->first;
+        named = "--sim-swap";
     }
     if (result.error.empty() && highest > o.bridges) {
         result.error = std::string(named) + ": there is no bridge " + std::to_string(highest) +

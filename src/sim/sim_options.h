@@ -27,6 +27,18 @@ struct FaultPlan {
     bool operator==(const FaultPlan& other) const;
 };
 
+// An operator at the simulated socket: a board the host let go while it was
+// still in its bootloader (the run failed) is taken out `after` that, unless
+// the host took it again meanwhile; the next of --sim-targets goes in
+// kSwapInDelay later, reporting `nextVariant` when one is given.
+struct SwapPlan {
+    uint32_t after_ms = 0;
+    std::string next_variant;  // empty: the bridge's variant
+    bool operator==(const SwapPlan& other) const {
+        return after_ms == other.after_ms && next_variant == other.next_variant;
+    }
+};
+
 // Longest text a query reply can carry.
 constexpr size_t kMaxReplyText = 24;
 
@@ -54,6 +66,10 @@ struct SimOptions {
     std::map<uint32_t, FaultPlan> bridge_faults;
     std::map<uint32_t, std::string> bridge_variant;
     std::map<uint32_t, std::string> bridge_version;
+    // --sim-swap=MS[,VARIANT], and --sim-swap=K:... for bridge K alone. None:
+    // a board that failed stays in its socket.
+    std::optional<SwapPlan> swap;
+    std::map<uint32_t, SwapPlan> bridge_swap;
     // Run on the real clock instead of simulated time (demos, benchmarks).
     bool real_time = false;
     // Which bridge these options describe, 1 to `bridges` (see ForBridge).

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "common/record_file.h"
 #include "sim/sim_bridge.h"
 #include "sim/target_packets.h"
 
@@ -61,7 +62,8 @@ SimulatedTarget::SimulatedTarget(const SimOptions& options, PlugState* plug)
       write_time_(options.baud == 0 ? 0 : Nanos{kWriteTimePerBlock.count()} * 1000),
       inbound_rng_(DerivedRng(options.seed, 0)),
       outbound_rng_(DerivedRng(options.seed, 1)),
-      next_arrival_(kNever) {
+      next_arrival_(kNever),
+      take_out_at_(kNever) {
     if (!options_.flash_dir.empty()) {
         mirror_ = std::make_unique<FlashMirror>(options_.flash_dir,
                                                 SimBridge::LocationOf(options_.bridge_number));
@@ -73,7 +75,7 @@ SimulatedTarget::~SimulatedTarget() {
 }
 
 bool SimulatedTarget::OpenSerialLog(const std::string& path, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenRecordFile(path, "wb");
     if (file == nullptr) {
         error = "cannot create the serial log " + path + ": " + std::strerror(errno);
         return false;
@@ -139,8 +141,8 @@ Millis SimulatedTarget::CollectTargetBytes(Millis now, std::vector<uint8_t>& out
 Millis SimulatedTarget::NextHostVisibleTime(size_t reportBytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!started_) return Millis(0);
-    Nanos next = std::min(
-        {EndOfFirstOutputRun(reportBytes), CallDue(), next_arrival_, NextTakeThatMayEmit()});
+    Nanos next = std::min({EndOfFirstOutputRun(reportBytes), CallDue(), next_arrival_, take_out_at_,
+                           NextTakeThatMayEmit()});
     // Pulling the plug is seen by the host at once; falling silent ends the
     // calls a waiting host counts on. Both happen on the arrival of a byte.
     const auto& unplug = options_.faults.unplug_after;
@@ -172,7 +174,14 @@ void SimulatedTarget::OnBridgeClosed(Millis now) {
     on_wire_to_host_.clear();
     received_.clear();
     ForgetSession();
-    if (phase_ == Phase::Ready) phase_ = Phase::Calling;
+    if (phase_ == Phase::Ready) {
+        phase_ = Phase::Calling;
+        // Let go in its bootloader: the operator sees the failure and takes
+        // the board out, unless the host takes it again first.
+        if (options_.swap && take_out_at_ == kNever) {
+            take_out_at_ = std::max(t, clock_) + Nanos{options_.swap->after_ms} * kNanosPerMilli;
+        }
+    }
     FlushLog();
 }
 
@@ -191,6 +200,10 @@ bool SimulatedTarget::CanStillCall() const {
     if (Unplugged() || Silenced()) return false;
     if (!started_) return options_.targets > 0;
     return phase_ != Phase::NoTarget || next_arrival_ != kNever;
+}
+uint32_t SimulatedTarget::BoardsTakenOut() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return taken_out_;
 }
 uint32_t SimulatedTarget::TargetsProgrammed() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -229,7 +242,7 @@ void SimulatedTarget::Start(Nanos now) {
 SimulatedTarget::Nanos SimulatedTarget::NextEvent() const {
     Nanos next = kNever;
     if (!on_wire_to_target_.empty()) next = std::min(next, on_wire_to_target_.front().at);
-    next = std::min(next, next_arrival_);
+    next = std::min({next, next_arrival_, take_out_at_});
     if (!received_.empty()) next = std::min(next, std::max(received_.front().at, busy_until_));
     next = std::min(next, CallDue());
     return next;
@@ -281,11 +294,13 @@ void SimulatedTarget::RunUntil(Nanos limit) {
         const Nanos arrive = on_wire_to_target_.empty() ? kNever : on_wire_to_target_.front().at;
         const Nanos take = received_.empty() ? kNever : std::max(received_.front().at, busy_until_);
         const Nanos call = CallDue();
-        const Nanos next = std::min({arrive, next_arrival_, take, call});
+        const Nanos next = std::min({arrive, next_arrival_, take_out_at_, take, call});
         if (next == kNever || next > limit) return;
         clock_ = std::max(clock_, next);
         if (arrive == next) {
             ByteArrives();
+        } else if (take_out_at_ == next) {
+            TakeOut();
         } else if (next_arrival_ == next) {
             TargetArrives();
         } else if (take == next) {
@@ -298,6 +313,14 @@ void SimulatedTarget::RunUntil(Nanos limit) {
             next_call_ += kCallInterval.count() * kNanosPerMilli;
         }
     }
+}
+
+void SimulatedTarget::TakeOut() {
+    take_out_at_ = kNever;
+    ++taken_out_;
+    swapped_ = true;
+    Leave();
+    if (next_arrival_ != kNever) next_arrival_ = clock_ + kSwapInDelay.count() * kNanosPerMilli;
 }
 
 void SimulatedTarget::TargetArrives() {
@@ -356,10 +379,14 @@ void SimulatedTarget::HandleCommand(uint8_t code) {
     switch (code) {
         case kAck:
             phase_ = Phase::Ready;
+            // Answered again: the operator waits for this run's result.
+            take_out_at_ = kNever;
             Emit(Acknowledgement(kAck), clock_);
             break;
         case kQueryVariant:
-            EmitReply(code, options_.variant);
+            EmitReply(code, swapped_ && options_.swap && !options_.swap->next_variant.empty()
+                                ? options_.swap->next_variant
+                                : options_.variant);
             Emit(Status(kStatusDone), clock_);
             break;
         case kQueryVersion:
@@ -446,6 +473,7 @@ void SimulatedTarget::FinishBlock() {
 
 void SimulatedTarget::Leave() {
     phase_ = Phase::NoTarget;
+    take_out_at_ = kNever;
     ForgetSession();
     if (targets_arrived_ < options_.targets) {
         next_arrival_ = clock_ + kNextTargetDelay.count() * kNanosPerMilli;

@@ -28,6 +28,12 @@
 //   bridge is open again. Bytes the host wrote before closing still arrive
 //   and are acted on (a StartApplication right before the close counts);
 //   only those still waiting for a busy flash are lost with the session.
+// - With --sim-swap, a board the host lets go (closes the bridge) while it is
+//   acknowledged and still in its bootloader (its run failed) is taken out
+//   of its socket the swap's time later, unless the host answered its call
+//   again meanwhile; out of the socket it neither calls nor listens. The next
+//   target, if one is due, arrives kSwapInDelay after that. Without it a
+//   board that failed stays and calls for ever.
 // - Command bytes are found by their lead byte 0x9C; anything else is skipped.
 //   Four bytes that start with 0x9C but are no valid command (wrong check,
 //   unknown code, byte 2 not 0xFD) are treated as noise: the target drops the
@@ -69,6 +75,9 @@ namespace farsend::sim {
 // BlockErased, kWriteTimePerBlock per block.
 constexpr Millis kCallInterval{50};
 constexpr Millis kNextTargetDelay{500};
+// After a failed board is taken out (--sim-swap), the hand that puts the next
+// one in: well over the silence a station takes for a board that is out.
+constexpr Millis kSwapInDelay{1500};
 constexpr std::chrono::microseconds kEraseTimePerBlock{20000};
 constexpr std::chrono::microseconds kWriteTimePerBlock{2000};
 constexpr int kBitsPerSerialByte = 10;
@@ -118,6 +127,10 @@ public:
     // bridge is plugged in and the line has not fallen silent. Once false it
     // stays false: a host waiting for a call would wait for ever.
     bool CanStillCall() const;
+    // Whether a board left in the socket after a failed run is ever taken
+    // out (--sim-swap).
+    bool TakesOutFailedBoards() const { return options_.swap.has_value(); }
+    uint32_t BoardsTakenOut() const;
 
 private:
     using Nanos = int64_t;
@@ -139,6 +152,7 @@ private:
     void HandleCommand(uint8_t code);
     void FinishBlock();
     void Leave();
+    void TakeOut();
     void ForgetSession();
     void Emit(const uint8_t* bytes, size_t length, Nanos ready);
     template <size_t N>
@@ -177,6 +191,9 @@ private:
     Nanos call_origin_ = 0;
     Nanos next_call_ = 0;
     Nanos next_arrival_;
+    Nanos take_out_at_;     // --sim-swap: when the failed board goes
+    bool swapped_ = false;  // a board has been taken out: the next reports the swap's variant
+    uint32_t taken_out_ = 0;
 
     std::deque<TimedByte> on_wire_to_target_;  // sent by the host, not yet arrived
     std::deque<TimedByte> received_;           // arrived, not yet taken by the target

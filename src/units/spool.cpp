@@ -4,21 +4,24 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "common/database_name.h"
 #include "units/spool_file.h"
 
 namespace farsend::units {
 
 std::filesystem::path SpoolLocationFor(const std::string& location,
                                        const char* (*getenv)(const char*)) {
-    const bool url =
-        location.rfind("postgresql://", 0) == 0 || location.rfind("postgres://", 0) == 0;
+    const DatabaseNameResult parsed = ParseDatabaseName(location);
+    const bool url = parsed.name && parsed.name->engine == DatabaseEngine::PostgreSQL;
     if (!url) return std::filesystem::path(location + ".spool");
     const std::string home = DefaultDatabaseLocation(getenv);
     if (home.empty()) return {};
     // FNV-1a: a name that stays the same from one run and build to the next,
     // which std::hash does not promise.
     std::uint64_t digest = 14695981039346656037ull;
-    for (const unsigned char byte : location) {
+    // Of the URL with its password masked: the name shows nothing of it, and
+    // stays the same when only the password changes.
+    for (const unsigned char byte : MaskedDatabaseName(parsed.name->location)) {
         digest ^= byte;
         digest *= 1099511628211ull;
     }
@@ -43,7 +46,9 @@ std::string SpoolLine(const UnitRow& row) {
     nlohmann::ordered_json object;
     object["record_id"] = row.recordId;
     object["start"] = FormatUtc(row.start.start);
+    object["host"] = row.start.host;
     object["station"] = row.start.station;
+    object["simulated"] = row.start.simulated;
     object["bridge_serial"] = row.start.bridgeSerial;
     object["file"] = row.start.file;
     object["sha256"] = row.start.sha256;
@@ -74,6 +79,9 @@ std::optional<UnitRow> ParseSpoolLine(const std::string& line) {
         const std::optional<TimePoint> start = ParseUtc(object.at("start").get<std::string>());
         if (row.recordId.empty() || !start) return std::nullopt;
         row.start.start = *start;
+        // Spools written before PCs were told apart have neither field.
+        row.start.host = object.value("host", std::string());
+        row.start.simulated = object.value("simulated", false);
         row.start.station = object.at("station").get<std::string>();
         row.start.bridgeSerial = object.at("bridge_serial").get<std::string>();
         row.start.file = object.at("file").get<std::string>();

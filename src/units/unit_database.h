@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -24,12 +25,13 @@ enum class Engine { SQLite, PostgreSQL };
 
 // The schema this program writes; a database carrying a higher version was
 // written by a newer program and is refused rather than misread.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;  // 2: units.host, units.simulated
 
 class UnitDatabaseError : public std::runtime_error {
 public:
     enum class Kind {
         Unavailable,     // cannot be opened or stopped answering
+        FileReplaced,    // the SQLite file was deleted or another put in its place
         SchemaTooNew,    // written by a newer program
         PoolExists,      // CreatePool: the name is taken
         UnknownPool,     // no pool of that name
@@ -53,10 +55,12 @@ std::optional<UnitResult> ParseUnitResult(const std::string& name);
 // What is known when a unit is taken in hand.
 struct UnitStart {
     TimePoint start;
+    std::string host;          // the PC the station is on
     std::string station;       // where it is programmed: the bridge's location
     std::string bridgeSerial;  // the bridge's USB serial number
     std::string file;          // the firmware file
     std::string sha256;        // of the file, hexadecimal
+    bool simulated = false;    // a simulated target, not a real unit
 };
 
 // What is known when the unit is done with.
@@ -89,6 +93,9 @@ struct UnitRow {
     bool numberReturned = false;  // the serial went back to its pool unused
 };
 
+// The largest number any pool issues (2^63 - 2).
+constexpr std::int64_t kLargestPoolNumber = INT64_MAX - 1;
+
 struct PoolInfo {
     std::string name;
     std::int64_t first = 0;
@@ -101,12 +108,15 @@ struct PoolInfo {
 
 struct UnitFilter {
     std::optional<TimePoint> since;  // units started at or after
+    std::optional<std::string> host;
     std::optional<std::string> station;
     std::optional<std::int64_t> serial;
 };
 
-// Units per station and per hour (of their start, UTC).
+// Units per station (its host and location) and per hour (of their start,
+// UTC).
 struct YieldRow {
+    std::string host;
     std::string station;
     std::string hour;  // "2024-05-01T12"
     std::int64_t programmed = 0;
@@ -119,15 +129,43 @@ struct ReplayResult {
     std::size_t written = 0;  // records that changed the database
     std::size_t already = 0;  // records the database held already
     std::size_t kept = 0;     // lines left in the spool (unreadable ones)
+    std::size_t left = 0;     // records not replayed because `progress` said stop
+};
+
+// Hears how far a replay has got (`done` of `total` lines); false stops it,
+// the rest staying in the spool.
+using ReplayProgress = std::function<bool(std::size_t done, std::size_t total)>;
+
+struct DatabaseOptions {
+    // For queries: nothing is created or written, so a file or server this
+    // user may only read can still be listed.
+    bool readOnly = false;
+    // An SQLite file's folder is made when missing: for the default location
+    // only, so that a mistyped folder is refused rather than filled.
+    bool createFolder = false;
+    // How long a connection or a statement may go unanswered before the
+    // database counts as lost (a PostgreSQL server that stopped answering).
+    std::chrono::milliseconds timeout = DefaultDatabaseTimeout();
+    // Asked while a PostgreSQL statement is waited for: true gives up the
+    // wait as a lost database (a signal asked to stop).
+    std::function<bool()> abandon;
+
+    // FARSEND_DB_TIMEOUT (seconds, decimals allowed), else 10 s.
+    static std::chrono::milliseconds DefaultDatabaseTimeout();
 };
 
 class UnitDatabase {
 public:
     // `location`: a postgresql:// (or postgres://) URL, or an SQLite file's
-    // path (created, with missing folders, when it does not exist). Creates
-    // the schema in an empty database. Throws UnitDatabaseError: Unavailable
-    // or SchemaTooNew.
-    static std::unique_ptr<UnitDatabase> Open(const std::string& location);
+    // path (created when it does not exist; its folder too only with
+    // `options.createFolder`, for the default location: a mistyped folder is
+    // refused rather than filled). Creates the schema in an empty database and
+    // brings an older one forward. Throws UnitDatabaseError: InvalidArgument
+    // for a name that is neither (see common/database_name.h), Unavailable or
+    // SchemaTooNew. An SQLite file that is deleted or replaced while it is
+    // open makes every later call throw FileReplaced.
+    static std::unique_ptr<UnitDatabase> Open(const std::string& location,
+                                              const DatabaseOptions& options = {});
     virtual ~UnitDatabase();
 
     Engine engine() const;
@@ -141,17 +179,25 @@ public:
     // to the pool, to be issued again, and its row records that it did.
     void ReturnNumber(std::int64_t id);
 
+    // A pool's numbers end at kLargestPoolNumber at the latest, with or
+    // without a last number: the pool keeps its next number in a signed
+    // 64-bit column, and that must hold the one after the last issued too.
+    // A first or last number above it is refused (InvalidArgument).
     void CreatePool(const std::string& name, std::int64_t first,
                     std::optional<std::int64_t> last = {});
     std::vector<PoolInfo> ListPools();
 
     std::vector<UnitRow> ListUnits(const UnitFilter& filter = {});
+    // The same rows one at a time, none kept: a listing of any length in
+    // little memory.
+    void ForEachUnit(const UnitFilter& filter, const std::function<void(const UnitRow&)>& each);
     std::vector<YieldRow> Yield(const UnitFilter& filter = {});
 
     // Writes the records of a spool file (see spool.h) that the database does
     // not hold yet, then empties the spool of them. A record already present
     // is left as it is, so replaying a spool twice writes each unit once.
-    ReplayResult ReplaySpool(const std::filesystem::path& spool);
+    ReplayResult ReplaySpool(const std::filesystem::path& spool,
+                             const ReplayProgress& progress = {});
 
     // Runs `sql` as it is (tests use it to tamper with the schema).
     void ExecuteForTest(const std::string& sql);
@@ -175,8 +221,11 @@ std::string DefaultDatabaseLocation(const char* (*getenv)(const char*) = nullptr
 // Why DefaultDatabaseLocation is "", for messages: "neither XDG_DATA_HOME nor
 // HOME is set", or "LOCALAPPDATA is not set".
 const char* NoDefaultDatabaseReason();
+// The one simulated runs use when none is named, beside it: sim-units.sqlite.
+// Units of a simulated target never mix with the real ones by default.
+std::string DefaultSimulatedDatabaseLocation(const char* (*getenv)(const char*) = nullptr);
 
-// The location fit for messages: a URL's password replaced by "***".
+// The location fit for messages: every password replaced by "***".
 std::string DisplayLocation(const std::string& location);
 
 }  // namespace farsend::units

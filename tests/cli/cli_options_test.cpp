@@ -121,6 +121,20 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.dir, "some/where");
          EXPECT_EQ(o.hardwareVersion, HardwareVersion::V1_5);
      }},
+    {"program fw.bin --format bin --base 0x8000",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.imageRead.format, protocol::ImageFormat::Binary);
+         EXPECT_EQ(o.imageRead.base, 0x8000u);
+     }},
+    {"convert app.elf --to srec out.srec --force",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Convert);
+         EXPECT_EQ(o.file, "app.elf");
+         EXPECT_EQ(o.output, "out.srec");
+         EXPECT_EQ(o.convertTo, protocol::ImageFormat::SRecord);
+         EXPECT_TRUE(o.force);
+         EXPECT_FALSE(o.imageRead.format.has_value());
+     }},
     {"inspect --json image.hex",
      [](const CliOptions& o) {
          EXPECT_EQ(o.command, Command::Inspect);
@@ -191,6 +205,15 @@ const std::vector<BadLine> kBadLines = {
     {"flash", "flash"},
     {"program a.hex b.hex", "b.hex"},
     {"inspect", "FILE"},
+    {"convert", "IN"},
+    {"program fw.bin --format bin", "--format bin needs --base"},
+    {"program fw.bin --base 4000", "--base applies only to raw binary"},
+    {"program fw.bin --format bin --base 1FFFFFFFF", "--base '1FFFFFFFF'"},
+    {"program fw.bin --format bin --base 40g0", "is not an address"},
+    {"program fw.hex --format intel", "--format"},
+    {"program fw.hex --to ihex", "--to does not apply to program"},
+    {"convert a.elf --to elf", "--to"},
+    {"select --format elf", "--format does not apply to select"},
     {"erase extra", "extra"},
     {"program --variant wifi", "--variant"},
     {"program --hw 1.2", "--hw"},
@@ -228,9 +251,21 @@ const std::vector<BadLine> kBadLines = {
     {"program --serial 3F000:4 --serial-pool=", "--serial-pool= has an empty value"},
     {"erase --serial-pool board", "--serial-pool does not apply to erase"},
     {"identify --db u.sqlite", "--db does not apply to identify"},
+    {"select --host pc-1", "--host does not apply to select"},
+    {"units --host=", "--host= has an empty value"},
+    {"program --host a\x1b[2Jb", "--host a\\e[2Jb: a name without control characters"},
+    {"units --db postgresq://u:S3cret@h/d", "--db postgresq://u:***@h/d: the scheme"},
+    {"watch --db :memory:", "in-memory"},
     {"watch --serial-value 1 --serial 3F000:4", "does not apply to watch (only to inspect"},
     // With units, --serial is the number of the unit sought.
     {"units --serial 3F000:4", "--serial '3F000:4' is not a decimal number"},
+    // Pools' numbers, counts and seconds: decimal only, never octal or hex.
+    {"units --serial 010", "--serial '010' is not a decimal number"},
+    {"serials init p --first 010", "--first: '010': numbers are decimal"},
+    {"serials init p --first 0x10", "--first: '0x10': numbers are decimal"},
+    {"serials init p --first 1 --last 0100", "--last: '0100'"},
+    {"watch --count 010", "--count: '010'"},
+    {"program --wait 0x10", "--wait: '0x10'"},
     // The simulator's own parser: its messages come through.
     // Several stations: only program and watch drive them.
     {"erase --all", "--all does not apply to erase"},

@@ -108,6 +108,15 @@ TEST(CliProcess, DevicesWithTheSimulationListsItsBridge) {
     EXPECT_EQ(result["devices"][0]["location"], "sim-usb-1.4");
     EXPECT_EQ(result["devices"][0]["serial"], "SIM00001");
 
+    // Every simulated bridge is listed, as the stations of --all find them.
+    run = RunFarsend({"--json", "devices", "--simulate", "--sim-bridges=3"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json three = Json::parse(run.out);
+    ASSERT_EQ(three["devices"].size(), 3u);
+    EXPECT_EQ(three["devices"][2]["path"], "sim-hid:bridge-3");
+    EXPECT_EQ(three["devices"][2]["location"], "sim-usb-1.6");
+    EXPECT_EQ(three["devices"][2]["serial"], "SIM00003");
+
     run = RunFarsend({"devices", "--simulate"});
     EXPECT_THAT(run.out, HasSubstr("bytes  location sim-usb-1.4  serial SIM00001\n"));
 }

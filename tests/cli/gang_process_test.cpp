@@ -70,6 +70,50 @@ protected:
     std::filesystem::path firmware_ = temp_.path() / "firmware";
 };
 
+// On the real clock, the wrong board in socket 2 fails once: it is one unit
+// with one row, though it calls again as soon as it is let go. The socket
+// answers no call until the simulated operator has taken the board out;
+// then the next board there is programmed.
+TEST_F(GangProcess, AFailedBoardIsOneUnitAndItsSocketMovesOnOnceItIsOut) {
+    const ProcessResult run =
+        RunFarsend({"--simulate", "--sim-real-time", "--sim-bridges=2", "--sim-targets=2",
+                    "--sim-variant=2:ZigBee", "--sim-swap=2:300,Bluetooth", "watch", "--all",
+                    "--count", "4", "--dir", firmware_.string(), "--quiet", "--report", Report()});
+    EXPECT_EQ(run.status, 4) << run.err;
+    std::map<std::string, std::vector<int>> statuses;
+    for (const Json& record : JsonLines(ProcessFiles::Read(Report()))) {
+        statuses[record["station"]].push_back(record["status"].get<int>());
+    }
+    EXPECT_EQ(statuses["sim-usb-1.4"], (std::vector<int>{0, 0}));
+    EXPECT_EQ(statuses["sim-usb-1.5"], (std::vector<int>{4, 0}));
+    EXPECT_THAT(run.err, HasSubstr("[sim-usb-1.5] farsend: take the board out (or type 2"));
+    EXPECT_THAT(run.err, HasSubstr("[sim-usb-1.5] farsend: board taken out"));
+
+#if !defined(_WIN32)  // the Windows build has no unit database
+    // The unit database (the simulated units' own) has the same rows: one
+    // for the failed board.
+    const ProcessResult units =
+        RunFarsend({"--simulate", "units", "--json", "--station", "sim-usb-1.5"});
+    ASSERT_EQ(units.status, 0) << units.err;
+    const Json listed = Json::parse(units.out)["units"];
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0]["status"], 4);
+    EXPECT_EQ(listed[1]["status"], 0);
+    EXPECT_EQ(listed[1]["variant"], "Bluetooth");
+#endif
+
+    // Nobody takes the wrong board out: still one unit, and the station's
+    // watch ends, as no other board can come to that socket.
+    std::filesystem::remove(Report());
+    const ProcessResult stays = RunFarsend({"--simulate", "--sim-real-time", "--sim-bridges=2",
+                                            "--sim-variant=2:ZigBee", "watch", "--all", "--dir",
+                                            firmware_.string(), "--quiet", "--report", Report()});
+    EXPECT_EQ(stays.status, 4) << stays.err;
+    EXPECT_EQ(JsonLines(ProcessFiles::Read(Report())).size(), 2u);
+    EXPECT_THAT(stays.err, HasSubstr("[sim-usb-1.5] farsend: the failed board stays in its "
+                                     "simulated socket"));
+}
+
 // Four stations with three targets each, and then the same with one bad
 // socket: the good ones program every target of theirs all the same.
 TEST_F(GangProcess, WatchProgramsEveryTargetOfEveryGoodStation) {

@@ -269,7 +269,16 @@ TEST_F(SimProcess, EveryExitStatusFromItsCause) {
         {"usage", {"--simulate", "program", "--count", "1"}, 2, "--count", {}},
         {"malformed file", {"--simulate", "program", malformed}, 3, "line 1, column 16", {}},
         {"file without data", {"--simulate", "program", dataless}, 3, "no data bytes", {}},
-        {"Intel HEX file", {"--simulate", "program", intel}, 3, "looks like an Intel HEX file", {}},
+        {"Intel HEX file",
+         {"--simulate", "program", intel},
+         3,
+         "Intel HEX, line 1: checksum 08",
+         {}},
+        {"Intel HEX file read as tokens",
+         {"--simulate", "program", intel, "--format", "token"},
+         3,
+         "looks like an Intel HEX file",
+         {}},
         {"missing file", {"--simulate", "program", Image("Farsend_99.hex")}, 3, "no such file", {}},
         {"does not fit",
          {"--simulate", "--sim-variant=ZigBee", "program", bluetooth},
@@ -380,14 +389,44 @@ TEST_F(SimProcess, AnUnplugDuringTheBlocksEndsTheRunAtOnce) {
         }
         const ProcessResult run = RunFarsend(words);
         EXPECT_EQ(run.status, 6) << run.err;
-        EXPECT_THAT(run.err, HasSubstr("farsend: the bridge was unplugged during the job.\n"));
+        EXPECT_THAT(run.err, HasSubstr("farsend: the bridge was unplugged after "));
+        EXPECT_THAT(run.err, HasSubstr("Plug it in again"));
         const Json unit = Json::parse(run.out);
         EXPECT_EQ(unit["status"], 6);
         EXPECT_THAT(unit["message"].get<std::string>(),
-                    HasSubstr("unplugged during the job. Communication Error with Target."));
+                    HasSubstr("blocks: the target holds part of the image and will not run it"));
         EXPECT_GT(unit["blocks"].get<int>(), 0);
         // 500 ms of the monitor's pause after the job is part of it.
         EXPECT_LT(unit["seconds"].get<double>(), 1.0);
+    }
+}
+
+// A lost target is told with what happened, how far the job got and what to
+// try; the window program's box, which says none of it, is not repeated.
+TEST_F(SimProcess, ALostTargetIsToldWithItsCauseAndWhatToTry) {
+    struct Case {
+        const char* faults;
+        const char* says;
+        const char* tries;
+    };
+    const Case cases[] = {
+        {"--sim-faults=silence=2000",
+         "the target stopped answering after 7 blocks: the target "
+         "holds part of the image",
+         "Check its power"},
+        {"--sim-faults=unplug=2000", "the bridge was unplugged after 7 blocks", "Plug it in again"},
+        {"--sim-faults=flip=0.001", "the target answered out of turn after ", "Program it again"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.faults);
+        const ProcessResult run = RunFarsend(
+            {"--simulate", "--quiet", c.faults, "--json", "program", Image("Farsend_15_bt.hex")});
+        EXPECT_EQ(run.status, 6) << run.err;
+        const Json unit = Json::parse(run.out);
+        EXPECT_THAT(unit["message"].get<std::string>(), HasSubstr(c.says));
+        EXPECT_THAT(unit["message"].get<std::string>(), HasSubstr(c.tries));
+        EXPECT_THAT(run.err, HasSubstr(c.says));
+        EXPECT_THAT(run.err, ::testing::Not(HasSubstr("Communication Error with Target")));
     }
 }
 

@@ -46,7 +46,7 @@ std::vector<std::string> Screen(const std::string& output) {
 TEST(StationBoard, MessagesScrollAboveOneLivelinePerStation) {
     std::ostringstream terminal, results;
     {
-        StationBoard board(terminal, 60);
+        StationBoard board(terminal, 60, 24, false);
         const int a = board.Add("sim-usb-1.4");
         const int b = board.Add("sim-usb-1.5");
         BoardStream aErr(board, a, terminal, "[sim-usb-1.4] ");
@@ -56,20 +56,53 @@ TEST(StationBoard, MessagesScrollAboveOneLivelinePerStation) {
         bErr << "farsend: the bridge was unplugged\n" << std::flush;
         aErr << "\rProgram  [##......]  25%" << std::flush;
         bOut << "unit 1: communication error\n" << std::flush;
-        board.SetCounts(b, 0, 1);
+        board.SetResult(b, 0, 1, {false, "bridge unplugged"});
         aErr << "\rProgram  [########] 100%\n" << std::flush;
-        board.SetCounts(a, 1, 0);
-        aErr << "\rErase    [#.......]  1/20" << std::flush;
+        board.SetResult(a, 1, 0, {true, "unit 2, 0.5 s"});
+        board.SetNote(b, "take the board out");
         // A line too long for the terminal is cut before the last column.
-        bErr << "\r" << std::string(100, 'x') << std::flush;
+        aErr << "\r" << std::string(100, 'x') << std::flush;
     }
     EXPECT_EQ(Screen(terminal.str()),
               (std::vector<std::string>{
                   "[sim-usb-1.5] farsend: the bridge was unplugged",
-                  "sim-usb-1.4  1 done, 0 failed  Erase    [#.......]  1/20",
-                  "sim-usb-1.5  0 done, 1 failed  " + std::string(59 - 31, 'x'),
+                  "1 sim-usb-1.4  1 done, 0 failed  " + std::string(59 - 33, 'x'),
+                  "2 sim-usb-1.5  0 done, 1 failed  FAIL  bridge unplugged - t",
               }));
     EXPECT_EQ(results.str(), "[sim-usb-1.5] unit 1: communication error\n");
+}
+
+// The verdict stays until the next board starts; its word is coloured
+// without the colour codes taking columns. A board that outgrows its
+// terminal stops redrawing (each redraw would leave a copy in the
+// scrollback) and leaves the results as plain lines.
+TEST(StationBoard, VerdictsInColourAndAFallBackWhenTheTerminalIsTooShort) {
+    std::ostringstream terminal, results;
+    {
+        StationBoard board(terminal, 40, 3, true);
+        const int a = board.Add("one");
+        board.SetResult(a, 0, 1, {false, "wrong board: ZigBee 1.5.0"});
+        EXPECT_EQ(Screen(terminal.str()).back(),
+                  "1 one  0 done, 1 failed  \x1b[1;31mFAIL\x1b[0m  wrong bo");
+        board.SetResult(a, 1, 1, {true, "unit 2, 0.5 s"});
+        EXPECT_NE(terminal.str().find("\x1b[1;32mPASS\x1b[0m"), std::string::npos);
+        EXPECT_TRUE(board.Drawn());
+
+        board.Add("two");
+        board.Add("three");  // four lines with the cursor's: more than 3
+        EXPECT_FALSE(board.Drawn());
+        const size_t before = terminal.str().size();
+        BoardStream out(board, 2, results, "[three] ");
+        for (int i = 0; i < 50; ++i) board.SetText(1, "Program " + std::to_string(i));
+        out << "unit 3: programmed\n" << std::flush;
+        EXPECT_EQ(terminal.str().size(), before);  // nothing redrawn
+    }
+    EXPECT_EQ(results.str(), "[three] unit 3: programmed\n");
+    EXPECT_NE(terminal.str().find("3 stations do not fit a terminal of 3 lines"),
+              std::string::npos);
+    EXPECT_FALSE(ColourWanted("1", "xterm"));
+    EXPECT_TRUE(ColourWanted("", "xterm"));
+    EXPECT_FALSE(ColourWanted(nullptr, "dumb"));
 }
 
 TEST(StationStream, LinesOfStationsArriveWholeAndNamed) {

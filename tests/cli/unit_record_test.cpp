@@ -59,7 +59,8 @@ TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
     EXPECT_EQ(keys,
               (std::vector<std::string>{"time", "command", "result", "status", "message", "variant",
                                         "version", "file", "sha256", "blocks", "bytes", "seconds",
-                                        "station", "bridge_serial", "unit", "serial"}));
+                                        "station", "bridge_serial", "unit", "serial", "host",
+                                        "simulated"}));
     EXPECT_TRUE(parsed["serial"].is_null());
     EXPECT_EQ(parsed["time"], "2024-02-29T23:59:59Z");
     EXPECT_EQ(parsed["result"], "success");

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cli/exit_status.h"
 #include "cli/sha256.h"
 #include "sim/sample_firmware.h"
 #include "sim/sim_bridge.h"
@@ -52,11 +53,12 @@ std::string MakeWorkDirectory(const std::string& wanted) {
     return pattern;
 }
 
-// Most serious first; a status not in the list ranks below all.
+// Higher is more serious, by the program's one published order; a status
+// not in it ranks below all.
 int Rank(int status) {
-    static const int kOrder[] = {8, 7, 6, 4, 3, 5, 1, 2, 0};
-    for (int i = 0; i < 9; ++i) {
-        if (kOrder[i] == status) return 9 - i;
+    const auto& order = cli::kSeverityOrder;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == status) return static_cast<int>(order.size() - i);
     }
     return 0;
 }

@@ -40,9 +40,10 @@ struct StationRecord {
 std::optional<std::vector<StationRecord>> ReadStationRecords(const std::string& path,
                                                              std::string& error);
 
-// The more serious of the statuses, by 8, 7, 6, 4, 3, 5, 1, 2, 0: the order
-// in which the process must report its stations. Kept here, apart from the
-// program's own ranking, so that the campaign checks it rather than trusts it.
+// The most serious of the statuses, by the order the program publishes
+// (cli::kSeverityOrder, the one --help states): the status the process must
+// exit with. The statuses come from the campaign's own judgement of each
+// station, so the process's own ranking of its stations is still checked.
 int MostSeriousStatus(const std::vector<int>& statuses);
 
 struct StationOutcome {

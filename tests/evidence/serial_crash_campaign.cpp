@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -9,6 +10,7 @@
 #include "evidence/child_process.h"
 #include "sim/fault_rng.h"
 #include "sim/sample_firmware.h"
+#include "units/spool.h"
 #include "units/unit_database.h"
 
 namespace farsend::evidence {
@@ -26,6 +28,19 @@ std::vector<sim::ImageRun> CampaignImage() {
     run.address = 0x4000;
     for (int i = 0; i < 8192; ++i) run.data.push_back(static_cast<uint8_t>(i * 13 + (i >> 7)));
     return {run};
+}
+
+// 16 bytes at 0x4000: short of the number's place.
+std::vector<sim::ImageRun> SwapImage() {
+    return {sim::ImageRun{0x4000, std::vector<uint8_t>(16, 0xA5)}};
+}
+
+// Replaces `target` by a copy of `source` in one rename, as `mv` would.
+void ReplaceFile(const fs::path& source, const fs::path& target) {
+    const fs::path next = target.string() + ".next";
+    std::error_code ignored;
+    fs::copy_file(source, next, fs::copy_options::overwrite_existing, ignored);
+    fs::rename(next, target, ignored);
 }
 
 std::string MakeWorkDirectory(const CrashCampaignOptions& options) {
@@ -59,12 +74,15 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
     const std::string image = (work / "firmware" / "Farsend_15_bt.hex").string();
     const std::string database = (work / "units.sqlite").string();
     const std::string flashes = (work / "flash").string();
+    const fs::path original = work / "original.hex", swapped = work / "swap.hex";
     const std::optional<SerialPlace> place = ParseSerialPlace(options.place);
     std::string error;
     if (!place) {
         result.setupError = "cannot read the number's place " + options.place;
-    } else if (!sim::WriteImageFile(image, CampaignImage(), &error)) {
-        result.setupError = "cannot write the image: " + error;
+    } else if (!sim::WriteImageFile(image, CampaignImage(), &error) ||
+               !sim::WriteImageFile(original, CampaignImage(), &error) ||
+               !sim::WriteImageFile(swapped, SwapImage(), &error)) {
+        result.setupError = "cannot write the images: " + error;
     }
     if (!result.setupError.empty()) return result;
 
@@ -97,13 +115,66 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
                                             database,
                                             image};
     sim::FaultRng random(options.seed);
+    // Its own sequence, so that the kills of a seed stay where they were.
+    sim::FaultRng deletions(options.seed ^ 0x5bd1e995u);
     const uint32_t span = static_cast<uint32_t>((options.latest - options.earliest).count()) + 1;
     for (uint32_t run = 1; run <= options.kills; ++run) {
         const std::chrono::milliseconds delay =
             options.earliest + std::chrono::milliseconds(random.Below(span));
-        const ChildResult child = RunChild(farsend, words, result.workDirectory, delay);
+        MidRunAction swap;
+        if (options.swapOneIn > 0 && random.Below(options.swapOneIn) == 0 &&
+            delay > options.earliestSwap) {
+            const auto window = static_cast<uint32_t>(
+                (std::min(delay, options.latestSwap) - options.earliestSwap).count());
+            swap.at = options.earliestSwap + std::chrono::milliseconds(random.Below(window));
+            swap.act = [&] { ReplaceFile(swapped, image); };
+            ++result.swaps;
+        }
+        // The database deletion: the file and its log moved away mid-run (to
+        // the run, as gone as after `rm units.sqlite*`), and put back after
+        // it, as a backup would be, in place of anything made there meanwhile.
+        // Drawn in every run, so that the kill moments stay those of the seed;
+        // a run with a file swap has none, so that each event is judged alone.
+        const bool deletionDrawn =
+            options.deletionEvery > 0 && deletions.Below(options.deletionEvery) == 0;
+        const bool deleted = deletionDrawn && !swap.act;
+        const std::string away = database + ".away";
+        static const char* const kParts[] = {"", "-wal", "-shm"};
+        MidRunAction deletion;
+        if (deleted) {
+            deletion.at = std::chrono::milliseconds(
+                deletions.Below(static_cast<uint32_t>(delay.count()) + 1));
+            deletion.act = [&] {
+                std::error_code ignored;
+                for (const char* part : kParts) fs::rename(database + part, away + part, ignored);
+            };
+        }
+        const ChildResult child =
+            RunChild(farsend, words, result.workDirectory, delay, swap.act ? swap : deletion);
+        if (swap.act) {
+            ReplaceFile(original, image);
+            if (child.err.find("changed on disk during the run") != std::string::npos) {
+                ++result.swapsTold;
+            }
+        }
+        if (deleted) {
+            ++result.deletions;
+            std::error_code ignored;
+            for (const char* part : kParts) {
+                fs::remove(database + part, ignored);
+                fs::rename(away + part, database + part, ignored);
+            }
+        }
+        const bool refusedSwap = swap.act && child.end == ChildEnd::Exited &&
+                                 child.exitStatus == 4 &&
+                                 child.err.find("Nothing was sent") != std::string::npos;
         if (child.end == ChildEnd::TimedOut) {
             ++result.killed;
+        } else if (refusedSwap) {
+            ++result.swapsBeforeRead;
+        } else if (deleted && child.end == ChildEnd::Exited && child.exitStatus == 9) {
+            // Its stations refused units for want of a number: as documented.
+            ++result.refusedAfterDeletion;
         } else {
             std::string how = child.end == ChildEnd::Exited
                                   ? "exited with status " + std::to_string(child.exitStatus)
@@ -119,6 +190,9 @@ CrashCampaignResult RunSerialCrashCampaign(const CrashCampaignOptions& options,
 
     try {
         auto db = units::UnitDatabase::Open(database);
+        // What the last runs kept in the spool goes in, as the next start
+        // would put it.
+        db->ReplaySpool(units::SpoolLocationFor(database));
         const std::vector<units::UnitRow> rows = db->ListUnits();
         std::string unreadable;
         const std::map<std::string, ByteMap> flashed = ReadFlashFolder(flashes, unreadable);
@@ -150,7 +224,13 @@ void PrintCrashReport(std::ostream& out, const CrashCampaignOptions& options,
     const SerialVerdict& v = result.verdict;
     out << "serial crash campaign: " << options.kills << " runs, seed " << options.seed << ", "
         << options.bridges << " stations, " << options.baud << " baud, kills after "
-        << options.earliest.count() << " to " << options.latest.count() << " ms\n";
+        << options.earliest.count() << " to " << options.latest.count() << " ms, a file swap in "
+        << options.swapOneIn << " runs\n";
+    if (options.deletionEvery > 0) {
+        out << "database deletions: " << result.deletions << " (1 run in about "
+            << options.deletionEvery << "), " << result.refusedAfterDeletion
+            << " runs ended by their stations' refusals after one (status 9)\n";
+    }
     if (!result.setupError.empty()) {
         out << "could not run: " << result.setupError << "\n";
         return;
@@ -162,6 +242,8 @@ void PrintCrashReport(std::ostream& out, const CrashCampaignOptions& options,
         << " | " << v.rows << " | " << v.programmedRows << " | " << v.unfinishedRows << " | "
         << v.returnedRows << " | " << v.flashes << " | " << v.flashesWithNumber << " | "
         << v.violations.size() + (result.poolProblem.empty() ? 0 : 1) << " |\n";
+    out << "file swaps: " << result.swaps << " (told by the run in " << result.swapsTold
+        << "; read at the run's start and refused: " << result.swapsBeforeRead << ")\n";
     if (!v.numbers.empty()) {
         out << "numbers kept: " << v.numbers.size() << ", " << v.numbers.front() << " to "
             << v.numbers.back() << "\n";

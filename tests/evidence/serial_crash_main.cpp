@@ -2,7 +2,8 @@
 // at seeded random moments, again and again on one database and one flash
 // folder, and judges what they left.
 //   serial_crash_campaign --farsend PATH [--kills N] [--seed N] [--bridges N]
-//                         [--baud N] [--latest MS] [--dir DIR] [--keep] [--progress]
+//                         [--baud N] [--latest MS] [--swap-one-in N] [--dir DIR] [--keep]
+//                         [--progress]
 // Exit status: 0 no defect found, 1 defects found, 2 usage error or no run.
 #include <cstdlib>
 #include <iostream>
@@ -17,7 +18,8 @@ namespace {
 int Usage(const std::string& problem) {
     std::cerr << "serial_crash_campaign: " << problem
               << "\nusage: serial_crash_campaign --farsend PATH [--kills N] [--seed N] "
-                 "[--bridges N] [--baud N] [--latest MS] [--dir DIR] [--keep] [--progress]\n";
+                 "[--bridges N] [--baud N] [--latest MS] [--swap-one-in N] [--dir DIR] [--keep] "
+                 "[--progress]\n";
     return 2;
 }
 
@@ -59,6 +61,8 @@ int main(int argc, char** argv) {
             options.bridges = static_cast<uint32_t>(number);
         } else if (option == "--baud" && number > 0) {
             options.baud = static_cast<uint32_t>(number);
+        } else if (option == "--swap-one-in") {
+            options.swapOneIn = static_cast<uint32_t>(number);
         } else if (option == "--latest" && number > 0) {
             options.latest = std::chrono::milliseconds(number);
         } else {

@@ -14,6 +14,7 @@
 #include "job_test_support.h"
 #include "jobs/command_ids.h"
 #include "jobs/job_workers.h"
+#include "jobs/socket_hold.h"
 #include "protocol/exchanges.h"
 #include "support/temp_directory.h"
 #include "ui_thread.h"
@@ -447,6 +448,55 @@ TEST(StationEvents, AStopWhileSearchingBeginsNoHandshake) {
     EXPECT_EQ(observer.words, std::vector<std::string>{"searching"});
     EXPECT_TRUE(h.TargetCommands().empty());
     EXPECT_EQ(h.settings.connectionState, ConnectionState::NeverConnected);
+}
+
+// A socket held after a failed unit: its board calls, and the monitor
+// listens without answering (no Ack reaches it) pass after pass, until the
+// operator's retry; a socket whose board stopped calling is free again,
+// with the event that says so.
+TEST(SocketHold, AHeldSocketAnswersNoCallUntilItsBoardIsOutOrRetried) {
+    struct Words final : StationObserver {
+        void OnStationEvent(const StationEvent& event) override {
+            if (event.kind != StationEventKind::Searching) {
+                words.push_back(StationEventName(event.kind));
+            }
+        }
+        std::vector<std::string> words;
+    };
+    {
+        MonitorHarness h(TargetOptions("Bluetooth", "1.5.0"));
+        SocketHold hold;
+        Words observer;
+        hold.Hold();
+        h.environment.hold = &hold;
+        h.environment.observer = &observer;
+        h.Start();
+        h.Pass(4);  // each pass listens to the calling board for a window
+        EXPECT_TRUE(h.TargetCommands().empty());
+        EXPECT_TRUE(hold.Held());
+        EXPECT_EQ(h.settings.connectionState, ConnectionState::NeverConnected);
+
+        EXPECT_TRUE(hold.Retry());
+        h.Pass(2);
+        EXPECT_FALSE(hold.Held());
+        EXPECT_EQ(h.settings.connectionState, ConnectionState::Connected);
+        EXPECT_EQ(h.TargetCommands(), Codes{packets::kAck});
+        EXPECT_EQ(observer.words, std::vector<std::string>{"connected"});
+        EXPECT_FALSE(hold.Retry());  // nothing held: nothing to retry
+    }
+    {
+        sim::SimOptions nobody = TargetOptions("Bluetooth", "1.5.0", 0);
+        MonitorHarness h(nobody);
+        SocketHold hold;
+        Words observer;
+        hold.Hold();
+        h.environment.hold = &hold;
+        h.environment.observer = &observer;
+        h.Start();
+        h.Pass(2);
+        EXPECT_FALSE(hold.Held());
+        EXPECT_EQ(observer.words, std::vector<std::string>{"board taken out"});
+    }
 }
 
 TEST(Monitor, StopWakesAPausingMonitor) {

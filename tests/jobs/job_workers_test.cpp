@@ -427,6 +427,21 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// A run of many units hands each job the image it read at its start: the
+// job sends that, whatever the file holds now.
+TEST_F(WorkerTest, GivenTheRunsImageItSendsThatAndNotTheFile) {
+    UseImage({PatternRun(0x4000, 16)});
+    const std::vector<sim::ImageRun> runs = {PatternRun(0x6000, 700)};
+    environment_.image = std::make_shared<const std::string>(sim::FormatImage(runs));
+
+    const JobReport report = Run(JobKind::ProgramApplication);
+
+    ASSERT_TRUE(report.Succeeded()) << ::testing::PrintToString(dialog_.Calls());
+    EXPECT_EQ(rig_.simulation->Target().Flash(), farsend::testing::ContentsOf(runs));
+    EXPECT_EQ(report.image, environment_.image);
+    EXPECT_EQ(report.bytesSent, 700u);
+}
+
 TEST_F(WorkerTest, FileThatCannotBeReadWholeIsRefusedBeforeTheTargetIsErased) {
     // A directory opens for reading on POSIX systems but cannot be read.
     settings_.firmwarePath.Set(directory_.MakeDirectory("Farsend_15_bt.hex").string());

@@ -222,6 +222,13 @@ TEST(SimOptions, BadWordsAreRefusedNamingTheOption) {
         {{"--simulate", "--sim-bridges=2", "--sim-faults=2:drop=2"},
          "--sim-faults: drop needs a probability from 0 to 1, as in drop=0.01"},
         {{"--simulate", "--sim-real-time=1"}, "--sim-real-time takes no value"},
+        {{"--simulate", "--sim-swap"}, "--sim-swap needs a value: --sim-swap=MS[,VARIANT]"},
+        {{"--simulate", "--sim-swap=soon"},
+         "--sim-swap: \"soon\" is not a time in milliseconds from 0 to 3600000, as in "
+         "--sim-swap=2000"},
+        {{"--simulate", "--sim-swap=300,"}, "--sim-swap: the variant after the comma is empty"},
+        {{"--simulate", "--sim-swap=2:300"},
+         "--sim-swap: there is no bridge 2 (1 simulated; --sim-bridges=N sets how many)"},
     };
     for (const RefuseCase& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

@@ -62,6 +62,8 @@ std::string KindName(Kind kind) {
     switch (kind) {
         case Kind::Unavailable:
             return "unavailable";
+        case Kind::FileReplaced:
+            return "file replaced";
         case Kind::SchemaTooNew:
             return "schema too new";
         case Kind::PoolExists:
@@ -258,6 +260,42 @@ TEST_P(UnitDatabaseTest, PoolsRefuseBadDefinitions) {
     for (const PoolInfo& pool : db->ListPools()) names.push_back(pool.name);
     EXPECT_THAT(names,
                 ::testing::ElementsAre("board", "it's \"quoted\"; DROP TABLE pools", "single"));
+}
+
+// Where the column that keeps the next number ends, the pool ends: with or
+// without a last number, never a wrap to negative numbers.
+TEST_P(UnitDatabaseTest, APoolEndsWhereItsNumbersCanBeStored) {
+    const std::unique_ptr<UnitDatabase> db = OpenNew();
+    ASSERT_NE(db, nullptr);
+    db->CreatePool("open", kLargestPoolNumber - 1);
+    db->CreatePool("closed", kLargestPoolNumber, kLargestPoolNumber);
+    for (const auto& [pool, numbers] :
+         std::vector<std::pair<std::string, std::vector<std::int64_t>>>{
+             {"open", {kLargestPoolNumber - 1, kLargestPoolNumber}},
+             {"closed", {kLargestPoolNumber}}}) {
+        for (const std::int64_t number : numbers) {
+            EXPECT_EQ(db->StartUnit(UnitStart{}, pool).serial, number) << pool;
+        }
+        std::string outcome = "issued";
+        try {
+            db->StartUnit(UnitStart{}, pool);
+        } catch (const UnitDatabaseError& error) {
+            outcome = KindName(error.kind());
+        }
+        EXPECT_EQ(outcome, "exhausted") << pool;
+    }
+    for (const PoolInfo& pool : db->ListPools()) EXPECT_EQ(pool.next, INT64_MAX) << pool.name;
+    for (const auto& [first, last] :
+         std::vector<std::pair<std::int64_t, std::optional<std::int64_t>>>{
+             {INT64_MAX, std::nullopt}, {1, INT64_MAX}}) {
+        std::string outcome = "ok";
+        try {
+            db->CreatePool("past the end", first, last);
+        } catch (const UnitDatabaseError& error) {
+            outcome = KindName(error.kind());
+        }
+        EXPECT_EQ(outcome, "invalid");
+    }
 }
 
 TEST_P(UnitDatabaseTest, ListsUnitsByFilterAndCountsTheYieldPerStationAndHour) {
@@ -562,7 +600,7 @@ TEST(UnitDatabaseOpen, SaysWhyADatabaseCannotBeOpened) {
         {notDatabase.string(), Kind::Unavailable, notDatabase.string(), ""},
         {folder.string(), Kind::Unavailable, "cannot open the unit database", ""},
         {(directory.path() / "file" / "below-a-file.sqlite").string(), Kind::Unavailable,
-         "cannot create the folder", ""},
+         "does not exist", ""},
         {"", Kind::Unavailable, "no unit database given", ""},
         {"postgresql://farsend:s3cret@/units?host=" + (directory.path() / "no-server").string(),
          Kind::Unavailable, "postgresql://farsend:***@/units", "s3cret"},
@@ -595,6 +633,13 @@ TEST(UnitDatabaseTime, ReadsTheTimesTheCommandLineTakes) {
         {"2024-05-01T12", ""},
         {"2024-05-01T12:00:00+02:00", ""},
         {"yesterday", ""},
+        // Beyond what the clock's nanoseconds hold: refused, not wrapped.
+        {"2262-04-11T23:47:16Z", "2262-04-11T23:47:16Z"},
+        {"2262-04-11T23:47:17Z", ""},
+        {"2300-01-01", ""},
+        {"1677-09-21T00:12:44Z", "1677-09-21T00:12:44Z"},
+        {"1677-09-21T00:12:43Z", ""},
+        {"1600-01-01", ""},
     };
     for (const auto& [text, expected] : rows) {
         const std::optional<TimePoint> when = ParseUtc(text);

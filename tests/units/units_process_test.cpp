@@ -19,6 +19,7 @@ using testing::RunFarsend;
 TEST(UnitsProcess, PoolsAndUnitsThroughTheCommandLine) {
     testing::TempDirectory directory;
     const std::string db = (directory.path() / "line" / "units.sqlite").string();
+    std::filesystem::create_directories(directory.path() / "line");  // a named one's is not made
 
     struct Call {
         std::vector<std::string> words;

@@ -23,7 +23,7 @@ std::string NoBridgeAdvice() {
                    "Install the udev rule, then plug the bridge in again:\n"
                    "  sudo cp packaging/udev/70-farsend.rules /etc/udev/rules.d/\n"
                    "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
-                   "(README, \"Linux: access to the bridge\").\n";
+                   "(docs/hardware.md, \"Linux: access to the bridge\").\n";
         case link::BridgeAccess::kAccessible:
             return "the bridge " + access.path + " (" + BridgeIdText() +
                    ") is there but could not be used: it may be busy in another program, or "

@@ -14,6 +14,18 @@ bool StandardErrorIsTerminal() {
     return _isatty(_fileno(stderr)) != 0;
 }
 
+bool StandardOutputIsTerminal() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+
+int StandardErrorHeight() {
+    if (const char* lines = std::getenv("LINES")) {
+        const int value = std::atoi(lines);
+        if (value > 0) return value;
+    }
+    return 25;
+}
+
 int StandardErrorWidth() {
     if (const char* columns = std::getenv("COLUMNS")) {
         const int value = std::atoi(columns);

@@ -9,6 +9,7 @@
 #include "link/win/bridge_restart.h"
 #include "link/win/file_version.h"
 #include "link/win/os_class.h"
+#include "link/win/read_failure.h"
 #include "link/win/system_libraries.h"
 
 namespace farsend::link {
@@ -300,9 +301,7 @@ ReadStatus WinHidPlatform::ReadReport(HidHandle handle, uint8_t* buffer, size_t 
         case IoResult::kFailed:
             break;
     }
-    // An unplugged device fails every read at once with this error.
-    if (::GetLastError() == ERROR_DEVICE_NOT_CONNECTED) return ReadStatus::kGone;
-    return ReadStatus::kFailed;
+    return ReadFailureStatus(::GetLastError());
 }
 
 int WinHidPlatform::RestartBridge(uint16_t vendorId, uint16_t productId, const std::string& path) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "units/folders.h"
 #include "units/spool.h"
 #include "units/spool_file.h"
 
@@ -13,8 +14,7 @@ namespace farsend::units {
 
 SpoolLock::SpoolLock(const std::filesystem::path& spool) {
     std::error_code folderError;
-    if (spool.has_parent_path())
-        std::filesystem::create_directories(spool.parent_path(), folderError);
+    if (spool.has_parent_path()) CreateFolders(spool.parent_path(), folderError);
     const std::string path = spool.string() + ".lock";
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {

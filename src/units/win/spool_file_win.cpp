@@ -1,5 +1,6 @@
 // The spool's lock and synced appends on Windows: LockFileEx on the lock
 // file, and FlushFileBuffers, which is what puts the line on the disk.
+#include "units/folders.h"
 #include "units/spool.h"
 #include "units/spool_file.h"
 
@@ -33,8 +34,7 @@ HANDLE OpenShared(const std::filesystem::path& path, DWORD access, DWORD disposi
 
 SpoolLock::SpoolLock(const std::filesystem::path& spool) {
     std::error_code folderError;
-    if (spool.has_parent_path())
-        std::filesystem::create_directories(spool.parent_path(), folderError);
+    if (spool.has_parent_path()) CreateFolders(spool.parent_path(), folderError);
     std::filesystem::path path = spool;
     path += ".lock";
     const HANDLE file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);

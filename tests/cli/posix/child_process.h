@@ -46,6 +46,7 @@ public:
     FarsendChild& operator=(const FarsendChild&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     void Signal(int signal) const { ::kill(pid_, signal); }
 
     // Polls `ready` (every few milliseconds, in real time: this is about real

@@ -9,6 +9,7 @@
 #include "link/bridge_ids.h"
 #include "link/cd_hid_thread.h"
 #include "link/win/bridge_restart.h"
+#include "link/win/read_failure.h"
 #include "link/win/system_libraries.h"
 
 namespace farsend::link {
@@ -46,6 +47,26 @@ TEST(WinHidPlatformTest, RestartWithoutABridgeStillSucceeds) {
 TEST(WinHidPlatformTest, OpeningAMissingPathFails) {
     WinHidPlatform platform;
     EXPECT_EQ(platform.Open("\\\\?\\hid#vid_1209&pid_0001#farsend#{absent}"), kNoHandle);
+}
+
+struct ReadFailureCase {
+    DWORD error;
+    ReadStatus expected;
+};
+
+// An unplug must end the reads as kGone, or the link waits out its reply
+// time-outs (13 s under Wine in the kernel suite) and reports a
+// communication error instead of the unplug.
+TEST(ReadFailureStatusTest, TheErrorsOfADeviceThatIsGone) {
+    const ReadFailureCase cases[] = {
+        {ERROR_DEVICE_NOT_CONNECTED, ReadStatus::kGone},  // Windows
+        {ERROR_ACCESS_DENIED, ReadStatus::kGone},         // Wine: STATUS_DELETE_PENDING
+        {ERROR_INVALID_PARAMETER, ReadStatus::kFailed},
+        {ERROR_GEN_FAILURE, ReadStatus::kFailed},
+    };
+    for (const ReadFailureCase& c : cases) {
+        EXPECT_EQ(ReadFailureStatus(c.error), c.expected) << "error " << c.error;
+    }
 }
 
 struct PatternCase {

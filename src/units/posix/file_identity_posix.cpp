@@ -1,0 +1,14 @@
+#include <sys/stat.h>
+
+#include "units/file_identity.h"
+
+namespace farsend::units {
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                        static_cast<std::uint64_t>(status.st_ino)};
+}
+
+}  // namespace farsend::units
