@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, when missing.
 # Usage: scripts/install-deps.sh [native|windows|package|kernel|all]   (default: all)
-#   windows: mingw-w64, Wine, and the Debian sources of SQLite, libpq and SOCI
-#   that scripts/build-windows-libs.sh makes the Windows build's libraries of
-#   (Debian packages none of them for mingw-w64).
+#   windows: mingw-w64, Wine, and the Debian sources of SQLite, libpq, SOCI
+#   and libsodium that scripts/build-windows-libs.sh makes the Windows
+#   build's libraries of (Debian packages none of them for mingw-w64).
 #   package: what scripts/package.sh and the package test need besides the
 #   native and Windows builds (Wine, for the ZIP's test, comes with them).
 #   kernel: QEMU, a static busybox, cpio and udev for the kernel suite
@@ -59,10 +59,30 @@ fetch_windows_sources() {
         fi
         $SUDO apt-get update -q >/dev/null
     fi
+    # The versions are pinned: one the archive no longer serves (a security
+    # update replaced it) is named, with what the archive serves instead.
+    local package served
+    for package in $packages; do
+        apt-get source --print-uris "$package" >/dev/null 2>&1 && continue
+        served=$(apt-get source --print-uris "${package%%=*}" 2>/dev/null |
+            sed -n "s/^'[^']*' ${package%%=*}_\(.*\)\.dsc .*/\1/p" | head -n 1)
+        echo "install-deps.sh: Debian's archive no longer serves the source $package" \
+            "(it serves ${served:-no version of it}); raise the version in" \
+            "scripts/build-windows-libs.sh" >&2
+        exit 1
+    done
     mkdir -p "$dir"
-    # shellcheck disable=SC2086  # one word per package
-    (cd "$dir" && apt-get source -q --download-only $packages >/dev/null 2>&1) ||
-        { echo "install-deps.sh: apt-get source $packages failed" >&2; exit 1; }
+    # One at a time, so that a failure names its package. An index may list
+    # a version whose files its archive does not hold (a mirror behind it).
+    for package in $packages; do
+        (cd "$dir" && apt-get source -q --download-only "$package" >"$dir/.fetch.log" 2>&1) || {
+            grep '^E:' "$dir/.fetch.log" >&2
+            echo "install-deps.sh: Debian's archive did not give the source $package; pin a" \
+                "version it serves in scripts/build-windows-libs.sh" >&2
+            exit 1
+        }
+    done
+    rm -f "$dir/.fetch.log"
     echo "$packages" >"$dir/.fetched"
 }
 
