@@ -44,7 +44,7 @@ fi
 
 cannot() { echo "build-windows-libs: $*" >&2; exit 1; }
 host=x86_64-w64-mingw32
-for tool in $host-gcc-posix $host-g++-posix $host-ar $host-objcopy dpkg-source tclsh gcc cmake ninja make perl; do
+for tool in $host-gcc-posix $host-g++-posix $host-ar $host-objcopy dpkg-source tclsh gcc cmake ninja make perl autoreconf libtoolize; do
     command -v "$tool" >/dev/null || cannot "$tool is missing: scripts/install-deps.sh windows"
 done
 for package in sqlite3_$sqlite_version postgresql-15_$postgresql_version soci_$soci_version libsodium_$sodium_version; do
@@ -169,10 +169,13 @@ fi
 if ! made sodium; then
 echo "build-windows-libs: libsodium $sodium_version" >&2
 tree=$(unpack libsodium "$sodium_version")
-# The library alone (src/libsodium), not its tests; no debug information.
-(cd "$tree" && CC=$cross_cc CFLAGS=-O2 ./configure --host=$host --prefix="$prefix" \
+# Debian's source is the project's git tree, without a generated configure
+# (Debian's own build runs autoreconf too). The library alone
+# (src/libsodium), not its tests; no debug information.
+(cd "$tree" && autoreconf -fi >"$work/sodium-configure.log" 2>&1 &&
+    CC=$cross_cc CFLAGS=-O2 ./configure --host=$host --prefix="$prefix" \
     --disable-shared --enable-static --disable-dependency-tracking --disable-debug \
-    >"$work/sodium-configure.log" 2>&1) ||
+    >>"$work/sodium-configure.log" 2>&1) ||
     { tail -n 30 "$work/sodium-configure.log" >&2; cannot "libsodium's configure failed"; }
 (cd "$tree" && make -C src/libsodium -j"$jobs" install >"$work/sodium-make.log" 2>&1) ||
     { tail -n 30 "$work/sodium-make.log" >&2; cannot "libsodium was not made"; }

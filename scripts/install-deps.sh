@@ -18,7 +18,7 @@ native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtes
         libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man
         libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev wine64 xvfb xauth imagemagick
-         fonts-wine fonts-liberation tcl)
+         fonts-wine fonts-liberation tcl autoconf automake libtool time)
 
 package=(help2man lintian dpkg-dev fakeroot gzip zip unzip debootstrap man-db bash-completion
          util-linux binutils-mingw-w64-x86-64)
