@@ -45,6 +45,10 @@ struct UnitLedger::Impl {
     UnitDatabase* Reach(std::string& notice) {
         if (db) return db.get();
         if (fileGone) return nullptr;
+        // After a second signal nothing more is waited for, and opening a
+        // connection to a server that stopped answering is a wait the
+        // statement watchdog cannot end: the units in hand go to the spool.
+        if (Asked(settings.stopNow)) return nullptr;
         try {
             db = UnitDatabase::Open(settings.location, options);
         } catch (const UnitDatabaseError&) {
