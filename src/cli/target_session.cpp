@@ -26,14 +26,14 @@
 #include "cli/interrupt.h"
 #include "cli/missing_firmware.h"
 #include "cli/progress_display.h"
+#include "cli/report_file.h"
 #include "cli/run_image.h"
 #include "cli/sha256.h"
 #include "cli/station_board.h"
 #include "cli/station_bridge.h"
 #include "cli/station_stream.h"
 #include "cli/terminal.h"
-#include "cli/unit_ledger.h"
-#include "cli/unit_record.h"
+#include "cli/unit_status.h"
 #include "cli/unit_verdict.h"
 #include "common/diagnostics.h"
 #include "common/printable_text.h"
@@ -49,6 +49,11 @@
 #include "protocol/image_reader.h"
 #include "sim/sim_bridge.h"
 #include "sim/simulation.h"
+#include "units/record/unit_json.h"
+#include "units/unit_ledger.h"
+#if FARSEND_UNIT_DATABASE
+#include "cli/database_choice.h"
+#endif
 
 namespace farsend::cli {
 namespace {
@@ -155,23 +160,6 @@ struct RunShared {
     RunImage* image = nullptr;
 };
 
-int StatusOf(const jobs::JobReport& report) {
-    switch (report.outcome) {
-        case jobs::JobOutcome::Success:
-            return kExitSuccess;
-        case jobs::JobOutcome::FileOpenFailed:
-        case jobs::JobOutcome::FileFormatError:
-            return kExitFirmwareFile;
-        case jobs::JobOutcome::CommunicationError:
-            return kExitCommunication;
-        case jobs::JobOutcome::EraseError:
-            return kExitEraseError;
-        case jobs::JobOutcome::Interrupted:
-            return kExitStopped;
-    }
-    return kExitCommunication;
-}
-
 ProgressMode ModeFor(const CliOptions& options, const Console& console) {
     if (options.quiet) return ProgressMode::Quiet;
     return console.errIsTerminal ? ProgressMode::Terminal : ProgressMode::Plain;
@@ -183,7 +171,7 @@ class Session final : public jobs::MainWindowPort,
 public:
     Session(const CliOptions& options, Console& console, Wiring& wiring,
             jobs::FirmwareChoice& choice, Policy policy, RunShared& shared, StationPlan plan,
-            UnitLedger* ledger)
+            units::UnitLedger* ledger)
         : options_(options),
           console_(console),
           wiring_(wiring),
@@ -348,7 +336,7 @@ public:
             if (!caption.empty() && caption.back() == '.') caption.pop_back();
             if (!tellOnce_) Complain(console_, caption + ": " + OneLine(box.text));
             message_ = OneLine(box.text);
-            BeginAttempt(kExitFirmwareFile);
+            BeginAttempt(units::UnitOutcome::FirmwareFileError);
             return;
         }
         // The window's box does not say why; here the replies tell a target
@@ -361,7 +349,8 @@ public:
                                                  protocol::ResponseCode::VersionReply));
         if (!tellOnce_) Complain(console_, verdict.message);
         message_ = OneLine(verdict.message);
-        BeginAttempt(verdict.status);
+        BeginAttempt(verdict.status == kExitCommunication ? units::UnitOutcome::CommunicationError
+                                                          : units::UnitOutcome::DoesNotFit);
     }
 
     void TargetConnected() {
@@ -399,7 +388,7 @@ public:
     }
 
     void SendCommand(int command) override {
-        if (command == jobs::kCommandProgramNow) BeginAttempt(kExitSuccess);
+        if (command == jobs::kCommandProgramNow) BeginAttempt(units::UnitOutcome::Passed);
         if (command == jobs::kCommandProgrammingFinished && options_.launch) {
             protocol::LaunchTargetApplication(station_.Exchanges());
         }
@@ -451,45 +440,49 @@ public:
     void EndProcess(int) override {}
 
     // The unit's record; also used for the connect-only commands.
-    UnitRecord Record(int status) const {
-        UnitRecord record;
+    units::UnitRecord Record(units::UnitOutcome outcome) const {
+        units::UnitRecord record;
+        units::UnitFinish& finish = record.finish.emplace();
         record.command = CommandName(options_.command);
-        record.status = status;
-        record.message = status == kExitSuccess ? std::string() : message_;
-        record.variant = protocol::ReplyTextOf(station_.Exchanges().variantReply,
+        finish.end = std::chrono::system_clock::now();
+        finish.SetOutcome(outcome);
+        finish.exitStatus = ExitStatusOf(outcome);
+        finish.message = outcome == units::UnitOutcome::Passed ? std::string() : message_;
+        finish.variant = protocol::ReplyTextOf(station_.Exchanges().variantReply,
                                                protocol::ResponseCode::VariantReply);
-        record.version = protocol::ReplyTextOf(station_.Exchanges().versionReply,
+        finish.version = protocol::ReplyTextOf(station_.Exchanges().versionReply,
                                                protocol::ResponseCode::VersionReply);
-        record.host = HostOf(options_);
-        record.simulated = options_.sim.simulate;
-        record.station = plan_.name;
-        record.bridgeSerial = plan_.bridgeSerial;
+        record.start.host = HostOf(options_);
+        record.start.simulated = options_.sim.simulate;
+        record.start.station = plan_.name;
+        record.start.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;
         if (ticket_) record.serial = ticket_->serial;
         if (policy_ != Policy::ConnectOnly) {
-            record.file = choice_.firmwarePath.Get();
+            record.start.file = choice_.firmwarePath.Get();
             // The digest of what the job sent, not of the file as it is
             // now; before any job, of the run's image.
             if (job_ && IsProgrammingJob(job_->kind)) {
-                record.sha256 = !job_->image ? std::string()
-                                : shared_.image != nullptr && job_->image == shared_.image->Bytes()
-                                    ? shared_.image->Sha256()
-                                    : Sha256Hex(*job_->image);
+                record.start.sha256 =
+                    !job_->image ? std::string()
+                    : shared_.image != nullptr && job_->image == shared_.image->Bytes()
+                        ? shared_.image->Sha256()
+                        : Sha256Hex(*job_->image);
             } else {
-                record.sha256 = RunDigest();
+                record.start.sha256 = RunDigest();
             }
         }
         if (job_) {
-            record.blocks = job_->blocksSent;
-            record.bytes = job_->bytesSent;
+            finish.blocks = job_->blocksSent;
+            finish.bytes = job_->bytesSent;
         }
-        record.seconds = static_cast<double>((wiring_.Time().Now() - unitStart_).count()) / 1000.0;
+        finish.seconds = static_cast<double>((wiring_.Time().Now() - unitStart_).count()) / 1000.0;
         return record;
     }
 
-    void PrintResult(const UnitRecord& record) {
+    void PrintResult(const units::UnitRecord& record) {
         if (options_.json) {
-            Print(DumpJson(UnitJson(record)));
+            Print(units::UnitJsonLine(record, units::UnitJsonForm::Result));
             return;
         }
         if (policy_ == Policy::ConnectOnly) return;  // the commands print their own
@@ -507,25 +500,24 @@ public:
         }
     }
 
-    std::string ResultLine(const UnitRecord& record) const {
+    std::string ResultLine(const units::UnitRecord& record) const {
+        const units::UnitFinish& finish = *record.finish;
         std::string line;
         if (policy_ == Policy::Watch) line = "unit " + std::to_string(unitNumber_) + ": ";
         if (record.serial) line += "serial " + std::to_string(*record.serial) + ": ";
-        if (record.status == kExitSuccess) {
+        if (finish.outcome == units::UnitOutcome::Passed) {
             char figures[96];
             std::snprintf(figures, sizeof figures, ": %llu blocks, %llu bytes in %.1f s",
-                          static_cast<unsigned long long>(record.blocks),
-                          static_cast<unsigned long long>(record.bytes), record.seconds);
-            line += "programmed " + firmware::GetFileNamePart(record.file);
-            if (!record.variant.empty() || !record.version.empty()) {
-                line += " into " + record.variant + " " + record.version;
+                          static_cast<unsigned long long>(finish.blocks),
+                          static_cast<unsigned long long>(finish.bytes), finish.seconds);
+            line += "programmed " + firmware::GetFileNamePart(record.start.file);
+            if (!finish.variant.empty() || !finish.version.empty()) {
+                line += " into " + finish.variant + " " + finish.version;
             }
             line += figures;
             if (options_.launch) line += "; application started";
         } else {
-            line += std::string(record.status == kExitStopped ? "interrupted"
-                                                              : ExitStatusName(record.status)) +
-                    ": " + record.message;
+            line += std::string(units::UnitOutcomeWord(*finish.outcome)) + ": " + finish.message;
         }
         // The file's name, the target's replies and what a message quotes
         // of them: one unit, one line, and nothing that drives the terminal.
@@ -537,8 +529,8 @@ public:
     // On the calling thread, after the monitor has been joined.
     void LetGo() {
         if (!ticket_) return;
-        UnitRecord record = Record(kExitStopped);
-        record.message = "let go before anything was sent: the run was stopping";
+        units::UnitRecord record = Record(units::UnitOutcome::Interrupted);
+        record.finish->message = "let go before anything was sent: the run was stopping";
         WriteToLedger(record, true);
         ticket_.reset();
         serial_.reset();
@@ -557,15 +549,15 @@ private:
     void TakeInHand() {
 #if FARSEND_UNIT_DATABASE
         if (ledger_ == nullptr) return;
-        UnitRecord unit;
+        units::UnitStart unit;
         unit.station = plan_.name;
         unit.bridgeSerial = plan_.bridgeSerial;
         unit.file = choice_.firmwarePath.Get();
         unit.sha256 = RunDigest();
-        LedgerBegin begun = ledger_->Begin(unit);
+        units::LedgerBegin begun = ledger_->Begin(unit);
         if (!begun.message.empty()) Complain(console_, begun.message);
         if (!begun.ticket) {
-            refusal_ = begun.status;
+            refusal_ = ExitStatusOf(begun.refusal);
             state_.autoProgram = false;
             state_.programRequest = jobs::kNoProgramRequest;
             station_.Monitor().RequestStop();
@@ -581,15 +573,14 @@ private:
     }
 
     // The unit's end into the database, or the spool while it is lost.
-    void WriteToLedger(const UnitRecord& record, bool nothingSent) {
+    void WriteToLedger(const units::UnitRecord& record, bool nothingSent) {
 #if FARSEND_UNIT_DATABASE
         if (ledger_ == nullptr || !ticket_) return;
-        std::string error, notice;
-        const bool kept = ledger_->Finish(*ticket_, record, nothingSent, error, notice);
-        if (!notice.empty()) Complain(console_, notice);
-        if (!kept) {
+        const units::LedgerFinish finished = ledger_->Finish(*ticket_, record, nothingSent);
+        if (!finished.notice.empty()) Complain(console_, finished.notice);
+        if (!finished.kept) {
             lostOutput_ = true;
-            Complain(console_, "unit database: " + error +
+            Complain(console_, "unit database: " + finished.error +
                                    "\nThis unit is not recorded: " + ResultLine(record));
         }
 #else
@@ -598,9 +589,9 @@ private:
 #endif
     }
 
-    void BeginAttempt(int status) {
+    void BeginAttempt(units::UnitOutcome outcome) {
         attempting_ = true;
-        attemptStatus_ = status;
+        attemptOutcome_ = outcome;
         job_.reset();
     }
 
@@ -611,11 +602,12 @@ private:
         connectedSinceWait_ = false;
         ++units_;
         unitNumber_ = shared_.finished.fetch_add(1) + 1;
-        const int status = job_ ? StatusOf(*job_) : attemptStatus_;
+        const units::UnitOutcome outcome = job_ ? units::OutcomeOf(job_->outcome) : attemptOutcome_;
+        const int status = ExitStatusOf(outcome);
         lastStatus_ = status;
         if (status != kExitSuccess) lastFailure_ = status;
         if (status == kExitSuccess) ++programmed_;
-        const UnitRecord record = Record(status);
+        const units::UnitRecord record = Record(outcome);
         PrintResult(record);
         if (board_ != nullptr) {
             board_->SetResult(row_, programmed_, units_ - programmed_,
@@ -623,7 +615,8 @@ private:
         }
         // The failed board is still in its socket and calls again at once:
         // it is one unit, not one per call, until it is taken out.
-        if (policy_ == Policy::Watch && status != kExitSuccess && status != kExitStopped) {
+        if (policy_ == Policy::Watch && outcome != units::UnitOutcome::Passed &&
+            outcome != units::UnitOutcome::Interrupted) {
             hold_.Hold();
             Note("take the board out" +
                  (socketNumber_ > 0
@@ -633,7 +626,8 @@ private:
         if (!options_.report.empty()) {
             std::string error;
             if (!AppendReportLine(options_.report,
-                                  ReportLine(record, std::chrono::system_clock::now()), error)) {
+                                  units::UnitJsonLine(record, units::UnitJsonForm::Report),
+                                  error)) {
                 lostOutput_ = true;
                 Complain(console_, "--report: " + error +
                                        "\nThis unit is not recorded: " + ResultLine(record));
@@ -665,7 +659,7 @@ private:
     const Policy policy_;
     RunShared& shared_;
     const StationPlan plan_;
-    UnitLedger* const ledger_;  // none: the units are not recorded (erase, identify, launch)
+    units::UnitLedger* const ledger_;  // none: the units are not recorded (erase, identify, launch)
     ProgressDisplay display_;
     jobs::SocketHold hold_;
     app::Station station_;
@@ -689,7 +683,7 @@ private:
     Millis unitStart_{0};
     bool connected_ = false;
     bool attempting_ = false;
-    int attemptStatus_ = kExitSuccess;
+    units::UnitOutcome attemptOutcome_ = units::UnitOutcome::Passed;
     std::optional<jobs::JobReport> job_;
     std::string message_;
     int units_ = 0;
@@ -699,7 +693,7 @@ private:
     int lastFailure_ = kExitSuccess;
     // The unit in hand's row and number, from the monitor's thread; read by
     // the calling thread after the join (LetGo).
-    std::optional<LedgerTicket> ticket_;
+    std::optional<units::LedgerTicket> ticket_;
     std::optional<jobs::UnitSerial> serial_;
     int refusal_ = -1;
     std::atomic<bool> stopJob_{false};
@@ -771,22 +765,53 @@ int Identify(Session& session, Console& console, const CliOptions& options) {
     const int variantStatus = protocol::QueryTargetVariant(session.Exchanges(), &identity.variant);
     const int versionStatus = protocol::QueryTargetVersion(session.Exchanges(), &identity);
     protocol::DisconnectTarget(session.Exchanges());
-    UnitRecord record = session.Record(kExitSuccess);
+    units::UnitRecord record = session.Record(units::UnitOutcome::Passed);
+    units::UnitFinish& finish = *record.finish;
     if (variantStatus == protocol::kReplyMissing || versionStatus == protocol::kReplyMissing) {
-        record.status = kExitCommunication;
-        record.message = std::string("the target did not answer the ") +
+        finish.SetOutcome(units::UnitOutcome::CommunicationError);
+        finish.exitStatus = ExitStatusOf(units::UnitOutcome::CommunicationError);
+        finish.message = std::string("the target did not answer the ") +
                          (variantStatus == protocol::kReplyMissing ? "variant" : "version") +
                          " query";
-        Complain(console, record.message);
+        Complain(console, finish.message);
     }
     if (options.json) {
         session.PrintResult(record);
-    } else if (record.status == kExitSuccess) {
-        session.Print("variant: " + PrintableText(record.variant) +
-                      "\nversion: " + PrintableText(record.version));
+    } else if (finish.outcome == units::UnitOutcome::Passed) {
+        session.Print("variant: " + PrintableText(finish.variant) +
+                      "\nversion: " + PrintableText(finish.version));
     }
-    return record.status;
+    return finish.exitStatus;
 }
+
+#if FARSEND_UNIT_DATABASE
+// The ledger of the database --db names (or the default file). The exit
+// status when it cannot be had, with the message shown.
+int OpenLedger(const CliOptions& options, Console& console,
+               std::unique_ptr<units::UnitLedger>& ledger) {
+    const DatabaseChoice choice = ChooseDatabase(options);
+    if (choice.location.empty()) {
+        Complain(console,
+                 "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set, "
+                 "so the default file has no place). Nothing was sent.");
+        return kExitDatabase;
+    }
+    units::LedgerSettings settings;
+    settings.location = choice.location;
+    settings.createFolder = choice.isDefault;
+    settings.host = HostOf(options);
+    settings.simulated = options.sim.simulate;
+    if (!options.serialPool.empty()) settings.pool = options.serialPool;
+    settings.serial = options.serial;
+    settings.tell = [&console](const std::string& line) { Complain(console, line); };
+    settings.interrupted = Interrupted;
+    settings.stopNow = StopNow;
+    settings.exitStatusOf = ExitStatusOf;
+    units::LedgerOpening opening = units::UnitLedger::Open(std::move(settings));
+    ledger = std::move(opening.ledger);
+    return ExitStatusOf(opening.refusal);
+}
+#endif
 
 Policy PolicyFor(Command command) {
     switch (command) {
@@ -992,17 +1017,16 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     // Every unit program and watch handle has its row: a database that
     // cannot be had stops the run before any target is touched.
 #if FARSEND_UNIT_DATABASE
-    std::unique_ptr<UnitLedger> ledgerOwner;
+    std::unique_ptr<units::UnitLedger> ledgerOwner;
     if (policy != Policy::ConnectOnly) {
         // A signal while the database is waited for ends the start cleanly.
         CatchInterrupt();
-        int status = kExitDatabase;
-        ledgerOwner = UnitLedger::Open(options, console, status);
-        if (!ledgerOwner) return status;
+        const int refused = OpenLedger(options, console, ledgerOwner);
+        if (!ledgerOwner) return refused;
     }
-    UnitLedger* const ledger = ledgerOwner.get();
+    units::UnitLedger* const ledger = ledgerOwner.get();
 #else
-    UnitLedger* const ledger = nullptr;
+    units::UnitLedger* const ledger = nullptr;
     if (policy != Policy::ConnectOnly && (!options.db.empty() || !options.serialPool.empty())) {
         Complain(console,
                  "--db, --serial and --serial-pool: this build has no unit database; it is part "
@@ -1187,16 +1211,19 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         } else if (options.command == Command::Launch) {
             app::StartTargetApplication(session.Commands());
             if (options.json) {
-                session.PrintResult(session.Record(kExitSuccess));
+                session.PrintResult(session.Record(units::UnitOutcome::Passed));
             } else {
                 session.Print("application started");
             }
         } else {
             app::EraseTargetFlash(session.Commands());
-            status = session.LastJob() ? StatusOf(*session.LastJob()) : kExitCommunication;
+            const units::UnitOutcome outcome = session.LastJob()
+                                                   ? units::OutcomeOf(session.LastJob()->outcome)
+                                                   : units::UnitOutcome::CommunicationError;
+            status = ExitStatusOf(outcome);
             protocol::DisconnectTarget(session.Exchanges());
             if (options.json) {
-                session.PrintResult(session.Record(status));
+                session.PrintResult(session.Record(outcome));
             } else if (status == kExitSuccess) {
                 session.Print(eraseAll ? "erased all of the flash" : "erased");
             }

@@ -408,26 +408,6 @@ void RewriteSpool(const std::filesystem::path& spool, const std::vector<std::str
 
 }  // namespace
 
-const char* UnitResultName(UnitResult result) {
-    switch (result) {
-        case UnitResult::Programmed:
-            return "programmed";
-        case UnitResult::Failed:
-            return "failed";
-        case UnitResult::Interrupted:
-            return "interrupted";
-    }
-    return "failed";
-}
-
-std::optional<UnitResult> ParseUnitResult(const std::string& name) {
-    for (UnitResult result :
-         {UnitResult::Programmed, UnitResult::Failed, UnitResult::Interrupted}) {
-        if (name == UnitResultName(result)) return result;
-    }
-    return std::nullopt;
-}
-
 std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
     auto lookup = [getenv](const char* name) -> std::string {
         const char* value = getenv != nullptr ? getenv(name) : std::getenv(name);
