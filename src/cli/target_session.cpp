@@ -43,6 +43,7 @@
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
 #include "jobs/socket_hold.h"
+#include "link/bridge_name.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
 #include "protocol/image_format.h"
@@ -856,7 +857,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
     link::HidPlatform& platform = env.systemPlatform != nullptr ? *env.systemPlatform : none;
     const std::vector<BridgeFound> bridges = FindBridges(platform);
     auto nameOf = [](const BridgeFound& bridge) {
-        return bridge.location.empty() ? bridge.path : bridge.location;
+        return link::BridgeDefaultName(bridge.path, {bridge.location, bridge.serial});
     };
     if (options.all) {
         for (const BridgeFound& bridge : bridges) {
@@ -881,8 +882,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
     for (const std::string& device : options.devices) {
         StationPlan plan{device, device, 0, ""};
         for (const BridgeFound& bridge : bridges) {
-            if (device == bridge.path || (!bridge.location.empty() && device == bridge.location) ||
-                (!bridge.serial.empty() && device == bridge.serial)) {
+            if (link::BridgeAnswersTo(device, bridge.path, {bridge.location, bridge.serial})) {
                 plan.name = nameOf(bridge);
                 plan.bridgeSerial = bridge.serial;
             }
@@ -1131,7 +1131,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         if (discover && !stopAll && RealClock().Now() - lastLook >= Millis(1000)) {
             lastLook = RealClock().Now();
             for (const BridgeFound& bridge : FindBridges(*env.systemPlatform)) {
-                const std::string name = bridge.location.empty() ? bridge.path : bridge.location;
+                const std::string name =
+                    link::BridgeDefaultName(bridge.path, {bridge.location, bridge.serial});
                 bool known = false;
                 for (const auto& station : stations) known |= station->session->Plan().name == name;
                 if (known) continue;
