@@ -174,10 +174,11 @@ int main(int argc, char** argv) {
     protocol::ExchangeContext exchanges(link);
 
     const double connectStart = bench::WallSeconds();
-    const int connected = protocol::ConnectTarget(exchanges);
+    const protocol::ExchangeResult connected = protocol::ConnectTarget(exchanges);
     const double connectSeconds = bench::WallSeconds() - connectStart;
-    if (connected != protocol::kExchangeOk) {
-        std::fprintf(stderr, "no connection: ConnectTarget returned %d\n", connected);
+    if (connected != protocol::ExchangeResult::Ok) {
+        std::fprintf(stderr, "no connection: ConnectTarget returned %d\n",
+                     protocol::ExchangeResultCode(connected));
         return 1;
     }
 

@@ -157,7 +157,7 @@ void CommunicationFailure(CommandContext& context) {
 }
 
 void RequestProgramming(jobs::StationState& station) {
-    station.programRequest = kProgramRequested;
+    station.programRequest = ProgramRequest::Requested;
 }
 
 void ProgrammingFinished(CommandContext& context) {

@@ -43,6 +43,7 @@
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
 #include "jobs/socket_hold.h"
+#include "link/bridge_name.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
 #include "protocol/image_format.h"
@@ -89,10 +90,10 @@ struct StationPlan {
     std::string bridgeSerial;  // the bridge's USB serial, when known
 };
 
-// Sets up the link of one station. Returns -1 when it is ready, else the
-// exit status (with the message already shown).
-int Wire(const CliOptions& options, Console& console, const Environment& env,
-         const StationPlan& plan, Wiring& wiring) {
+// Sets up the link of one station: nothing when it is ready, else the exit
+// status (with the message already shown).
+StopStatus Wire(const CliOptions& options, Console& console, const Environment& env,
+                const StationPlan& plan, Wiring& wiring) {
     link::HidPlatform* platform =
         env.systemPlatform != nullptr ? env.systemPlatform : &wiring.noPlatform;
     if (options.sim.simulate) {
@@ -128,7 +129,7 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
         }
     }
     wiring.seat.platform = platform;
-    if (waiting) return -1;
+    if (waiting) return std::nullopt;
     if (plan.device.empty() ? CountBridges(*platform) == 0 : !named) {
         if (!plan.device.empty()) {
             Complain(console, plan.device + " is not the bridge (" + BridgeIdText() +
@@ -140,7 +141,7 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
         }
         return kExitNoTarget;
     }
-    return -1;
+    return std::nullopt;
 }
 
 // A station's name on its diagnostic lines: among several stations, as on
@@ -188,7 +189,7 @@ public:
         // A unit's failure is told by the session, in farsend's words.
         display_.ShowMessages(policy == Policy::ConnectOnly);
         state_.autoProgram = policy == Policy::Watch;
-        if (policy == Policy::ProgramOnce) state_.programRequest = jobs::kProgramRequested;
+        if (policy == Policy::ProgramOnce) state_.programRequest = jobs::ProgramRequest::Requested;
         if (policy == Policy::Watch) {
             if (options.waitGiven) deadline_ = Millis(options.waitSeconds * 1000LL);
         } else {
@@ -251,8 +252,8 @@ public:
     int LastFailure() const { return lastFailure_; }
     int LastStatus() const { return lastStatus_; }
     // The status of a unit this station refused before sending anything
-    // (no number could be had), after which it took no more; -1: none.
-    int Refusal() const { return refusal_; }
+    // (no number could be had), after which it took no more; nothing: none.
+    StopStatus Refusal() const { return refusal_; }
     // A second signal: the job in hand stops before its next block.
     void StopJobNow() { stopJob_ = true; }
     app::CommandContext& Commands() { return station_.Commands(); }
@@ -557,9 +558,9 @@ private:
         units::LedgerBegin begun = ledger_->Begin(unit);
         if (!begun.message.empty()) Complain(console_, begun.message);
         if (!begun.ticket) {
-            refusal_ = ExitStatusOf(begun.refusal);
+            refusal_ = static_cast<ExitStatus>(ExitStatusOf(begun.refusal));
             state_.autoProgram = false;
-            state_.programRequest = jobs::kNoProgramRequest;
+            state_.programRequest = jobs::ProgramRequest::None;
             station_.Monitor().RequestStop();
             return;
         }
@@ -695,14 +696,14 @@ private:
     // the calling thread after the join (LetGo).
     std::optional<units::LedgerTicket> ticket_;
     std::optional<jobs::UnitSerial> serial_;
-    int refusal_ = -1;
+    StopStatus refusal_;
     std::atomic<bool> stopJob_{false};
 };
 
 // The firmware file program and watch would send, checked whole before any
-// target is touched. -1 when it can be used, else the exit status.
-int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSettings& settings,
-                  std::unique_ptr<RunImage>& image) {
+// target is touched. Nothing when it can be used, else the exit status.
+StopStatus CheckFirmware(const CliOptions& options, Console& console,
+                         const app::ToolSettings& settings, std::unique_ptr<RunImage>& image) {
     const std::string path = settings.firmwarePath.Get();
     if (path.empty()) {
         Complain(console, MissingFirmwareMessage(settings, !options.dir.empty()));
@@ -747,7 +748,7 @@ int CheckFirmware(const CliOptions& options, Console& console, const app::ToolSe
             return kExitUsage;
         }
     }
-    return -1;
+    return std::nullopt;
 }
 
 bool AskEraseAll(Console& console) {
@@ -762,16 +763,18 @@ bool AskEraseAll(Console& console) {
 
 int Identify(Session& session, Console& console, const CliOptions& options) {
     protocol::TargetIdentity identity;
-    const int variantStatus = protocol::QueryTargetVariant(session.Exchanges(), &identity.variant);
-    const int versionStatus = protocol::QueryTargetVersion(session.Exchanges(), &identity);
+    const protocol::ExchangeResult variantStatus =
+        protocol::QueryTargetVariant(session.Exchanges(), &identity.variant);
+    const protocol::ExchangeResult versionStatus =
+        protocol::QueryTargetVersion(session.Exchanges(), &identity);
     protocol::DisconnectTarget(session.Exchanges());
     units::UnitRecord record = session.Record(units::UnitOutcome::Passed);
     units::UnitFinish& finish = *record.finish;
-    if (variantStatus == protocol::kReplyMissing || versionStatus == protocol::kReplyMissing) {
+    if (variantStatus == protocol::ExchangeResult::ReplyMissing || versionStatus == protocol::ExchangeResult::ReplyMissing) {
         finish.SetOutcome(units::UnitOutcome::CommunicationError);
         finish.exitStatus = ExitStatusOf(units::UnitOutcome::CommunicationError);
         finish.message = std::string("the target did not answer the ") +
-                         (variantStatus == protocol::kReplyMissing ? "variant" : "version") +
+                         (variantStatus == protocol::ExchangeResult::ReplyMissing ? "variant" : "version") +
                          " query";
         Complain(console, finish.message);
     }
@@ -877,7 +880,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
     link::HidPlatform& platform = env.systemPlatform != nullptr ? *env.systemPlatform : none;
     const std::vector<BridgeFound> bridges = FindBridges(platform);
     auto nameOf = [](const BridgeFound& bridge) {
-        return bridge.location.empty() ? bridge.path : bridge.location;
+        return link::BridgeDefaultName(bridge.path, {bridge.location, bridge.serial});
     };
     if (options.all) {
         for (const BridgeFound& bridge : bridges) {
@@ -902,8 +905,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
     for (const std::string& device : options.devices) {
         StationPlan plan{device, device, 0, ""};
         for (const BridgeFound& bridge : bridges) {
-            if (device == bridge.path || (!bridge.location.empty() && device == bridge.location) ||
-                (!bridge.serial.empty() && device == bridge.serial)) {
+            if (link::BridgeAnswersTo(device, bridge.path, {bridge.location, bridge.serial})) {
                 plan.name = nameOf(bridge);
                 plan.bridgeSerial = bridge.serial;
             }
@@ -948,11 +950,11 @@ std::string SummaryText(const std::vector<std::unique_ptr<StationRun>>& stations
 
 // The status of one station's program or watch, with its messages shown.
 int StationStatus(Policy policy, Session& session, bool gang) {
-    if (session.Refusal() >= 0) {
+    if (const StopStatus refusal = session.Refusal()) {
         // Its message was shown when the unit was refused.
-        if (session.Units() == 0) return session.Refusal();
+        if (session.Units() == 0) return *refusal;
         const int done = policy == Policy::Watch ? session.LastFailure() : session.LastStatus();
-        return MoreSerious(done, session.Refusal());
+        return MoreSerious(done, *refusal);
     }
     if (session.Units() == 0) {
         if (gang && policy == Policy::Watch) return kExitSuccess;  // a socket nobody used
@@ -1001,8 +1003,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
 
     std::unique_ptr<RunImage> image;
     if (policy != Policy::ConnectOnly) {
-        const int status = CheckFirmware(options, console, settings, image);
-        if (status >= 0) return status;
+        if (const StopStatus stop = CheckFirmware(options, console, settings, image)) return *stop;
     }
     bool eraseAll = false;
     if (options.command == Command::Erase && options.factory) {
@@ -1063,7 +1064,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     RunShared shared;
     shared.image = image.get();
     std::vector<std::unique_ptr<StationRun>> stations;
-    auto addStation = [&](const StationPlan& plan) -> int {
+    auto addStation = [&](const StationPlan& plan) -> StopStatus {
         auto station = std::make_unique<StationRun>();
         Console* stationConsole = &console;
         // The bridge's location as its descriptors give it: escaped.
@@ -1094,9 +1095,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
                                                   console.terminalWidth, console.outIsTerminal});
             stationConsole = station->console.get();
         }
-        if (const int status = Wire(options, *stationConsole, env, plan, station->wiring);
-            status >= 0) {
-            return status;
+        if (const StopStatus stop = Wire(options, *stationConsole, env, plan, station->wiring)) {
+            return stop;
         }
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
                                                      settings, policy, shared, plan, ledger);
@@ -1104,10 +1104,10 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         station->session->SetSocketNumber(stations.size() + 1);
         if (eraseAll) station->session->ConfirmEraseAll();
         stations.push_back(std::move(station));
-        return -1;
+        return std::nullopt;
     };
     for (const StationPlan& plan : plans) {
-        if (const int status = addStation(plan); status >= 0) return status;
+        if (const StopStatus stop = addStation(plan)) return *stop;
     }
     if (stations.empty()) {
         say("waiting for bridges to be plugged in (" + BridgeIdText() + ").");
@@ -1153,11 +1153,12 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         if (discover && !stopAll && RealClock().Now() - lastLook >= Millis(1000)) {
             lastLook = RealClock().Now();
             for (const BridgeFound& bridge : FindBridges(*env.systemPlatform)) {
-                const std::string name = bridge.location.empty() ? bridge.path : bridge.location;
+                const std::string name =
+                    link::BridgeDefaultName(bridge.path, {bridge.location, bridge.serial});
                 bool known = false;
                 for (const auto& station : stations) known |= station->session->Plan().name == name;
                 if (known) continue;
-                if (addStation({name, name, 0, bridge.serial}) < 0) {
+                if (!addStation({name, name, 0, bridge.serial})) {
                     stations.back()->session->StartMonitor();
                     running = true;
                 }
@@ -1183,7 +1184,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     bool refused = false;  // a station refused a unit for want of its number
     for (const auto& station : stations) {
         units += station->session->Units();
-        refused |= station->session->Refusal() >= 0;
+        refused |= station->session->Refusal().has_value();
     }
     if (Interrupted() && units == 0) {
         // Stopped before anything was done: a target that had called is let

@@ -62,7 +62,7 @@ bool FirmwareFitsTarget(const MonitorEnvironment& environment, const std::string
 }
 
 bool ProgrammingWanted(const StationState& station) {
-    return station.autoProgram || station.programRequest == kProgramRequested;
+    return station.autoProgram || station.programRequest == ProgramRequest::Requested;
 }
 
 // One programming attempt on a connected target, then the link is let go.
@@ -70,7 +70,7 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
     StationState& station = environment.station;
     protocol::ExchangeContext& exchanges = environment.exchanges;
 
-    station.programRequest = kNoProgramRequest;
+    station.programRequest = ProgramRequest::None;
     const std::string path = environment.choice.firmwarePath.Get();
     station.attemptPath.Set(path);
     if (path.empty()) {
@@ -127,7 +127,7 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
                 continue;
             }
             if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
-                protocol::kExchangeOk) {
+                protocol::ExchangeResult::Ok) {
                 station.connectionState = ConnectionState::Connected;
                 Tell(environment, StationEventKind::Connected);
                 environment.mainWindow.RefreshConnectionText();

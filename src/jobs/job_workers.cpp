@@ -23,7 +23,7 @@ constexpr const char* kErrorCaption = "Error";
 constexpr const char* kEraseErrorCaption = "Erase Error";
 constexpr const char* kFileErrorCaption = "File Error";
 
-using BeginExchange = int (*)(ExchangeContext&);
+using BeginExchange = protocol::ExchangeResult (*)(ExchangeContext&);
 
 Message CommunicationError() {
     return {kCommunicationErrorText, kErrorCaption, MessageStyle::Error};
@@ -72,7 +72,7 @@ JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& e
     report.kind = kind;
     dialog.Begin(kind);
 
-    if (begin(environment.exchanges) != protocol::kExchangeOk) {
+    if (begin(environment.exchanges) != protocol::ExchangeResult::Ok) {
         dialog.ShowMessage(CommunicationError());
         environment.mainWindow.SendCommand(kCommandCommunicationFailure);
         report.outcome = JobOutcome::CommunicationError;
@@ -218,7 +218,7 @@ private:
             report_.outcome = JobOutcome::Interrupted;
             return;
         }
-        if (mode_.begin(exchanges_) != protocol::kExchangeOk) {
+        if (mode_.begin(exchanges_) != protocol::ExchangeResult::Ok) {
             CommunicationFailed();
             return;
         }
@@ -255,7 +255,7 @@ private:
                         Interrupt();
                         return;
                     }
-                    if (protocol::SendEndOfData(exchanges_) != protocol::kExchangeOk) {
+                    if (protocol::SendEndOfData(exchanges_) != protocol::ExchangeResult::Ok) {
                         CommunicationFailed();
                         return;
                     }
@@ -291,7 +291,7 @@ private:
                                        block);
         }
         report_.dataStarted = true;
-        if (protocol::SendFlashBlock(exchanges_, block) != protocol::kExchangeOk) {
+        if (protocol::SendFlashBlock(exchanges_, block) != protocol::ExchangeResult::Ok) {
             CommunicationFailed();
             return false;
         }

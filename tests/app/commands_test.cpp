@@ -332,7 +332,7 @@ TEST_F(Commands, JobReportsAndTheRequest) {
     EXPECT_EQ(view.Calls(), (Calls{"status0:NOT CONNECTED", "status0:NOT CONNECTED"}));
 
     EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandRequestProgramming));
-    EXPECT_EQ(settings.programRequest, kProgramRequested);
+    EXPECT_EQ(settings.programRequest, ProgramRequest::Requested);
     EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandEndProcess));
     EXPECT_EQ(shell.processEnded, std::vector<int>{0});
     EXPECT_TRUE(shell.loopEnded.empty());
@@ -361,7 +361,7 @@ TEST(CommandsOnTarget, ExitLetsAConnectedTargetStartItsApplication) {
     EXPECT_EQ(shell.loopEnded, std::vector<int>{0});
     EXPECT_TRUE(rig.CommandCodes().empty());
 
-    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), protocol::ExchangeResult::Ok);
     settings.connectionState = ConnectionState::Connected;
     EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandExit));
     EXPECT_EQ(rig.CommandCodes(),
@@ -516,7 +516,7 @@ TEST(Application, ProgramRequestWhileDisconnectedThenATargetArrives) {
     app.Command(jobs::kCommandStartApplication);  // the first target leaves
     EXPECT_EQ(app.settings.connectionState, ConnectionState::Disconnected);
     app.Command(jobs::kCommandRequestProgramming);  // Ctrl+P while disconnected
-    EXPECT_EQ(app.settings.programRequest, kProgramRequested);
+    EXPECT_EQ(app.settings.programRequest, ProgramRequest::Requested);
 
     app.gate.Grant(2);
     app.RunUntilPaused(4);
@@ -526,7 +526,7 @@ TEST(Application, ProgramRequestWhileDisconnectedThenATargetArrives) {
     EXPECT_EQ(target.TargetsProgrammed(), 1u);
     EXPECT_EQ(target.Commands().back().target, 2u);
     EXPECT_EQ(target.Commands().back().code, packets::kEndOfData);
-    EXPECT_EQ(app.settings.programRequest, kNoProgramRequest);
+    EXPECT_EQ(app.settings.programRequest, ProgramRequest::None);
     ASSERT_EQ(app.dialogs.size(), 1u);
     EXPECT_TRUE(app.dialogs[0]->reports[0].Succeeded());
 }

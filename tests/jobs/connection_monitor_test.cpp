@@ -148,7 +148,7 @@ TEST_P(AutoProgram, ValidatesThenProgramsOrAborts) {
     EXPECT_EQ(h.gate.Taken(), (std::vector<Millis>{kMonitorPassPause, kAfterProgrammingPause}));
     EXPECT_EQ(h.rig.link.writeHandle, link::kNoHandle);
     EXPECT_EQ(h.settings.connectionState, ConnectionState::Disconnected);
-    EXPECT_EQ(h.settings.programRequest, app::kNoProgramRequest);
+    EXPECT_EQ(h.settings.programRequest, app::ProgramRequest::None);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,10 +193,10 @@ TEST(Monitor, RequestMadeWhileDisconnectedIsCarriedOutWhenATargetArrives) {
     // arrives while the monitor's handshake waits for a call.
     MonitorHarness h(TargetOptions("Bluetooth", "1.5.0", 2));
     h.UseFirmware("Farsend_15_bt.hex");
-    ASSERT_EQ(protocol::ConnectTarget(h.rig.exchanges), 0);
+    ASSERT_EQ(protocol::ConnectTarget(h.rig.exchanges), protocol::ExchangeResult::Ok);
     protocol::LaunchTargetApplication(h.rig.exchanges);
     h.settings.connectionState = ConnectionState::Disconnected;
-    h.settings.programRequest = app::kProgramRequested;  // 659 while disconnected
+    h.settings.programRequest = app::ProgramRequest::Requested;  // 659 while disconnected
 
     h.Start();
     h.Pass(2);
@@ -207,7 +207,7 @@ TEST(Monitor, RequestMadeWhileDisconnectedIsCarriedOutWhenATargetArrives) {
     EXPECT_EQ(target.Commands().back().target, 2u);
     EXPECT_EQ(h.mainWindow.Commands(),
               (std::vector<int>{kCommandProgramNow, kCommandProgrammingFinished}));
-    EXPECT_EQ(h.settings.programRequest, app::kNoProgramRequest);
+    EXPECT_EQ(h.settings.programRequest, app::ProgramRequest::None);
 
     // One-shot: the next pass connects nobody new and asks for nothing.
     h.Pass(1);
@@ -226,7 +226,7 @@ TEST(Monitor, ConnectedWithoutAWishOnlyPauses) {
     EXPECT_TRUE(h.settings.monitorRunning);
 
     // A request made now is taken on the next pass.
-    h.settings.programRequest = app::kProgramRequested;
+    h.settings.programRequest = app::ProgramRequest::Requested;
     h.Pass(2);
     EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
 }
@@ -261,10 +261,10 @@ TEST(Monitor, ARequestWaitsWhileTheOperatorHasTheLink) {
     {
         // An erase job the operator started from the window.
         const app::LinkClaim erase(h.settings.linkUser, app::LinkUser::Operator);
-        h.settings.programRequest = app::kProgramRequested;
+        h.settings.programRequest = app::ProgramRequest::Requested;
         h.Pass(3);
         EXPECT_EQ(h.TargetCommands(), Codes{packets::kAck});
-        EXPECT_EQ(h.settings.programRequest, app::kProgramRequested);
+        EXPECT_EQ(h.settings.programRequest, app::ProgramRequest::Requested);
     }
     h.Pass(2);
     EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);

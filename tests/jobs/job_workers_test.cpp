@@ -36,7 +36,7 @@ protected:
     explicit WorkerTest(sim::SimOptions options = SimRig::DefaultOptions()) : rig_(options) {}
 
     void SetUp() override {
-        ASSERT_EQ(protocol::ConnectTarget(rig_.exchanges), 0);
+        ASSERT_EQ(protocol::ConnectTarget(rig_.exchanges), protocol::ExchangeResult::Ok);
         settings_.connectionState = app::ConnectionState::Connected;
         // A message is shown (and dismissed) before the main window hears
         // of the failure: how many commands had reached it by then.
@@ -103,7 +103,7 @@ TEST_P(EraseBar, OneStepPerErasedBlockThenFilledUpToTwenty) {
     const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
     farsend::testing::WriteText(image, "00004000\n01 02 03\n");
     settings.firmwarePath.Set(image.string());
-    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), protocol::ExchangeResult::Ok);
     settings.programmingBusy = true;
     settings.erasingBusy = true;
 
@@ -554,7 +554,7 @@ TEST(WorkerSerialAndStop, StampsEachBlockItCoversAndStopsBetweenBlocks) {
         farsend::testing::RecordingMainWindow mainWindow(settings);
         const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
         farsend::testing::WriteImageOfSize(image, runs, sim::FormatImage(runs).size());
-        ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+        ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), protocol::ExchangeResult::Ok);
         std::atomic<bool> stop{false};
         StoppingDialog dialog(stop, c.stopAfter);
         settings.programmingBusy = true;
