@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "app/shell_port.h"
 #include "app/station.h"
 #include "app/tool_settings.h"
 #include "cli/bridge_advice.h"
@@ -39,7 +38,6 @@
 #include "common/printable_text.h"
 #include "common/virtual_clock.h"
 #include "firmware/image_names.h"
-#include "jobs/command_ids.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
 #include "jobs/socket_hold.h"
@@ -163,6 +161,7 @@ int StatusOf(const jobs::JobReport& report) {
         case jobs::JobOutcome::FileFormatError:
             return kExitFirmwareFile;
         case jobs::JobOutcome::CommunicationError:
+        case jobs::JobOutcome::BridgeUnplugged:
             return kExitCommunication;
         case jobs::JobOutcome::EraseError:
             return kExitEraseError;
@@ -177,9 +176,7 @@ ProgressMode ModeFor(const CliOptions& options, const Console& console) {
     return console.errIsTerminal ? ProgressMode::Terminal : ProgressMode::Plain;
 }
 
-class Session final : public jobs::MainWindowPort,
-                      public app::ShellPort,
-                      public jobs::StationObserver {
+class Session final : public jobs::StationHost, public jobs::StationObserver {
 public:
     Session(const CliOptions& options, Console& console, Wiring& wiring,
             jobs::FirmwareChoice& choice, Policy policy, RunShared& shared, StationPlan plan,
@@ -193,7 +190,7 @@ public:
           plan_(std::move(plan)),
           ledger_(ledger),
           display_(console.err, ModeFor(options, console), console.terminalWidth, wiring.Time()),
-          station_(app::StationParts{wiring.seat, choice, state_, *this, *this, this, nullptr,
+          station_(app::StationParts{wiring.seat, choice, state_, *this, nullptr, this, nullptr,
                                      policy == Policy::Watch ? &hold_ : nullptr}) {
         // A failure's result line tells it where its message would be seen.
         tellOnce_ = policy != Policy::ConnectOnly && !options.json && console.outIsTerminal;
@@ -267,7 +264,6 @@ public:
     int Refusal() const { return refusal_; }
     // A second signal: the job in hand stops before its next block.
     void StopJobNow() { stopJob_ = true; }
-    app::CommandContext& Commands() { return station_.Commands(); }
     protocol::ExchangeContext& Exchanges() { return station_.Exchanges(); }
     const std::optional<jobs::JobReport>& LastJob() const { return job_; }
     const std::string& LastMessage() const { return message_; }
@@ -302,42 +298,33 @@ public:
         return wiring_.Time().Now() - waitStart_.load() >= *deadline_;
     }
 
-    // MainWindowPort and ShellPort: a message box owned by the main window.
-    jobs::MessageAnswer ShowMessage(const jobs::Message& message) override {
-        if (message.style == jobs::MessageStyle::WarningOkCancel) {
-            // The erase-all warning: answered before connecting.
-            return eraseAllConfirmed_ ? jobs::MessageAnswer::Ok : jobs::MessageAnswer::Cancel;
-        }
-        std::string caption = OneLine(message.caption);
-        if (!caption.empty() && caption.back() == '.') caption.pop_back();
-        Complain(console_, caption + ": " + OneLine(message.text));
-        message_ = OneLine(message.text);
-        return jobs::MessageAnswer::Ok;
-    }
-
     // StationObserver: the --wait deadline looked at before each handshake,
-    // a target taken in hand when it connects, its unit
-    // finished when the monitor lets it go, and a refusal told (the window
-    // program shows a box instead). The job's own steps go to the display.
+    // a target taken in hand when it connects, its unit finished when the
+    // monitor lets it go, and a refusal told (the window program shows a box
+    // instead). The job's own events go to the display; a lost target's link
+    // is closed, and a programmed one started (--launch) and let go.
     void OnStationEvent(const jobs::StationEvent& event) override {
-        switch (event.kind) {
-            case jobs::StationEventKind::Searching:
-                CheckDeadline();
-                return;
-            case jobs::StationEventKind::Connected:
-                TargetConnected();
-                return;
-            case jobs::StationEventKind::Disconnected:
-                TargetReleased();
-                return;
-            case jobs::StationEventKind::Refused:
-                Refused(event.refusal);
-                return;
-            case jobs::StationEventKind::BoardTakenOut:
-                Note("board taken out; waiting for the next");
-                return;
-            default:
-                return;
+        namespace events = jobs::events;
+        if (std::holds_alternative<events::Searching>(event)) {
+            CheckDeadline();
+        } else if (std::holds_alternative<events::Connected>(event)) {
+            TargetConnected();
+        } else if (std::holds_alternative<events::Disconnected>(event)) {
+            TargetReleased();
+        } else if (const auto* refused = std::get_if<events::Refused>(&event)) {
+            Refused(refused->refusal);
+        } else if (std::holds_alternative<events::BoardTakenOut>(event)) {
+            Note("board taken out; waiting for the next");
+        } else {
+            display_.OnStationEvent(event);
+            const auto* problem = std::get_if<events::JobProblem>(&event);
+            if (problem != nullptr && problem->problem == events::JobProblemKind::CommunicationLost) {
+                protocol::DisconnectTarget(station_.Exchanges());
+                state_.connectionState = jobs::ConnectionState::Disconnected;
+            } else if (std::holds_alternative<events::DataEnded>(event)) {
+                if (options_.launch) protocol::LaunchTargetApplication(station_.Exchanges());
+                state_.connectionState = jobs::ConnectionState::Disconnected;
+            }
         }
     }
 
@@ -398,23 +385,35 @@ public:
         if (enough) station_.Monitor().RequestStop();
     }
 
-    void SendCommand(int command) override {
-        if (command == jobs::kCommandProgramNow) BeginAttempt(kExitSuccess);
-        if (command == jobs::kCommandProgrammingFinished && options_.launch) {
-            protocol::LaunchTargetApplication(station_.Exchanges());
-        }
-        app::HandleMainWindowCommand(station_.Commands(), command);
+    // StationHost: the monitor's checked target is programmed here, on the
+    // monitor's thread, with the file the check was made on.
+    void ProgramTarget() override {
+        BeginAttempt(kExitSuccess);
+        if (state_.programmingBusy.exchange(true)) return;
+        RunJob(jobs::ProgrammingJobFor(choice_.flashMode), jobs::PathToProgram(choice_, state_));
     }
 
-    // The events tell the connection; the window program's status text has
-    // nothing to show here.
-    void RefreshConnectionText() override {}
-
-    std::optional<std::string> ChooseFirmwareFile(const app::OpenFileRequest&) override {
-        return std::nullopt;  // program and watch refuse to start without a file
+    // erase: on the connected target, all of the flash in factory mode once
+    // the operator has said yes. False when the link was not to be had.
+    bool Erase() {
+        const jobs::LinkClaim claim(state_.linkUser, jobs::LinkUser::Operator);
+        if (!claim.Held()) return false;
+        const bool all = choice_.flashMode == jobs::FlashMode::BootloaderAndApplication;
+        if (all && !eraseAllConfirmed_) return false;
+        state_.erasingBusy = true;
+        RunJob(all ? jobs::JobKind::EraseAll : jobs::JobKind::EraseDefault, {});
+        return true;
     }
 
-    void RunJobDialog(jobs::JobKind kind, const std::string& path) override {
+    // launch: the connected target starts its application and is let go.
+    void Launch() {
+        const jobs::LinkClaim claim(state_.linkUser, jobs::LinkUser::Operator);
+        if (!claim.Held()) return;
+        protocol::LaunchTargetApplication(station_.Exchanges());
+        state_.connectionState = jobs::ConnectionState::Disconnected;
+    }
+
+    void RunJob(jobs::JobKind kind, const std::string& path) {
         jobs::JobEnvironment environment = station_.JobEnvironment();
         environment.serial = serial_ ? &*serial_ : nullptr;
         environment.stop = &stopJob_;
@@ -422,7 +421,7 @@ public:
             environment.image = shared_.image->Bytes();
         }
         environment.imageFormat = &options_.imageRead;
-        job_ = jobs::RunJobWorker(kind, path, environment, display_);
+        job_ = jobs::RunJobWorker(kind, path, environment);
         if (!job_->Succeeded()) message_ = display_.LastMessage();
         if (job_->outcome == jobs::JobOutcome::Interrupted) {
             message_ =
@@ -434,9 +433,10 @@ public:
         // what became of the target nor what to do; the link and the last
         // receive tell an unplug from a silent target from a garbled line.
         lostWords_.clear();
-        if (job_->outcome == jobs::JobOutcome::CommunicationError) {
-            const LostTarget lost = JudgeLostTarget(link::HidLinkBridgeGone(station_.Link()),
-                                                    station_.Exchanges().lastReceive.load());
+        if (jobs::LostTheTarget(job_->outcome)) {
+            const LostTarget lost =
+                JudgeLostTarget(job_->outcome == jobs::JobOutcome::BridgeUnplugged,
+                                station_.Exchanges().lastReceive.load());
             lostWords_ = LostTargetWords(lost);
             message_ = DescribeLostTarget(lost, *job_);
             if (!tellOnce_) Complain(console_, message_);
@@ -446,9 +446,6 @@ public:
             Complain(console_, (caption.empty() ? "" : caption + ": ") + display_.LastMessage());
         }
     }
-
-    void EndMessageLoop(int) override {}
-    void EndProcess(int) override {}
 
     // The unit's record; also used for the connect-only commands.
     UnitRecord Record(int status) const {
@@ -1185,14 +1182,14 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         } else if (options.command == Command::Identify) {
             status = Identify(session, console, options);
         } else if (options.command == Command::Launch) {
-            app::StartTargetApplication(session.Commands());
+            session.Launch();
             if (options.json) {
                 session.PrintResult(session.Record(kExitSuccess));
             } else {
                 session.Print("application started");
             }
         } else {
-            app::EraseTargetFlash(session.Commands());
+            session.Erase();
             status = session.LastJob() ? StatusOf(*session.LastJob()) : kExitCommunication;
             protocol::DisconnectTarget(session.Exchanges());
             if (options.json) {

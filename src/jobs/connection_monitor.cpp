@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "firmware/validation.h"
-#include "jobs/command_ids.h"
 #include "protocol/call_watch.h"
 #include "protocol/exchanges.h"
 
@@ -27,37 +26,23 @@ Message RefusalMessage(Refusal refusal) {
 namespace {
 
 void Tell(const MonitorEnvironment& environment, const StationEvent& event) {
-    if (environment.observer != nullptr) {
-        environment.observer->OnStationEvent(event);
-    } else if (event.kind == StationEventKind::Refused) {
-        environment.mainWindow.ShowMessage(RefusalMessage(event.refusal));
-    }
-}
-
-void Tell(const MonitorEnvironment& environment, StationEventKind kind) {
-    StationEvent event;
-    event.kind = kind;
-    Tell(environment, event);
+    jobs::Tell(environment.observer, event);
 }
 
 void Refuse(const MonitorEnvironment& environment, Refusal refusal) {
-    StationEvent event;
-    event.kind = StationEventKind::Refused;
-    event.refusal = refusal;
-    Tell(environment, event);
+    Tell(environment, events::Refused{refusal});
 }
 
 // Validates the file against the target, telling what the target said.
 bool FirmwareFitsTarget(const MonitorEnvironment& environment, const std::string& path) {
     protocol::ExchangeContext& exchanges = environment.exchanges;
     const bool fits = firmware::ValidateFirmwareForTarget(exchanges, path) != 0;
-    StationEvent event;
-    event.kind = StationEventKind::Identified;
-    event.variant =
+    events::Identified identified;
+    identified.variant =
         protocol::ReplyTextOf(exchanges.variantReply, protocol::ResponseCode::VariantReply);
-    event.version =
+    identified.version =
         protocol::ReplyTextOf(exchanges.versionReply, protocol::ResponseCode::VersionReply);
-    Tell(environment, event);
+    Tell(environment, identified);
     return fits;
 }
 
@@ -82,15 +67,14 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
     } else {
         // Returns when the programming job is over; the monitor is suspended
         // meanwhile, so the job has the link to itself.
-        environment.mainWindow.SendCommand(kCommandProgramNow);
+        environment.host.ProgramTarget();
     }
     station.attemptPath.Set("");
 
     pacing.SleepFor(kAfterProgrammingPause);
     protocol::DisconnectTarget(exchanges);
     station.connectionState = ConnectionState::Disconnected;
-    Tell(environment, StationEventKind::Disconnected);
-    environment.mainWindow.RefreshConnectionText();
+    Tell(environment, events::Disconnected{});
 }
 
 // Listens to a held socket; true once its board is out or the operator
@@ -101,7 +85,7 @@ bool SocketFree(const MonitorEnvironment& environment, MonitorStop& stop) {
         environment.exchanges, kBoardOutQuiet, kBoardWatchWindow, stop.Flag(), hold.RetryFlag());
     if (stop.Requested()) return false;
     if (watched != protocol::CallWatch::Quiet && !(*hold.RetryFlag())) return false;
-    if (!hold.Release()) Tell(environment, StationEventKind::BoardTakenOut);
+    if (!hold.Release()) Tell(environment, events::BoardTakenOut{});
     return true;
 }
 
@@ -120,7 +104,7 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
         if (station.connectionState != ConnectionState::Connected) {
             // The observer's chance to end a wait for a target (a deadline)
             // at the same point of every pass, whatever the threads do.
-            Tell(environment, StationEventKind::Searching);
+            Tell(environment, events::Searching{});
             if (stop.Requested()) break;
             if (environment.hold != nullptr && environment.hold->Held() &&
                 !SocketFree(environment, stop)) {
@@ -129,8 +113,7 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
             if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
                 protocol::kExchangeOk) {
                 station.connectionState = ConnectionState::Connected;
-                Tell(environment, StationEventKind::Connected);
-                environment.mainWindow.RefreshConnectionText();
+                Tell(environment, events::Connected{});
             }
         }
 

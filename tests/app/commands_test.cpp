@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/window_texts.h"
-#include "jobs/command_ids.h"
+#include "app/command_ids.h"
 #include "jobs/job_test_support.h"
 #include "jobs/job_threads.h"
 #include "jobs/ui_thread.h"
@@ -89,7 +89,7 @@ protected:
     protocol::ExchangeContext exchanges{link};
     RecordingMainWindow mainWindow{settings};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, settings, exchanges, mainWindow, &gate}};
+    jobs::ConnectionMonitorControl monitor{{settings, settings, exchanges, mainWindow, &gate, &mainWindow.observer}};
     CommandContext context{settings, settings, exchanges, shell, monitor, &settings.view};
 };
 
@@ -354,7 +354,7 @@ TEST(CommandsOnTarget, ExitLetsAConnectedTargetStartItsApplication) {
     RecordingShell shell;
     RecordingMainWindow mainWindow(settings);
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor({settings, settings, rig.exchanges, mainWindow, &gate});
+    jobs::ConnectionMonitorControl monitor({settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
     CommandContext context{settings, settings, rig.exchanges, shell, monitor};
 
     ExitApplication(context);  // not connected: nothing is sent
@@ -471,7 +471,7 @@ public:
     Shell shell{*this};
     MainWindow mainWindow{*this};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, settings, rig.exchanges, mainWindow, &gate}};
+    jobs::ConnectionMonitorControl monitor{{settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer}};
     jobs::JobThreads jobThreads{{settings, rig.exchanges, mainWindow}};
     CommandContext context{settings, settings, rig.exchanges, shell, monitor, &settings.view};
 };
