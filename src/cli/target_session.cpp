@@ -312,7 +312,7 @@ public:
         } else if (std::holds_alternative<events::Disconnected>(event)) {
             TargetReleased();
         } else if (const auto* refused = std::get_if<events::Refused>(&event)) {
-            Refused(refused->refusal);
+            Refused(*refused);
         } else if (std::holds_alternative<events::BoardTakenOut>(event)) {
             Note("board taken out; waiting for the next");
         } else {
@@ -328,9 +328,9 @@ public:
         }
     }
 
-    void Refused(jobs::Refusal refusal) {
-        if (refusal == jobs::Refusal::NoFirmwareNamed) {
-            const jobs::Message box = jobs::RefusalMessage(refusal);
+    void Refused(const jobs::events::Refused& refused) {
+        if (refused.refusal == jobs::Refusal::NoFirmwareNamed) {
+            const jobs::Message box = jobs::RefusalMessage(refused.refusal);
             std::string caption = OneLine(box.caption);
             if (!caption.empty() && caption.back() == '.') caption.pop_back();
             if (!tellOnce_) Complain(console_, caption + ": " + OneLine(box.text));
@@ -338,14 +338,8 @@ public:
             BeginAttempt(kExitFirmwareFile);
             return;
         }
-        // The window's box does not say why; here the replies tell a target
-        // that did not answer from one that is another kind.
-        const FitVerdict verdict =
-            JudgeUnfitFile(jobs::PathToProgram(choice_, state_),
-                           protocol::ReplyTextOf(station_.Exchanges().variantReply,
-                                                 protocol::ResponseCode::VariantReply),
-                           protocol::ReplyTextOf(station_.Exchanges().versionReply,
-                                                 protocol::ResponseCode::VersionReply));
+        // The window's box does not say why; the refusal does.
+        const FitVerdict verdict = VerdictOf(refused);
         if (!tellOnce_) Complain(console_, verdict.message);
         message_ = OneLine(verdict.message);
         BeginAttempt(verdict.status);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "firmware/image_names.h"
 #include "firmware/validation.h"
 #include "protocol/call_watch.h"
 #include "protocol/exchanges.h"
@@ -29,11 +30,19 @@ void Tell(const MonitorEnvironment& environment, const StationEvent& event) {
     jobs::Tell(environment.observer, event);
 }
 
-void Refuse(const MonitorEnvironment& environment, Refusal refusal) {
-    Tell(environment, events::Refused{refusal});
+// The file's name says what it is for.
+events::FileIdentity IdentityOf(const std::string& path) {
+    events::FileIdentity identity;
+    identity.bluetooth = firmware::IsBluetoothImageName(path);
+    identity.zigBee = firmware::IsZigBeeImageName(path);
+    std::int32_t major = 0, minor = 0;
+    if (firmware::ParseImageVersion(path, major, minor)) identity.version.emplace(major, minor);
+    return identity;
 }
 
-// Validates the file against the target, telling what the target said.
+// Validates the file against the target, telling what the target said. A
+// file that does not fit is refused with the reason: a query the target did
+// not answer, or what the target is beside what the file is for.
 bool FirmwareFitsTarget(const MonitorEnvironment& environment, const std::string& path) {
     protocol::ExchangeContext& exchanges = environment.exchanges;
     const bool fits = firmware::ValidateFirmwareForTarget(exchanges, path) != 0;
@@ -43,7 +52,20 @@ bool FirmwareFitsTarget(const MonitorEnvironment& environment, const std::string
     identified.version =
         protocol::ReplyTextOf(exchanges.versionReply, protocol::ResponseCode::VersionReply);
     Tell(environment, identified);
-    return fits;
+    if (fits) return true;
+    events::Refused refused;
+    refused.refusal = Refusal::FirmwareDoesNotFit;
+    refused.path = path;
+    if (identified.variant.empty()) {
+        refused.unanswered = events::TargetQuery::Variant;
+    } else if (identified.version.empty()) {
+        refused.unanswered = events::TargetQuery::Version;
+    }
+    refused.variant = identified.variant;
+    refused.version = identified.version;
+    refused.file = IdentityOf(path);
+    Tell(environment, refused);
+    return false;
 }
 
 bool ProgrammingWanted(const StationState& station) {
@@ -59,10 +81,9 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
     const std::string path = environment.choice.firmwarePath.Get();
     station.attemptPath.Set(path);
     if (path.empty()) {
-        Refuse(environment, Refusal::NoFirmwareNamed);
+        Tell(environment, events::Refused{});  // no file named
         protocol::AbortTarget(exchanges);
     } else if (environment.choice.validateDevice && !FirmwareFitsTarget(environment, path)) {
-        Refuse(environment, Refusal::FirmwareDoesNotFit);
         protocol::AbortTarget(exchanges);
     } else {
         // Returns when the programming job is over; the monitor is suspended

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "jobs/job_report.h"
@@ -63,8 +64,28 @@ struct Identified {
     std::string variant;
     std::string version;
 };
+// What a firmware file's name says it is for.
+struct FileIdentity {
+    bool bluetooth = false;
+    bool zigBee = false;
+    // major, minor; none: any version.
+    std::optional<std::pair<std::int32_t, std::int32_t>> version;
+};
+
+// The query a silent target did not answer.
+enum class TargetQuery { Variant, Version };
+
 struct Refused {
     Refusal refusal = Refusal::NoFirmwareNamed;
+    // FirmwareDoesNotFit: the file, and why. A target that left `unanswered`
+    // without a reply is silent, and whether the file fits is unknown;
+    // otherwise the target is what it said (`variant`, `version`) and the
+    // file is for something else (`file`).
+    std::string path;
+    std::optional<TargetQuery> unanswered;
+    std::string variant;
+    std::string version;
+    FileIdentity file;
 };
 struct JobStarted {
     JobKind job = JobKind::EraseDefault;

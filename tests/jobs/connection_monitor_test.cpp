@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -435,6 +436,62 @@ INSTANTIATE_TEST_SUITE_P(
                            "erase step x3", "erase done", "block sent", "job problem",
                            "finished failed", "disconnected"}}),
     [](const ::testing::TestParamInfo<EventCase>& info) { return info.param.name; });
+
+// A refusal says why: the query a silent target left unanswered, or what
+// the target is beside what the file is for.
+struct RefusalCase {
+    std::string name;
+    std::string variant;  // the target's
+    std::string version;
+    int muteAfter;  // the query after which the target falls silent; -1: none
+    std::optional<events::TargetQuery> unanswered;
+};
+
+class RefusalReasons : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusalReasons, NameTheSilentQueryOrBothIdentities) {
+    const RefusalCase& c = GetParam();
+    MonitorHarness h(TargetOptions(c.variant, c.version));
+    struct Refusals final : StationObserver {
+        void OnStationEvent(const StationEvent& event) override {
+            if (const auto* refused = std::get_if<events::Refused>(&event)) seen.push_back(*refused);
+        }
+        std::vector<events::Refused> seen;
+    } refusals;
+    h.environment.observer = &refusals;
+    h.UseFirmware("Farsend_15_bt.hex");
+    h.settings.validateDevice = true;
+    h.settings.autoProgram = true;
+    if (c.muteAfter >= 0) h.rig.muting->MuteAfterCommand(static_cast<uint8_t>(c.muteAfter));
+    h.Start();
+    h.Pass(2);
+    h.Stop();
+
+    ASSERT_EQ(refusals.seen.size(), 1u);
+    const events::Refused& refused = refusals.seen[0];
+    EXPECT_EQ(refused.refusal, Refusal::FirmwareDoesNotFit);
+    EXPECT_EQ(refused.path, h.settings.firmwarePath.Get());
+    EXPECT_EQ(refused.unanswered, c.unanswered);
+    if (!c.unanswered) {
+        EXPECT_EQ(refused.variant, c.variant);
+        EXPECT_EQ(refused.version, c.version);
+    }
+    EXPECT_TRUE(refused.file.bluetooth);
+    EXPECT_FALSE(refused.file.zigBee);
+    EXPECT_EQ(refused.file.version, std::make_optional(std::make_pair(1, 5)));
+    EXPECT_TRUE(h.jobs.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, RefusalReasons,
+    ::testing::Values(
+        RefusalCase{"AnotherVariant", "ZigBee", "1.5.0", -1, std::nullopt},
+        RefusalCase{"AnotherVersion", "Bluetooth", "2.0.0", -1, std::nullopt},
+        RefusalCase{"SilentToTheVariantQuery", "Bluetooth", "1.5.0", packets::kQueryVariant,
+                    events::TargetQuery::Variant},
+        RefusalCase{"SilentToTheVersionQuery", "Bluetooth", "1.5.0", packets::kQueryVersion,
+                    events::TargetQuery::Version}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 // An observer that ends the wait for a target when it is told the monitor is
 // searching (a deadline): no handshake begins, and the target hears nothing.
