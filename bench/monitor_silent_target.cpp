@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
     jobs::FirmwareChoice choice;
     jobs::StationState station;
     IdleHost host;
-    jobs::ConnectionMonitorControl monitor(jobs::MonitorEnvironment{choice, station, exchanges, host});
+    jobs::ConnectionMonitorControl monitor(
+        jobs::MonitorEnvironment{choice, station, exchanges, host});
 
     rusage before{};
     getrusage(RUSAGE_SELF, &before);

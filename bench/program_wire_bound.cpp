@@ -31,7 +31,8 @@ class ProblemPrinter final : public jobs::StationObserver {
 public:
     void OnStationEvent(const jobs::StationEvent& event) override {
         if (const auto* problem = std::get_if<jobs::events::JobProblem>(&event)) {
-            std::fprintf(stderr, "job message: %s\n", jobs::JobProblemMessage(*problem).text.c_str());
+            std::fprintf(stderr, "job message: %s\n",
+                         jobs::JobProblemMessage(*problem).text.c_str());
         }
     }
 };

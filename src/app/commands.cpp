@@ -1,9 +1,9 @@
 #include "app/commands.h"
 
+#include "app/command_ids.h"
 #include "app/window_texts.h"
 #include "firmware/image_names.h"
 #include "jobs/job_workers.h"
-#include "app/command_ids.h"
 #include "protocol/exchanges.h"
 
 namespace farsend::app {

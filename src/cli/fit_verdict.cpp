@@ -21,8 +21,8 @@ std::string FileKindText(const jobs::events::FileIdentity& file) {
         text = "no radio variant (its name has neither _bt nor _802)";
     }
     if (file.version) {
-        text += " " + std::to_string(file.version->first) + "." +
-                std::to_string(file.version->second);
+        text +=
+            " " + std::to_string(file.version->first) + "." + std::to_string(file.version->second);
     } else {
         text += " (any version)";
     }
@@ -38,8 +38,7 @@ FitVerdict VerdictOf(const jobs::events::Refused& refused) {
                 std::string("the target did not answer the ") +
                     (*refused.unanswered == jobs::events::TargetQuery::Variant ? "variant"
                                                                                : "version") +
-                    " query, so whether " +
-                    firmware::GetFileNamePart(path) +
+                    " query, so whether " + firmware::GetFileNamePart(path) +
                     " fits it is unknown. Nothing was erased.\nAt a low line speed its reply "
                     "may not arrive in time; check the line, or add --no-validate if the file "
                     "is known to be right."};

@@ -292,8 +292,8 @@ private:
         }
         ++report_.blocksSent;
         report_.bytesSent += block.count;
-        Tell(environment_.observer, events::BlockSent{mode_.kind, report_.blocksSent,
-                                                      report_.bytesSent, block.count});
+        Tell(environment_.observer,
+             events::BlockSent{mode_.kind, report_.blocksSent, report_.bytesSent, block.count});
         return true;
     }
 

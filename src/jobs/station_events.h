@@ -149,10 +149,9 @@ struct BoardTakenOut {};
 
 using StationEvent =
     std::variant<events::Searching, events::Connected, events::Identified, events::Refused,
-                 events::JobStarted, events::EraseStep, events::EraseDone,
-                 events::ProgramProgress, events::BlockSent, events::DataEnded,
-                 events::JobProblem, events::Finished, events::Disconnected,
-                 events::BoardTakenOut>;
+                 events::JobStarted, events::EraseStep, events::EraseDone, events::ProgramProgress,
+                 events::BlockSent, events::DataEnded, events::JobProblem, events::Finished,
+                 events::Disconnected, events::BoardTakenOut>;
 
 // "searching", "connected", "identified", "refused", "job started", "erase
 // step", "erase done", "program progress", "block sent", "data ended", "job

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/window_texts.h"
 #include "app/command_ids.h"
-#include "jobs/job_test_support.h"
 #include "app/job_window.h"
+#include "app/window_texts.h"
+#include "jobs/job_test_support.h"
 #include "jobs/job_workers.h"
 #include "jobs/ui_thread.h"
 #include "protocol/exchanges.h"
@@ -91,7 +91,8 @@ protected:
     protocol::ExchangeContext exchanges{link};
     RecordingMainWindow mainWindow{settings};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, settings, exchanges, mainWindow, &gate, &mainWindow.observer}};
+    jobs::ConnectionMonitorControl monitor{
+        {settings, settings, exchanges, mainWindow, &gate, &mainWindow.observer}};
     CommandContext context{settings, settings, exchanges, shell, monitor, &settings.view};
 };
 
@@ -356,7 +357,8 @@ TEST(CommandsOnTarget, ExitLetsAConnectedTargetStartItsApplication) {
     RecordingShell shell;
     RecordingMainWindow mainWindow(settings);
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor({settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
+    jobs::ConnectionMonitorControl monitor(
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
     CommandContext context{settings, settings, rig.exchanges, shell, monitor};
 
     ExitApplication(context);  // not connected: nothing is sent
@@ -489,7 +491,8 @@ public:
     Shell shell{*this};
     MainWindow mainWindow{*this};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer}};
+    jobs::ConnectionMonitorControl monitor{
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer}};
     std::vector<std::thread> workers;  // one per job, each on its own thread
     CommandContext context{settings, settings, rig.exchanges, shell, monitor, &settings.view};
 };
@@ -632,10 +635,10 @@ TEST(CommandsOnTwoStations, EachJobProgramsWhatItsOwnStationChecked) {
     ToolSettings unused;
     RecordingMainWindow mainWindow{unused};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitorA{{choice, a.state, exchanges, mainWindow, &gate,
-                                             &mainWindow.observer}};
-    jobs::ConnectionMonitorControl monitorB{{choice, b.state, exchanges, mainWindow, &gate,
-                                             &mainWindow.observer}};
+    jobs::ConnectionMonitorControl monitorA{
+        {choice, a.state, exchanges, mainWindow, &gate, &mainWindow.observer}};
+    jobs::ConnectionMonitorControl monitorB{
+        {choice, b.state, exchanges, mainWindow, &gate, &mainWindow.observer}};
     CommandContext contextA{choice, a.state, exchanges, shell, monitorA};
     CommandContext contextB{choice, b.state, exchanges, shell, monitorB};
     a.state.connectionState = ConnectionState::Connected;

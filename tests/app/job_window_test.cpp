@@ -68,7 +68,9 @@ INSTANTIATE_TEST_SUITE_P(
 // "box:<caption>" owned by it, "w:<id>" to the main window.
 struct DialogSide final : JobDialogPort {
     explicit DialogSide(Calls& calls) : calls(calls) {}
-    void SendDialogCommand(int command) override { calls.push_back("d:" + std::to_string(command)); }
+    void SendDialogCommand(int command) override {
+        calls.push_back("d:" + std::to_string(command));
+    }
     void ShowMessage(const Message& message) override { calls.push_back("box:" + message.caption); }
     Calls& calls;
 };
@@ -133,15 +135,14 @@ INSTANTIATE_TEST_SUITE_P(
                 return calls;
             }()},
         // More blocks than the bar has steps: no fill-up.
-        TranslationCase{"ManyBlocks",
-                        {events::EraseStep{kApp, 24}, events::EraseStep{kApp, 25},
-                         events::EraseDone{kApp, 25}},
-                        Calls{kErase, kErase}},
+        TranslationCase{
+            "ManyBlocks",
+            {events::EraseStep{kApp, 24}, events::EraseStep{kApp, 25}, events::EraseDone{kApp, 25}},
+            Calls{kErase, kErase}},
         // The box first, then 650 once it is dismissed, then the end.
         TranslationCase{"LostTarget",
                         {events::JobStarted{kApp},
-                         Problem(events::JobProblemKind::CommunicationLost),
-                         events::Finished{}},
+                         Problem(events::JobProblemKind::CommunicationLost), events::Finished{}},
                         Calls{"box:Error", "w:650", kEnd}},
         // An erase error and a file that cannot be closed tell the main
         // window nothing.

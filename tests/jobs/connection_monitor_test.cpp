@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "job_test_support.h"
 #include "app/command_ids.h"
+#include "job_test_support.h"
 #include "jobs/job_workers.h"
 #include "jobs/socket_hold.h"
 #include "protocol/exchanges.h"
@@ -80,7 +80,8 @@ public:
     app::ToolSettings settings;
     RecordingMainWindow mainWindow{settings};
     GatedClock gate;
-    MonitorEnvironment environment{settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer};
+    MonitorEnvironment environment{settings,   settings, rig.exchanges,
+                                   mainWindow, &gate,    &mainWindow.observer};
     MonitorStop stop;
     std::thread thread;
     std::vector<JobReport> jobs;
@@ -304,8 +305,7 @@ public:
         if (const auto* identified = std::get_if<events::Identified>(&event)) {
             word += " " + identified->variant + " " + identified->version;
         } else if (const auto* refused = std::get_if<events::Refused>(&event)) {
-            word +=
-                refused->refusal == Refusal::NoFirmwareNamed ? " no file" : " does not fit";
+            word += refused->refusal == Refusal::NoFirmwareNamed ? " no file" : " does not fit";
         } else if (const auto* finished = std::get_if<events::Finished>(&event)) {
             word += finished->report.Succeeded() ? " ok" : " failed";
             finished_ = finished->report;
@@ -405,14 +405,14 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"searching", "connected", "identified Bluetooth 1.5.0",
                                  "job started", "erase step x3", "erase done", "block sent",
                                  "data ended", "finished ok", "disconnected"}},
-                      EventCase{"WithoutValidationNotIdentified",
-                                "ZigBee",
-                                "Farsend_15_bt.hex",
-                                false,
-                                false,
-                                {"searching", "connected", "job started", "erase step x3",
-                                 "erase done", "block sent", "data ended", "finished ok",
-                                 "disconnected"}},
+                      EventCase{
+                          "WithoutValidationNotIdentified",
+                          "ZigBee",
+                          "Farsend_15_bt.hex",
+                          false,
+                          false,
+                          {"searching", "connected", "job started", "erase step x3", "erase done",
+                           "block sent", "data ended", "finished ok", "disconnected"}},
                       EventCase{"AnotherVariantRefused",
                                 "ZigBee",
                                 "Farsend_15_bt.hex",
@@ -426,15 +426,14 @@ INSTANTIATE_TEST_SUITE_P(
                                 true,
                                 false,
                                 {"searching", "connected", "refused no file", "disconnected"}},
-                      EventCase{
-                          "SilentAtTheEndFails",
-                          "Bluetooth",
-                          "Farsend_15_bt.hex",
-                          true,
-                          true,
-                          {"searching", "connected", "identified Bluetooth 1.5.0", "job started",
-                           "erase step x3", "erase done", "block sent", "job problem",
-                           "finished failed", "disconnected"}}),
+                      EventCase{"SilentAtTheEndFails",
+                                "Bluetooth",
+                                "Farsend_15_bt.hex",
+                                true,
+                                true,
+                                {"searching", "connected", "identified Bluetooth 1.5.0",
+                                 "job started", "erase step x3", "erase done", "block sent",
+                                 "job problem", "finished failed", "disconnected"}}),
     [](const ::testing::TestParamInfo<EventCase>& info) { return info.param.name; });
 
 // A refusal says why: the query a silent target left unanswered, or what
@@ -454,7 +453,8 @@ TEST_P(RefusalReasons, NameTheSilentQueryOrBothIdentities) {
     MonitorHarness h(TargetOptions(c.variant, c.version));
     struct Refusals final : StationObserver {
         void OnStationEvent(const StationEvent& event) override {
-            if (const auto* refused = std::get_if<events::Refused>(&event)) seen.push_back(*refused);
+            if (const auto* refused = std::get_if<events::Refused>(&event))
+                seen.push_back(*refused);
         }
         std::vector<events::Refused> seen;
     } refusals;
@@ -484,13 +484,12 @@ TEST_P(RefusalReasons, NameTheSilentQueryOrBothIdentities) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, RefusalReasons,
-    ::testing::Values(
-        RefusalCase{"AnotherVariant", "ZigBee", "1.5.0", -1, std::nullopt},
-        RefusalCase{"AnotherVersion", "Bluetooth", "2.0.0", -1, std::nullopt},
-        RefusalCase{"SilentToTheVariantQuery", "Bluetooth", "1.5.0", packets::kQueryVariant,
-                    events::TargetQuery::Variant},
-        RefusalCase{"SilentToTheVersionQuery", "Bluetooth", "1.5.0", packets::kQueryVersion,
-                    events::TargetQuery::Version}),
+    ::testing::Values(RefusalCase{"AnotherVariant", "ZigBee", "1.5.0", -1, std::nullopt},
+                      RefusalCase{"AnotherVersion", "Bluetooth", "2.0.0", -1, std::nullopt},
+                      RefusalCase{"SilentToTheVariantQuery", "Bluetooth", "1.5.0",
+                                  packets::kQueryVariant, events::TargetQuery::Variant},
+                      RefusalCase{"SilentToTheVersionQuery", "Bluetooth", "1.5.0",
+                                  packets::kQueryVersion, events::TargetQuery::Version}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 // An observer that ends the wait for a target when it is told the monitor is
@@ -615,7 +614,8 @@ TEST(MonitorControl, RestartNeverWaitsAndTheNewMonitorStartsOnlyOnceTheOldHasEnd
     HeldMainWindow mainWindow;
     GatedClock gate;
     gate.SetFree(true);
-    ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
+    ConnectionMonitorControl control(
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
 
     control.Start();
     mainWindow.WaitEntered();  // the first monitor connected and waits for the window
@@ -651,7 +651,8 @@ TEST(MonitorControl, StartsInQuickSuccessionLeaveExactlyOneMonitor) {
     app::ToolSettings settings;
     RecordingMainWindow mainWindow(settings);
     GatedClock gate;
-    ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
+    ConnectionMonitorControl control(
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
     for (int i = 0; i < 5; ++i) control.Start();
     gate.Grant(3);
     ASSERT_TRUE(gate.WaitPassed(3));
@@ -692,7 +693,8 @@ TEST(MonitorControl, StoppingFromTheWindowThreadWhileTheMonitorWaitsForItDoesNot
     GatedClock gate;
     gate.SetFree(true);
     {
-        ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
+        ConnectionMonitorControl control(
+            {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
         control.Start();
         // The window thread is busy until the monitor is inside its send.
         while (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
 #include "common/diagnostics.h"
 #include "job_test_support.h"
-#include "app/command_ids.h"
 #include "jobs/progress_steps.h"
 #include "protocol/exchanges.h"
 #include "support/temp_directory.h"

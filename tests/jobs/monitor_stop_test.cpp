@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "job_test_support.h"
 #include "app/command_ids.h"
+#include "job_test_support.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
 #include "protocol/exchanges.h"
@@ -83,7 +83,8 @@ TEST_P(StopDuringHandshake, EndsAtOnceWithTheLinkClosed) {
     RecordingMainWindow mainWindow(settings);
     GatedClock pacing;
     pacing.SetFree(true);
-    ConnectionMonitorControl control({settings, settings, exchanges, mainWindow, &pacing, &mainWindow.observer});
+    ConnectionMonitorControl control(
+        {settings, settings, exchanges, mainWindow, &pacing, &mainWindow.observer});
     control.Start();
     ASSERT_TRUE(watch.WaitForLongWait());
 
@@ -177,7 +178,8 @@ TEST(MonitorStop, AStopDuringAProgrammingJobLeavesTheJobsExchangesAlone) {
     };
 
     std::thread monitor([&] {
-        ConnectionMonitor({settings, settings, rig.exchanges, mainWindow, &pacing, &mainWindow.observer}, stop);
+        ConnectionMonitor(
+            {settings, settings, rig.exchanges, mainWindow, &pacing, &mainWindow.observer}, stop);
     });
     monitor.join();  // ends by itself: the stop came during the attempt
 

@@ -121,8 +121,7 @@ INT_PTR CALLBACK JobDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
                 CreateBar(dialog, programming ? kEraseBarTextProgram : kEraseBarTextErase,
                           kEraseBarRect, kEraseBar);
             if (programming) {
-                run->programBar =
-                    CreateBar(dialog, kProgramBarText, kProgramBarRect, kProgramBar);
+                run->programBar = CreateBar(dialog, kProgramBarText, kProgramBarRect, kProgramBar);
             }
             run->worker = CreateThread(nullptr, 0, WorkerMain, run, 0, nullptr);
             if (run->worker == nullptr) ::EndDialog(dialog, -1);

@@ -4,13 +4,13 @@
 
 #include <utility>
 
+#include "app/command_ids.h"
 #include "app/win32/job_dialogs.h"
 #include "app/win32/message_box.h"
 #include "app/win32/open_file_dialog.h"
 #include "app/win32/setup_dialogs.h"
 #include "app/win32/test_hook.h"
 #include "app/window_texts.h"
-#include "app/command_ids.h"
 #include "protocol/exchanges.h"
 #include "resources/resource_ids.h"
 
@@ -129,8 +129,8 @@ MainWindowShell::MainWindowShell(ToolSettings& settings, const StationBridge& br
       shellPort_(*this),
       host_(port_),
       observer_(port_),
-      station_(StationParts{bridge, settings, settings, host_, &shellPort_, &observer_,
-                            &settings.view}),
+      station_(
+          StationParts{bridge, settings, settings, host_, &shellPort_, &observer_, &settings.view}),
       jobEnvironment_(station_.JobEnvironment()) {}
 
 MainWindowShell::~MainWindowShell() {
