@@ -581,3 +581,58 @@ TEST(WorkerSerialAndStop, StampsEachBlockItCoversAndStopsBetweenBlocks) {
 
 }  // namespace
 }  // namespace farsend::jobs
+
+namespace farsend::jobs {
+namespace {
+
+// --- A lost target, and a bridge that went with it -----------------------
+
+// The job itself tells an unplugged bridge from a target that fell silent,
+// at the exchange that failed, with the same box for both in the window.
+TEST(WorkerLostTarget, TellsAnUnpluggedBridgeFromASilentTarget) {
+    struct Case {
+        const char* name;
+        bool unplug;  // else the target falls silent
+        JobOutcome outcome;
+    };
+    const Case cases[] = {
+        {"unplugged", true, JobOutcome::BridgeUnplugged},
+        {"silent", false, JobOutcome::CommunicationError},
+    };
+    const std::vector<sim::ImageRun> runs = {farsend::testing::PatternRun(0x4000, 3000)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimOptions options = farsend::testing::SimRig::DefaultOptions();
+        // Past the handshake and the start, within the blocks.
+        (c.unplug ? options.faults.unplug_after : options.faults.silence_after) = 1200;
+        farsend::testing::SimRig rig(options);
+        farsend::testing::TempDirectory directory;
+        app::ToolSettings settings;
+        const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
+        farsend::testing::WriteImageOfSize(image, runs, sim::FormatImage(runs).size());
+        ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+        struct Problems final : StationObserver {
+            void OnStationEvent(const StationEvent& event) override {
+                if (const auto* problem = std::get_if<events::JobProblem>(&event)) {
+                    seen.push_back(*problem);
+                }
+            }
+            std::vector<events::JobProblem> seen;
+        } problems;
+        settings.programmingBusy = true;
+
+        const JobReport report = RunJobWorker(JobKind::ProgramApplication, image.string(),
+                                              {settings, rig.exchanges, &problems});
+
+        EXPECT_EQ(report.outcome, c.outcome);
+        EXPECT_TRUE(LostTheTarget(report.outcome));
+        EXPECT_GT(report.blocksSent, 0u);
+        ASSERT_EQ(problems.seen.size(), 1u);
+        EXPECT_EQ(problems.seen[0].problem, events::JobProblemKind::CommunicationLost);
+        EXPECT_EQ(problems.seen[0].bridgeGone, c.unplug);
+        EXPECT_EQ(JobProblemMessage(problems.seen[0]).text, kCommunicationErrorText);
+    }
+}
+
+}  // namespace
+}  // namespace farsend::jobs
