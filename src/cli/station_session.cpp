@@ -176,17 +176,16 @@ void Session::TargetReleased() {
 
 void Session::ProgramTarget() {
     BeginAttempt(kExitSuccess);
-    if (state_.programmingBusy.exchange(true)) return;
-    RunJob(jobs::ProgrammingJobFor(choice_.flashMode), jobs::PathToProgram(choice_, state_));
+    // The file the monitor checked: the one the controller programs.
+    const jobs::JobAttempt attempt = jobs::ProgramStation(
+        JobEnvironmentFor(jobs::PathToProgram(choice_, state_)), choice_, *this);
+    if (attempt.report) JobEnded(*attempt.report);
 }
 
 bool Session::Erase() {
-    const jobs::LinkClaim claim(state_.linkUser, jobs::LinkUser::Operator);
-    if (!claim.Held()) return false;
-    const bool all = choice_.flashMode == jobs::FlashMode::BootloaderAndApplication;
-    if (all && !eraseAllConfirmed_) return false;
-    state_.erasingBusy = true;
-    RunJob(all ? jobs::JobKind::EraseAll : jobs::JobKind::EraseDefault, {});
+    const jobs::JobAttempt attempt = jobs::EraseStation(JobEnvironmentFor({}), choice_, *this);
+    if (!attempt.report) return false;
+    JobEnded(*attempt.report);
     return true;
 }
 
@@ -197,7 +196,7 @@ void Session::Launch() {
     state_.connectionState = jobs::ConnectionState::Disconnected;
 }
 
-void Session::RunJob(jobs::JobKind kind, const std::string& path) {
+jobs::JobEnvironment Session::JobEnvironmentFor(const std::string& path) {
     jobs::JobEnvironment environment = station_.JobEnvironment();
     environment.serial = serial_ ? &*serial_ : nullptr;
     environment.stop = &stopJob_;
@@ -205,7 +204,11 @@ void Session::RunJob(jobs::JobKind kind, const std::string& path) {
         environment.image = shared_.image->Bytes();
     }
     environment.imageFormat = &options_.imageRead;
-    job_ = jobs::RunJobWorker(kind, path, environment);
+    return environment;
+}
+
+void Session::JobEnded(const jobs::JobReport& report) {
+    job_ = report;
     if (!job_->Succeeded()) message_ = display_.LastMessage();
     if (job_->outcome == jobs::JobOutcome::Interrupted) {
         message_ =

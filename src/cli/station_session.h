@@ -27,6 +27,7 @@
 #include "jobs/firmware_choice.h"
 #include "jobs/job_workers.h"
 #include "jobs/socket_hold.h"
+#include "jobs/station_controller.h"
 #include "jobs/station_events.h"
 #include "jobs/station_host.h"
 #include "jobs/station_state.h"
@@ -58,7 +59,9 @@ int StatusOfJob(const jobs::JobReport& report);
 
 ProgressMode ModeFor(const CliOptions& options, const Console& console);
 
-class Session final : public jobs::StationHost, public jobs::StationObserver {
+class Session final : public jobs::StationHost,
+                      public jobs::StationObserver,
+                      public jobs::StationFrontEnd {
 public:
     Session(const CliOptions& options, Console& console, Wiring& wiring,
             jobs::FirmwareChoice& choice, Policy policy, RunShared& shared, StationPlan plan,
@@ -88,7 +91,7 @@ public:
     }
 
     // The operator's answer to the erase-all warning, asked before connecting.
-    void ConfirmEraseAll() { eraseAllConfirmed_ = true; }
+    void SayYesToEraseAll() { eraseAllConfirmed_ = true; }
     // Told every station event after this session has handled it, on the
     // same thread; null: nobody.
     void SetUnitObserver(jobs::StationObserver* observer) { unitObserver_ = observer; }
@@ -175,7 +178,16 @@ public:
     // launch: the connected target starts its application and is let go.
     void Launch();
 
-    void RunJob(jobs::JobKind kind, const std::string& path);
+    // StationFrontEnd: program and watch refuse to start without a file, and
+    // the erase-all question was asked before connecting.
+    std::optional<std::string> ChooseFile() override { return std::nullopt; }
+    bool ConfirmEraseAll() override { return eraseAllConfirmed_; }
+
+    // What this station's jobs run with; `path`: the file a programming
+    // job programs ("" for an erase).
+    jobs::JobEnvironment JobEnvironmentFor(const std::string& path);
+    // What the session keeps and says of a job that ran.
+    void JobEnded(const jobs::JobReport& report);
 
     // The unit's record; also used for the connect-only commands.
     UnitRecord Record(int status) const;

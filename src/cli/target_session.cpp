@@ -227,7 +227,7 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
                                                      settings, policy, shared, plan, ledger);
         if (board) station->session->ShowOn(*board, row);
         station->session->SetSocketNumber(stations.size() + 1);
-        if (eraseAll) station->session->ConfirmEraseAll();
+        if (eraseAll) station->session->SayYesToEraseAll();
         stations.push_back(std::move(station));
         return -1;
     };
