@@ -20,7 +20,7 @@ const std::vector<std::string> kOpened = {
 // The same bridge under Wine's HID bus: no USB device anywhere in its line.
 const std::vector<std::string> kOpenedUnderWine = {
     "HID\\VID_1209&PID_0001&MI_00\\0&FSW0041&0&0",
-    "WINEBUS\\VID_1209&PID_0001&MI_00\\0&FSW0041&0&0",
+    "WINEBUS\\VID_1209&PID_0001&MI_00\\256&FSW0041&0&0&0",
     "ROOT\\WINEBUS\\0000",
 };
 
