@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 namespace farsend::cli {
@@ -36,6 +37,10 @@ enum ExitStatus : int {
     // --serial-pool): the unit was refused before anything was sent.
     kExitNoSerialLeft = 10,
 };
+
+// What a step taken before the work gives: nothing when the work may go on,
+// else the exit status the command ends with (its message already shown).
+using StopStatus = std::optional<ExitStatus>;
 
 struct ExitStatusEntry {
     int status;

@@ -33,6 +33,7 @@
 #include <signal.h>
 
 #include "cli/posix/child_process.h"
+#include "units/own_pg_server.h"
 #endif
 
 namespace farsend::units {
@@ -466,33 +467,16 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
 
 #ifndef _WIN32
 // A server of the test's own, stopped in the middle of a unit as a lost
-// database would be, then started again.
+// database would be, then started again: the suite's shared one must not be.
 class LostServer {
 public:
-    LostServer()
-        : directory_(std::filesystem::path("/tmp") / ("fs-pg-" + std::to_string(::getpid()))) {}
-    ~LostServer() { Script("stop"); }
-    bool Start(std::string& error) {
-        if (!Script("start")) {
-            error = "scripts/pg-test-server.sh start " + directory_.string() + " failed";
-            return false;
-        }
-        std::getline(std::ifstream(directory_ / "url"), url_);
-        return !url_.empty();
-    }
-    bool Script(const char* action) const {
-        const std::string command = std::string(FARSEND_SOURCE_DIR) +
-                                    "/scripts/pg-test-server.sh " + action + " " +
-                                    directory_.string() + " >/dev/null";
-        return std::system(command.c_str()) == 0;
-    }
-    bool Pause() const { return Script("pause"); }
-    bool Resume() const { return Script("resume"); }
-    const std::string& Url() const { return url_; }
+    bool Start(std::string& error) { return server_.Start(error); }
+    bool Pause() const { return server_.Script("pause"); }
+    bool Resume() const { return server_.Script("resume"); }
+    const std::string& Url() const { return server_.Url(); }
 
 private:
-    std::filesystem::path directory_;
-    std::string url_;
+    testing::OwnPgServer server_{"pg"};
 };
 #else
 // Under Wine the test cannot run the server's script, a Linux program: a
