@@ -79,9 +79,14 @@ export async function startFarsend(farsend, args, cwd) {
   return run;
 }
 
-// Ends farsend as an operator does (Ctrl+C) and waits for it.
-export async function stopFarsend(run) {
+// Ends farsend as an operator does (Ctrl+C) and waits for it; `now`: a
+// second Ctrl+C, so that the boards in hand stop before their next block.
+export async function stopFarsend(run, now = false) {
   if (!run.exited) run.child.kill("SIGINT");
+  if (now) {
+    await sleep(200);
+    if (!run.exited) run.child.kill("SIGINT");
+  }
   const ended = await Promise.race([run.done, sleep(15000).then(() => null)]);
   if (!ended) {
     run.child.kill("SIGKILL");
