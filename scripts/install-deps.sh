@@ -16,7 +16,7 @@ native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtes
         libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15
         libcpp-httplib-dev chromium nodejs)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
-         fonts-wine fonts-liberation)
+         fonts-wine fonts-liberation dpkg-dev)
 
 package=(help2man lintian dpkg-dev fakeroot gzip zip unzip debootstrap man-db bash-completion
          util-linux binutils-mingw-w64-x86-64)
@@ -43,15 +43,31 @@ npm_deps() {
         (cd "$root" && npm ci --no-audit --no-fund >/dev/null)
     fi
 }
+# The Windows build's HTTP server: Debian's cpp-httplib release (with its
+# patches), as the one header its source package holds, since Debian builds
+# it as a Linux library only.
+httplib_header() {
+    local dest=/usr/local/share/farsend/cpp-httplib
+    case "$want" in native) return ;; esac
+    [ -f "$dest/httplib.h" ] && return
+    local tmp
+    tmp=$(mktemp -d)
+    (cd "$tmp" && apt-get source -q cpp-httplib >/dev/null 2>&1)
+    $SUDO mkdir -p "$dest"
+    $SUDO cp "$tmp"/cpp-httplib-*/httplib.h "$tmp"/cpp-httplib-*/LICENSE "$dest"/
+    rm -rf "$tmp"
+}
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
 if [ ${#missing[@]} -eq 0 ]; then
     npm_deps
+    httplib_header
     exit 0
 fi
 
 echo "Installing: ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q >/dev/null
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 npm_deps
+httplib_header
