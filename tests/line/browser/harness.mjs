@@ -8,6 +8,12 @@ import os from "node:os";
 import path from "node:path";
 
 const here = path.dirname(new URL(import.meta.url).pathname);
+// What runs the programs (wine64, for the Windows build); none: themselves.
+let runner = "";
+
+function command(program, args) {
+  return runner ? [runner, [program, ...args]] : [program, args];
+}
 const require = createRequire(import.meta.url);
 
 export function options() {
@@ -17,11 +23,13 @@ export function options() {
     if (at < 0 || at + 1 >= args.length) throw new Error(`missing ${name} PATH`);
     return args[at + 1];
   };
+  const at = args.indexOf("--runner");
+  if (at >= 0) runner = args[at + 1];
   // The sample firmware, written afresh by farsend-samples.
   const samples = fs.mkdtempSync(path.join(os.tmpdir(), "farsend-line-samples-"));
-  const made = spawnSync(value("--samples-tool"), [samples], {encoding: "utf8"});
+  const made = spawnSync(...command(value("--samples-tool"), [samples]), {encoding: "utf8"});
   if (made.status !== 0) throw new Error(`farsend-samples failed: ${made.stderr}`);
-  return {farsend: value("--farsend"), samples, artifacts: value("--artifacts")};
+  return {farsend: value("--farsend"), samples, artifacts: value("--artifacts"), runner};
 }
 
 export function loadPlaywright() {
@@ -58,7 +66,7 @@ export function tempDir(tag) {
 
 // farsend with `args`, until its page's address is printed.
 export async function startFarsend(farsend, args, cwd) {
-  const child = spawn(farsend, args, {cwd, stdio: ["ignore", "pipe", "pipe"]});
+  const child = spawn(...command(farsend, args), {cwd, stdio: ["ignore", "pipe", "pipe"]});
   const run = {child, out: "", err: "", exited: null};
   child.stdout.on("data", (data) => { run.out += data; });
   child.stderr.on("data", (data) => { run.err += data; });
@@ -69,7 +77,7 @@ export async function startFarsend(farsend, args, cwd) {
   const started = Date.now();
   while (!/the line page is at (http:\/\/\S+\/)/.test(run.err)) {
     if (run.exited) throw new Error(`farsend ended before serving the page: ${run.err}`);
-    if (Date.now() - started > 15000) throw new Error(`farsend printed no address: ${run.err}`);
+    if (Date.now() - started > 60000) throw new Error(`farsend printed no address: ${run.err}`);
     await sleep(20);
   }
   const shown = /the line page is at (http:\/\/\S+?\/)(#token=([0-9a-f]+))?\s/.exec(run.err);
@@ -125,16 +133,10 @@ export function equal(actual, expected, what) {
   if (a !== e) throw new Error(`${what}: expected ${e}, got ${a}`);
 }
 
-// The unit rows farsend recorded, as `farsend units --json` lists them.
-export async function unitRows(farsend, db, cwd) {
-  const child = spawn(farsend, ["units", "--db", db, "--json"], {cwd});
-  let out = "";
-  let err = "";
-  child.stdout.on("data", (data) => { out += data; });
-  child.stderr.on("data", (data) => { err += data; });
-  const code = await new Promise((resolve) => child.on("exit", resolve));
-  if (code !== 0) throw new Error(`farsend units failed (${code}): ${err}`);
-  return JSON.parse(out).units;
+// The units farsend recorded in its --report file, one JSON object a line.
+export function reportRows(file) {
+  if (!fs.existsSync(file)) return [];
+  return fs.readFileSync(file, "utf8").split("\n").filter((line) => line).map((line) => JSON.parse(line));
 }
 
 // Every case in turn; the process fails when one does.
