@@ -57,6 +57,15 @@ LineServer::LineServer(LineState& state, LineActions& actions, std::string token
       server_(std::make_unique<httplib::Server>()) {
     // Each page holds a thread for its events: room for a line's screens.
     server_->new_task_queue = [] { return new httplib::ThreadPool(32); };
+#if !defined(_WIN32)
+    // Not the library's SO_REUSEPORT, with which a second farsend line on
+    // the same port would share it, each answering some of the requests.
+    // (On Windows its default already takes the port for itself alone.)
+    server_->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+#endif
     Route();
 }
 
@@ -79,7 +88,14 @@ bool LineServer::Start(const ListenAddress& address, std::string& error) {
                 "chooses another)";
         return false;
     }
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread([this, ended] {
+        server_->listen_after_bind();
+        *ended = true;
+    });
+    // A stop before the server runs would be lost, and the join would wait
+    // for ever: Start returns once it runs (or has ended).
+    while (!server_->is_running() && !*ended) std::this_thread::sleep_for(Millis(1));
     return true;
 }
 
