@@ -44,7 +44,7 @@ else
 fi
 cmake --build "$build" -j2 --target farsend bench_program_wire_bound \
     bench_monitor_silent_target bench_program_memory bench_image_reader \
-    bench_gang_programming bench_unit_recording >/dev/null
+    bench_gang_programming bench_unit_recording farsend-samples >/dev/null
 
 small_kb=128
 wait_s=60
@@ -84,6 +84,8 @@ speed=$(echo "$reader" | sed -n 's/.*(\([0-9.]*\) MB\/s).*/\1/p')
 echo "ROW|firmware image reading (1 MB of text, best of 5)|$speed MB/s||" >> "$rows"
 run "$build/bench/bench_program_memory" "$build/src/cli/farsend" 1024
 run "$build/bench/bench_gang_programming" "$build/src/cli/farsend" 8 32 "$((wait_s / 3))"
+run node bench/line_page.mjs --farsend "$build/src/cli/farsend" \
+    --samples-tool "$build/src/cli/farsend-samples" --seconds "$((wait_s / 3))"
 PG_TEST_FSYNC=on scripts/pg-test-server.sh start "$pg_dir/server" >/dev/null
 run "$build/bench/bench_unit_recording" --units 500 --sqlite "$pg_dir/units.sqlite" \
     --postgresql "$(cat "$pg_dir/server/url")"

@@ -13,9 +13,10 @@ want=${1:-all}
 # backends, and a PostgreSQL server for its tests (scripts/pg-test-server.sh).
 native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
         libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man
-        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15)
+        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15
+        libcpp-httplib-dev chromium nodejs)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
-         fonts-wine fonts-liberation)
+         fonts-wine fonts-liberation dpkg-dev)
 
 package=(help2man lintian dpkg-dev fakeroot gzip zip unzip debootstrap man-db bash-completion
          util-linux binutils-mingw-w64-x86-64)
@@ -34,11 +35,39 @@ missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
+# The line page's browser tests: playwright-core, as package-lock.json pins it.
+npm_deps() {
+    local root
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    if [ ! -d "$root/node_modules/playwright-core" ]; then
+        (cd "$root" && npm ci --no-audit --no-fund >/dev/null)
+    fi
+}
+# The Windows build's HTTP server: Debian's cpp-httplib release (with its
+# patches), as the one header its source package holds, since Debian builds
+# it as a Linux library only.
+httplib_header() {
+    local dest=/usr/local/share/farsend/cpp-httplib
+    case "$want" in native) return ;; esac
+    [ -f "$dest/httplib.h" ] && return
+    local tmp
+    tmp=$(mktemp -d)
+    (cd "$tmp" && apt-get source -q cpp-httplib >/dev/null 2>&1)
+    $SUDO mkdir -p "$dest"
+    $SUDO cp "$tmp"/cpp-httplib-*/httplib.h "$tmp"/cpp-httplib-*/LICENSE "$dest"/
+    rm -rf "$tmp"
+}
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
+if [ ${#missing[@]} -eq 0 ]; then
+    npm_deps
+    httplib_header
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q >/dev/null
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+npm_deps
+httplib_header
