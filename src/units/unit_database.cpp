@@ -150,6 +150,14 @@ auto Guarded(Impl& db, const char* what, Work&& work) -> decltype(work()) {
     }
 }
 
+// The dashboard's queries: counts per station and hour read from the index
+// alone, failures without a pass over the passes, a unit by its number.
+void CreateQueryIndexes(soci::session& sql) {
+    sql << "CREATE INDEX units_start_counts ON units (start_time, host, station, result)";
+    sql << "CREATE INDEX units_result_start ON units (result, start_time)";
+    sql << "CREATE INDEX units_serial ON units (serial)";
+}
+
 void CreateTables(Impl& db) {
     soci::session& sql = db.sql;
     sql << "CREATE TABLE pools ("
@@ -188,6 +196,7 @@ void CreateTables(Impl& db) {
     sql << "CREATE UNIQUE INDEX units_issued_serial ON units (pool, serial)"
            " WHERE number_returned = 0";
     sql << "CREATE INDEX units_start_time ON units (start_time)";
+    CreateQueryIndexes(sql);
     const int version = kSchemaVersion;
     sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
 }
@@ -200,6 +209,7 @@ void Migrate(Impl& db, int from) {
         db.sql << "ALTER TABLE units ADD COLUMN host TEXT NOT NULL DEFAULT ''";
         db.sql << "ALTER TABLE units ADD COLUMN simulated INTEGER NOT NULL DEFAULT 0";
     }
+    if (from < 3) CreateQueryIndexes(db.sql);
     const int version = kSchemaVersion;
     db.sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
 }
@@ -329,6 +339,10 @@ public:
             since_ = FormatUtc(*filter.since);
             clauses_.push_back("start_time >= :since");
         }
+        if (filter.until) {
+            until_ = FormatUtc(*filter.until);
+            clauses_.push_back("start_time < :until");
+        }
         if (filter.host) {
             host_ = *filter.host;
             clauses_.push_back("host = :host");
@@ -353,6 +367,7 @@ public:
     }
     void Bind(soci::statement& statement) {
         if (filter_.since) statement.exchange(soci::use(since_, "since"));
+        if (filter_.until) statement.exchange(soci::use(until_, "until"));
         if (filter_.host) statement.exchange(soci::use(host_, "host"));
         if (filter_.station) statement.exchange(soci::use(station_, "station"));
         if (filter_.serial) statement.exchange(soci::use(serial_, "serial"));
@@ -361,7 +376,7 @@ public:
 private:
     UnitFilter filter_;
     std::vector<std::string> clauses_;
-    std::string since_, host_, station_;
+    std::string since_, until_, host_, station_;
     long long serial_ = 0;
 };
 
@@ -887,7 +902,9 @@ void UnitDatabase::ForEachUnit(const UnitFilter& filter,
         binding.Bind(statement);
         statement.alloc();
         statement.prepare(std::string(UnitColumns::kSelect) + binding.Where() +
-                          " ORDER BY start_time, id");
+                          (filter.newestFirst ? " ORDER BY start_time DESC, id DESC"
+                                              : " ORDER BY start_time, id") +
+                          (filter.limit ? " LIMIT " + std::to_string(*filter.limit) : ""));
         statement.define_and_bind();
         statement.execute();
         while (statement.fetch()) each(columns.Row());
@@ -1013,6 +1030,10 @@ ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool,
     for (; index < lines.size(); ++index) keep.push_back(lines[index]);
     RewriteSpool(spool, keep);
     return outcome;
+}
+
+void UnitDatabase::Query(const char* what, const std::function<void(soci::session&)>& work) {
+    Guarded(*impl_, what, [&] { work(impl_->sql); });
 }
 
 void UnitDatabase::ExecuteForTest(const std::string& sql) {
