@@ -13,7 +13,8 @@ want=${1:-all}
 # backends, and a PostgreSQL server for its tests (scripts/pg-test-server.sh).
 native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
         libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man
-        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15)
+        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15
+        libcpp-httplib-dev chromium nodejs)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
          fonts-wine fonts-liberation)
 
@@ -34,7 +35,18 @@ missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The line page's browser tests: playwright-core, as package-lock.json pins it.
+npm_deps() {
+    local root
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    if [ ! -d "$root/node_modules/playwright-core" ]; then
+        (cd "$root" && npm ci --no-audit --no-fund >/dev/null)
+    fi
+}
+if [ ${#missing[@]} -eq 0 ]; then
+    npm_deps
+    exit 0
+fi
 
 echo "Installing: ${missing[*]}"
 SUDO=""
@@ -42,3 +54,4 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q >/dev/null
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+npm_deps

@@ -17,7 +17,7 @@ namespace {
 constexpr Command kAllCommands[] = {Command::Program, Command::Erase,   Command::Identify,
                                     Command::Launch,  Command::Watch,   Command::Select,
                                     Command::Inspect, Command::Devices, Command::Serials,
-                                    Command::Units,   Command::Convert};
+                                    Command::Units,   Command::Convert, Command::Line};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -28,41 +28,49 @@ struct Scope {
 };
 
 const Scope kScopes[] = {
-    {"--dir", {Command::Program, Command::Watch, Command::Select}},
-    {"--variant", {Command::Program, Command::Watch, Command::Select}},
-    {"--hw", {Command::Program, Command::Watch, Command::Select}},
-    {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase}},
-    {"--no-validate", {Command::Program, Command::Watch}},
-    {"--force", {Command::Program, Command::Watch, Command::Convert}},
+    {"--dir", {Command::Program, Command::Watch, Command::Line, Command::Select}},
+    {"--variant", {Command::Program, Command::Watch, Command::Line, Command::Select}},
+    {"--hw", {Command::Program, Command::Watch, Command::Line, Command::Select}},
+    {"--factory",
+     {Command::Program, Command::Watch, Command::Line, Command::Select, Command::Erase}},
+    {"--no-validate", {Command::Program, Command::Watch, Command::Line}},
+    {"--force", {Command::Program, Command::Watch, Command::Line, Command::Convert}},
     {"--device",
-     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
+     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch,
+      Command::Line}},
     {"--wait",
-     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
-    {"--all", {Command::Program, Command::Watch}},
-    {"--launch", {Command::Program, Command::Watch}},
-    {"--report", {Command::Program, Command::Watch}},
-    {"--count", {Command::Watch}},
+     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch,
+      Command::Line}},
+    {"--all", {Command::Program, Command::Watch, Command::Line}},
+    {"--launch", {Command::Program, Command::Watch, Command::Line}},
+    {"--report", {Command::Program, Command::Watch, Command::Line}},
+    {"--count", {Command::Watch, Command::Line}},
     // --serial is where a serial number goes into the image (inspect; program
     // and watch, which draw each unit's number from --serial-pool), and with
     // units the serial number of the unit sought.
-    {"--serial", {Command::Program, Command::Watch, Command::Inspect, Command::Units}},
+    {"--serial",
+     {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Units}},
     {"--serial-value", {Command::Inspect}},
-    {"--serial-pool", {Command::Program, Command::Watch}},
-    {"--db", {Command::Program, Command::Watch, Command::Serials, Command::Units}},
+    {"--serial-pool", {Command::Program, Command::Watch, Command::Line}},
+    {"--db", {Command::Program, Command::Watch, Command::Line, Command::Serials, Command::Units}},
     {"--first", {Command::Serials}},
     {"--last", {Command::Serials}},
     {"--since", {Command::Units}},
     {"--station", {Command::Units}},
-    {"--host", {Command::Program, Command::Watch, Command::Units}},
-    {"--format", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
-    {"--base", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
+    {"--host", {Command::Program, Command::Watch, Command::Line, Command::Units}},
+    {"--format",
+     {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Convert}},
+    {"--base",
+     {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Convert}},
     {"--to", {Command::Convert}},
+    {"--listen", {Command::Line}},
+    {"--token-file", {Command::Line}},
 };
 
 // serials and units with --simulate: the simulated runs' own database.
 const std::initializer_list<Command> kSimulationCommands = {
-    Command::Program, Command::Erase,   Command::Identify, Command::Launch,
-    Command::Watch,   Command::Devices, Command::Serials,  Command::Units};
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch, Command::Watch,
+    Command::Line,    Command::Devices, Command::Serials,  Command::Units};
 
 std::string CommandList(std::initializer_list<Command> commands) {
     std::string text;
@@ -245,6 +253,8 @@ const char* CommandName(Command command) {
             return "launch";
         case Command::Watch:
             return "watch";
+        case Command::Line:
+            return "line";
         case Command::Select:
             return "select";
         case Command::Inspect:
@@ -328,12 +338,14 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         ->check(CLI::IsMember({"token", "ihex", "srec", "elf", "bin"}));
     app.add_option("--base", base)->type_name("ADDR");
     app.add_option("--to", to)->check(CLI::IsMember({"token", "ihex", "srec"}));
+    app.add_option("--listen", options.listen)->type_name("ADDR:PORT");
+    app.add_option("--token-file", options.tokenFile)->type_name("FILE");
 
     std::vector<std::pair<Command, CLI::App*>> commands;
     CLI::App* initCommand = nullptr;
     for (Command command : kAllCommands) {
         CLI::App* sub = app.add_subcommand(CommandName(command));
-        if (command == Command::Program || command == Command::Watch) {
+        if (command == Command::Program || RunsAsWatch(command)) {
             sub->add_option("FILE", options.file);
         }
         if (command == Command::Inspect) sub->add_option("FILE", options.file)->required();
@@ -387,9 +399,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         return Refuse("--all and --device exclude each other: --all takes every bridge");
     }
     if (options.devices.size() > 1 && options.command != Command::Program &&
-        options.command != Command::Watch) {
-        return Refuse(std::string("several --device apply only to program and watch, not to ") +
-                      CommandName(options.command));
+        !RunsAsWatch(options.command)) {
+        return Refuse(
+            std::string("several --device apply only to program, watch and line, not to ") +
+            CommandName(options.command));
     }
     for (size_t i = 0; i < options.devices.size(); ++i) {
         for (size_t j = 0; j < i; ++j) {
@@ -401,7 +414,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
     }
-    const bool stamping = options.command == Command::Program || options.command == Command::Watch;
+    const bool stamping = options.command == Command::Program || RunsAsWatch(options.command);
     const bool serialGiven = app.count("--serial") > 0 && options.command != Command::Units;
     const bool serialValueGiven = app.count("--serial-value") > 0;
     const bool poolGiven = app.count("--serial-pool") > 0;

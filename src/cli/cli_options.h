@@ -26,10 +26,16 @@ enum class Command {
     Devices,
     Serials,
     Units,
-    Convert
+    Convert,
+    Line,  // watch, with the line page served
 };
 
 const char* CommandName(Command command);
+
+// watch and line run their stations alike.
+inline bool RunsAsWatch(Command command) {
+    return command == Command::Watch || command == Command::Line;
+}
 
 struct CliOptions {
     Command command = Command::Program;
@@ -76,6 +82,11 @@ struct CliOptions {
     // convert IN [OUT]: OUT as given (empty: made from IN's name) and --to.
     std::string output;
     protocol::ImageFormat convertTo = protocol::ImageFormat::Token;
+    // line: where the page is served (--listen ADDR:PORT; empty: the
+    // loopback and the default port) and the token's file (empty: one is
+    // made and printed).
+    std::string listen;
+    std::string tokenFile;
 };
 
 enum class ParseAction { Run, Help, Version, UsageError };

@@ -25,6 +25,10 @@ int RunDevicesCommand(const CliOptions& options, Console& console, const Environ
             sim::SimBridgeOptions bridge = sim::SimBridgeOptions::WithReportLength(
                 static_cast<uint16_t>(options.sim.report_length), options.sim.legacy_hid);
             bridge.number = number;
+            if (auto own = options.sim.bridge_serial.find(number);
+                own != options.sim.bridge_serial.end()) {
+                bridge.serial = own->second;
+            }
             bridges.push_back(std::make_unique<sim::SimBridge>(bridge));
             platforms.push_back(bridges.back().get());
         }
@@ -99,6 +103,7 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
         case Command::Identify:
         case Command::Launch:
         case Command::Watch:
+        case Command::Line:
             status = RunTargetCommand(options, console, env);
             break;
     }

@@ -24,6 +24,7 @@
 #include "cli/image_choice.h"
 #include "cli/image_kind_check.h"
 #include "cli/interrupt.h"
+#include "cli/line_page.h"
 #include "cli/missing_firmware.h"
 #include "cli/progress_display.h"
 #include "cli/run_image.h"
@@ -112,7 +113,7 @@ int Wire(const CliOptions& options, Console& console, const Environment& env,
         wiring.bridge = std::make_unique<StationBridge>(plan.device, named);
         wiring.seat.locator = wiring.bridge.get();
         if (!named && !InterfaceNamed(*platform, plan.device)) {
-            if (options.command != Command::Watch || options.sim.simulate) {
+            if (!RunsAsWatch(options.command) || options.sim.simulate) {
                 Complain(console,
                          "--device " + plan.device +
                              ": no such HID interface; `farsend devices` lists the bridges.");
@@ -241,12 +242,18 @@ public:
         board_ = &board;
         row_ = row;
     }
+    // Its tile on the line page, which its events and units go to as well.
+    void ShowOnPage(LinePage& page, size_t tile) {
+        page_ = &page;
+        tile_ = tile;
+    }
     // The operator asks for the board in a held socket to be tried again;
     // false when the socket holds none.
     bool RetrySocket() {
         if (!hold_.Retry()) return false;
         station_.Exchanges().WakeReceiver();
         Note("trying the board again");
+        if (page_ != nullptr) page_->Retrying(tile_);
         return true;
     }
     // The number the operator types to retry this socket.
@@ -320,6 +327,7 @@ public:
     // finished when the monitor lets it go, and a refusal told (the window
     // program shows a box instead). The job's own steps go to the display.
     void OnStationEvent(const jobs::StationEvent& event) override {
+        if (page_ != nullptr) page_->Feed(tile_).OnStationEvent(event);
         switch (event.kind) {
             case jobs::StationEventKind::Searching:
                 CheckDeadline();
@@ -621,9 +629,17 @@ private:
             board_->SetResult(row_, programmed_, units_ - programmed_,
                               VerdictOf(record, job_ ? lostWords_ : std::string()));
         }
+        const bool held =
+            policy_ == Policy::Watch && status != kExitSuccess && status != kExitStopped;
+        if (page_ != nullptr) {
+            const bool unplugged =
+                job_ && lostWords_ == LostTargetWords(LostTarget::BridgeUnplugged);
+            page_->UnitDone(tile_, record, VerdictOf(record, job_ ? lostWords_ : std::string()),
+                            unplugged, held);
+        }
         // The failed board is still in its socket and calls again at once:
         // it is one unit, not one per call, until it is taken out.
-        if (policy_ == Policy::Watch && status != kExitSuccess && status != kExitStopped) {
+        if (held) {
             hold_.Hold();
             Note("take the board out" +
                  (socketNumber_ > 0
@@ -672,6 +688,8 @@ private:
     bool tellOnce_ = false;
     StationBoard* board_ = nullptr;
     int row_ = 0;
+    LinePage* page_ = nullptr;
+    size_t tile_ = 0;
     size_t socketNumber_ = 0;
     std::string lostWords_;
 
@@ -793,6 +811,7 @@ Policy PolicyFor(Command command) {
         case Command::Program:
             return Policy::ProgramOnce;
         case Command::Watch:
+        case Command::Line:
             return Policy::Watch;
         default:
             return Policy::ConnectOnly;
@@ -808,7 +827,38 @@ struct StationRun {
     Wiring wiring;
     std::unique_ptr<Session> session;
     bool stopped = false;
+    bool paused = false;  // stopped from the line page, until it continues
 };
+
+// What the line page asks of a station, carried out on the run's thread.
+line::ActionAnswer CarryOut(const line::LineAction& action,
+                            std::vector<std::unique_ptr<StationRun>>& stations, LinePage& page) {
+    if (action.station >= stations.size()) return {404, "there is no such station"};
+    StationRun& station = *stations[action.station];
+    Session& session = *station.session;
+    switch (action.kind) {
+        case line::ActionKind::Retry:
+            if (!session.RetrySocket()) return {409, "this socket holds no failed board"};
+            return {200, "trying the board again"};
+        case line::ActionKind::Stop:
+            if (station.paused) return {200, "the station is stopped already"};
+            station.paused = true;
+            session.RequestStop();
+            page.SetStopped(action.station, true);
+            return {200, "stopped: a board in hand is finished first, then it takes no more"};
+        case line::ActionKind::Continue:
+            if (!station.paused) return {409, "the station is not stopped"};
+            if (!station.stopped) {
+                return {409, "the station is still finishing its board: continue in a moment"};
+            }
+            station.paused = false;
+            station.stopped = false;
+            session.StartMonitor();
+            page.SetStopped(action.station, false);
+            return {200, "the station takes boards again"};
+    }
+    return {404, "no such action"};
+}
 
 // The stations the options ask for. False with the exit status when one
 // cannot be had (the message shown).
@@ -816,9 +866,9 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
                   std::vector<StationPlan>& plans, int& status) {
     if (options.sim.simulate) {
         const uint32_t bridges = options.sim.bridges;
-        auto planOf = [](uint32_t number) {
+        auto planOf = [&options](uint32_t number) {
             return StationPlan{sim::SimBridge::LocationOf(number), "", number,
-                               sim::SimBridge::SerialOf(number)};
+                               sim::BridgeSerialOf(options.sim, number)};
         };
         if (options.devices.empty()) {
             for (uint32_t number = 1; number <= (options.all ? bridges : 1); ++number) {
@@ -831,7 +881,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
             for (uint32_t number = 1; number <= bridges && found == 0; ++number) {
                 if (device == sim::SimBridge::PathOf(number) ||
                     device == sim::SimBridge::LocationOf(number) ||
-                    device == sim::SimBridge::SerialOf(number)) {
+                    device == sim::BridgeSerialOf(options.sim, number)) {
                     found = number;
                 }
             }
@@ -858,7 +908,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
         for (const BridgeFound& bridge : bridges) {
             plans.push_back({nameOf(bridge), nameOf(bridge), 0, bridge.serial});
         }
-        if (plans.empty() && options.command != Command::Watch) {
+        if (plans.empty() && !RunsAsWatch(options.command)) {
             Complain(console, NoBridgeAdvice());
             status = kExitNoTarget;
             return false;
@@ -1038,6 +1088,14 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     };
     RunShared shared;
     shared.image = image.get();
+    // line: the page outlives the stations, whose last events it is told.
+    std::unique_ptr<LinePage> page;
+    if (options.command == Command::Line) {
+        int status = kExitUsage;
+        page = LinePage::Open(options, console, status);
+        if (!page) return status;
+        if (image) page->SetJob(settings.firmwarePath.Get(), *image, options);
+    }
     std::vector<std::unique_ptr<StationRun>> stations;
     auto addStation = [&](const StationPlan& plan) -> int {
         auto station = std::make_unique<StationRun>();
@@ -1077,6 +1135,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
                                                      settings, policy, shared, plan, ledger);
         if (board) station->session->ShowOn(*board, row);
+        if (page) {
+            station->session->ShowOnPage(*page, page->AddStation(plan.name, plan.bridgeSerial));
+        }
         station->session->SetSocketNumber(stations.size() + 1);
         if (eraseAll) station->session->ConfirmEraseAll();
         stations.push_back(std::move(station));
@@ -1107,6 +1168,10 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
             running = true;
             Session& session = *station->session;
             if (session.RealTime() && session.DeadlinePassed()) session.RequestStop();
+        }
+        if (page) {
+            page->Serve(
+                [&](const line::LineAction& action) { return CarryOut(action, stations, *page); });
         }
         if (policy == Policy::Watch && env.operatorInput != nullptr) {
             for (std::string line; env.operatorInput->NextLine(line);) {
@@ -1139,7 +1204,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
                 }
             }
         }
-        if (!running && !(discover && !stopAll)) break;
+        // The page's run ends only when the operator ends it (Ctrl+C): a
+        // line whose boards ran out still shows their results.
+        if (!running && !(discover && !stopAll) && !(page && !stopAll)) break;
         if (!running) RealClock().SleepFor(Millis(50));
     }
 

@@ -40,7 +40,8 @@ SimBridge::SimBridge(SimBridgeOptions options)
                         {link::kBridgeVendorId, link::kBridgeProductId, 0x0100},
                         {options.inputReportLength, options.outputReportLength, kFeatureLength},
                         true,
-                        {LocationOf(options.number), SerialOf(options.number)}}};
+                        {LocationOf(options.number),
+                         options.serial.empty() ? SerialOf(options.number) : options.serial}}};
         return;
     }
     interfaces_ = {
@@ -55,7 +56,7 @@ SimBridge::SimBridge(SimBridgeOptions options)
          {link::kBridgeVendorId, link::kBridgeProductId, 0x0100},
          {options.inputReportLength, options.outputReportLength, kFeatureLength},
          true,
-         {kBridgeLocation, kBridgeSerial}},
+         {kBridgeLocation, options.serial.empty() ? kBridgeSerial : options.serial}},
     };
 }
 
