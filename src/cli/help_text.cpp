@@ -43,6 +43,9 @@ Commands:
   units           list the units in the unit database and the yield per
                   station (host and location) and hour; narrow them with
                   the options --since, --host, --station and --serial
+  dashboard       serve the supervisor view of the unit database to a
+                  browser: yield per station and hour, failure reasons,
+                  a unit by its serial number, CSV export; it only reads
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -123,6 +126,13 @@ nothing there):
   --station LOCATION units: of this station (the bridge's location)
   --serial N         units: the unit that got serial number N (inspect:
                      --serial ADDR:SIZE[:FORMAT], see above)
+Page (line, dashboard):
+  --listen ADDR:PORT where to serve the page (default: this PC only,
+                     127.0.0.1, port 8642 for line and 8643 for dashboard;
+                     port 0: any free one). Beyond this PC every view and
+                     action needs the token
+  --token-file FILE  the token, on the file's first line (at least 16
+                     characters); without it one is made and printed
   -h, --help         this text
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
@@ -209,6 +219,7 @@ Examples:
   farsend watch --all --serial 0x4010:4 --serial-pool board
                                             each unit its own number
   farsend units --since 2024-05-01 --station 1-2.3
+  farsend dashboard --db postgresql://line1/farsend --listen 0.0.0.0:8643
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;
