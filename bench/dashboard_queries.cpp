@@ -4,7 +4,8 @@
 // database opened (read-only), the queries run, the JSON written.
 //   bench_dashboard_queries [--rows N] [--sqlite FILE] [--postgresql URL]
 // Without --sqlite, an SQLite file in a fresh folder under the temporary
-// directory; without --postgresql, no PostgreSQL figure. The rows are made
+// directory; without --postgresql, no PostgreSQL figure (given a server's
+// .../postgres?... URL, it makes a database of its own there). The rows are made
 // by the database itself (one INSERT ... SELECT), ending now.
 #include <algorithm>
 #include <chrono>
@@ -74,6 +75,19 @@ void FillPostgreSQL(soci::session& sql, long long rows, long long base) {
     // What the server's autovacuum does after so many new rows: the
     // planner's statistics, and the visibility map index-only scans need.
     sql << "VACUUM ANALYZE units";
+}
+
+// A database of its own on the server `url` names (made afresh): the rows
+// counted are the made-up ones alone, whatever else the server holds.
+std::string FreshPostgreSQL(const std::string& url) {
+    const std::size_t at = url.find("/postgres?");
+    if (at == std::string::npos)
+        throw std::runtime_error("--postgresql: give the server's .../postgres?... URL");
+    soci::session admin("postgresql", url);
+    admin << "SET client_min_messages = warning";
+    admin << "DROP DATABASE IF EXISTS farsend_dashboard_bench";
+    admin << "CREATE DATABASE farsend_dashboard_bench";
+    return url.substr(0, at) + "/farsend_dashboard_bench?" + url.substr(at + 10);
 }
 
 struct Question {
@@ -164,7 +178,7 @@ int main(int argc, char** argv) {
     }
     try {
         Measure("SQLite", sqlite, rows);
-        if (!postgresql.empty()) Measure("PostgreSQL 15", postgresql, rows);
+        if (!postgresql.empty()) Measure("PostgreSQL 15", FreshPostgreSQL(postgresql), rows);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_dashboard_queries: %s\n", error.what());
         return 1;
