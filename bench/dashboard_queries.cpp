@@ -34,20 +34,21 @@ constexpr const char* kColumns =
     "INSERT INTO units (record_id, start_time, end_time, host, station, bridge_serial, file,"
     " sha256, serial, blocks, bytes, seconds, result, exit_status, message) ";
 
-// Row i: started `i * step` seconds after `base`, on PC i % 4, socket
+// Row i: started i * 30 days / rows after `base`, on PC i % 4, socket
 // (i / 4) % 8; every 20th failed (one of three reasons), every 97th
 // interrupted, the rest programmed; serial number i + 1.
 void FillSQLite(soci::session& sql, long long rows, long long base) {
-    const long long step = kSpanSeconds / rows;
+    const std::string offset =
+        " + i * " + std::to_string(kSpanSeconds) + " / " + std::to_string(rows);
     sql << std::string(kColumns) +
                "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < " +
                std::to_string(rows - 1) +
                ") SELECT printf('bench%010d', i),"
                " strftime('%Y-%m-%dT%H:%M:%SZ', " +
-               std::to_string(base) + " + i * " + std::to_string(step) +
+               std::to_string(base) + offset +
                ", 'unixepoch'),"
                " strftime('%Y-%m-%dT%H:%M:%SZ', " +
-               std::to_string(base + 14) + " + i * " + std::to_string(step) +
+               std::to_string(base + 14) + offset +
                ", 'unixepoch'),"
                " 'pc' || (i % 4), 'usb-1.' || ((i / 4) % 8), 'BR' || (i % 32),"
                " '/srv/firmware/Farsend_15_bt.hex', 'ab', i + 1, 512, 131072, 13.5,"
@@ -58,9 +59,9 @@ void FillSQLite(soci::session& sql, long long rows, long long base) {
 }
 
 void FillPostgreSQL(soci::session& sql, long long rows, long long base) {
-    const long long step = kSpanSeconds / rows;
     const std::string at = "to_char(to_timestamp(" + std::to_string(base) + " + i * " +
-                           std::to_string(step) + ") AT TIME ZONE 'UTC', ";
+                           std::to_string(kSpanSeconds) + "::bigint / " + std::to_string(rows) +
+                           ") AT TIME ZONE 'UTC', ";
     sql << std::string(kColumns) + "SELECT 'bench' || i, " + at +
                "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), " + at +
                "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'),"
@@ -102,7 +103,10 @@ void Measure(const char* engine, const std::string& location, long long rows) {
         std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
     {
         const double t0 = bench::WallSeconds();
-        auto db = units::UnitDatabase::Open(location);
+        // Making the rows takes longer than a station's statements may.
+        units::DatabaseOptions filling;
+        filling.timeout = std::chrono::minutes(30);
+        auto db = units::UnitDatabase::Open(location, filling);
         db->Query("making up rows", [&](soci::session& sql) {
             if (db->engine() == units::Engine::SQLite) {
                 FillSQLite(sql, rows, end - kSpanSeconds);
@@ -127,26 +131,38 @@ void Measure(const char* engine, const std::string& location, long long rows) {
         {"a unit by serial number", "/api/dashboard/unit", {{"serial", std::to_string(rows / 2)}}},
     };
     for (const Question& question : questions) {
-        std::vector<double> ms;
+        std::vector<double> ms, cpuMs;
         std::size_t bytes = 0;
         for (int run = 0; run <= kRuns; ++run) {
+            const double c0 = bench::ProcessCpuSeconds();
             const double t0 = bench::WallSeconds();
             const cli::ApiAnswer answer = api.Answer(question.path, question.parameters);
             const double t1 = bench::WallSeconds();
+            const double c1 = bench::ProcessCpuSeconds();
             if (answer.status != 200) {
                 throw std::runtime_error(std::string(question.what) + ": " + answer.body);
             }
             bytes = answer.body.size();
-            if (run > 0) ms.push_back((t1 - t0) * 1000.0);
+            if (run > 0) {
+                ms.push_back((t1 - t0) * 1000.0);
+                cpuMs.push_back((c1 - c0) * 1000.0);
+            }
         }
         std::sort(ms.begin(), ms.end());
-        std::printf("%s, %s: median %.1f ms, max %.1f ms of %d (%zu bytes of JSON)\n", engine,
-                    question.what, ms[ms.size() / 2], ms.back(), kRuns, bytes);
-        bench::PrintRow(std::string("dashboard over ") + std::to_string(rows) + " units, " +
-                            engine + ": " + question.what + " (max of " + std::to_string(kRuns) +
-                            ")",
-                        bench::Format("%.0f ms", ms.back()), bench::Format("< %.0f ms", kGoalMs),
-                        ms.back() < kGoalMs);
+        std::sort(cpuMs.begin(), cpuMs.end());
+        // This process's CPU time: the whole of the work for SQLite, which
+        // runs in it; for PostgreSQL only the client's part. On a shared
+        // machine it tells what the wall time would be on an idle one.
+        std::printf(
+            "%s, %s: wall median %.1f ms, max %.1f ms; CPU median %.1f ms, max %.1f ms; of %d "
+            "(%zu bytes of JSON)\n",
+            engine, question.what, ms[ms.size() / 2], ms.back(), cpuMs[cpuMs.size() / 2],
+            cpuMs.back(), kRuns, bytes);
+        bench::PrintRow(
+            std::string("dashboard over ") + std::to_string(rows) + " units, " + engine + ": " +
+                question.what + " (max of " + std::to_string(kRuns) + ")",
+            bench::Format("%.0f ms", ms.back()) + bench::Format(" (CPU %.0f ms)", cpuMs.back()),
+            bench::Format("< %.0f ms", kGoalMs), ms.back() < kGoalMs);
     }
 }
 

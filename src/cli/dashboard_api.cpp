@@ -84,8 +84,9 @@ ordered_json Rows(const std::vector<units::UnitRow>& rows) {
 
 ordered_json Summary(units::UnitDatabase& db, const units::RangeFilter& filter) {
     ResultCounts total;
+    const units::RangeYield yield = units::YieldOfRange(db, filter);
     ordered_json stations = ordered_json::array();
-    for (const units::StationYield& station : units::YieldPerStation(db, filter)) {
+    for (const units::StationYield& station : yield.stations) {
         total += station.counts;
         ordered_json entry = {{"host", station.host}, {"station", station.station}};
         entry.update(Counts(station.counts));
@@ -93,7 +94,7 @@ ordered_json Summary(units::UnitDatabase& db, const units::RangeFilter& filter) 
     }
     ordered_json hours = ordered_json::array();
     std::int64_t busyHours = 0;
-    for (const units::HourYield& hour : units::YieldPerHour(db, filter)) {
+    for (const units::HourYield& hour : yield.hours) {
         ordered_json entry = {{"hour", FormatUtc(hour.hour)}};
         entry.update(Counts(hour.counts));
         hours.push_back(entry);

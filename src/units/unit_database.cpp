@@ -150,10 +150,12 @@ auto Guarded(Impl& db, const char* what, Work&& work) -> decltype(work()) {
     }
 }
 
-// The dashboard's queries: counts per station and hour read from the index
-// alone, failures without a pass over the passes, a unit by its number.
+// The dashboard's queries: counts per hour and station read from the index
+// alone, in the order they are grouped in (no sort of a million rows),
+// failures without a pass over the passes, a unit by its number.
 void CreateQueryIndexes(soci::session& sql) {
-    sql << "CREATE INDEX units_start_counts ON units (start_time, host, station, result)";
+    sql << "CREATE INDEX units_hour_counts ON units"
+           " (substr(start_time, 1, 13), host, station, result, start_time)";
     sql << "CREATE INDEX units_result_start ON units (result, start_time)";
     sql << "CREATE INDEX units_serial ON units (serial)";
 }

@@ -56,10 +56,15 @@ struct FailureReason {
     TimePoint latest;  // when the last unit that failed so started
 };
 
-// Per host and station, ordered by them.
+struct RangeYield {
+    std::vector<StationYield> stations;  // per host and station, ordered by them
+    std::vector<HourYield> hours;        // per hour of the units' start, oldest
+                                         // first; hours without units left out
+};
+
+// Both from one pass over the range.
+RangeYield YieldOfRange(UnitDatabase& db, const RangeFilter& filter);
 std::vector<StationYield> YieldPerStation(UnitDatabase& db, const RangeFilter& filter);
-// Per hour of the units' start, oldest first; hours without units are left
-// out.
 std::vector<HourYield> YieldPerHour(UnitDatabase& db, const RangeFilter& filter);
 // The messages of failed units, the commonest first (ties: the latest
 // first), at most `limit` of them.
