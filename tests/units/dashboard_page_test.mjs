@@ -168,6 +168,12 @@ try {
   const csv = await page.evaluate(async () => (await fetch(document.getElementById('csv').href)).text());
   assert.equal(csv.trimEnd().split('\r\n').length, 1 + rows.length);
 
+  // Another site's page may not read the figures through the viewer's
+  // browser.
+  const foreign = await fetch(`${server.url}api/dashboard/summary`,
+    {headers: {Origin: 'http://elsewhere.example'}});
+  assert.equal(foreign.status, 403);
+
   if (shots) {
     mkdirSync(shots, {recursive: true});
     await page.screenshot({path: join(shots, 'dashboard.png'), fullPage: true});
