@@ -406,7 +406,7 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.devices.size() > 1 && options.command != Command::Program &&
         !RunsAsWatch(options.command)) {
         return Refuse(
-            std::string("several --device apply only to program, watch and line, not to ") +
+            std::string("several --device apply only to program and watch (and line), not to ") +
             CommandName(options.command));
     }
     for (size_t i = 0; i < options.devices.size(); ++i) {

@@ -188,8 +188,7 @@ int RunDashboard(const CliOptions& options, Console& console) {
         return kExitUsage;
     }
     const bool v6 = address.host.find(':') != std::string::npos;
-    std::string text = "farsend: the dashboard of " +
-                       PrintableText(units::DisplayLocation(choice.location)) + " is at http://" +
+    std::string text = "farsend: the dashboard is at http://" +
                        (v6 ? "[" + address.host + "]" : address.host) + ":" + std::to_string(port) +
                        "/";
     // The token in the address's fragment never reaches a server or a log.
@@ -198,6 +197,8 @@ int RunDashboard(const CliOptions& options, Console& console) {
     } else {
         text += " (the token is the one in " + options.tokenFile + ")";
     }
+    text += "\nIt shows the unit database " +
+            PrintableText(units::DisplayLocation(choice.location)) + ".";
     if (!loopback) text += "\nServed beyond this PC: its figures need the token.";
     console.err << text << "\nCtrl+C stops it.\n";
     console.err.flush();

@@ -29,6 +29,8 @@ Commands:
   identify        connect and print the target's variant and version
   launch          connect and start the target's application
   watch [FILE]    program every target that connects, until Ctrl+C or --count
+  line [FILE]     watch, with the line page served: a live tile per socket
+                  in the browser, with retry, stop and continue
   select          show what the firmware directory offers and the file
                   program would use
   inspect FILE    show the format read and the blocks programming FILE would
@@ -103,6 +105,13 @@ Output:
   --verbose          protocol diagnostics on standard error
   --yes              do not ask before erasing all of the flash
   --count N          watch: stop after N targets (of all stations)
+Line page (line, dashboard):
+  --listen ADDR:PORT where the page is served (default 127.0.0.1:8642;
+                     dashboard: 127.0.0.1:8643; port 0: any free one).
+                     Beyond the loopback every view needs the token
+  --token-file FILE  the token on FILE's first line (16 characters or more),
+                     instead of one made and printed at the start. Every
+                     action on a station needs the token
 Unit database (Linux build only; the Windows build has none and records
 nothing there):
   --db PATH          the unit database: an SQLite file, or a postgresql:// URL
@@ -126,13 +135,6 @@ nothing there):
   --station LOCATION units: of this station (the bridge's location)
   --serial N         units: the unit that got serial number N (inspect:
                      --serial ADDR:SIZE[:FORMAT], see above)
-Page (line, dashboard):
-  --listen ADDR:PORT where to serve the page (default: this PC only,
-                     127.0.0.1, port 8642 for line and 8643 for dashboard;
-                     port 0: any free one). Beyond this PC every view and
-                     action needs the token
-  --token-file FILE  the token, on the file's first line (at least 16
-                     characters); without it one is made and printed
   -h, --help         this text
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
@@ -151,6 +153,8 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-faults=LIST      drop=P,flip=P,noise=P (per byte), silence=N,unplug=N
   --sim-faults=K:LIST    the faults of bridge K alone; so too
                          --sim-variant=K:TEXT and --sim-version=K:TEXT
+  --sim-bridge-serial=K:TEXT
+                         the serial string bridge K gives (SIM0000K)
   --sim-swap=MS[,VARIANT]
                          a board that failed is taken out MS after it was
                          let go, and the next goes in 1.5 s later (reporting
@@ -210,6 +214,7 @@ Examples:
   farsend erase --factory --yes
   farsend watch --report units.jsonl        production: every target in turn
   farsend watch --all --report units.jsonl  every bridge at once
+  farsend line --all Farsend_15_bt.hex      the same, on a page in the browser
   farsend inspect --json Farsend_15_bt.hex
   farsend inspect --serial 0x4010:10:dec --serial-value 1234 Farsend_15_bt.hex
   farsend program app.elf                   straight from the linker

@@ -121,7 +121,8 @@ void LinePage::UnitDone(std::size_t station, const UnitRecord& record, const Uni
     if (!verdict.passed) {
         end.reason = verdict.words;
         end.advice = AdviceFor(record.status, unplugged);
-        end.held = held;
+        // A board on a bridge that is gone cannot be tried again from here.
+        end.held = held && !unplugged;
     }
     state_.UnitDone(station, end);
 }

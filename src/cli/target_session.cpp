@@ -293,7 +293,8 @@ public:
         if (DeadlinePassed()) station_.Monitor().RequestStop();
         // A simulated watch without targets left would go on handshaking in
         // simulated time for ever, as fast as the processor allows.
-        const bool boardStays = hold_.Held() && wiring_.simulation &&
+        // A board the operator asked to try again is answered, not waited on.
+        const bool boardStays = hold_.Held() && !hold_.RetryFlag()->load() && wiring_.simulation &&
                                 !wiring_.simulation->Target().TakesOutFailedBoards();
         if (policy_ == Policy::Watch && wiring_.simulation &&
             (!wiring_.simulation->Target().CanStillCall() || boardStays)) {
@@ -839,6 +840,12 @@ line::ActionAnswer CarryOut(const line::LineAction& action,
     switch (action.kind) {
         case line::ActionKind::Retry:
             if (!session.RetrySocket()) return {409, "this socket holds no failed board"};
+            // A simulated socket whose failed board stayed in it ended its
+            // monitor; the board is taken again.
+            if (station.stopped && !station.paused) {
+                station.stopped = false;
+                session.StartMonitor();
+            }
             return {200, "trying the board again"};
         case line::ActionKind::Stop:
             if (station.paused) return {200, "the station is stopped already"};

@@ -3,25 +3,16 @@
 // served by the built `farsend dashboard`; the figures the page shows must
 // be theirs, its times the viewer's, and a station's name markup only as
 // text.
-//   node dashboard_page_test.mjs FARSEND SCREENSHOT_DIR
-import {spawn, execFileSync} from 'node:child_process';
-import {mkdtempSync, rmSync, mkdirSync} from 'node:fs';
-import {tmpdir} from 'node:os';
-import {join, dirname} from 'node:path';
-import {createRequire} from 'node:module';
-import {fileURLToPath} from 'node:url';
-import assert from 'node:assert/strict';
+//
+// node dashboard_page_test.mjs --farsend FARSEND --samples-tool FARSEND_SAMPLES --artifacts DIR
+import {execFileSync} from "node:child_process";
+import fs from "node:fs";
+import path from "node:path";
+import assert from "node:assert/strict";
 
-const [farsend, shots] = process.argv.slice(2);
-const root = join(dirname(fileURLToPath(import.meta.url)), '..', '..');
-const require = createRequire(join(root, 'package.json'));
-let chromium;
-try {
-  ({chromium} = require('playwright-core'));
-} catch (error) {
-  console.error('FAIL: playwright-core is not installed: run scripts/install-deps.sh native');
-  process.exit(1);
-}
+import {launchBrowser, options, runCases, startFarsend, stopFarsend, tempDir} from "./harness.mjs";
+
+const opts = options();
 
 const INJECTED = '<img src=x onerror=alert(1)>';
 // Each station's units in the hours from 09:00 UTC: P programmed, F failed,
@@ -79,37 +70,19 @@ function insert(row) {
       sql(row.message)].join(', ') + ');';
 }
 
-async function startDashboard(db) {
-  const child = spawn(farsend, ['dashboard', '--db', db, '--listen', '127.0.0.1:0'],
-    {stdio: ['ignore', 'ignore', 'pipe']});
-  let said = '';
-  const url = await new Promise((resolve, reject) => {
-    child.stderr.on('data', (chunk) => {
-      said += chunk;
-      const match = /is at (http:\/\/127\.0\.0\.1:\d+\/)/.exec(said);
-      if (match) resolve(match[1]);
-    });
-    child.on('exit', (code) => reject(new Error(`farsend dashboard ended (${code}): ${said}`)));
-  });
-  return {child, url};
-}
-
-const dir = mkdtempSync(join(tmpdir(), 'farsend-dashboard-'));
-let server = null;
-let browser = null;
-try {
-  const db = join(dir, 'units.sqlite');
+async function madeUpUnits() {
+  const dir = tempDir('dashboard');
+  let server = null;
+  let browser = null;
+  try {
+  const db = path.join(dir, 'units.sqlite');
   // The schema as farsend makes it, then the made-up rows.
-  execFileSync(farsend, ['units', '--db', db], {stdio: 'ignore'});
+  execFileSync(opts.farsend, ['units', '--db', db], {stdio: 'ignore'});
   const {rows, expect} = madeUp();
   execFileSync('sqlite3', [db], {input: `BEGIN;\n${rows.map(insert).join('\n')}\nCOMMIT;\n`});
 
-  server = await startDashboard(db);
-  try {
-    browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: ['--no-sandbox']});
-  } catch (error) {
-    throw new Error(`chromium cannot be started (is Debian's chromium installed?): ${error.message}`);
-  }
+  server = await startFarsend(opts.farsend, ['dashboard', '--db', db, '--listen', '127.0.0.1:0']);
+  browser = await launchBrowser();
   // A zone half an hour off UTC: an hour that is 09:00 UTC starts at 14:30.
   const context = await browser.newContext({timezoneId: 'Asia/Kolkata', locale: 'en-GB'});
   const page = await context.newPage();
@@ -174,18 +147,16 @@ try {
     {headers: {Origin: 'http://elsewhere.example'}});
   assert.equal(foreign.status, 403);
 
-  if (shots) {
-    mkdirSync(shots, {recursive: true});
-    await page.screenshot({path: join(shots, 'dashboard.png'), fullPage: true});
-  }
+  fs.mkdirSync(opts.artifacts, {recursive: true});
+  await page.screenshot({path: path.join(opts.artifacts, 'dashboard.png'), fullPage: true});
   assert.deepEqual(dialogs, [], 'a script ran from the database\'s text');
   assert.deepEqual(outside, [], 'the page fetched from outside its server');
-  console.log(`dashboard page: ${rows.length} made-up units shown with their figures`);
-} catch (error) {
-  console.error(`FAIL: ${error.stack || error}`);
-  process.exitCode = 1;
-} finally {
-  if (browser) await browser.close();
-  if (server) server.child.kill('SIGTERM');
-  rmSync(dir, {recursive: true, force: true});
+  } finally {
+    if (browser) await browser.close();
+    // Ctrl+C is how a dashboard ends: status 0.
+    if (server) assert.equal((await stopFarsend(server)).code, 0);
+    fs.rmSync(dir, {recursive: true, force: true});
+  }
 }
+
+await runCases([['the figures of made-up units, in the viewer\'s time', madeUpUnits]]);
