@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
         if (!postgresql.empty()) Measure("PostgreSQL 15", FreshPostgreSQL(postgresql), rows);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_dashboard_queries: %s\n", error.what());
+        if (!folder.empty()) std::filesystem::remove_all(folder);  // a million rows' worth
         return 1;
     }
     if (!folder.empty()) std::filesystem::remove_all(folder);
