@@ -35,11 +35,12 @@ missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-# The line page's browser tests: playwright-core, as package-lock.json pins it.
+# The line page's browser tests (playwright-core) and its charts (uPlot,
+# which the build puts into the binary), as package-lock.json pins them.
 npm_deps() {
     local root
     root=$(cd "$(dirname "$0")/.." && pwd)
-    if [ ! -d "$root/node_modules/playwright-core" ]; then
+    if [ ! -d "$root/node_modules/playwright-core" ] || [ ! -d "$root/node_modules/uplot" ]; then
         (cd "$root" && npm ci --no-audit --no-fund >/dev/null)
     fi
 }

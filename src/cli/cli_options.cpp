@@ -15,10 +15,10 @@
 namespace farsend::cli {
 namespace {
 
-constexpr Command kAllCommands[] = {Command::Program, Command::Erase,   Command::Identify,
-                                    Command::Launch,  Command::Watch,   Command::Select,
-                                    Command::Inspect, Command::Devices, Command::Serials,
-                                    Command::Units,   Command::Convert, Command::Line};
+constexpr Command kAllCommands[] = {
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch,  Command::Watch,
+    Command::Select,  Command::Inspect, Command::Devices,  Command::Serials, Command::Units,
+    Command::Convert, Command::Line,    Command::Dashboard};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -53,7 +53,9 @@ const Scope kScopes[] = {
      {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Units}},
     {"--serial-value", {Command::Inspect}},
     {"--serial-pool", {Command::Program, Command::Watch, Command::Line}},
-    {"--db", {Command::Program, Command::Watch, Command::Line, Command::Serials, Command::Units}},
+    {"--db",
+     {Command::Program, Command::Watch, Command::Line, Command::Serials, Command::Units,
+      Command::Dashboard}},
     {"--first", {Command::Serials}},
     {"--last", {Command::Serials}},
     {"--since", {Command::Units}},
@@ -64,8 +66,8 @@ const Scope kScopes[] = {
     {"--base",
      {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Convert}},
     {"--to", {Command::Convert}},
-    {"--listen", {Command::Line}},
-    {"--token-file", {Command::Line}},
+    {"--listen", {Command::Line, Command::Dashboard}},
+    {"--token-file", {Command::Line, Command::Dashboard}},
 };
 
 // serials and units with --simulate: the simulated runs' own database.
@@ -109,9 +111,10 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 
 // Options that take a value, in their long form.
 constexpr const char* kValueOptions[] = {
-    "--dir",   "--variant", "--hw",           "--device",      "--wait", "--report",
-    "--count", "--serial",  "--serial-value", "--serial-pool", "--db",   "--first",
-    "--last",  "--since",   "--station",      "--format",      "--base", "--to"};
+    "--dir",    "--variant", "--hw",     "--device",       "--wait",
+    "--report", "--count",   "--serial", "--serial-value", "--serial-pool",
+    "--db",     "--first",   "--last",   "--since",        "--station",
+    "--format", "--base",    "--to",     "--listen",       "--token-file"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -218,6 +221,8 @@ const char* CommandName(Command command) {
             return "watch";
         case Command::Line:
             return "line";
+        case Command::Dashboard:
+            return "dashboard";
         case Command::Select:
             return "select";
         case Command::Inspect:

@@ -27,7 +27,8 @@ enum class Command {
     Serials,
     Units,
     Convert,
-    Line,  // watch, with the line page served
+    Line,       // watch, with the line page served
+    Dashboard,  // the supervisor view of the unit database, served
 };
 
 const char* CommandName(Command command);
@@ -82,7 +83,7 @@ struct CliOptions {
     // convert IN [OUT]: OUT as given (empty: made from IN's name) and --to.
     std::string output;
     protocol::ImageFormat convertTo = protocol::ImageFormat::Token;
-    // line: where the page is served (--listen ADDR:PORT; empty: the
+    // line, dashboard: where the page is served (--listen ADDR:PORT; empty: the
     // loopback and the default port) and the token's file (empty: one is
     // made and printed).
     std::string listen;

@@ -45,6 +45,9 @@ Commands:
   units           list the units in the unit database and the yield per
                   station (host and location) and hour; narrow them with
                   the options --since, --host, --station and --serial
+  dashboard       serve the supervisor view of the unit database to a
+                  browser: yield per station and hour, failure reasons,
+                  a unit by its serial number, CSV export; it only reads
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -102,10 +105,10 @@ Output:
   --verbose          protocol diagnostics on standard error
   --yes              do not ask before erasing all of the flash
   --count N          watch: stop after N targets (of all stations)
-Line page (line):
-  --listen ADDR:PORT where the page is served (default 127.0.0.1:8642; port
-                     0: any free one). Beyond the loopback every view needs
-                     the token
+Line page (line, dashboard):
+  --listen ADDR:PORT where the page is served (default 127.0.0.1:8642;
+                     dashboard: 127.0.0.1:8643; port 0: any free one).
+                     Beyond the loopback every view needs the token
   --token-file FILE  the token on FILE's first line (16 characters or more),
                      instead of one made and printed at the start. Every
                      action on a station needs the token
@@ -221,6 +224,7 @@ Examples:
   farsend watch --all --serial 0x4010:4 --serial-pool board
                                             each unit its own number
   farsend units --since 2024-05-01 --station 1-2.3
+  farsend dashboard --db postgresql://line1/farsend --listen 0.0.0.0:8643
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;

@@ -4,6 +4,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/dashboard_command.h"
 #include "cli/database_commands.h"
 #include "cli/exit_status.h"
 #include "cli/help_text.h"
@@ -88,9 +89,11 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
             break;
         case Command::Serials:
         case Command::Units:
+        case Command::Dashboard:
 #if FARSEND_UNIT_DATABASE
             status = options.command == Command::Serials ? RunSerials(options, console)
-                                                         : RunUnits(options, console);
+                     : options.command == Command::Units ? RunUnits(options, console)
+                                                         : RunDashboard(options, console);
 #else
             Complain(console, std::string(CommandName(options.command)) +
                                   ": this build has no unit database; it is part of the Linux "

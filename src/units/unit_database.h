@@ -18,6 +18,10 @@
 #include "common/utc_time.h"
 #include "units/record/unit_record.h"
 
+namespace soci {
+class session;
+}
+
 namespace farsend::units {
 
 using TimePoint = std::chrono::system_clock::time_point;
@@ -26,7 +30,8 @@ enum class Engine { SQLite, PostgreSQL };
 
 // The schema this program writes; a database carrying a higher version was
 // written by a newer program and is refused rather than misread.
-constexpr int kSchemaVersion = 2;  // 2: units.host, units.simulated
+// 2: units.host, units.simulated; 3: indexes for the dashboard's queries.
+constexpr int kSchemaVersion = 3;
 
 class UnitDatabaseError : public std::runtime_error {
 public:
@@ -70,9 +75,14 @@ struct PoolInfo {
 
 struct UnitFilter {
     std::optional<TimePoint> since;  // units started at or after
+    std::optional<TimePoint> until;  // units started before
     std::optional<std::string> host;
     std::optional<std::string> station;
     std::optional<std::int64_t> serial;
+    // The newest first (by start), and at most `limit` of them; else all, the
+    // oldest first.
+    bool newestFirst = false;
+    std::optional<std::size_t> limit;
 };
 
 // Units per station (its host and location) and per hour (of their start,
@@ -160,6 +170,11 @@ public:
     // is left as it is, so replaying a spool twice writes each unit once.
     ReplayResult ReplaySpool(const std::filesystem::path& spool,
                              const ReplayProgress& progress = {});
+
+    // Runs `work` on the database's session, for queries kept in files of
+    // their own (yield_queries.h): the engines' errors come out as
+    // Unavailable, `what` saying what was being done.
+    void Query(const char* what, const std::function<void(soci::session&)>& work);
 
     // Runs `sql` as it is (tests use it to tamper with the schema).
     void ExecuteForTest(const std::string& sql);

@@ -107,6 +107,10 @@ public:
             since_ = FormatUtc(*filter.since);
             clauses_.push_back("start_time >= :since");
         }
+        if (filter.until) {
+            until_ = FormatUtc(*filter.until);
+            clauses_.push_back("start_time < :until");
+        }
         if (filter.host) {
             host_ = *filter.host;
             clauses_.push_back("host = :host");
@@ -131,6 +135,7 @@ public:
     }
     void Bind(soci::statement& statement) {
         if (filter_.since) statement.exchange(soci::use(since_, "since"));
+        if (filter_.until) statement.exchange(soci::use(until_, "until"));
         if (filter_.host) statement.exchange(soci::use(host_, "host"));
         if (filter_.station) statement.exchange(soci::use(station_, "station"));
         if (filter_.serial) statement.exchange(soci::use(serial_, "serial"));
@@ -139,7 +144,7 @@ public:
 private:
     UnitFilter filter_;
     std::vector<std::string> clauses_;
-    std::string since_, host_, station_;
+    std::string since_, until_, host_, station_;
     long long serial_ = 0;
 };
 
@@ -309,7 +314,9 @@ void UnitDatabase::ForEachUnit(const UnitFilter& filter,
         binding.Bind(statement);
         statement.alloc();
         statement.prepare(std::string(UnitColumns::kSelect) + binding.Where() +
-                          " ORDER BY start_time, id");
+                          (filter.newestFirst ? " ORDER BY start_time DESC, id DESC"
+                                              : " ORDER BY start_time, id") +
+                          (filter.limit ? " LIMIT " + std::to_string(*filter.limit) : ""));
         statement.define_and_bind();
         statement.execute();
         while (statement.fetch()) each(columns.Row());
@@ -405,6 +412,10 @@ ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool,
     for (; index < lines.size(); ++index) keep.push_back(lines[index]);
     RewriteSpool(spool, keep);
     return outcome;
+}
+
+void UnitDatabase::Query(const char* what, const std::function<void(soci::session&)>& work) {
+    Guarded(*impl_, what, [&] { work(impl_->sql); });
 }
 
 void UnitDatabase::ExecuteForTest(const std::string& sql) {

@@ -167,6 +167,14 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.unitSerial, std::optional<std::int64_t>(100042));
          EXPECT_FALSE(o.serial.has_value());
      }},
+    // An option's value before the command is not taken for the command.
+    {"--listen 0.0.0.0:8643 --token-file t.txt dashboard --db postgresql://line/db",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Dashboard);
+         EXPECT_EQ(o.listen, "0.0.0.0:8643");
+         EXPECT_EQ(o.tokenFile, "t.txt");
+         EXPECT_EQ(o.db, "postgresql://line/db");
+     }},
     // A file whose name starts with a dash, after "--".
     {"inspect -- -odd.hex", [](const CliOptions& o) { EXPECT_EQ(o.file, "-odd.hex"); }},
     {"devices --simulate --sim-report-length=33",
@@ -251,6 +259,8 @@ const std::vector<BadLine> kBadLines = {
     {"program --serial 3F000:4 --serial-pool=", "--serial-pool= has an empty value"},
     {"erase --serial-pool board", "--serial-pool does not apply to erase"},
     {"identify --db u.sqlite", "--db does not apply to identify"},
+    {"units --listen 127.0.0.1:1", "--listen does not apply to units"},
+    {"dashboard --station 1-1", "--station does not apply to dashboard"},
     {"select --host pc-1", "--host does not apply to select"},
     {"units --host=", "--host= has an empty value"},
     {"program --host a\x1b[2Jb", "--host a\\e[2Jb: a name without control characters"},

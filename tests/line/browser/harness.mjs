@@ -75,12 +75,13 @@ export async function startFarsend(farsend, args, cwd) {
     resolve(run.exited);
   }));
   const started = Date.now();
-  while (!/the line page is at (http:\/\/\S+\/)/.test(run.err)) {
+  while (!/the (?:line page|dashboard) is at (http:\/\/\S+\/)/.test(run.err)) {
     if (run.exited) throw new Error(`farsend ended before serving the page: ${run.err}`);
     if (Date.now() - started > 60000) throw new Error(`farsend printed no address: ${run.err}`);
     await sleep(20);
   }
-  const shown = /the line page is at (http:\/\/\S+?\/)(#token=([0-9a-f]+))?\s/.exec(run.err);
+  const shown =
+    /the (?:line page|dashboard) is at (http:\/\/\S+?\/)(#token=([0-9a-f]+))?\s/.exec(run.err);
   run.url = shown[1];
   run.token = shown[3] || "";
   run.port = Number(new URL(run.url).port);
