@@ -17,7 +17,8 @@ namespace {
 constexpr Command kAllCommands[] = {Command::Program, Command::Erase,   Command::Identify,
                                     Command::Launch,  Command::Watch,   Command::Select,
                                     Command::Inspect, Command::Devices, Command::Serials,
-                                    Command::Units,   Command::Convert};
+                                    Command::Units,   Command::Convert, Command::Job,
+                                    Command::Keys};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -31,8 +32,8 @@ const Scope kScopes[] = {
     {"--dir", {Command::Program, Command::Watch, Command::Select}},
     {"--variant", {Command::Program, Command::Watch, Command::Select}},
     {"--hw", {Command::Program, Command::Watch, Command::Select}},
-    {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase}},
-    {"--no-validate", {Command::Program, Command::Watch}},
+    {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase, Command::Job}},
+    {"--no-validate", {Command::Program, Command::Watch, Command::Job}},
     {"--force", {Command::Program, Command::Watch, Command::Convert}},
     {"--device",
      {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
@@ -45,10 +46,13 @@ const Scope kScopes[] = {
     // --serial is where a serial number goes into the image (inspect; program
     // and watch, which draw each unit's number from --serial-pool), and with
     // units the serial number of the unit sought.
-    {"--serial", {Command::Program, Command::Watch, Command::Inspect, Command::Units}},
+    {"--serial",
+     {Command::Program, Command::Watch, Command::Inspect, Command::Units, Command::Job}},
     {"--serial-value", {Command::Inspect}},
-    {"--serial-pool", {Command::Program, Command::Watch}},
-    {"--db", {Command::Program, Command::Watch, Command::Serials, Command::Units}},
+    {"--serial-pool", {Command::Program, Command::Watch, Command::Job}},
+    {"--db",
+     {Command::Program, Command::Watch, Command::Serials, Command::Units, Command::Job,
+      Command::Keys}},
     {"--first", {Command::Serials}},
     {"--last", {Command::Serials}},
     {"--since", {Command::Units}},
@@ -57,12 +61,24 @@ const Scope kScopes[] = {
     {"--format", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
     {"--base", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
     {"--to", {Command::Convert}},
+    // program and watch run the job file; units narrows to the job's name.
+    {"--job", {Command::Program, Command::Watch, Command::Units}},
+    {"--key", {Command::Job}},
+    {"--note", {Command::Job}},
+    {"--limit", {Command::Job}},
+    {"--embed", {Command::Job}},
 };
+
+// What a production job fixes: given next to --job, each would change it.
+constexpr const char* kFixedByJob[] = {"--factory", "--no-validate", "--serial", "--serial-pool",
+                                       "--db",      "--hw",          "--variant", "--format",
+                                       "--base"};
 
 // serials and units with --simulate: the simulated runs' own database.
 const std::initializer_list<Command> kSimulationCommands = {
     Command::Program, Command::Erase,   Command::Identify, Command::Launch,
-    Command::Watch,   Command::Devices, Command::Serials,  Command::Units};
+    Command::Watch,   Command::Devices, Command::Serials,  Command::Units,
+    Command::Job,     Command::Keys};
 
 std::string CommandList(std::initializer_list<Command> commands) {
     std::string text;
@@ -102,7 +118,8 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 constexpr const char* kValueOptions[] = {
     "--dir",   "--variant", "--hw",           "--device",      "--wait", "--report",
     "--count", "--serial",  "--serial-value", "--serial-pool", "--db",   "--first",
-    "--last",  "--since",   "--station",      "--format",      "--base", "--to"};
+    "--last",  "--since",   "--station",      "--format",      "--base", "--to",
+    "--job",   "--key",     "--note",         "--limit"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -224,6 +241,67 @@ std::optional<std::uint32_t> ParseAddress(std::string text) {
     return value;
 }
 
+// The actions of job and keys, each with its words.
+void AddActions(CLI::App& command, Command which, CliOptions& options) {
+    struct Action {
+        const char* name;
+        const char* word;  // its word's name in messages; nullptr: none
+    };
+    const std::initializer_list<Action> actions =
+        which == Command::Job ? std::initializer_list<Action>{{"new", "NAME"},
+                                                              {"sign", "JOBFILE"},
+                                                              {"show", "JOBFILE"},
+                                                              {"verify", "JOBFILE"}}
+                              : std::initializer_list<Action>{{"new", "KEYFILE"},
+                                                              {"trust", "PUBFILE"},
+                                                              {"list", nullptr},
+                                                              {"revoke", "ID"}};
+    for (const Action& action : actions) {
+        CLI::App* sub = command.add_subcommand(action.name);
+        const std::string name = action.name;
+        sub->callback([&options, name] { options.action = name; });
+        if (action.word != nullptr) sub->add_option(action.word, options.argument)->required();
+        if (which == Command::Job && name == "new") sub->add_option("FILE", options.file)->required();
+    }
+}
+
+// What --job and the job and keys commands need of the rest of the line.
+std::optional<std::string> CheckJobWords(const CLI::App& app, const CliOptions& options) {
+    const bool running = options.command == Command::Program || options.command == Command::Watch;
+    if (running && app.count("--job") > 0) {
+        if (options.job.empty()) return "--job needs a job file (farsend job new makes one)";
+        if (!options.file.empty()) {
+            return "a FILE cannot be given with --job: the job names its image";
+        }
+        for (const char* option : kFixedByJob) {
+            if (app.count(option) > 0) {
+                return std::string(option) +
+                       " cannot be given with --job: the job fixes what it would change";
+            }
+        }
+    }
+    if (options.command == Command::Units && app.count("--job") > 0 && options.job.empty()) {
+        return "--job needs a job's name, as `farsend units` lists them";
+    }
+    if (options.command != Command::Job) return std::nullopt;
+    const bool making = options.action == "new";
+    if (!making) {
+        for (const char* option : {"--factory", "--no-validate", "--serial", "--serial-pool",
+                                   "--db", "--note", "--limit", "--embed"}) {
+            if (app.count(option) > 0) {
+                return std::string(option) + " applies to job new only, not to job " +
+                       options.action;
+            }
+        }
+    }
+    if ((options.action == "sign") != (app.count("--key") > 0)) {
+        return options.action == "sign" ? "job sign needs --key KEYFILE: the secret key to sign with"
+                                        : "--key applies to job sign only";
+    }
+    if (making && options.argument.empty()) return "job new needs the job's NAME";
+    return std::nullopt;
+}
+
 ParseResult Refuse(std::string error) {
     ParseResult result;
     result.action = ParseAction::UsageError;
@@ -257,6 +335,10 @@ const char* CommandName(Command command) {
             return "units";
         case Command::Convert:
             return "convert";
+        case Command::Job:
+            return "job";
+        case Command::Keys:
+            return "keys";
     }
     return "";
 }
@@ -328,6 +410,14 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         ->check(CLI::IsMember({"token", "ihex", "srec", "elf", "bin"}));
     app.add_option("--base", base)->type_name("ADDR");
     app.add_option("--to", to)->check(CLI::IsMember({"token", "ihex", "srec"}));
+    app.add_option("--job", options.job)->type_name("FILE");
+    app.add_option("--key", options.key)->type_name("KEYFILE");
+    app.add_option("--note", options.note)->type_name("TEXT");
+    std::int64_t limit = 0;
+    app.add_option("--limit", limit)
+        ->check(Decimal())
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{INT64_MAX}));
+    app.add_flag("--embed", options.embed);
 
     std::vector<std::pair<Command, CLI::App*>> commands;
     CLI::App* initCommand = nullptr;
@@ -344,6 +434,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         if (command == Command::Serials) {
             initCommand = sub->add_subcommand("init");
             initCommand->add_option("NAME", options.poolName)->required();
+        }
+        if (command == Command::Job || command == Command::Keys) {
+            sub->require_subcommand(1);
+            AddActions(*sub, command, options);
         }
         commands.emplace_back(command, sub);
     }
@@ -401,7 +495,9 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
     }
-    const bool stamping = options.command == Command::Program || options.command == Command::Watch;
+    // job new takes the serial settings a run would, to fix them in the job.
+    const bool stamping = options.command == Command::Program ||
+                          options.command == Command::Watch || options.command == Command::Job;
     const bool serialGiven = app.count("--serial") > 0 && options.command != Command::Units;
     const bool serialValueGiven = app.count("--serial-value") > 0;
     const bool poolGiven = app.count("--serial-pool") > 0;
@@ -471,6 +567,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
                       std::to_string(*options.first));
     }
     if (options.poolName.empty() && options.serialsInit) return Refuse("serials init needs a NAME");
+    if (app.count("--limit") > 0) options.limit = limit;
+    if (auto problem = CheckJobWords(app, options)) return Refuse(*problem);
     if (options.station.empty() && app.count("--station") > 0) {
         return Refuse("--station needs a location, as `farsend units` lists them");
     }

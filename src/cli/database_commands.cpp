@@ -188,6 +188,10 @@ nlohmann::ordered_json UnitRowJson(const units::UnitRow& row) {
     object["number_returned"] = row.numberReturned;
     object["file"] = JsonPathText(row.start.file);
     object["sha256"] = row.start.sha256;
+    object["job"] = row.start.jobName.empty()
+                        ? nlohmann::ordered_json()
+                        : nlohmann::ordered_json{{"name", row.start.jobName},
+                                                 {"sha256", row.start.jobSha256}};
     if (row.finish) {
         object["variant"] = row.finish->variant;
         object["version"] = row.finish->version;
@@ -265,6 +269,7 @@ int RunUnits(const CliOptions& options, Console& console) {
     if (!options.host.empty()) filter.host = options.host;
     if (!options.station.empty()) filter.station = options.station;
     filter.serial = options.unitSerial;
+    if (!options.job.empty()) filter.job = options.job;
 
     int status = kExitDatabase;
     const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console, true, status);

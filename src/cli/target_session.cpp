@@ -462,6 +462,8 @@ public:
                                                protocol::ResponseCode::VersionReply);
         record.host = HostOf(options_);
         record.simulated = options_.sim.simulate;
+        record.jobName = options_.jobName;
+        record.jobSha256 = options_.jobSha256;
         record.station = plan_.name;
         record.bridgeSerial = plan_.bridgeSerial;
         record.unit = unitNumber_;

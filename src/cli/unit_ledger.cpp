@@ -31,6 +31,10 @@ struct UnitLedger::Impl {
     std::filesystem::path spool;
     std::optional<std::string> pool;
     std::optional<protocol::SerialSpec> serial;
+    // The production job of the run (--job): its name and file's digest,
+    // its image's digest and its unit limit. Empty names: no job.
+    std::string jobName, jobSha256, jobImageSha256;
+    std::optional<std::int64_t> jobUnitLimit;
     // One connection for all stations: a database session is not for two
     // threads at once, and a unit's record takes milliseconds.
     std::mutex lock;
@@ -112,6 +116,9 @@ struct UnitLedger::Impl {
         start.bridgeSerial = record.bridgeSerial;
         start.file = record.file;
         start.sha256 = record.sha256;
+        start.jobName = jobName;
+        start.jobSha256 = jobSha256;
+        start.jobUnitLimit = jobUnitLimit;
         return start;
     }
 };
@@ -200,6 +207,10 @@ std::unique_ptr<UnitLedger> UnitLedger::Open(const CliOptions& options, Console&
     impl->spool = units::SpoolLocationFor(impl->location);
     if (!options.serialPool.empty()) impl->pool = options.serialPool;
     impl->serial = options.serial;
+    impl->jobName = options.jobName;
+    impl->jobSha256 = options.jobSha256;
+    impl->jobImageSha256 = options.jobImageSha256;
+    impl->jobUnitLimit = options.jobUnitLimit;
     // Before the run a signal ends the wait for the database; during it, the
     // first signal lets the units in hand be recorded, the second does not.
     Impl* const ledger = impl.get();
@@ -256,6 +267,15 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
     LedgerBegin begun;
     LedgerTicket ticket;
     ticket.start = std::chrono::system_clock::now();
+    if (!ledger.jobImageSha256.empty() && record.sha256 != ledger.jobImageSha256) {
+        // The image was checked against the job before the run; one put in
+        // its place since is not the job's.
+        begun.status = kExitJobRefused;
+        begun.message = "the image " + record.file + " is no longer the one the job " +
+                        ledger.jobName +
+                        " names (its SHA-256 changed). Nothing was sent to this target.";
+        return begun;
+    }
     UnitDatabase* db = ledger.Reach(begun.message);
     if (db != nullptr) {
         try {
@@ -266,8 +286,9 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
             ticket.serial = started.serial;
         } catch (const UnitDatabaseError& error) {
             if (!IsLost(error.kind())) {
-                begun.status =
-                    error.kind() == Kind::PoolExhausted ? kExitNoSerialLeft : kExitDatabase;
+                begun.status = error.kind() == Kind::PoolExhausted     ? kExitNoSerialLeft
+                               : error.kind() == Kind::JobLimitReached ? kExitJobRefused
+                                                                       : kExitDatabase;
                 begun.message += (begun.message.empty() ? "" : "\n") + std::string(error.what()) +
                                  ". Nothing was sent to this target.";
                 return begun;
@@ -277,6 +298,16 @@ LedgerBegin UnitLedger::Begin(const UnitRecord& record) {
         }
     }
     if (db == nullptr) {
+        if (ledger.jobUnitLimit) {
+            // Units counted anywhere but in the database could pass the limit.
+            begun.status = kExitDatabase;
+            begun.message += (begun.message.empty() ? "" : "\n") +
+                             std::string("the unit database ") + ledger.Shown() +
+                             " cannot be reached, so this unit cannot be counted against the "
+                             "job's limit. Nothing was sent to this target; this station takes "
+                             "no more units.";
+            return begun;
+        }
         if (ledger.pool) {
             // A number taken anywhere but in the database could be issued
             // twice: the unit waits for the database instead.

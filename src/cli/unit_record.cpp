@@ -58,6 +58,9 @@ nlohmann::ordered_json UnitJson(const UnitRecord& record) {
         record.serial ? nlohmann::ordered_json(*record.serial) : nlohmann::ordered_json();
     object["host"] = record.host;
     object["simulated"] = record.simulated;
+    object["job"] = record.jobName.empty() ? nlohmann::ordered_json()
+                                           : nlohmann::ordered_json{{"name", record.jobName},
+                                                                    {"sha256", record.jobSha256}};
     return object;
 }
 

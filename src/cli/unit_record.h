@@ -38,11 +38,16 @@ struct UnitRecord {
     // The PC (its host name, or --host) and whether the target was simulated.
     std::string host;
     bool simulated = false;
+    // The production job the unit was programmed under (--job): its name
+    // and the SHA-256 of its file; "" for none.
+    std::string jobName;
+    std::string jobSha256;
 };
 
 // {"command", "result", "status", "message", "variant", "version", "file",
 // "sha256", "blocks", "bytes", "seconds", "station", "bridge_serial",
-// "unit", "serial", "host", "simulated"}. "result" is the status's name, except that a unit
+// "unit", "serial", "host", "simulated", "job"}; "job" is {"name", "sha256"}, or
+// null for a unit programmed under none. "result" is the status's name, except that a unit
 // stopped part-way (status 1) is "interrupted"; "serial" is null without one.
 nlohmann::ordered_json UnitJson(const UnitRecord& record);
 

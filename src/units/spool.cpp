@@ -58,6 +58,8 @@ std::string SpoolLine(const UnitRow& row) {
     object["bridge_serial"] = row.start.bridgeSerial;
     object["file"] = row.start.file;
     object["sha256"] = row.start.sha256;
+    object["job_name"] = row.start.jobName;
+    object["job_sha256"] = row.start.jobSha256;
     object["pool"] = row.pool.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.pool);
     object["serial"] = row.serial ? nlohmann::ordered_json(*row.serial) : nlohmann::ordered_json();
     object["number_returned"] = row.numberReturned;
@@ -92,6 +94,8 @@ std::optional<UnitRow> ParseSpoolLine(const std::string& line) {
         row.start.bridgeSerial = object.at("bridge_serial").get<std::string>();
         row.start.file = object.at("file").get<std::string>();
         row.start.sha256 = object.at("sha256").get<std::string>();
+        row.start.jobName = object.value("job_name", std::string());
+        row.start.jobSha256 = object.value("job_sha256", std::string());
         if (!object.at("pool").is_null()) row.pool = object.at("pool").get<std::string>();
         if (!object.at("serial").is_null()) row.serial = object.at("serial").get<std::int64_t>();
         row.numberReturned = object.at("number_returned").get<bool>();

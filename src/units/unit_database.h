@@ -17,6 +17,10 @@
 
 #include "common/utc_time.h"
 
+namespace soci {
+class session;
+}
+
 namespace farsend::units {
 
 using TimePoint = std::chrono::system_clock::time_point;
@@ -25,7 +29,9 @@ enum class Engine { SQLite, PostgreSQL };
 
 // The schema this program writes; a database carrying a higher version was
 // written by a newer program and is refused rather than misread.
-constexpr int kSchemaVersion = 2;  // 2: units.host, units.simulated
+// 2: units.host, units.simulated; 3: production jobs (units.job_name,
+// units.job_sha256, job_units, signing_keys).
+constexpr int kSchemaVersion = 3;
 
 class UnitDatabaseError : public std::runtime_error {
 public:
@@ -38,7 +44,9 @@ public:
         PoolExhausted,   // every number of the pool has been issued
         UnknownUnit,     // no unit row of that id
         NumberInUse,     // ReturnNumber: blocks were sent, the number is spent
-        InvalidArgument  // e.g. a pool whose last number is below its first
+        InvalidArgument,  // e.g. a pool whose last number is below its first
+        JobLimitReached,  // the production job has started all the units it may
+        KeyRevoked        // a revoked signing key cannot be trusted again
     };
     UnitDatabaseError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}
@@ -61,6 +69,12 @@ struct UnitStart {
     std::string file;          // the firmware file
     std::string sha256;        // of the file, hexadecimal
     bool simulated = false;    // a simulated target, not a real unit
+    // The production job the unit is programmed under ("" for none): its
+    // name and the SHA-256 of its file. With a limit, StartUnit counts the
+    // unit against it in the same transaction that inserts the row.
+    std::string jobName;
+    std::string jobSha256;
+    std::optional<std::int64_t> jobUnitLimit;
 };
 
 // What is known when the unit is done with.
@@ -111,6 +125,7 @@ struct UnitFilter {
     std::optional<std::string> host;
     std::optional<std::string> station;
     std::optional<std::int64_t> serial;
+    std::optional<std::string> job;  // the production job's name
 };
 
 // Units per station (its host and location) and per hour (of their start,
@@ -198,6 +213,12 @@ public:
     // is left as it is, so replaying a spool twice writes each unit once.
     ReplayResult ReplaySpool(const std::filesystem::path& spool,
                              const ReplayProgress& progress = {});
+
+    // Runs `work` on the connection, in a writing transaction when `write`,
+    // with the guards every other call has (a lost server, a replaced file):
+    // for the tables that other files keep (units/trusted_keys.cpp).
+    void Run(const char* what, bool write,
+             const std::function<void(soci::session& sql, Engine engine)>& work);
 
     // Runs `sql` as it is (tests use it to tamper with the schema).
     void ExecuteForTest(const std::string& sql);

@@ -60,7 +60,7 @@ TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
               (std::vector<std::string>{"time", "command", "result", "status", "message", "variant",
                                         "version", "file", "sha256", "blocks", "bytes", "seconds",
                                         "station", "bridge_serial", "unit", "serial", "host",
-                                        "simulated"}));
+                                        "simulated", "job"}));
     EXPECT_TRUE(parsed["serial"].is_null());
     EXPECT_EQ(parsed["time"], "2024-02-29T23:59:59Z");
     EXPECT_EQ(parsed["result"], "success");
@@ -148,7 +148,7 @@ namespace {
 // The status of a run of several stations is the most serious one, by the
 // order --help states, whichever station had it.
 TEST(MoreSerious, FollowsTheStatedOrderWhateverTheSide) {
-    const std::vector<int> order = {8, 9, 7, 6, 4, 10, 3, 5, 1, 2, 0};
+    const std::vector<int> order = {8, 9, 7, 6, 4, 10, 11, 3, 5, 1, 2, 0};
     for (size_t i = 0; i < order.size(); ++i) {
         for (size_t j = i; j < order.size(); ++j) {
             EXPECT_EQ(MoreSerious(order[i], order[j]), order[i]) << order[i] << " " << order[j];
