@@ -11,9 +11,10 @@ set -euo pipefail
 want=${1:-all}
 # The unit database (Linux only): SOCI with its SQLite and PostgreSQL
 # backends, and a PostgreSQL server for its tests (scripts/pg-test-server.sh).
+# libsodium: the signatures of production jobs and SHA-256.
 native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
         libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man
-        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15)
+        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15 libsodium-dev)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
          fonts-wine fonts-liberation)
 

@@ -88,8 +88,8 @@ struct CliOptions {
     // KEYFILE; keys trust PUBFILE; keys revoke ID.
     std::string action;
     std::string argument;
-    std::string key;   // job sign --key KEYFILE
-    std::string note;  // job new --note TEXT
+    std::string key;                    // job sign --key KEYFILE
+    std::string note;                   // job new --note TEXT
     std::optional<std::int64_t> limit;  // job new --limit N
     bool embed = false;                 // job new --embed: the image goes inside
 };

@@ -138,10 +138,10 @@ nothing there):
                      --serial ADDR:SIZE[:FORMAT], see above)
 Production jobs (Linux build only):
   --job FILE         program, watch: run exactly what the signed job file says
-                     (its image beside it, or in --dir); FILE, --factory,
-                     --no-validate, --serial, --serial-pool, --db, --hw,
-                     --variant, --format and --base are refused next to it.
-                     units: --job NAME, the units of that job only
+                     (its image beside it, or in --dir); a FILE and the
+                     options the job fixes (mode, validation, serial, pool,
+                     database, image choice and format) are refused next to
+                     it. units: --job NAME, the units of that job only
   --key KEYFILE      job sign: the secret key (keys new makes one)
   --note TEXT        job new: a note the job carries
   --limit N          job new: the most units the job may start, counted in

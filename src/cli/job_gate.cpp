@@ -168,8 +168,9 @@ int ApplyJob(CliOptions& options, Console& console, JobHold& hold) {
                 "it has reached its limit of " + std::to_string(*job.unitLimit) + " units");
         }
     } catch (const units::UnitDatabaseError& failure) {
-        Complain(console, std::string(failure.what()) +
-                              ". The job's keys cannot be checked; nothing was sent.");
+        Complain(console,
+                 std::string(failure.what()) +
+                     "\nThe job's keys cannot be checked. Nothing was sent to any target.");
         return kExitDatabase;
     }
 
