@@ -14,11 +14,10 @@
 namespace farsend::cli {
 namespace {
 
-constexpr Command kAllCommands[] = {Command::Program, Command::Erase,   Command::Identify,
-                                    Command::Launch,  Command::Watch,   Command::Select,
-                                    Command::Inspect, Command::Devices, Command::Serials,
-                                    Command::Units,   Command::Convert, Command::Job,
-                                    Command::Keys};
+constexpr Command kAllCommands[] = {
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch,  Command::Watch,
+    Command::Select,  Command::Inspect, Command::Devices,  Command::Serials, Command::Units,
+    Command::Convert, Command::Job,     Command::Keys};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -32,7 +31,8 @@ const Scope kScopes[] = {
     {"--dir", {Command::Program, Command::Watch, Command::Select}},
     {"--variant", {Command::Program, Command::Watch, Command::Select}},
     {"--hw", {Command::Program, Command::Watch, Command::Select}},
-    {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase, Command::Job}},
+    {"--factory",
+     {Command::Program, Command::Watch, Command::Select, Command::Erase, Command::Job}},
     {"--no-validate", {Command::Program, Command::Watch, Command::Job}},
     {"--force", {Command::Program, Command::Watch, Command::Convert}},
     {"--device",
@@ -70,15 +70,14 @@ const Scope kScopes[] = {
 };
 
 // What a production job fixes: given next to --job, each would change it.
-constexpr const char* kFixedByJob[] = {"--factory", "--no-validate", "--serial", "--serial-pool",
-                                       "--db",      "--hw",          "--variant", "--format",
-                                       "--base"};
+constexpr const char* kFixedByJob[] = {"--factory",     "--no-validate", "--serial",
+                                       "--serial-pool", "--db",          "--hw",
+                                       "--variant",     "--format",      "--base"};
 
 // serials and units with --simulate: the simulated runs' own database.
 const std::initializer_list<Command> kSimulationCommands = {
-    Command::Program, Command::Erase,   Command::Identify, Command::Launch,
-    Command::Watch,   Command::Devices, Command::Serials,  Command::Units,
-    Command::Job,     Command::Keys};
+    Command::Program, Command::Erase,   Command::Identify, Command::Launch, Command::Watch,
+    Command::Devices, Command::Serials, Command::Units,    Command::Job,    Command::Keys};
 
 std::string CommandList(std::initializer_list<Command> commands) {
     std::string text;
@@ -119,7 +118,7 @@ constexpr const char* kValueOptions[] = {
     "--dir",   "--variant", "--hw",           "--device",      "--wait", "--report",
     "--count", "--serial",  "--serial-value", "--serial-pool", "--db",   "--first",
     "--last",  "--since",   "--station",      "--format",      "--base", "--to",
-    "--job",   "--key",     "--note",         "--limit"};
+    "--job",   "--key",     "--note",         "--limit",       "--host"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -248,20 +247,20 @@ void AddActions(CLI::App& command, Command which, CliOptions& options) {
         const char* word;  // its word's name in messages; nullptr: none
     };
     const std::initializer_list<Action> actions =
-        which == Command::Job ? std::initializer_list<Action>{{"new", "NAME"},
-                                                              {"sign", "JOBFILE"},
-                                                              {"show", "JOBFILE"},
-                                                              {"verify", "JOBFILE"}}
-                              : std::initializer_list<Action>{{"new", "KEYFILE"},
-                                                              {"trust", "PUBFILE"},
-                                                              {"list", nullptr},
-                                                              {"revoke", "ID"}};
+        which == Command::Job
+            ? std::initializer_list<Action>{{"new", "NAME"},
+                                            {"sign", "JOBFILE"},
+                                            {"show", "JOBFILE"},
+                                            {"verify", "JOBFILE"}}
+            : std::initializer_list<Action>{
+                  {"new", "KEYFILE"}, {"trust", "PUBFILE"}, {"list", nullptr}, {"revoke", "ID"}};
     for (const Action& action : actions) {
         CLI::App* sub = command.add_subcommand(action.name);
         const std::string name = action.name;
         sub->callback([&options, name] { options.action = name; });
         if (action.word != nullptr) sub->add_option(action.word, options.argument)->required();
-        if (which == Command::Job && name == "new") sub->add_option("FILE", options.file)->required();
+        if (which == Command::Job && name == "new")
+            sub->add_option("FILE", options.file)->required();
     }
 }
 
@@ -295,8 +294,9 @@ std::optional<std::string> CheckJobWords(const CLI::App& app, const CliOptions& 
         }
     }
     if ((options.action == "sign") != (app.count("--key") > 0)) {
-        return options.action == "sign" ? "job sign needs --key KEYFILE: the secret key to sign with"
-                                        : "--key applies to job sign only";
+        return options.action == "sign"
+                   ? "job sign needs --key KEYFILE: the secret key to sign with"
+                   : "--key applies to job sign only";
     }
     if (making && options.argument.empty()) return "job new needs the job's NAME";
     return std::nullopt;
@@ -442,10 +442,19 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         commands.emplace_back(command, sub);
     }
 
+    const std::optional<std::string> commandWord = FirstCommandWord(words);
     std::reverse(words.begin(), words.end());  // CLI11 takes the words last first
     try {
         app.parse(words);
     } catch (const CLI::ParseError& error) {
+        const bool noAction =
+            std::string(error.what()).find("ubcommand is required") != std::string::npos;
+        if (commandWord == std::string("job") && noAction) {
+            return Refuse("job needs an action: job new, job sign, job show or job verify");
+        }
+        if (commandWord == std::string("keys") && noAction) {
+            return Refuse("keys needs an action: keys new, keys trust, keys list or keys revoke");
+        }
         // It may quote a word, --db's included.
         return Refuse(MaskedDatabaseName(error.what()));
     }
