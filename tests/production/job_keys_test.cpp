@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <functional>
 
 #include "production/encoding.h"
 #include "support/temp_directory.h"
@@ -64,8 +63,8 @@ TEST_F(JobKeys, NewPairIsPrivateAndNeverReplaced) {
     EXPECT_FALSE(std::filesystem::exists(Path("other.key")));
 }
 
-// Every field changed after signing breaks the signature; so do another
-// key, a truncated signature and a public key file whose id was changed.
+// A signature holds for its job and key alone; a public key file whose id
+// was changed is refused.
 TEST_F(JobKeys, SignatureHoldsOnlyForTheJobAndKeyItWasMadeWith) {
     std::string error;
     const std::optional<PublicKey> key = WriteNewKeyPair(Path("a.key"), error);
@@ -78,33 +77,14 @@ TEST_F(JobKeys, SignatureHoldsOnlyForTheJobAndKeyItWasMadeWith) {
     EXPECT_TRUE(SignatureHolds(job, *key));
     EXPECT_FALSE(SignatureHolds(job, *other));
 
-    struct Case {
-        const char* field;
-        std::function<void(ProductionJob&)> change;
-    };
-    const Case cases[] = {
-        {"name", [](ProductionJob& j) { j.name += "x"; }},
-        {"note", [](ProductionJob& j) { j.note = "x"; }},
-        {"image name", [](ProductionJob& j) { j.image.name = "other.hex"; }},
-        {"image sha256", [](ProductionJob& j) { j.image.sha256 = Sha256Hex("other"); }},
-        {"image content", [](ProductionJob& j) { j.image.content = std::vector<std::uint8_t>{1}; }},
-        {"mode", [](ProductionJob& j) { j.factory = true; }},
-        {"validate", [](ProductionJob& j) { j.validate = false; }},
-        {"serial spec", [](ProductionJob& j) { j.serial->spec = "0x00004011:4:le"; }},
-        {"serial pool", [](ProductionJob& j) { j.serial->pool = "other"; }},
-        {"no serial", [](ProductionJob& j) { j.serial.reset(); }},
-        {"database", [](ProductionJob& j) { j.database = "postgresql://other/db"; }},
-        {"unit limit", [](ProductionJob& j) { j.unitLimit = 11; }},
-        {"no unit limit", [](ProductionJob& j) { j.unitLimit.reset(); }},
-        {"truncated signature", [](ProductionJob& j) { j.signature->signature.pop_back(); }},
-        {"flipped signature", [](ProductionJob& j) { j.signature->signature[5] ^= 1; }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.field);
-        ProductionJob changed = job;
-        c.change(changed);
-        EXPECT_FALSE(SignatureHolds(changed, *key));
-    }
+    // The signature covers the job's values (the tamper table of the
+    // process tests changes each field in turn) and is all there.
+    ProductionJob changed = job;
+    changed.unitLimit = 11;
+    EXPECT_FALSE(SignatureHolds(changed, *key));
+    changed = job;
+    changed.signature->signature.pop_back();
+    EXPECT_FALSE(SignatureHolds(changed, *key));
 
     // A public key line whose id was edited to another key's is refused.
     std::string line = PublicKeyLine(*key);

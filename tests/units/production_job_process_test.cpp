@@ -263,27 +263,6 @@ TEST_F(ProductionJobProcess, TamperedJobsAreRefusedBeforeAnythingIsSent) {
     }
 }
 
-// The options a job fixes cannot be given beside it.
-TEST_F(ProductionJobProcess, OptionsTheJobFixesAreRefusedBesideIt) {
-    const std::filesystem::path folder = JobFolder("fixed", {});
-    const std::string job = (folder / "line.job").string();
-    for (const std::vector<std::string>& extra :
-         std::vector<std::vector<std::string>>{{(folder / kImage).string()},
-                                               {"--factory"},
-                                               {"--no-validate"},
-                                               {"--serial", "4010:4", "--serial-pool", "p"},
-                                               {"--db", Path("other.sqlite")},
-                                               {"--hw", "2.0"},
-                                               {"--variant", "zigbee"},
-                                               {"--format", "ihex"}}) {
-        std::vector<std::string> words = {"--simulate", "--job", job, "watch"};
-        words.insert(words.end(), extra.begin(), extra.end());
-        const ProcessResult run = Run(folder / "data", words);
-        EXPECT_EQ(run.status, 2) << extra[0] << ": " << run.err;
-        EXPECT_THAT(run.err, HasSubstr("with --job")) << extra[0];
-    }
-}
-
 class ProductionJobLine : public ProductionJobProcess {
 protected:
     // A signed job stamping serials from the pool "board" (first 500) on
