@@ -246,14 +246,11 @@ void AddActions(CLI::App& command, Command which, CliOptions& options) {
         const char* name;
         const char* word;  // its word's name in messages; nullptr: none
     };
-    const std::initializer_list<Action> actions =
-        which == Command::Job
-            ? std::initializer_list<Action>{{"new", "NAME"},
-                                            {"sign", "JOBFILE"},
-                                            {"show", "JOBFILE"},
-                                            {"verify", "JOBFILE"}}
-            : std::initializer_list<Action>{
-                  {"new", "KEYFILE"}, {"trust", "PUBFILE"}, {"list", nullptr}, {"revoke", "ID"}};
+    static const std::vector<Action> kJobActions = {
+        {"new", "NAME"}, {"sign", "JOBFILE"}, {"show", "JOBFILE"}, {"verify", "JOBFILE"}};
+    static const std::vector<Action> kKeysActions = {
+        {"new", "KEYFILE"}, {"trust", "PUBFILE"}, {"list", nullptr}, {"revoke", "ID"}};
+    const std::vector<Action>& actions = which == Command::Job ? kJobActions : kKeysActions;
     for (const Action& action : actions) {
         CLI::App* sub = command.add_subcommand(action.name);
         const std::string name = action.name;

@@ -161,7 +161,7 @@ int ApplyJob(CliOptions& options, Console& console, JobHold& hold) {
         if (const auto refusal = TrustRefusal(*db, job, notice)) {
             return Refused(console, options.job, *refusal);
         }
-        if (!notice.empty() && !options.quiet) Complain(console, notice);
+        if (!notice.empty()) Complain(console, notice);  // even with --quiet: it is a warning
         if (job.unitLimit && units::JobUnitsStarted(*db, loaded->sha256) >= *job.unitLimit) {
             return Refused(
                 console, options.job,
