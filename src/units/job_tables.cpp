@@ -20,26 +20,29 @@ void AddJobTables(soci::session& sql) {
            " revoked_time TEXT)";
 }
 
-void CountJobUnit(soci::session& sql, Engine engine, const UnitStart& start) {
+void CountJobUnit(soci::session& sql, Engine, const UnitStart& start) {
     const long long limit = *start.jobUnitLimit;
     // A second station inserting at once waits for the first one's row
-    // (PostgreSQL) and then leaves it be; the lock below orders them.
+    // (PostgreSQL) and then leaves it be.
     sql << "INSERT INTO job_units (job_sha256, job_name, unit_limit, started)"
            " VALUES (:sha, :name, :limit, 0) ON CONFLICT (job_sha256) DO NOTHING",
         soci::use(start.jobSha256, "sha"), soci::use(start.jobName, "name"),
         soci::use(limit, "limit");
-    long long started = 0;
-    sql << std::string("SELECT started FROM job_units WHERE job_sha256 = :sha") +
-               (engine == Engine::PostgreSQL ? " FOR UPDATE" : ""),
-        soci::use(start.jobSha256, "sha"), soci::into(started);
-    if (started >= limit) {
+    // The test and the count in one statement: the row stays locked by it
+    // until the unit's row is in and committed, and a station that waited
+    // for the lock tests the count the other one left (PostgreSQL reads the
+    // row again after the wait; SQLite's writers take turns), so two
+    // stations can never both take the last unit.
+    soci::statement count = (sql.prepare << "UPDATE job_units SET started = started + 1"
+                                            " WHERE job_sha256 = :sha AND started < unit_limit",
+                             soci::use(start.jobSha256, "sha"));
+    count.execute(true);
+    if (count.get_affected_rows() == 0) {
         throw UnitDatabaseError(UnitDatabaseError::Kind::JobLimitReached,
                                 "the production job '" + start.jobName +
                                     "' has reached its limit of " + std::to_string(limit) +
                                     " units");
     }
-    sql << "UPDATE job_units SET started = started + 1 WHERE job_sha256 = :sha",
-        soci::use(start.jobSha256, "sha");
 }
 
 std::int64_t JobUnitsStarted(UnitDatabase& db, const std::string& jobSha256) {

@@ -14,9 +14,10 @@ void AddJobTables(soci::session& sql);
 
 // Counts one more unit against `start`'s job and its limit, inside the
 // caller's transaction: the job's count row is locked (SQLite: the whole
-// file, by BEGIN IMMEDIATE) until the unit's row is in, so two stations can
-// never both take the last unit. Throws JobLimitReached when the job has
-// started all it may.
+// file, by BEGIN IMMEDIATE) from the count until the unit's row is in, so
+// two stations can never both take the last unit. Throws JobLimitReached
+// when the job has started all it may. The limit is the one of the job's
+// first unit: it is part of the signed file whose SHA-256 keys the row.
 void CountJobUnit(soci::session& sql, Engine engine, const UnitStart& start);
 
 // How many units the job of this SHA-256 has started (0 for none).
