@@ -73,19 +73,19 @@ int main(int argc, char** argv) {
 #endif
         const double wall0 = WallSeconds();
         const double cpu0 = ProcessCpuSeconds();
-        const int status = protocol::ConnectTarget(context);
+        const protocol::ExchangeResult status = protocol::ConnectTarget(context);
         const double cpu = ProcessCpuSeconds() - cpu0;
         const double wall = WallSeconds() - wall0;
         const double percent = wall > 0 ? 100.0 * cpu / wall : 0.0;
         std::printf(
             "attempt %d: ConnectTarget -> %d after %.3f s wall, %.3f s CPU: %.2f %% of a core\n",
-            attempt, status, wall, cpu, percent);
+            attempt, protocol::ExchangeResultCode(status), wall, cpu, percent);
 #if !defined(_WIN32)
         rusage usageAfter{};
         getrusage(RUSAGE_SELF, &usageAfter);
         PrintRusage(usageBefore, usageAfter);
 #endif
-        ok = ok && status == protocol::kTimedOut && percent < 2.0;
+        ok = ok && status == protocol::ExchangeResult::TimedOut && percent < 2.0;
     }
     std::printf("%s\n",
                 ok ? "OK: below 2 % of a core" : "FAILED: expected status 3 below 2 % of a core");

@@ -22,13 +22,9 @@ using namespace farsend;
 
 namespace {
 
-class IdleMainWindow final : public jobs::MainWindowPort {
+class IdleHost final : public jobs::StationHost {
 public:
-    jobs::MessageAnswer ShowMessage(const jobs::Message&) override {
-        return jobs::MessageAnswer::Ok;
-    }
-    void SendCommand(int) override {}
-    void RefreshConnectionText() override {}
+    void ProgramTarget() override {}
 };
 
 double Seconds(const timeval& t) {
@@ -55,9 +51,9 @@ int main(int argc, char** argv) {
     protocol::ExchangeContext exchanges(link);
     jobs::FirmwareChoice choice;
     jobs::StationState station;
-    IdleMainWindow mainWindow;
+    IdleHost host;
     jobs::ConnectionMonitorControl monitor(
-        jobs::MonitorEnvironment{choice, station, exchanges, mainWindow});
+        jobs::MonitorEnvironment{choice, station, exchanges, host});
 
     rusage before{};
     getrusage(RUSAGE_SELF, &before);

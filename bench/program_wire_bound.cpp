@@ -26,28 +26,15 @@ using namespace farsend;
 
 namespace {
 
-class QuietMainWindow final : public jobs::MainWindowPort {
+// Says what went wrong, if anything did.
+class ProblemPrinter final : public jobs::StationObserver {
 public:
-    jobs::MessageAnswer ShowMessage(const jobs::Message& message) override {
-        std::fprintf(stderr, "message: %s\n", message.text.c_str());
-        return jobs::MessageAnswer::Ok;
+    void OnStationEvent(const jobs::StationEvent& event) override {
+        if (const auto* problem = std::get_if<jobs::events::JobProblem>(&event)) {
+            std::fprintf(stderr, "job message: %s\n",
+                         jobs::JobProblemMessage(*problem).text.c_str());
+        }
     }
-    void SendCommand(int) override {}
-    void RefreshConnectionText() override {}
-};
-
-class CountingDialog final : public jobs::JobDialog {
-public:
-    void StepErase() override {}
-    void StepProgram() override {}
-    void ShowMessage(const jobs::Message& message) override {
-        std::fprintf(stderr, "job message: %s\n", message.text.c_str());
-    }
-    void End(const jobs::JobReport& report) override { report_ = report; }
-    const jobs::JobReport& Report() const { return report_; }
-
-private:
-    jobs::JobReport report_;
 };
 
 // Where a block's time goes, from the bridge's side: when the host wrote
@@ -174,18 +161,18 @@ int main(int argc, char** argv) {
     protocol::ExchangeContext exchanges(link);
 
     const double connectStart = bench::WallSeconds();
-    const int connected = protocol::ConnectTarget(exchanges);
+    const protocol::ExchangeResult connected = protocol::ConnectTarget(exchanges);
     const double connectSeconds = bench::WallSeconds() - connectStart;
-    if (connected != protocol::kExchangeOk) {
-        std::fprintf(stderr, "no connection: ConnectTarget returned %d\n", connected);
+    if (connected != protocol::ExchangeResult::Ok) {
+        std::fprintf(stderr, "no connection: ConnectTarget returned %d\n",
+                     protocol::ExchangeResultCode(connected));
         return 1;
     }
 
     jobs::StationState station;
     station.programmingBusy = true;
-    QuietMainWindow mainWindow;
-    CountingDialog dialog;
-    const jobs::JobEnvironment environment{station, exchanges, mainWindow};
+    ProblemPrinter problems;
+    const jobs::JobEnvironment environment{station, exchanges, &problems};
 
     BlockTimeline timeline;
     simulation->Bridge().SetSerialObserver(
@@ -195,13 +182,12 @@ int main(int argc, char** argv) {
     const sim::SimBridgeStats before = simulation->Bridge().Stats();
     const double wall0 = bench::WallSeconds();
     const double cpu0 = bench::ProcessCpuSeconds();
-    jobs::ProgramApplicationWorker(environment, image, dialog);
+    const jobs::JobReport report = jobs::ProgramApplicationWorker(environment, image);
     const double cpu = bench::ProcessCpuSeconds() - cpu0;
     const double wall = bench::WallSeconds() - wall0;
     const sim::SimBridgeStats after = simulation->Bridge().Stats();
     protocol::DisconnectTarget(exchanges);
 
-    const jobs::JobReport& report = dialog.Report();
     const bool programmed =
         report.Succeeded() && simulation->Target().Flash().size() == size_t{args.kilobytes} * 1024;
     std::filesystem::remove_all(dir);

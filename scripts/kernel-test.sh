@@ -172,10 +172,15 @@ if [[ " $halves " == *" wine "* ]]; then
         wine64 reg add 'HKLM\System\CurrentControlSet\Services\WineBus' /v 'Enable SDL' \
             /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
         status=$?
+        # services.exe gives a service process 10 s to call back, then ends
+        # it; under emulation a winedevice.exe took longer, and with it went
+        # winebus.sys and every HID device. Wine reads this value as a text.
+        wine64 reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout \
+            /t REG_SZ /d 600000 /f </dev/null >/dev/null 2>&1 || status=$?
         wine_env_stop
         wineserver -w
         exit $status
-    ) || cannot "cannot turn winebus's SDL bus off in $windows/wineprefix"
+    ) || cannot "cannot set up winebus and the services' time-out in $windows/wineprefix"
 fi
 
 # --- the run ------------------------------------------------------------------

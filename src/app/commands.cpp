@@ -1,8 +1,9 @@
 #include "app/commands.h"
 
+#include "app/command_ids.h"
 #include "app/window_texts.h"
 #include "firmware/image_names.h"
-#include "jobs/command_ids.h"
+#include "jobs/job_workers.h"
 #include "protocol/exchanges.h"
 
 namespace farsend::app {
@@ -22,11 +23,6 @@ bool Connected(const jobs::StationState& station) {
 
 MainWindowView* ViewOf(const CommandContext& context) {
     return context.view != nullptr ? context.view->load() : nullptr;
-}
-
-JobKind ProgrammingJobFor(FlashMode mode) {
-    return mode == FlashMode::BootloaderAndApplication ? JobKind::ProgramBootloaderAndApplication
-                                                       : JobKind::ProgramApplication;
 }
 
 // A file chosen by hand must name a radio variant, carry no "_intel" marker,
@@ -91,7 +87,7 @@ void ProgramNow(CommandContext& context) {
         path = *chosen;
     }
     // The job clears programmingBusy when it ends.
-    context.shell.RunJobDialog(ProgrammingJobFor(mode), path);
+    context.shell.RunJobDialog(jobs::ProgrammingJobFor(mode), path);
 }
 
 void EraseTargetFlash(CommandContext& context) {
@@ -157,7 +153,7 @@ void CommunicationFailure(CommandContext& context) {
 }
 
 void RequestProgramming(jobs::StationState& station) {
-    station.programRequest = kProgramRequested;
+    station.programRequest = ProgramRequest::Requested;
 }
 
 void ProgrammingFinished(CommandContext& context) {
@@ -174,31 +170,31 @@ bool EndsProcessAfterJob(const jobs::JobReport& report, bool exitAfterProgram) {
 
 bool HandleMainWindowCommand(CommandContext& context, int command) {
     switch (command) {
-        case jobs::kCommandProgramNow:
+        case kCommandProgramNow:
             ProgramNow(context);
             return true;
-        case jobs::kCommandEraseTarget:
+        case kCommandEraseTarget:
             EraseTargetFlash(context);
             return true;
-        case jobs::kCommandStartApplication:
+        case kCommandStartApplication:
             StartTargetApplication(context);
             return true;
-        case jobs::kCommandConnect:
+        case kCommandConnect:
             ConnectToTarget(context);
             return true;
-        case jobs::kCommandExit:
+        case kCommandExit:
             ExitApplication(context);
             return true;
-        case jobs::kCommandCommunicationFailure:
+        case kCommandCommunicationFailure:
             CommunicationFailure(context);
             return true;
-        case jobs::kCommandRequestProgramming:
+        case kCommandRequestProgramming:
             RequestProgramming(context.station);
             return true;
-        case jobs::kCommandProgrammingFinished:
+        case kCommandProgrammingFinished:
             ProgrammingFinished(context);
             return true;
-        case jobs::kCommandEndProcess:
+        case kCommandEndProcess:
             EndProcessAfterProgramming(context);
             return true;
         default:

@@ -9,7 +9,7 @@
 #include "app/shell_port.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/firmware_choice.h"
-#include "jobs/job_dialog.h"
+#include "jobs/job_report.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "jobs/job_dialog.h"
+#include "jobs/job_report.h"
 #include "jobs/message.h"
 
 namespace farsend::app {

@@ -94,7 +94,7 @@ StartUpReport StartUp(ToolSettings& settings, const StartUpInputs& inputs, const
 
     // 7. Run-time state starts afresh.
     settings.connectionState.store(ConnectionState::NeverConnected);
-    settings.programRequest.store(kNoProgramRequest);
+    settings.programRequest.store(ProgramRequest::None);
     settings.comPort.store(1);
     settings.serialSpeed.store(115200);
 

@@ -1,5 +1,6 @@
 // One station: a bridge's link with the exchanges over it, the connection
-// monitor, the commands of its main window and what its jobs run with,
+// monitor, what its jobs run with and, in the window program, the commands
+// of its main window,
 // built in one place for the window program's single station and for each
 // of farsend's. It is made from where its bridge is (a platform, which of
 // the platform's bridges, a clock) and the firmware choice every station of
@@ -11,17 +12,17 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 
 #include "app/commands.h"
 #include "app/main_window_view.h"
 #include "app/shell_port.h"
-#include "app/window_refusals.h"
 #include "common/clock.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/firmware_choice.h"
 #include "jobs/job_workers.h"
-#include "jobs/main_window_port.h"
 #include "jobs/station_events.h"
+#include "jobs/station_host.h"
 #include "jobs/station_state.h"
 #include "link/bridge_locator.h"
 #include "link/hid_platform.h"
@@ -44,9 +45,12 @@ struct StationParts {
     StationBridge bridge;
     jobs::FirmwareChoice& choice;  // shared by every station of a run
     jobs::StationState& state;     // this station's own
-    jobs::MainWindowPort& mainWindow;
-    ShellPort& shell;
-    // Told the station's events; null: the main window shows the refusals.
+    // Runs the programming job the monitor asks for.
+    jobs::StationHost& host;
+    // Shows the boxes and dialogs of the main window's commands; null: the
+    // station has no main window, and no commands of one (farsend).
+    ShellPort* shell = nullptr;
+    // Told the station's events; null: nobody is.
     jobs::StationObserver* observer = nullptr;
     // The window whose status bar follows the station; null without one.
     const std::atomic<MainWindowView*>* view = nullptr;
@@ -61,11 +65,13 @@ public:
         : parts_(parts),
           link_(parts.bridge),
           exchanges_(link_),
-          refusals_(parts.mainWindow),
-          observer_(parts.observer != nullptr ? parts.observer : &refusals_),
-          monitor_(jobs::MonitorEnvironment{parts.choice, parts.state, exchanges_, parts.mainWindow,
-                                            nullptr, observer_, parts.hold}),
-          commands_{parts.choice, parts.state, exchanges_, parts.shell, monitor_, parts.view} {}
+          monitor_(jobs::MonitorEnvironment{parts.choice, parts.state, exchanges_, parts.host,
+                                            nullptr, parts.observer, parts.hold}) {
+        if (parts.shell != nullptr) {
+            commands_.emplace(CommandContext{parts.choice, parts.state, exchanges_, *parts.shell,
+                                             monitor_, parts.view});
+        }
+    }
     // The monitor is stopped and joined before the link goes; the link
     // closes its handles while its platform is still there.
     ~Station() { monitor_.Stop(); }
@@ -73,7 +79,8 @@ public:
     Station& operator=(const Station&) = delete;
 
     jobs::ConnectionMonitorControl& Monitor() { return monitor_; }
-    CommandContext& Commands() { return commands_; }
+    // The main window's commands; only for a station with a shell.
+    CommandContext& Commands() { return *commands_; }
     jobs::StationState& State() { return parts_.state; }
     protocol::ExchangeContext& Exchanges() { return exchanges_; }
     const protocol::ExchangeContext& Exchanges() const { return exchanges_; }
@@ -83,7 +90,7 @@ public:
     // What a job of this station runs with; a unit's serial and stop flag
     // are the caller's to add.
     jobs::JobEnvironment JobEnvironment() {
-        return jobs::JobEnvironment{parts_.state, exchanges_, parts_.mainWindow, observer_};
+        return jobs::JobEnvironment{parts_.state, exchanges_, parts_.observer};
     }
 
 private:
@@ -99,10 +106,8 @@ private:
     const StationParts parts_;
     StationLink link_;
     protocol::ExchangeContext exchanges_;
-    WindowRefusals refusals_;
-    jobs::StationObserver* const observer_;  // the parts' observer, or refusals_
     jobs::ConnectionMonitorControl monitor_;
-    CommandContext commands_;
+    std::optional<CommandContext> commands_;
 };
 
 }  // namespace farsend::app

@@ -16,10 +16,9 @@ using firmware::FlashMode;
 using firmware::HardwareVersion;
 
 using jobs::ConnectionState;
-using jobs::kNoProgramRequest;
-using jobs::kProgramRequested;
 using jobs::LinkClaim;
 using jobs::LinkUser;
+using jobs::ProgramRequest;
 
 class MainWindowView;
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "cli/option_values.h"
 #include "common/database_name.h"
 #include "common/host_name.h"
 #include "common/printable_text.h"
@@ -200,44 +201,6 @@ std::optional<std::string> UnknownCommand(const std::vector<std::string>& words)
     std::string text = "unknown command '" + *word + "'";
     if (closest != nullptr) text += "; did you mean '" + std::string(closest) + "'?";
     return text + "\nThe commands: " + AllCommandsText() + ".";
-}
-
-// A number on the command line: decimal digits, without a leading zero
-// (which C's rules, and CLI11's, would take for octal) or a 0x prefix.
-constexpr const char* kDecimalForm =
-    "numbers are decimal: digits only, without leading zeros or 0x (10, not 010 or 0xA)";
-
-std::optional<std::uint64_t> DecimalNumber(const std::string& text) {
-    if (text.size() > 1 && text.front() == '0') return std::nullopt;
-    return protocol::ParseSerialNumber(text);
-}
-
-// Checks the word before CLI11 converts it.
-CLI::Validator Decimal() {
-    return CLI::Validator(
-        [](std::string& text) {
-            return DecimalNumber(text) ? std::string() : "'" + text + "': " + kDecimalForm;
-        },
-        "N");
-}
-
-// ADDR as --serial takes it: hexadecimal, with or without 0x, at most
-// FFFFFFFF.
-std::optional<std::uint32_t> ParseAddress(std::string text) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text = text.substr(2);
-    }
-    if (text.empty() || text.size() > 8) return std::nullopt;
-    std::uint32_t value = 0;
-    for (char c : text) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit < 0) return std::nullopt;
-        value = value * 16 + static_cast<std::uint32_t>(digit);
-    }
-    return value;
 }
 
 // The actions of job and keys, each with its words.

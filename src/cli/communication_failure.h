@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "jobs/job_dialog.h"
+#include "jobs/job_report.h"
 #include "protocol/exchange_context.h"
 
 namespace farsend::cli {

@@ -12,10 +12,10 @@
 #include "cli/database_choice.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
-#include "cli/spool_replay.h"
-#include "cli/unit_record.h"
 #include "common/printable_text.h"
+#include "units/record/unit_json.h"
 #include "units/spool.h"
+#include "units/spool_replay.h"
 #include "units/unit_database.h"
 
 namespace farsend::cli {
@@ -128,8 +128,10 @@ std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& c
     // Records that program or watch kept while the database was lost go in
     // first, so that what is listed is the whole of it.
     try {
-        const StartReplay replay = ReplaySpoolAtStart(*db, spool, console);
-        if (const std::string notice = ReplayNotice(replay, spool); !notice.empty())
+        const units::StartReplay replay = units::ReplaySpoolAtStart(
+            *db, spool, [&console](const std::string& line) { Complain(console, line); },
+            Interrupted);
+        if (const std::string notice = units::ReplayNotice(replay, spool); !notice.empty())
             Complain(console, notice);
         if (replay.stopped) {
             status = kExitStopped;
@@ -173,41 +175,6 @@ nlohmann::ordered_json PoolJson(const units::PoolInfo& pool) {
     return object;
 }
 
-nlohmann::ordered_json UnitRowJson(const units::UnitRow& row) {
-    nlohmann::ordered_json object;
-    object["id"] = row.id;
-    object["start"] = units::FormatUtc(row.start.start);
-    object["end"] = row.finish ? nlohmann::ordered_json(units::FormatUtc(row.finish->end))
-                               : nlohmann::ordered_json();
-    object["host"] = row.start.host;
-    object["station"] = row.start.station;
-    object["bridge_serial"] = row.start.bridgeSerial;
-    object["simulated"] = row.start.simulated;
-    object["pool"] = row.pool.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.pool);
-    object["serial"] = row.serial ? nlohmann::ordered_json(*row.serial) : nlohmann::ordered_json();
-    object["number_returned"] = row.numberReturned;
-    object["file"] = JsonPathText(row.start.file);
-    object["sha256"] = row.start.sha256;
-    object["job"] = row.start.jobName.empty()
-                        ? nlohmann::ordered_json()
-                        : nlohmann::ordered_json{{"name", row.start.jobName},
-                                                 {"sha256", row.start.jobSha256}};
-    if (row.finish) {
-        object["variant"] = row.finish->variant;
-        object["version"] = row.finish->version;
-        object["blocks"] = row.finish->blocks;
-        object["bytes"] = row.finish->bytes;
-        object["seconds"] = row.finish->seconds;
-        object["result"] = units::UnitResultName(row.finish->result);
-        object["status"] = row.finish->exitStatus;
-        object["message"] = row.finish->message;
-    } else {
-        object["result"] = nullptr;  // still in hand, or its station stopped
-    }
-    object["record_id"] = row.recordId;
-    return object;
-}
-
 }  // namespace
 
 int RunSerials(const CliOptions& options, Console& console) {
@@ -221,7 +188,7 @@ int RunSerials(const CliOptions& options, Console& console) {
             if (options.json) {
                 for (const units::PoolInfo& pool : db->ListPools()) {
                     if (pool.name == options.poolName)
-                        console.out << DumpJson(PoolJson(pool)) << '\n';
+                        console.out << units::DumpJson(PoolJson(pool)) << '\n';
                 }
             } else {
                 console.out << "pool " << options.poolName << ": numbers from " << *options.first
@@ -233,7 +200,7 @@ int RunSerials(const CliOptions& options, Console& console) {
         if (options.json) {
             nlohmann::ordered_json list = nlohmann::ordered_json::array();
             for (const units::PoolInfo& pool : pools) list.push_back(PoolJson(pool));
-            console.out << DumpJson(nlohmann::ordered_json{{"pools", list}}) << '\n';
+            console.out << units::DumpJson(nlohmann::ordered_json{{"pools", list}}) << '\n';
             return kExitSuccess;
         }
         if (pools.empty()) {
@@ -285,7 +252,8 @@ int RunUnits(const CliOptions& options, Console& console) {
             try {
                 db->ForEachUnit(filter, [&](const units::UnitRow& row) {
                     if (Interrupted()) throw Stopped{};
-                    console.out << (first ? "" : ",") << DumpJson(UnitRowJson(row));
+                    console.out << (first ? "" : ",")
+                                << units::UnitJsonLine(row, units::UnitJsonForm::Listing);
                     first = false;
                 });
             } catch (const Stopped&) {
@@ -303,14 +271,14 @@ int RunUnits(const CliOptions& options, Console& console) {
                                  {"interrupted", hour.interrupted},
                                  {"unfinished", hour.unfinished}});
             }
-            console.out << "],\"yield\":" << DumpJson(hours) << "}\n";
+            console.out << "],\"yield\":" << units::DumpJson(hours) << "}\n";
             return kExitSuccess;
         }
         const std::vector<units::UnitRow> rows = db->ListUnits(filter);
         if (rows.empty()) {
             console.out << "no units recorded"
                         << (options.since.empty() && !filter.host && !filter.station &&
-                                    !filter.serial
+                                    !filter.serial && !filter.job
                                 ? ""
                                 : " that match")
                         << "\n";

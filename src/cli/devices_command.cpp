@@ -5,9 +5,9 @@
 #include "cli/bridge_advice.h"
 #include "cli/commands.h"
 #include "cli/exit_status.h"
-#include "cli/unit_record.h"
 #include "common/printable_text.h"
 #include "link/bridge_ids.h"
+#include "units/record/unit_json.h"
 
 namespace farsend::cli {
 namespace {
@@ -93,13 +93,13 @@ int RunDevices(const CliOptions& options, Console& console,
             ++bridges;
             if (options.json) {
                 nlohmann::ordered_json item = nlohmann::ordered_json::object();
-                item["path"] = JsonPathText(entry.path);
+                item["path"] = units::JsonPathText(entry.path);
                 item["vendor"] = entry.attributes.vendorId;
                 item["product"] = entry.attributes.productId;
                 item["input_report"] = entry.caps.inputReportByteLength;
                 item["output_report"] = entry.caps.outputReportByteLength;
-                item["location"] = JsonPathText(entry.identity.location);
-                item["serial"] = JsonPathText(entry.identity.serial);
+                item["location"] = units::JsonPathText(entry.identity.location);
+                item["serial"] = units::JsonPathText(entry.identity.serial);
                 list.push_back(std::move(item));
             } else {
                 console.out << PrintableText(entry.path) << "  USB " << IdText(entry.attributes)
@@ -118,7 +118,7 @@ int RunDevices(const CliOptions& options, Console& console,
     if (options.json) {
         nlohmann::ordered_json result = nlohmann::ordered_json::object();
         result["devices"] = std::move(list);
-        console.out << DumpJson(result) << '\n';
+        console.out << units::DumpJson(result) << '\n';
     }
     if (bridges == 0) {
         Complain(console, NoBridgeAdvice());

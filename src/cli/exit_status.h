@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 namespace farsend::cli {
@@ -39,6 +40,10 @@ enum ExitStatus : int {
     // sent (its image, signature, key or unit limit; see job_gate.h).
     kExitJobRefused = 11,
 };
+
+// What a step taken before the work gives: nothing when the work may go on,
+// else the exit status the command ends with (its message already shown).
+using StopStatus = std::optional<ExitStatus>;
 
 struct ExitStatusEntry {
     int status;

@@ -1,8 +1,12 @@
-// Why a file was found not to fit the connected target, told apart: a target
-// that did not answer a query is a communication problem, not a wrong file.
+// What farsend says of a file the station refused as unfit for the
+// connected target: the station tells why (a query the target left
+// unanswered, or what the target is beside what the file is for); a silent
+// target is a communication problem, not a wrong file.
 #pragma once
 
 #include <string>
+
+#include "jobs/station_events.h"
 
 namespace farsend::cli {
 
@@ -11,9 +15,6 @@ struct FitVerdict {
     std::string message;
 };
 
-// `variant` and `version`: what the target answered to its two queries, ""
-// for a query that got no reply.
-FitVerdict JudgeUnfitFile(const std::string& path, const std::string& variant,
-                          const std::string& version);
+FitVerdict VerdictOf(const jobs::events::Refused& refused);
 
 }  // namespace farsend::cli

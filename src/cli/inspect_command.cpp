@@ -7,10 +7,10 @@
 #include "cli/commands.h"
 #include "cli/exit_status.h"
 #include "cli/format_hint.h"
-#include "cli/unit_record.h"
 #include "firmware/platform_paths.h"
 #include "protocol/image_file.h"
 #include "protocol/image_format.h"
+#include "units/record/unit_json.h"
 
 namespace farsend::cli {
 namespace {
@@ -62,7 +62,7 @@ std::uint64_t DataBytes(const protocol::ProgrammingPlan& plan) {
 nlohmann::ordered_json InspectJson(const std::string& file, const protocol::ProgrammingPlan& plan,
                                    const InspectSerial* serial, protocol::ImageFormat format) {
     nlohmann::ordered_json result = nlohmann::ordered_json::object();
-    result["file"] = JsonPathText(file);
+    result["file"] = units::JsonPathText(file);
     result["format"] = protocol::ImageFormatName(format);
     if (serial != nullptr) {
         nlohmann::ordered_json entry = nlohmann::ordered_json::object();
@@ -133,7 +133,7 @@ int RunInspect(const CliOptions& options, Console& console) {
     }
 
     if (options.json) {
-        console.out << DumpJson(InspectJson(file, sent, serial ? &*serial : nullptr, format))
+        console.out << units::DumpJson(InspectJson(file, sent, serial ? &*serial : nullptr, format))
                     << '\n';
         return kExitSuccess;
     }

@@ -8,12 +8,12 @@
 
 #include "cli/exit_status.h"
 #include "cli/job_gate.h"
-#include "cli/unit_record.h"
 #include "common/printable_text.h"
 #include "production/encoding.h"
 #include "production/job_keys.h"
 #include "protocol/serial_stamp.h"
 #include "units/job_tables.h"
+#include "units/record/unit_json.h"
 
 namespace farsend::cli {
 namespace {
@@ -142,7 +142,7 @@ int ShowJob(const CliOptions& options, Console& console) {
         return kExitJobRefused;
     }
     if (options.json) {
-        console.out << DumpJson(JobJson(*loaded)) << "\n";
+        console.out << units::DumpJson(JobJson(*loaded)) << "\n";
         return kExitSuccess;
     }
     const ProductionJob& job = loaded->job;

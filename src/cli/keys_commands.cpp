@@ -4,9 +4,9 @@
 #include "cli/database_choice.h"
 #include "cli/exit_status.h"
 #include "cli/job_commands.h"
-#include "cli/unit_record.h"
 #include "common/printable_text.h"
 #include "production/job_keys.h"
+#include "units/record/unit_json.h"
 #include "units/trusted_keys.h"
 
 namespace farsend::cli {
@@ -56,7 +56,7 @@ int ListTrusted(units::UnitDatabase& db, const CliOptions& options, Console& con
                  {"revoked", key.revoked ? nlohmann::ordered_json(units::FormatUtc(*key.revoked))
                                          : nlohmann::ordered_json()}});
         }
-        console.out << DumpJson(nlohmann::ordered_json{{"keys", list}}) << "\n";
+        console.out << units::DumpJson(nlohmann::ordered_json{{"keys", list}}) << "\n";
         return kExitSuccess;
     }
     if (keys.empty()) {

@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <type_traits>
+
+#include "app/job_window.h"
+#include "jobs/job_workers.h"
+#include "jobs/progress_steps.h"
 
 namespace farsend::cli {
 namespace {
 
-constexpr int kEraseBarSteps = jobs::kEraseBar.high;
-constexpr int kProgramBarSteps = jobs::kProgramBar.high;
+constexpr int kEraseBarSteps = jobs::kEraseBarSteps;
+constexpr int kProgramBarSteps = jobs::kProgramBarSteps;
 constexpr int kLabelWidth = 9;    // "Program  "
 constexpr int kMinBarCells = 10;  // below this the figures give way
 constexpr int kMaxBarCells = 40;
@@ -32,6 +37,33 @@ std::string OneLine(const std::string& text) {
 ProgressDisplay::ProgressDisplay(std::ostream& out, ProgressMode mode, int width, Clock& clock)
     : out_(out), mode_(mode), width_(width), clock_(clock) {}
 
+void ProgressDisplay::OnStationEvent(const jobs::StationEvent& event) {
+    namespace events = jobs::events;
+    std::visit(
+        [this](const auto& happened) {
+            using Event = std::decay_t<decltype(happened)>;
+            if constexpr (std::is_same_v<Event, events::JobStarted>) {
+                Begin(happened.job);
+            } else if constexpr (std::is_same_v<Event, events::EraseStep>) {
+                StepErase();
+            } else if constexpr (std::is_same_v<Event, events::EraseDone>) {
+                // The bar ends full, one step at a time as it always did.
+                for (int step = jobs::EraseFillUpSteps(happened.blocksErased); step > 0; --step) {
+                    StepErase();
+                }
+            } else if constexpr (std::is_same_v<Event, events::ProgramProgress>) {
+                while (programSteps_ < happened.percent && phase_ != Phase::Done) StepProgram();
+            } else if constexpr (std::is_same_v<Event, events::BlockSent>) {
+                BlockSent(happened);
+            } else if constexpr (std::is_same_v<Event, events::JobProblem>) {
+                ShowMessage(jobs::JobProblemMessage(happened));
+            } else if constexpr (std::is_same_v<Event, events::Finished>) {
+                End(happened.report);
+            }
+        },
+        event);
+}
+
 void ProgressDisplay::Begin(jobs::JobKind kind) {
     kind_ = kind;
     phase_ = Phase::Erasing;
@@ -46,7 +78,7 @@ void ProgressDisplay::Begin(jobs::JobKind kind) {
     programStart_ = clock_.Now();
     if (mode_ == ProgressMode::Quiet) return;
     EndLine();
-    out_ << jobs::JobDialogCaption(kind) << '\n';
+    out_ << app::JobDialogCaption(kind) << '\n';
     out_.flush();
 }
 
@@ -78,7 +110,11 @@ void ProgressDisplay::EnterProgramming() {
 
 void ProgressDisplay::StepProgram() {
     EnterProgramming();
-    if (phase_ != Phase::Programming) return;
+    if (phase_ != Phase::Programming) {
+        // Nothing more to show; the count still follows the job.
+        ++programSteps_;
+        return;
+    }
     ++programSteps_;
     if (mode_ == ProgressMode::Terminal) {
         DrawProgramLine();
@@ -97,11 +133,11 @@ void ProgressDisplay::StepProgram() {
     }
 }
 
-void ProgressDisplay::BlockSent(std::size_t bytes) {
+void ProgressDisplay::BlockSent(const jobs::events::BlockSent& block) {
     EnterProgramming();
     if (phase_ != Phase::Programming) return;
-    ++blocks_;
-    bytes_ += bytes;
+    blocks_ = block.blocksSent;
+    bytes_ = block.bytesSent;
     if (mode_ == ProgressMode::Terminal) DrawProgramLine();
 }
 

@@ -13,30 +13,28 @@
 #include <string>
 
 #include "common/clock.h"
-#include "jobs/job_dialog.h"
+#include "jobs/job_report.h"
+#include "jobs/message.h"
+#include "jobs/station_events.h"
 
 namespace farsend::cli {
 
 enum class ProgressMode { Terminal, Plain, Quiet };
 
-// The job seam's terminal side: what the job dialogs show, as text.
-class ProgressDisplay final : public jobs::JobDialog {
+// A job's events as text: an observer of the job's part of a station's
+// events (the others it ignores).
+class ProgressDisplay final : public jobs::StationObserver {
 public:
     // `width`: the terminal's columns (Terminal mode only).
     ProgressDisplay(std::ostream& out, ProgressMode mode, int width, Clock& clock);
 
-    void Begin(jobs::JobKind kind) override;
-    void StepErase() override;
-    void StepProgram() override;
-    void BlockSent(std::size_t bytes) override;
-    // "farsend: <caption>: <text on one line>", in every mode.
-    void ShowMessage(const jobs::Message& message) override;
-    void End(const jobs::JobReport& report) override;
+    void OnStationEvent(const jobs::StationEvent& event) override;
 
     // Off: a job's message is kept (LastMessage) but not shown, because the
     // unit's result line will say it.
     void ShowMessages(bool shown) { showMessages_ = shown; }
 
+    // As the job's last block told them.
     std::uint64_t BlocksSent() const { return blocks_; }
     std::uint64_t BytesSent() const { return bytes_; }
     // The text of the last message shown, on one line ("" for none).
@@ -46,6 +44,14 @@ public:
 
 private:
     enum class Phase { Idle, Erasing, Programming, Done };
+
+    void Begin(jobs::JobKind kind);
+    void StepErase();
+    void StepProgram();
+    void BlockSent(const jobs::events::BlockSent& block);
+    // "farsend: <caption>: <text on one line>", in every mode.
+    void ShowMessage(const jobs::Message& message);
+    void End(const jobs::JobReport& report);
 
     void EnterProgramming();
     void DrawEraseLine();

@@ -8,11 +8,11 @@
 #include "cli/exit_status.h"
 #include "cli/image_choice.h"
 #include "cli/missing_firmware.h"
-#include "cli/unit_record.h"
 #include "common/printable_text.h"
 #include "firmware/firmware_selection.h"
 #include "firmware/image_names.h"
 #include "firmware/platform_paths.h"
+#include "units/record/unit_json.h"
 
 namespace farsend::cli {
 namespace {
@@ -71,11 +71,11 @@ int RunSelect(const CliOptions& options, Console& console,
 
     if (options.json) {
         nlohmann::ordered_json result = nlohmann::ordered_json::object();
-        result["directory"] = JsonPathText(directory);
+        result["directory"] = units::JsonPathText(directory);
         result["files"] = nlohmann::ordered_json::array();
         for (const ListedFile& file : files) {
             nlohmann::ordered_json entry = nlohmann::ordered_json::object();
-            entry["name"] = JsonPathText(file.name);
+            entry["name"] = units::JsonPathText(file.name);
             entry["variant"] = file.variant;
             entry["version"] = file.version;
             entry["factory"] = file.factory;
@@ -87,8 +87,8 @@ int RunSelect(const CliOptions& options, Console& console,
         result["hw"] = HardwareVersionName(settings.hardwareVersion.load());
         result["factory"] = settings.flashMode.load() == app::FlashMode::BootloaderAndApplication;
         result["file"] = chosen.empty() ? nlohmann::ordered_json(nullptr)
-                                        : nlohmann::ordered_json(JsonPathText(chosen));
-        console.out << DumpJson(result) << '\n';
+                                        : nlohmann::ordered_json(units::JsonPathText(chosen));
+        console.out << units::DumpJson(result) << '\n';
     } else {
         // Names as the folder holds them, escaped: a file's name may hold
         // anything but '/', control characters included.

@@ -3,20 +3,16 @@
 #include <algorithm>
 #include <utility>
 
+#include "link/bridge_name.h"
+
 namespace farsend::cli {
-namespace {
-
-bool Names(const std::string& name, const std::string& path, const link::HidIdentity& identity) {
-    return name == path || (!identity.location.empty() && identity.location == name) ||
-           (!identity.serial.empty() && identity.serial == name);
-}
-
-}  // namespace
 
 std::optional<BridgeFound> BridgeNamed(const std::vector<BridgeFound>& bridges,
                                        const std::string& name) {
     for (const BridgeFound& bridge : bridges) {
-        if (Names(name, bridge.path, {bridge.location, bridge.serial})) return bridge;
+        if (link::BridgeAnswersTo(name, bridge.path, {bridge.location, bridge.serial})) {
+            return bridge;
+        }
     }
     return std::nullopt;
 }
@@ -34,7 +30,7 @@ std::optional<BridgeFound> BridgeAgain(const std::vector<BridgeFound>& bridges,
 bool InterfaceNamed(link::HidPlatform& platform, const std::string& name) {
     const std::vector<std::string> paths = platform.EnumerateInterfaces();
     return std::any_of(paths.begin(), paths.end(), [&](const std::string& path) {
-        return Names(name, path, platform.Identify(path));
+        return link::BridgeAnswersTo(name, path, platform.Identify(path));
     });
 }
 

@@ -1,12 +1,10 @@
 // The commands that talk to a target (program, watch, erase, identify,
-// launch), run over the same core as the window program: the connection
-// monitor connects and, for program and watch, validates and asks for the
-// programming job through command 610; the main window's commands
-// (app/commands.h) carry out 610, 650, 660, the erase and the launch; the
-// jobs report through the progress display. This front end plays the main
-// window and the shell: it prints the messages, answers the erase-all
-// warning from the operator's earlier answer, and runs each job dialog as a
-// job on the calling thread.
+// launch), run over the same core as the window program: each station's
+// connection monitor connects and, for program and watch, validates and asks
+// its session to program; the session runs the job on the monitor's thread
+// and follows the station through its events (cli/station_session.h). This
+// file checks the firmware once for the whole run, plans and wires the
+// stations, supervises them and turns how they ended into the exit status.
 #pragma once
 
 #include "cli/cli_options.h"

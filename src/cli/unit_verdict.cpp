@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/exit_status.h"
-
 namespace farsend::cli {
 namespace {
 
@@ -17,44 +15,49 @@ std::string Printable(const std::string& text) {
     return shown;
 }
 
-std::string FailureWords(const UnitRecord& record, const std::string& lostWords) {
-    switch (record.status) {
-        case kExitDoesNotFit: {
-            std::string target = Printable(record.variant + " " + record.version);
-            return record.variant.empty() ? std::string("does not fit") : "wrong board: " + target;
+std::string FailureWords(const units::UnitFinish& finish, const std::string& lostWords) {
+    using units::UnitOutcome;
+    switch (finish.outcome.value_or(UnitOutcome::CommunicationError)) {
+        case UnitOutcome::DoesNotFit: {
+            std::string target = Printable(finish.variant + " " + finish.version);
+            return finish.variant.empty() ? std::string("does not fit") : "wrong board: " + target;
         }
-        case kExitCommunication:
+        case UnitOutcome::CommunicationError:
             if (!lostWords.empty()) return lostWords;
             // Refused before any job: the checking queries went unanswered.
             return "no reply to its queries";
-        case kExitEraseError:
+        case UnitOutcome::EraseError:
             return "erase failed";
-        case kExitFirmwareFile:
+        case UnitOutcome::FirmwareFileError:
             return "firmware file unusable";
-        case kExitStopped:
-            return "interrupted";
-        case kExitDatabase:
+        case UnitOutcome::Interrupted:
+            return units::UnitOutcomeWord(UnitOutcome::Interrupted);
+        case UnitOutcome::DatabaseUnavailable:
             return "unit database lost";
-        case kExitNoSerialLeft:
+        case UnitOutcome::NoSerialLeft:
             return "no serial number left";
-        default:
-            return ExitStatusName(record.status);
+        case UnitOutcome::JobRefused:
+            return "refused by the job";
+        case UnitOutcome::Passed:
+            break;
     }
+    return units::UnitOutcomeWord(*finish.outcome);
 }
 
 }  // namespace
 
-UnitVerdict VerdictOf(const UnitRecord& record, const std::string& lostWords) {
+UnitVerdict VerdictOf(const units::UnitRecord& record, const std::string& lostWords) {
     UnitVerdict verdict;
-    verdict.passed = record.status == kExitSuccess;
+    const units::UnitFinish finish = record.finish.value_or(units::UnitFinish{});
+    verdict.passed = finish.outcome == units::UnitOutcome::Passed;
     if (!verdict.passed) {
-        verdict.words = FailureWords(record, lostWords);
+        verdict.words = FailureWords(finish, lostWords);
         return verdict;
     }
     verdict.words = "unit " + std::to_string(record.unit);
     if (record.serial) verdict.words += ", serial " + std::to_string(*record.serial);
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, ", %.1f s", record.seconds);
+    std::snprintf(seconds, sizeof seconds, ", %.1f s", finish.seconds);
     verdict.words += seconds;
     return verdict;
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/unit_record.h"
+#include "units/record/unit_record.h"
 
 namespace farsend::cli {
 
@@ -16,7 +16,7 @@ struct UnitVerdict {
 // `lostWords`: for a communication error, what became of the target
 // (LostTargetWords); empty when the job did not run or the target was never
 // lost. Text the target sent is shown with its control characters as '?'.
-UnitVerdict VerdictOf(const UnitRecord& record, const std::string& lostWords);
+UnitVerdict VerdictOf(const units::UnitRecord& record, const std::string& lostWords);
 
 // "PASS  words" or "FAIL  words"; the word in colour (green, red) when asked.
 std::string VerdictText(const UnitVerdict& verdict, bool colour);

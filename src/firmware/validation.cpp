@@ -24,13 +24,14 @@ bool ReportedVersionIs(const protocol::TargetIdentity& identity, int major, int 
 }
 
 // The query's reply reached us and was read into the identity.
-bool ReplyCame(int status) {
-    return status == kQueryOk || status == kQueryDoneMissing;
+bool ReplyCame(protocol::ExchangeResult status) {
+    return status == protocol::ExchangeResult::Ok || status == protocol::ExchangeResult::Failed;
 }
 
 }  // namespace
 
-bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionStatus,
+bool FirmwareFitsTarget(std::string_view path, protocol::ExchangeResult variantStatus,
+                        protocol::ExchangeResult versionStatus,
                         const protocol::TargetIdentity& identity) {
     const bool zigBee = IsZigBeeImageName(path);
     const bool bluetooth = IsBluetoothImageName(path);
@@ -58,7 +59,7 @@ bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionSta
         }
         return false;
     }
-    if (versionStatus == kQueryReplyMissing) {
+    if (versionStatus == protocol::ExchangeResult::ReplyMissing) {
         // No version reply: only a "1.0" image is accepted.
         return versionClass == VersionClass::V1_0;
     }
@@ -69,8 +70,10 @@ bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionSta
 
 int ValidateFirmwareForTarget(protocol::ExchangeContext& exchanges, std::string_view path) {
     protocol::TargetIdentity identity{};
-    const int variantStatus = protocol::QueryTargetVariant(exchanges, &identity.variant);
-    const int versionStatus = protocol::QueryTargetVersion(exchanges, &identity);
+    const protocol::ExchangeResult variantStatus =
+        protocol::QueryTargetVariant(exchanges, &identity.variant);
+    const protocol::ExchangeResult versionStatus =
+        protocol::QueryTargetVersion(exchanges, &identity);
     return FirmwareFitsTarget(path, variantStatus, versionStatus, identity) ? 1 : 0;
 }
 

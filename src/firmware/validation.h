@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "protocol/exchange_result.h"
 #include "protocol/target_identity.h"
 
 namespace farsend::protocol {
@@ -22,18 +23,14 @@ VersionClass VersionClassOf(int major, int minor);
 // The class of a file name's version pair ((0, 0) when it has none).
 VersionClass ImageVersionClass(std::string_view path);
 
-// Query statuses: 0 success, 1 the closing Done did not come (or no
-// destination), 10 the reply did not come or was not the expected one.
-constexpr int kQueryOk = 0;
-constexpr int kQueryDoneMissing = 1;
-constexpr int kQueryReplyMissing = 10;
-
-// The decision alone, from the statuses of the variant query (`variantStatus`)
-// and the version query (`versionStatus`), what they left in `identity`, and
+// The decision alone, from the results of the variant query (`variantStatus`)
+// and the version query (`versionStatus`): Ok, Failed (the closing Done did
+// not come) or ReplyMissing, what they left in `identity`, and
 // the file's name. The build number is never compared. A reply that came
 // is compared whether or not its closing Done followed: one lost packet
 // must not let a file for another radio or version through.
-bool FirmwareFitsTarget(std::string_view path, int variantStatus, int versionStatus,
+bool FirmwareFitsTarget(std::string_view path, protocol::ExchangeResult variantStatus,
+                        protocol::ExchangeResult versionStatus,
                         const protocol::TargetIdentity& identity);
 
 // Runs both queries on the connected target (always both, before the name is

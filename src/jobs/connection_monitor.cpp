@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "firmware/image_names.h"
 #include "firmware/validation.h"
-#include "jobs/command_ids.h"
 #include "protocol/call_watch.h"
 #include "protocol/exchanges.h"
 
@@ -27,42 +27,49 @@ Message RefusalMessage(Refusal refusal) {
 namespace {
 
 void Tell(const MonitorEnvironment& environment, const StationEvent& event) {
-    if (environment.observer != nullptr) {
-        environment.observer->OnStationEvent(event);
-    } else if (event.kind == StationEventKind::Refused) {
-        environment.mainWindow.ShowMessage(RefusalMessage(event.refusal));
-    }
+    jobs::Tell(environment.observer, event);
 }
 
-void Tell(const MonitorEnvironment& environment, StationEventKind kind) {
-    StationEvent event;
-    event.kind = kind;
-    Tell(environment, event);
+// The file's name says what it is for.
+events::FileIdentity IdentityOf(const std::string& path) {
+    events::FileIdentity identity;
+    identity.bluetooth = firmware::IsBluetoothImageName(path);
+    identity.zigBee = firmware::IsZigBeeImageName(path);
+    std::int32_t major = 0, minor = 0;
+    if (firmware::ParseImageVersion(path, major, minor)) identity.version.emplace(major, minor);
+    return identity;
 }
 
-void Refuse(const MonitorEnvironment& environment, Refusal refusal) {
-    StationEvent event;
-    event.kind = StationEventKind::Refused;
-    event.refusal = refusal;
-    Tell(environment, event);
-}
-
-// Validates the file against the target, telling what the target said.
+// Validates the file against the target, telling what the target said. A
+// file that does not fit is refused with the reason: a query the target did
+// not answer, or what the target is beside what the file is for.
 bool FirmwareFitsTarget(const MonitorEnvironment& environment, const std::string& path) {
     protocol::ExchangeContext& exchanges = environment.exchanges;
     const bool fits = firmware::ValidateFirmwareForTarget(exchanges, path) != 0;
-    StationEvent event;
-    event.kind = StationEventKind::Identified;
-    event.variant =
+    events::Identified identified;
+    identified.variant =
         protocol::ReplyTextOf(exchanges.variantReply, protocol::ResponseCode::VariantReply);
-    event.version =
+    identified.version =
         protocol::ReplyTextOf(exchanges.versionReply, protocol::ResponseCode::VersionReply);
-    Tell(environment, event);
-    return fits;
+    Tell(environment, identified);
+    if (fits) return true;
+    events::Refused refused;
+    refused.refusal = Refusal::FirmwareDoesNotFit;
+    refused.path = path;
+    if (identified.variant.empty()) {
+        refused.unanswered = events::TargetQuery::Variant;
+    } else if (identified.version.empty()) {
+        refused.unanswered = events::TargetQuery::Version;
+    }
+    refused.variant = identified.variant;
+    refused.version = identified.version;
+    refused.file = IdentityOf(path);
+    Tell(environment, refused);
+    return false;
 }
 
 bool ProgrammingWanted(const StationState& station) {
-    return station.autoProgram || station.programRequest == kProgramRequested;
+    return station.autoProgram || station.programRequest == ProgramRequest::Requested;
 }
 
 // One programming attempt on a connected target, then the link is let go.
@@ -70,27 +77,25 @@ void AttemptProgramming(const MonitorEnvironment& environment, Clock& pacing) {
     StationState& station = environment.station;
     protocol::ExchangeContext& exchanges = environment.exchanges;
 
-    station.programRequest = kNoProgramRequest;
+    station.programRequest = ProgramRequest::None;
     const std::string path = environment.choice.firmwarePath.Get();
     station.attemptPath.Set(path);
     if (path.empty()) {
-        Refuse(environment, Refusal::NoFirmwareNamed);
+        Tell(environment, events::Refused{});  // no file named
         protocol::AbortTarget(exchanges);
     } else if (environment.choice.validateDevice && !FirmwareFitsTarget(environment, path)) {
-        Refuse(environment, Refusal::FirmwareDoesNotFit);
         protocol::AbortTarget(exchanges);
     } else {
         // Returns when the programming job is over; the monitor is suspended
         // meanwhile, so the job has the link to itself.
-        environment.mainWindow.SendCommand(kCommandProgramNow);
+        environment.host.ProgramTarget();
     }
     station.attemptPath.Set("");
 
     pacing.SleepFor(kAfterProgrammingPause);
     protocol::DisconnectTarget(exchanges);
     station.connectionState = ConnectionState::Disconnected;
-    Tell(environment, StationEventKind::Disconnected);
-    environment.mainWindow.RefreshConnectionText();
+    Tell(environment, events::Disconnected{});
 }
 
 // Listens to a held socket; true once its board is out or the operator
@@ -101,7 +106,7 @@ bool SocketFree(const MonitorEnvironment& environment, MonitorStop& stop) {
         environment.exchanges, kBoardOutQuiet, kBoardWatchWindow, stop.Flag(), hold.RetryFlag());
     if (stop.Requested()) return false;
     if (watched != protocol::CallWatch::Quiet && !(*hold.RetryFlag())) return false;
-    if (!hold.Release()) Tell(environment, StationEventKind::BoardTakenOut);
+    if (!hold.Release()) Tell(environment, events::BoardTakenOut{});
     return true;
 }
 
@@ -120,17 +125,16 @@ void ConnectionMonitor(const MonitorEnvironment& environment, MonitorStop& stop)
         if (station.connectionState != ConnectionState::Connected) {
             // The observer's chance to end a wait for a target (a deadline)
             // at the same point of every pass, whatever the threads do.
-            Tell(environment, StationEventKind::Searching);
+            Tell(environment, events::Searching{});
             if (stop.Requested()) break;
             if (environment.hold != nullptr && environment.hold->Held() &&
                 !SocketFree(environment, stop)) {
                 continue;
             }
             if (protocol::ConnectTarget(environment.exchanges, stop.Flag()) ==
-                protocol::kExchangeOk) {
+                protocol::ExchangeResult::Ok) {
                 station.connectionState = ConnectionState::Connected;
-                Tell(environment, StationEventKind::Connected);
-                environment.mainWindow.RefreshConnectionText();
+                Tell(environment, events::Connected{});
             }
         }
 

@@ -3,14 +3,16 @@
 // connected it performs the handshake again and again; once connected it
 // waits until programming is wanted (autoProgram, or a one-shot
 // programRequest), checks that a firmware file is named and, with
-// validateDevice, that it fits the target, then asks the main window to
-// program (command 610, synchronously). After each attempt it closes the
-// link, so the next target is met with a fresh handshake.
+// validateDevice, that it fits the target, then asks its host to run the
+// programming job (synchronously). After each attempt it closes the link, so
+// the next target is met with a fresh handshake. What it does, it tells the
+// station's observer.
 //
 // Only one monitor runs at a time: ConnectionMonitorControl starts, restarts
 // and stops it in an orderly way, and never makes its caller wait for a
 // monitor, because a monitor may itself be waiting for the caller's thread
-// (the user-interface thread carries out 610 and the connection text).
+// (the window program's user-interface thread runs the job it asks for, and
+// shows the connection text it is told).
 #pragma once
 
 #include <atomic>
@@ -22,10 +24,10 @@
 
 #include "common/clock.h"
 #include "jobs/firmware_choice.h"
-#include "jobs/main_window_port.h"
 #include "jobs/message.h"
 #include "jobs/socket_hold.h"
 #include "jobs/station_events.h"
+#include "jobs/station_host.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
 
@@ -48,13 +50,12 @@ struct MonitorEnvironment {
     const FirmwareChoice& choice;
     StationState& station;
     protocol::ExchangeContext& exchanges;
-    MainWindowPort& mainWindow;
+    StationHost& host;
     // The monitor's own pauses. Null: the exchanges' (the link's) clock.
     Clock* pacing = nullptr;
     // Told before each handshake while searching, and of each target's
     // connection, identification, refusal and disconnection
-    // (station_events.h). Null: the main window shows each refusal's box,
-    // and nothing else is told.
+    // (station_events.h). Null: nobody is told.
     StationObserver* observer = nullptr;
     // A socket held after a failed unit is not answered until its board is
     // out (socket_hold.h). Null: every call is answered, as the window

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "jobs/command_ids.h"
 #include "jobs/progress_steps.h"
+#include "jobs/station_events.h"
+#include "link/hid_serial_link.h"
 #include "protocol/exchanges.h"
 #include "protocol/image_reader.h"
 
@@ -23,30 +24,47 @@ constexpr const char* kErrorCaption = "Error";
 constexpr const char* kEraseErrorCaption = "Erase Error";
 constexpr const char* kFileErrorCaption = "File Error";
 
-using BeginExchange = int (*)(ExchangeContext&);
+using BeginExchange = protocol::ExchangeResult (*)(ExchangeContext&);
 
-Message CommunicationError() {
-    return {kCommunicationErrorText, kErrorCaption, MessageStyle::Error};
+events::JobProblem Problem(JobKind job, events::JobProblemKind kind) {
+    events::JobProblem problem;
+    problem.job = job;
+    problem.problem = kind;
+    return problem;
 }
 
-Message EraseError(uint32_t block) {
-    return {EraseErrorText(block), kEraseErrorCaption, MessageStyle::Error};
+// The target is lost: the outcome says whether the bridge went with it,
+// looked at now, while the failed exchange is fresh.
+void LoseTarget(const JobEnvironment& environment, JobReport& report) {
+    events::JobProblem problem = Problem(report.kind, events::JobProblemKind::CommunicationLost);
+    problem.bridgeGone = link::HidLinkBridgeGone(environment.exchanges.Link());
+    report.outcome =
+        problem.bridgeGone ? JobOutcome::BridgeUnplugged : JobOutcome::CommunicationError;
+    Tell(environment.observer, problem);
+}
+
+void EraseFailed(const JobEnvironment& environment, JobReport& report) {
+    report.outcome = JobOutcome::EraseError;
+    events::JobProblem problem = Problem(report.kind, events::JobProblemKind::EraseError);
+    // Names the block that was being waited for.
+    problem.block = report.blocksErased + 1;
+    Tell(environment.observer, problem);
 }
 
 // What erasing ended with.
 enum class EraseResult { Finished, UnexpectedReply };
 
-// Awaits answers until `endCode`, one erase-bar step per BlockErased. Any
-// other answer (the Invalid of a 13-second silence included) ends it.
-EraseResult FollowErasing(ExchangeContext& exchanges, ResponseCode endCode, JobDialog& dialog,
+// Awaits answers until `endCode`, one event per BlockErased. Any other
+// answer (the Invalid of a 13-second silence included) ends it.
+EraseResult FollowErasing(const JobEnvironment& environment, ResponseCode endCode,
                           JobReport& report) {
     for (;;) {
-        const ResponseCode code = protocol::AwaitResponse(exchanges);
+        const ResponseCode code = protocol::AwaitResponse(environment.exchanges);
         if (code == ResponseCode::BlockErased) {
-            dialog.StepErase();
-            dialog.BlockErased();
             ++report.blocksErased;
+            Tell(environment.observer, events::EraseStep{report.kind, report.blocksErased});
         } else if (code == endCode) {
+            Tell(environment.observer, events::EraseDone{report.kind, report.blocksErased});
             return EraseResult::Finished;
         } else {
             return EraseResult::UnexpectedReply;
@@ -54,44 +72,29 @@ EraseResult FollowErasing(ExchangeContext& exchanges, ResponseCode endCode, JobD
     }
 }
 
-void FillUpEraseBar(JobDialog& dialog, uint32_t erasedBlocks) {
-    for (int step = EraseFillUpSteps(erasedBlocks); step > 0; --step) dialog.StepErase();
-}
-
-// The flag is cleared before the dialog ends, so that an Erase command given
-// as soon as the dialog has closed is never taken for one given during the
-// job.
-void Finish(const JobEnvironment& environment, JobDialog& dialog, const JobReport& report) {
+// The flag is cleared before the job's last event, so that an Erase command
+// given as soon as a front end has shown the end is never taken for one
+// given during the job.
+void Finish(const JobEnvironment& environment, const JobReport& report) {
     environment.station.erasingBusy = false;
-    dialog.End(report);
+    Tell(environment.observer, events::Finished{report});
 }
 
-JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& environment,
-                      JobDialog& dialog) {
+JobReport EraseWorker(JobKind kind, BeginExchange begin, const JobEnvironment& environment) {
     JobReport report;
     report.kind = kind;
-    dialog.Begin(kind);
+    Tell(environment.observer, events::JobStarted{kind});
 
-    if (begin(environment.exchanges) != protocol::kExchangeOk) {
-        dialog.ShowMessage(CommunicationError());
-        environment.mainWindow.SendCommand(kCommandCommunicationFailure);
-        report.outcome = JobOutcome::CommunicationError;
-        Finish(environment, dialog, report);
+    if (begin(environment.exchanges) != protocol::ExchangeResult::Ok) {
+        LoseTarget(environment, report);
+        Finish(environment, report);
         return report;
     }
-
-    if (FollowErasing(environment.exchanges, ResponseCode::Done, dialog, report) ==
-        EraseResult::UnexpectedReply) {
-        // Names the block that was being waited for. The main window is not
-        // told: the link stays as it is.
-        dialog.ShowMessage(EraseError(report.blocksErased + 1));
-        report.outcome = JobOutcome::EraseError;
-        Finish(environment, dialog, report);
-        return report;
+    if (FollowErasing(environment, ResponseCode::Done, report) == EraseResult::UnexpectedReply) {
+        // The link stays as it is.
+        EraseFailed(environment, report);
     }
-
-    FillUpEraseBar(dialog, report.blocksErased);
-    Finish(environment, dialog, report);
+    Finish(environment, report);
     return report;
 }
 
@@ -134,17 +137,13 @@ struct ProgrammingMode {
 class ProgrammingRun {
 public:
     ProgrammingRun(const ProgrammingMode& mode, const JobEnvironment& environment,
-                   const std::string& path, JobDialog& dialog)
-        : mode_(mode),
-          environment_(environment),
-          exchanges_(environment.exchanges),
-          dialog_(dialog),
-          path_(path) {
+                   const std::string& path)
+        : mode_(mode), environment_(environment), exchanges_(environment.exchanges), path_(path) {
         report_.kind = mode.kind;
     }
 
     JobReport Run() {
-        dialog_.Begin(mode_.kind);
+        Tell(environment_.observer, events::JobStarted{mode_.kind});
         // The file is read whole, once: the check, the blocks sent, the
         // progress and the digest a front end reports all come from this one
         // snapshot, so a file replaced or cut short during the run can never
@@ -152,8 +151,8 @@ public:
         const protocol::ImageSnapshot snapshot = Snapshot();
         if (snapshot.status == protocol::ImageSnapshot::Status::OpenFailed) {
             report_.outcome = JobOutcome::FileOpenFailed;
-            dialog_.ShowMessage(
-                {FileOpenErrorText(mode_.kind), kFileErrorCaption, MessageStyle::Error});
+            Tell(environment_.observer,
+                 Problem(mode_.kind, events::JobProblemKind::FileOpenFailed));
         } else {
             if (snapshot.status == protocol::ImageSnapshot::Status::ReadFailed) {
                 protocol::ImageFormatError error;
@@ -170,13 +169,13 @@ public:
             }
             if (snapshot.closeFailed) {
                 report_.closeFailed = true;
-                dialog_.ShowMessage(
-                    {FileCloseErrorText(mode_.kind), kFileErrorCaption, MessageStyle::Error});
+                Tell(environment_.observer,
+                     Problem(mode_.kind, events::JobProblemKind::FileCloseFailed));
             }
         }
 
         environment_.station.programmingBusy = false;
-        dialog_.End(report_);
+        Tell(environment_.observer, events::Finished{report_});
         return report_;
     }
 
@@ -218,17 +217,15 @@ private:
             report_.outcome = JobOutcome::Interrupted;
             return;
         }
-        if (mode_.begin(exchanges_) != protocol::kExchangeOk) {
+        if (mode_.begin(exchanges_) != protocol::ExchangeResult::Ok) {
             CommunicationFailed();
             return;
         }
-        if (FollowErasing(exchanges_, mode_.endOfErase, dialog_, report_) ==
+        if (FollowErasing(environment_, mode_.endOfErase, report_) ==
             EraseResult::UnexpectedReply) {
-            report_.outcome = JobOutcome::EraseError;
-            dialog_.ShowMessage(EraseError(report_.blocksErased + 1));
+            EraseFailed(environment_, report_);
             return;
         }
-        FillUpEraseBar(dialog_, report_.blocksErased);
         Program();
     }
 
@@ -241,10 +238,8 @@ private:
         for (;;) {
             // The bar shows the share of the file read before this block;
             // once the file is read to its end it moves no further.
-            if (!sequence.AtEnd()) {
-                for (int steps = bar.StepsAt(file_.Position()); steps > 0; --steps) {
-                    dialog_.StepProgram();
-                }
+            if (!sequence.AtEnd() && bar.StepsAt(file_.Position()) > 0) {
+                Tell(environment_.observer, events::ProgramProgress{mode_.kind, bar.Position()});
             }
             switch (sequence.Next(block)) {
                 case protocol::ProgrammingStep::SendBlock:
@@ -255,11 +250,11 @@ private:
                         Interrupt();
                         return;
                     }
-                    if (protocol::SendEndOfData(exchanges_) != protocol::kExchangeOk) {
+                    if (protocol::SendEndOfData(exchanges_) != protocol::ExchangeResult::Ok) {
                         CommunicationFailed();
                         return;
                     }
-                    environment_.mainWindow.SendCommand(kCommandProgrammingFinished);
+                    Tell(environment_.observer, events::DataEnded{mode_.kind});
                     return;
                 case protocol::ProgrammingStep::FormatError:
                     // Cannot happen to a snapshot that passed its check; if
@@ -291,33 +286,32 @@ private:
                                        block);
         }
         report_.dataStarted = true;
-        if (protocol::SendFlashBlock(exchanges_, block) != protocol::kExchangeOk) {
+        if (protocol::SendFlashBlock(exchanges_, block) != protocol::ExchangeResult::Ok) {
             CommunicationFailed();
             return false;
         }
         ++report_.blocksSent;
         report_.bytesSent += block.count;
-        dialog_.BlockSent(block.count);
+        Tell(environment_.observer,
+             events::BlockSent{mode_.kind, report_.blocksSent, report_.bytesSent, block.count});
         return true;
     }
 
-    void CommunicationFailed() {
-        report_.outcome = JobOutcome::CommunicationError;
-        dialog_.ShowMessage(CommunicationError());
-        environment_.mainWindow.SendCommand(kCommandCommunicationFailure);
-    }
+    void CommunicationFailed() { LoseTarget(environment_, report_); }
 
     void FormatErrorFound(const protocol::ImageFormatError& error, bool beforeStart) {
         report_.outcome = JobOutcome::FileFormatError;
         report_.formatError = error;
-        dialog_.ShowMessage({FileFormatErrorText(path_, error, beforeStart), kFileErrorCaption,
-                             MessageStyle::Error});
+        events::JobProblem problem = Problem(mode_.kind, events::JobProblemKind::FileFormatError);
+        problem.format = error;
+        problem.path = path_;
+        problem.beforeStart = beforeStart;
+        Tell(environment_.observer, problem);
     }
 
     const ProgrammingMode& mode_;
     const JobEnvironment& environment_;
     ExchangeContext& exchanges_;
-    JobDialog& dialog_;
     const std::string path_;
     protocol::ImageFile file_;
     protocol::TokenImage tokens_;
@@ -355,55 +349,63 @@ std::string FileFormatErrorText(const std::string& path, const protocol::ImageFo
     return text;
 }
 
-JobReport EraseDefaultWorker(const JobEnvironment& environment, JobDialog& dialog) {
-    return EraseWorker(JobKind::EraseDefault, &protocol::BeginEraseDefault, environment, dialog);
-}
-
-JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog) {
-    return EraseWorker(JobKind::EraseAll, &protocol::BeginEraseAll, environment, dialog);
-}
-
-JobReport ProgramApplicationWorker(const JobEnvironment& environment, const std::string& path,
-                                   JobDialog& dialog) {
-    const ProgrammingMode mode{JobKind::ProgramApplication, &protocol::BeginProgramApplication,
-                               ResponseCode::ProgramApplicationAck};
-    return ProgrammingRun(mode, environment, path, dialog).Run();
-}
-
-JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::string& path,
-                                  JobDialog& dialog) {
-    const ProgrammingMode mode{JobKind::ProgramBootloaderAndApplication,
-                               &protocol::BeginProgramBootloaderAndApplication,
-                               ResponseCode::ProgramBootloaderAndApplicationAck};
-    return ProgrammingRun(mode, environment, path, dialog).Run();
-}
-
-namespace {
-
-JobReport RunWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
-                    JobDialog& dialog) {
-    switch (kind) {
-        case JobKind::EraseDefault:
-            return EraseDefaultWorker(environment, dialog);
-        case JobKind::EraseAll:
-            return EraseAllWorker(environment, dialog);
-        case JobKind::ProgramApplication:
-            return ProgramApplicationWorker(environment, path, dialog);
-        case JobKind::ProgramBootloaderAndApplication:
-            return ProgramBootloaderWorker(environment, path, dialog);
+Message JobProblemMessage(const events::JobProblem& problem) {
+    switch (problem.problem) {
+        case events::JobProblemKind::FileOpenFailed:
+            return {FileOpenErrorText(problem.job), kFileErrorCaption, MessageStyle::Error};
+        case events::JobProblemKind::FileFormatError:
+            return {FileFormatErrorText(problem.path,
+                                        problem.format.value_or(protocol::ImageFormatError{}),
+                                        problem.beforeStart),
+                    kFileErrorCaption, MessageStyle::Error};
+        case events::JobProblemKind::CommunicationLost:
+            return {kCommunicationErrorText, kErrorCaption, MessageStyle::Error};
+        case events::JobProblemKind::EraseError:
+            return {EraseErrorText(problem.block), kEraseErrorCaption, MessageStyle::Error};
+        case events::JobProblemKind::FileCloseFailed:
+            return {FileCloseErrorText(problem.job), kFileErrorCaption, MessageStyle::Error};
     }
     return {};
 }
 
-}  // namespace
+JobReport EraseDefaultWorker(const JobEnvironment& environment) {
+    return EraseWorker(JobKind::EraseDefault, &protocol::BeginEraseDefault, environment);
+}
 
-JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
-                       JobDialog& dialog) {
-    if (environment.observer == nullptr) return RunWorker(kind, path, environment, dialog);
-    ObservedJobDialog observed(dialog, *environment.observer);
-    JobReport report = RunWorker(kind, path, environment, observed);
-    observed.Finished(report);
-    return report;
+JobReport EraseAllWorker(const JobEnvironment& environment) {
+    return EraseWorker(JobKind::EraseAll, &protocol::BeginEraseAll, environment);
+}
+
+JobReport ProgramApplicationWorker(const JobEnvironment& environment, const std::string& path) {
+    const ProgrammingMode mode{JobKind::ProgramApplication, &protocol::BeginProgramApplication,
+                               ResponseCode::ProgramApplicationAck};
+    return ProgrammingRun(mode, environment, path).Run();
+}
+
+JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::string& path) {
+    const ProgrammingMode mode{JobKind::ProgramBootloaderAndApplication,
+                               &protocol::BeginProgramBootloaderAndApplication,
+                               ResponseCode::ProgramBootloaderAndApplicationAck};
+    return ProgrammingRun(mode, environment, path).Run();
+}
+
+JobKind ProgrammingJobFor(FlashMode mode) {
+    return mode == FlashMode::BootloaderAndApplication ? JobKind::ProgramBootloaderAndApplication
+                                                       : JobKind::ProgramApplication;
+}
+
+JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment) {
+    switch (kind) {
+        case JobKind::EraseDefault:
+            return EraseDefaultWorker(environment);
+        case JobKind::EraseAll:
+            return EraseAllWorker(environment);
+        case JobKind::ProgramApplication:
+            return ProgramApplicationWorker(environment, path);
+        case JobKind::ProgramBootloaderAndApplication:
+            return ProgramBootloaderWorker(environment, path);
+    }
+    return {};
 }
 
 }  // namespace farsend::jobs

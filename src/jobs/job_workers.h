@@ -1,10 +1,11 @@
 // The erase and programming jobs: one run against the connected target each,
-// on the link the connection monitor opened. A worker drives the exchanges,
-// tells its dialog about progress and errors, tells the main window about a
-// communication failure (650) and a finished programming run (660); it
-// clears its station's busy flag and ends its dialog on every path. What a
-// front end does after a job (the window program may end itself) is its own
-// business: it has the report.
+// on the link the connection monitor opened. A worker drives the exchanges
+// and tells the station's observer what it does as it does it: its progress,
+// each problem (where a box is shown), a programming run's end of data, and
+// last its outcome (station_events.h). It clears its station's busy flag on
+// every path, before that last event. What a front end does with the events
+// (bars, boxes, closing the link after a lost target, ending itself) is its
+// own business.
 #pragma once
 
 #include <atomic>
@@ -13,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "jobs/job_dialog.h"
-#include "jobs/main_window_port.h"
+#include "jobs/firmware_choice.h"
+#include "jobs/job_report.h"
+#include "jobs/message.h"
 #include "jobs/station_events.h"
 #include "jobs/station_state.h"
 #include "protocol/exchange_context.h"
@@ -35,7 +37,6 @@ struct UnitSerial {
 struct JobEnvironment {
     StationState& station;
     protocol::ExchangeContext& exchanges;
-    MainWindowPort& mainWindow;
     // Told what the job does (station_events.h); null: nobody listens.
     StationObserver* observer = nullptr;
     // None: the image goes out as the file has it.
@@ -63,27 +64,29 @@ const char* FileCloseErrorText(JobKind kind);
 // `beforeStart`: found before anything was sent to the target.
 std::string FileFormatErrorText(const std::string& path, const protocol::ImageFormatError& error,
                                 bool beforeStart);
+// The box a job shows for `problem`: text, caption ("Error", "Erase Error",
+// "File Error") and style.
+Message JobProblemMessage(const events::JobProblem& problem);
 
-// Erase-only jobs: start the erase, one erase-bar step per erased block until
-// Done, then fill the bar up. Clear erasingBusy.
-JobReport EraseDefaultWorker(const JobEnvironment& environment, JobDialog& dialog);
-JobReport EraseAllWorker(const JobEnvironment& environment, JobDialog& dialog);
+// Erase-only jobs: start the erase, one step per erased block until Done.
+// Clear erasingBusy.
+JobReport EraseDefaultWorker(const JobEnvironment& environment);
+JobReport EraseAllWorker(const JobEnvironment& environment);
 
 // Programming jobs on the file at `path`: read it whole into
 // memory once (refused before the target is touched when that fails; the
 // environment's image instead, when it has one), check
 // that snapshot's format, start the run, follow the erasing, send the
-// snapshot block by block with the programming bar after the position in it,
-// end the data. Clear programmingBusy.
-JobReport ProgramApplicationWorker(const JobEnvironment& environment, const std::string& path,
-                                   JobDialog& dialog);
-JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::string& path,
-                                  JobDialog& dialog);
+// snapshot block by block with the progress after the position in it, end
+// the data. Clear programmingBusy.
+JobReport ProgramApplicationWorker(const JobEnvironment& environment, const std::string& path);
+JobReport ProgramBootloaderWorker(const JobEnvironment& environment, const std::string& path);
+
+// The programming job of a flash mode.
+JobKind ProgrammingJobFor(FlashMode mode);
 
 // The worker of `kind`; `path` is the file a programming job programs (the
-// erase jobs have none). The environment's observer hears its erase steps,
-// blocks and, once the worker has returned, its outcome.
-JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment,
-                       JobDialog& dialog);
+// erase jobs have none).
+JobReport RunJobWorker(JobKind kind, const std::string& path, const JobEnvironment& environment);
 
 }  // namespace farsend::jobs

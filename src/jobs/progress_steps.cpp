@@ -1,6 +1,6 @@
 #include "jobs/progress_steps.h"
 
-#include "jobs/job_dialog.h"
+#include "jobs/job_report.h"
 
 namespace farsend::jobs {
 

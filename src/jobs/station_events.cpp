@@ -1,69 +1,55 @@
 #include "jobs/station_events.h"
 
 namespace farsend::jobs {
+namespace {
 
-const char* StationEventName(StationEventKind kind) {
-    switch (kind) {
-        case StationEventKind::Searching:
-            return "searching";
-        case StationEventKind::Connected:
-            return "connected";
-        case StationEventKind::Identified:
-            return "identified";
-        case StationEventKind::Refused:
-            return "refused";
-        case StationEventKind::EraseStep:
-            return "erase step";
-        case StationEventKind::BlockSent:
-            return "block sent";
-        case StationEventKind::Finished:
-            return "finished";
-        case StationEventKind::Disconnected:
-            return "disconnected";
-        case StationEventKind::BoardTakenOut:
-            return "board taken out";
-    }
-    return "?";
+const char* NameOf(const events::Searching&) {
+    return "searching";
+}
+const char* NameOf(const events::Connected&) {
+    return "connected";
+}
+const char* NameOf(const events::Identified&) {
+    return "identified";
+}
+const char* NameOf(const events::Refused&) {
+    return "refused";
+}
+const char* NameOf(const events::JobStarted&) {
+    return "job started";
+}
+const char* NameOf(const events::EraseStep&) {
+    return "erase step";
+}
+const char* NameOf(const events::EraseDone&) {
+    return "erase done";
+}
+const char* NameOf(const events::ProgramProgress&) {
+    return "program progress";
+}
+const char* NameOf(const events::BlockSent&) {
+    return "block sent";
+}
+const char* NameOf(const events::DataEnded&) {
+    return "data ended";
+}
+const char* NameOf(const events::JobProblem&) {
+    return "job problem";
+}
+const char* NameOf(const events::Finished&) {
+    return "finished";
+}
+const char* NameOf(const events::Disconnected&) {
+    return "disconnected";
+}
+const char* NameOf(const events::BoardTakenOut&) {
+    return "board taken out";
 }
 
-void ObservedJobDialog::Begin(JobKind kind) {
-    kind_ = kind;
-    inner_.Begin(kind);
-}
+}  // namespace
 
-void ObservedJobDialog::BlockErased() {
-    inner_.BlockErased();
-    ++blocksErased_;
-    StationEvent event;
-    event.kind = StationEventKind::EraseStep;
-    event.job = kind_;
-    event.blocksErased = blocksErased_;
-    observer_.OnStationEvent(event);
-}
-
-void ObservedJobDialog::BlockSent(std::size_t bytes) {
-    inner_.BlockSent(bytes);
-    ++blocksSent_;
-    bytesSent_ += bytes;
-    StationEvent event;
-    event.kind = StationEventKind::BlockSent;
-    event.job = kind_;
-    event.blocksErased = blocksErased_;
-    event.blocksSent = blocksSent_;
-    event.bytesSent = bytesSent_;
-    event.blockBytes = bytes;
-    observer_.OnStationEvent(event);
-}
-
-void ObservedJobDialog::Finished(const JobReport& report) {
-    StationEvent event;
-    event.kind = StationEventKind::Finished;
-    event.job = report.kind;
-    event.blocksErased = report.blocksErased;
-    event.blocksSent = report.blocksSent;
-    event.bytesSent = report.bytesSent;
-    event.outcome = report.outcome;
-    observer_.OnStationEvent(event);
+const char* StationEventName(const StationEvent& event) {
+    return std::visit([](const auto& kind) { return NameOf(kind); }, event);
 }
 
 }  // namespace farsend::jobs

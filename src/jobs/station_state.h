@@ -18,9 +18,15 @@ enum class ConnectionState : int32_t {
     Connected = 2,
 };
 
-// Values of StationState::programRequest. "No request" is 4, not 0.
-constexpr int32_t kProgramRequested = 1;
-constexpr int32_t kNoProgramRequest = 4;
+// The one-shot request to program the connected target. The values are the
+// ones the window program has always stored ("no request" is 4, not 0).
+enum class ProgramRequest : int32_t {
+    Requested = 1,
+    None = 4,
+};
+
+// "Requested" or "None"; "Unknown" for a value outside the list.
+const char* ProgramRequestName(ProgramRequest request);
 
 // Who talks to the target beyond the monitor's handshake. The monitor's
 // programming attempt (its checking queries, the job it starts, its pause
@@ -54,7 +60,7 @@ struct StationState {
     // Program every target that connects (the GUI's switch; watch).
     std::atomic<bool> autoProgram{false};
     std::atomic<ConnectionState> connectionState{ConnectionState::NeverConnected};
-    std::atomic<int32_t> programRequest{kNoProgramRequest};
+    std::atomic<ProgramRequest> programRequest{ProgramRequest::None};
     std::atomic<bool> monitorRunning{false};
     std::atomic<bool> programmingBusy{false};
     std::atomic<bool> erasingBusy{false};

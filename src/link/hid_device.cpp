@@ -86,16 +86,16 @@ void HidLinkSetInputBuffers(HidSerialLink& link) {
     link.platform->SetNumInputBuffers(link.writeHandle, kFallbackInputBuffers);
 }
 
-int16_t HidLinkOpenDevice(HidSerialLink& link, const std::string& path) {
-    if (link.platform == nullptr || !link.platform->Bind()) return -4;
+LinkResult HidLinkOpenDevice(HidSerialLink& link, const std::string& path) {
+    if (link.platform == nullptr || !link.platform->Bind()) return LinkResult::OpenFailed;
     const bool opened = path.empty() ? HidLinkFindDevice(link) : HidLinkTakeDevice(link, path);
-    if (!opened) return -4;
+    if (!opened) return LinkResult::OpenFailed;
 
     // Without valid report lengths the link can neither frame nor read.
     link.caps = HidCaps{};
     if (!HidLinkReadCaps(link) || !HidLinkReportLengthsUsable(link.caps, link.win98Mode != 0)) {
         HidLinkStop(link);
-        return -4;
+        return LinkResult::OpenFailed;
     }
     HidLinkSetInputBuffers(link);
 
@@ -104,13 +104,13 @@ int16_t HidLinkOpenDevice(HidSerialLink& link, const std::string& path) {
                                                      &link.readable, &link.bridgeGone));
     if (!link.reader || !link.reader->HasRing()) {
         HidLinkStop(link);
-        return -4;
+        return LinkResult::OpenFailed;
     }
     if (!link.reader->Start()) {
         HidLinkStop(link);
-        return -4;
+        return LinkResult::OpenFailed;
     }
-    return 0;
+    return LinkResult::Ok;
 }
 
 }  // namespace farsend::link

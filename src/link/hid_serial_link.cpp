@@ -30,7 +30,7 @@ void ReleaseRxBuffer(HidSerialLink& link) {
 
 // Writes a data report with no payload (the first report of an open) or the
 // close report, in the framing of the link.
-int16_t WriteControlReport(HidSerialLink& link, uint8_t control) {
+LinkResult WriteControlReport(HidSerialLink& link, uint8_t control) {
     uint8_t report[kLinkReportBufferSize] = {};
     int at = 1;
     if (link.win98Mode) report[at++] = kLegacyMarker;
@@ -40,7 +40,7 @@ int16_t WriteControlReport(HidSerialLink& link, uint8_t control) {
 }
 
 // The open itself. An empty path: the first bridge found.
-int16_t OpenBridge(HidSerialLink& link, const std::string& path) {
+LinkResult OpenBridge(HidSerialLink& link, const std::string& path) {
     // Opening an open link would leak its reader and handles: start afresh.
     if (IsOpen(link)) HidLinkClose(link);
 
@@ -48,13 +48,13 @@ int16_t OpenBridge(HidSerialLink& link, const std::string& path) {
     link.rxPos = 0;
     link.rxCount = 0;
     link.rxBuffer.reset(new (std::nothrow) uint8_t[kRxBufferSize]);
-    if (!link.rxBuffer) return -4;
+    if (!link.rxBuffer) return LinkResult::OpenFailed;
     link.readable.Consume();
     link.bridgeGone.store(false);
 
     if (link.platform == nullptr) {
         ReleaseRxBuffer(link);
-        return -4;
+        return LinkResult::OpenFailed;
     }
     HidPlatform& platform = *link.platform;
     Clock& clock = HidLinkClock(link);
@@ -71,55 +71,55 @@ int16_t OpenBridge(HidSerialLink& link, const std::string& path) {
                                                      static_cast<uint16_t>(link.productId), path);
         if (restarted == 0) {
             ReleaseRxBuffer(link);
-            return -4;
+            return LinkResult::OpenFailed;
         }
         clock.SleepFor(kRestartPause);
     }
 
-    if (HidLinkOpenDevice(link, path) == -4) {
+    if (HidLinkOpenDevice(link, path) == LinkResult::OpenFailed) {
         ReleaseRxBuffer(link);
-        return -4;
+        return LinkResult::OpenFailed;
     }
 
     if (HidLinkSendConfigFeature(link) == 0) {
         HidLinkClose(link);
-        return -4;
+        return LinkResult::OpenFailed;
     }
 
     // The legacy framing ends the open the same way: the first report
     // (00 F6 20 00) either goes out or the open fails with -3.
-    if (WriteControlReport(link, kControlData) == -3) {
+    if (WriteControlReport(link, kControlData) == LinkResult::ReportFailed) {
         HidLinkClose(link);
-        return -3;
+        return LinkResult::ReportFailed;
     }
     clock.SleepFor(kFirstReportPause);
-    return 0;
+    return LinkResult::Ok;
 }
 
 }  // namespace
 
-int16_t HidLinkOpen(HidSerialLink& link) {
+LinkResult HidLinkOpen(HidSerialLink& link) {
     if (link.locator == nullptr || link.platform == nullptr) return OpenBridge(link, {});
     return HidLinkOpenPath(link, link.locator->PathToOpen(*link.platform));
 }
 
-int16_t HidLinkOpenPath(HidSerialLink& link, const std::string& path) {
+LinkResult HidLinkOpenPath(HidSerialLink& link, const std::string& path) {
     if (!path.empty()) return OpenBridge(link, path);
     // No bridge to open: a restart or a search could only reach another
     // station's bridge, so neither happens.
     if (IsOpen(link)) HidLinkClose(link);
     link.bridgeGone.store(false);
-    return -4;
+    return LinkResult::OpenFailed;
 }
 
-int16_t HidLinkClose(HidSerialLink& link) {
+LinkResult HidLinkClose(HidSerialLink& link) {
     WriteControlReport(link, kControlClose);
     HidLinkStop(link);
     ReleaseRxBuffer(link);
-    return 0;
+    return LinkResult::Ok;
 }
 
-int16_t HidLinkStop(HidSerialLink& link) {
+LinkResult HidLinkStop(HidSerialLink& link) {
     if (link.reader) {
         link.reader->RequestStop();
         link.reader->Wait(-1);
@@ -133,12 +133,12 @@ int16_t HidLinkStop(HidSerialLink& link) {
         if (link.platform != nullptr) link.platform->Close(link.writeHandle);
         link.writeHandle = kNoHandle;
     }
-    return 0;
+    return LinkResult::Ok;
 }
 
-int16_t HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length) {
-    if (length <= 0) return 0;
-    if (bytes == nullptr) return -2;
+LinkResult HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length) {
+    if (length <= 0) return LinkResult::Ok;
+    if (bytes == nullptr) return LinkResult::BadArgument;
 
     const bool legacy = link.win98Mode != 0;
     const int outLength = link.caps.outputReportByteLength;
@@ -148,7 +148,9 @@ int16_t HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length) 
     const int chunk = legacy ? kLegacyChunk : std::min(outLength - 3, kLargestReportPayload);
     // A report length that cannot carry a payload byte would either loop for
     // ever or drop every byte while reporting success; neither is acceptable.
-    if (chunk < 1 || header + 1 > outLength || outLength > kLinkReportBufferSize) return -3;
+    if (chunk < 1 || header + 1 > outLength || outLength > kLinkReportBufferSize) {
+        return LinkResult::ReportFailed;
+    }
 
     Clock& clock = HidLinkClock(link);
     uint8_t report[kLinkReportBufferSize];
@@ -165,7 +167,8 @@ int16_t HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length) 
         report[at++] = static_cast<uint8_t>(carried);
         std::memcpy(report + at, bytes + sent, static_cast<size_t>(carried));
 
-        if (HidLinkWriteReport(link, report, outLength) == -3) return -3;
+        if (HidLinkWriteReport(link, report, outLength) == LinkResult::ReportFailed)
+            return LinkResult::ReportFailed;
         if (legacy) {
             clock.SleepFor(kLegacyReportPause);
         } else if (length > 1 && outLength <= 32) {
@@ -173,48 +176,53 @@ int16_t HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length) 
         }
         sent += carried;
     }
-    return 0;
+    return LinkResult::Ok;
 }
 
-int16_t HidLinkReadReport(HidSerialLink& link, uint8_t* report, int length) {
-    if (link.readHandle == kNoHandle || !link.reader) return -3;
-    if (report == nullptr || length != link.caps.inputReportByteLength) return -2;
+LinkResult HidLinkReadReport(HidSerialLink& link, uint8_t* report, int length) {
+    if (link.readHandle == kNoHandle || !link.reader) return LinkResult::ReportFailed;
+    if (report == nullptr || length != link.caps.inputReportByteLength) {
+        return LinkResult::BadArgument;
+    }
     int32_t taken = 0;
     link.reader->TakeReport(report, length, &taken);
-    return taken == length ? 0 : -2;
+    return taken == length ? LinkResult::Ok : LinkResult::BadArgument;
 }
 
-int16_t HidLinkReadByte(HidSerialLink& link, uint8_t* destination) {
-    if (destination == nullptr || !link.rxBuffer) return -2;
+LinkResult HidLinkReadByte(HidSerialLink& link, uint8_t* destination) {
+    if (destination == nullptr || !link.rxBuffer) return LinkResult::BadArgument;
 
     if (link.rxPos >= link.rxCount) {
         uint8_t report[kLinkReportBufferSize];
         const int inLength = link.caps.inputReportByteLength;
-        if (HidLinkReadReport(link, report, inLength) != 0) return -1;
+        if (HidLinkReadReport(link, report, inLength) != LinkResult::Ok)
+            return LinkResult::NothingAvailable;
         const int count = report[2];
-        if (count == 0 || count > inLength) return -1;
+        if (count == 0 || count > inLength) return LinkResult::NothingAvailable;
         // A count that names bytes beyond the report's end delivers only the
         // bytes the report has.
         const int usable = std::min(count, inLength - 3);
-        if (usable <= 0) return -1;
+        if (usable <= 0) return LinkResult::NothingAvailable;
         std::memcpy(link.rxBuffer.get(), report + 3, static_cast<size_t>(usable));
         link.rxCount = static_cast<uint16_t>(usable);
         link.rxPos = 0;
     }
-    if (link.rxCount == 0) return -1;
+    if (link.rxCount == 0) return LinkResult::NothingAvailable;
 
     *destination = link.rxBuffer[link.rxPos];
     ++link.rxPos;
-    return 0;
+    return LinkResult::Ok;
 }
 
-int16_t HidLinkWriteReport(HidSerialLink& link, const uint8_t* report, int length) {
-    if (link.writeHandle == kNoHandle || link.platform == nullptr) return -3;
-    if (report == nullptr || length != link.caps.outputReportByteLength) return -3;
+LinkResult HidLinkWriteReport(HidSerialLink& link, const uint8_t* report, int length) {
+    if (link.writeHandle == kNoHandle || link.platform == nullptr) return LinkResult::ReportFailed;
+    if (report == nullptr || length != link.caps.outputReportByteLength) {
+        return LinkResult::ReportFailed;
+    }
     const long written =
         link.platform->WriteReport(link.writeHandle, report, static_cast<size_t>(length));
-    if (written < 0 || written < length) return -3;
-    return 0;
+    if (written < 0 || written < length) return LinkResult::ReportFailed;
+    return LinkResult::Ok;
 }
 
 int16_t HidLinkSetFeature(HidSerialLink& link, const uint8_t* report, size_t length) {

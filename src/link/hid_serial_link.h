@@ -5,9 +5,9 @@
 // One thread at a time uses a link (the connection monitor or a job worker);
 // only the reader thread runs beside it, with its own locks.
 //
-// Results are signed 16-bit codes: 0 success, -1 nothing available now,
-// -2 bad argument or not open, -3 handle missing or a report write failed,
-// -4 open failed.
+// Results are LinkResult codes (link/link_result.h): 0 success, -1 nothing
+// available now, -2 bad argument or not open, -3 handle missing or a report
+// write failed, -4 open failed.
 #pragma once
 
 #include <atomic>
@@ -20,6 +20,7 @@
 #include "link/bridge_locator.h"
 #include "link/cd_hid_thread.h"
 #include "link/hid_platform.h"
+#include "link/link_result.h"
 
 namespace farsend::link {
 
@@ -83,20 +84,20 @@ struct HidSerialLink {
 };
 
 // Opens the bridge: the one the link's locator names, else the first found.
-int16_t HidLinkOpen(HidSerialLink& link);
+LinkResult HidLinkOpen(HidSerialLink& link);
 // Opens exactly the interface at `path`, provided it carries the bridge's
 // identifiers; nothing else is searched or opened. An empty path fails (-4).
-int16_t HidLinkOpenPath(HidSerialLink& link, const std::string& path);
-int16_t HidLinkClose(HidSerialLink& link);
-int16_t HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length);
-int16_t HidLinkReadByte(HidSerialLink& link, uint8_t* destination);
-int16_t HidLinkReadReport(HidSerialLink& link, uint8_t* report, int length);
-int16_t HidLinkWriteReport(HidSerialLink& link, const uint8_t* report, int length);
+LinkResult HidLinkOpenPath(HidSerialLink& link, const std::string& path);
+LinkResult HidLinkClose(HidSerialLink& link);
+LinkResult HidLinkWrite(HidSerialLink& link, const uint8_t* bytes, int16_t length);
+LinkResult HidLinkReadByte(HidSerialLink& link, uint8_t* destination);
+LinkResult HidLinkReadReport(HidSerialLink& link, uint8_t* report, int length);
+LinkResult HidLinkWriteReport(HidSerialLink& link, const uint8_t* report, int length);
 // 1: the device accepted the feature report; 0: refused or no handle.
 int16_t HidLinkSetFeature(HidSerialLink& link, const uint8_t* report, size_t length);
 int16_t HidLinkSendConfigFeature(HidSerialLink& link);
 int16_t HidLinkSendCloseFeature(HidSerialLink& link);
-int16_t HidLinkStop(HidSerialLink& link);
+LinkResult HidLinkStop(HidSerialLink& link);
 
 // Sleeps on the link's clock until the reader has stored input or `timeout`
 // has passed. True at once when a byte is already waiting; true when woken
@@ -119,7 +120,7 @@ inline bool HidLinkBridgeGone(const HidSerialLink& link) {
 // 0: bridge open, capabilities read, reader running; -4: failure, nothing
 // left open. An empty path searches (HidLinkFindDevice), another opens that
 // interface alone (HidLinkTakeDevice).
-int16_t HidLinkOpenDevice(HidSerialLink& link, const std::string& path = {});
+LinkResult HidLinkOpenDevice(HidSerialLink& link, const std::string& path = {});
 // Opens the first interface with the link's vendor and product identifiers
 // twice (writeHandle, readHandle); other interfaces are closed again.
 bool HidLinkFindDevice(HidSerialLink& link);

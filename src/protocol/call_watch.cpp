@@ -20,7 +20,7 @@ CallWatch WatchCalls(ExchangeContext& context, Millis quiet, Millis window,
                      const std::atomic<bool>* stop, const std::atomic<bool>* retry) {
     const ExchangeLock lock(context.Mutex());
     if (Set(stop) || Set(retry)) return CallWatch::Cancelled;
-    if (OpenLink(context) != kExchangeOk) {
+    if (OpenLink(context) != ExchangeResult::Ok) {
         CloseLink(context);
         return CallWatch::LinkFailed;
     }
@@ -43,7 +43,7 @@ CallWatch WatchCalls(ExchangeContext& context, Millis quiet, Millis window,
         }
         if (now - opened >= window) break;
         uint8_t byte = 0;
-        if (link::HidLinkReadByte(link, &byte) != 0) {
+        if (link::HidLinkReadByte(link, &byte) != link::LinkResult::Ok) {
             if (link::HidLinkBridgeGone(link)) {
                 result = CallWatch::LinkFailed;
                 break;

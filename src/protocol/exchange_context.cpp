@@ -17,56 +17,58 @@ size_t StoreByte(uint32_t* elements, size_t at, uint8_t byte) {
 
 }  // namespace
 
-int OpenLink(ExchangeContext& context) {
+ExchangeResult OpenLink(ExchangeContext& context) {
     const ExchangeLock lock(context.Mutex());
     switch (link::HidLinkOpen(context.Link())) {
-        case 0:
-            return kExchangeOk;
-        case -3:
-            return kWriteFailed;
-        case -2:
-            return kTimedOut;
+        case link::LinkResult::Ok:
+            return ExchangeResult::Ok;
+        case link::LinkResult::ReportFailed:
+            return ExchangeResult::WriteFailed;
+        case link::LinkResult::BadArgument:
+            return ExchangeResult::TimedOut;
         default:
-            return kOpenFailed;
+            return ExchangeResult::Failed;
     }
 }
 
-int CloseLink(ExchangeContext& context) {
+ExchangeResult CloseLink(ExchangeContext& context) {
     const ExchangeLock lock(context.Mutex());
     link::HidLinkSendCloseFeature(context.Link());
     link::HidLinkClose(context.Link());
-    return kExchangeOk;
+    return ExchangeResult::Ok;
 }
 
-int SendCommand(ExchangeContext& context, const uint32_t* elements, size_t count) {
-    if (count > kMaxCommandBytes || (elements == nullptr && count > 0)) return kWriteFailed;
+ExchangeResult SendCommand(ExchangeContext& context, const uint32_t* elements, size_t count) {
+    if (count > kMaxCommandBytes || (elements == nullptr && count > 0)) {
+        return ExchangeResult::WriteFailed;
+    }
     uint8_t bytes[kMaxCommandBytes];
     for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(elements[i] & 0xFF);
     const ExchangeLock lock(context.Mutex());
     link::HidLinkWrite(context.Link(), bytes, static_cast<int16_t>(count));
-    return kExchangeOk;
+    return ExchangeResult::Ok;
 }
 
-int SendCommand(ExchangeContext& context, Command command) {
+ExchangeResult SendCommand(ExchangeContext& context, Command command) {
     const CommandPacket& packet = GetCommandPacket(command);
     return SendCommand(context, packet.data(), packet.size());
 }
 
-int SendBlockBytes(ExchangeContext& context, const FlashBlock& block) {
+ExchangeResult SendBlockBytes(ExchangeContext& context, const FlashBlock& block) {
     const FlashBlockBytes bytes = SerializeFlashBlock(block);
     const ExchangeLock lock(context.Mutex());
-    const int16_t written =
+    const link::LinkResult written =
         link::HidLinkWrite(context.Link(), bytes.data(), static_cast<int16_t>(bytes.size()));
-    return written == 0 ? kExchangeOk : kWriteFailed;
+    return written == link::LinkResult::Ok ? ExchangeResult::Ok : ExchangeResult::WriteFailed;
 }
 
-int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n,
-                        const std::atomic<bool>* cancel) {
+ExchangeResult ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n,
+                                   const std::atomic<bool>* cancel) {
     return ReceiveWithDeadlineFrom(context, elements, n, context.Time().Now(), cancel);
 }
 
-int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start,
-                            const std::atomic<bool>* cancel) {
+ExchangeResult ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n,
+                                       Millis start, const std::atomic<bool>* cancel) {
     const ExchangeLock lock(context.Mutex());
     link::HidSerialLink& link = context.Link();
     Clock& clock = context.Time();
@@ -74,14 +76,14 @@ int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t
     bool heard = false;
     auto gaveUp = [&] {
         context.lastReceive = heard ? ReceiveEnd::Incomplete : ReceiveEnd::NothingHeard;
-        return kTimedOut;
+        return ExchangeResult::TimedOut;
     };
     while (at < n) {
         if (cancel != nullptr && cancel->load()) return gaveUp();
         const Millis elapsed = clock.Now() - start;
         if (elapsed.count() / 1000 > kDeadlineWholeSeconds) return gaveUp();
         uint8_t byte = 0;
-        if (link::HidLinkReadByte(link, &byte) != 0) {
+        if (link::HidLinkReadByte(link, &byte) != link::LinkResult::Ok) {
             // Everything that came before the unplug has been read; no more
             // will come, so waiting out the deadline would only hold up the
             // report that the bridge is gone.
@@ -96,10 +98,10 @@ int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t
         at = StoreByte(elements, at, byte);
     }
     context.lastReceive = ReceiveEnd::Complete;
-    return kExchangeOk;
+    return ExchangeResult::Ok;
 }
 
-int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
+ExchangeResult ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
     const ExchangeLock lock(context.Mutex());
     link::HidSerialLink& link = context.Link();
     Clock& clock = context.Time();
@@ -108,10 +110,10 @@ int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
     bool heard = false;
     while (at < n) {
         uint8_t byte = 0;
-        if (link::HidLinkReadByte(link, &byte) != 0) {
+        if (link::HidLinkReadByte(link, &byte) != link::LinkResult::Ok) {
             if (emptyPolls >= kMaxEmptyPolls || link::HidLinkBridgeGone(link)) {
                 context.lastReceive = heard ? ReceiveEnd::Incomplete : ReceiveEnd::NothingHeard;
-                return kTimedOut;
+                return ExchangeResult::TimedOut;
             }
             clock.SleepFor(kEmptyPollPause);
             ++emptyPolls;
@@ -121,7 +123,7 @@ int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n) {
         at = StoreByte(elements, at, byte);
     }
     context.lastReceive = ReceiveEnd::Complete;
-    return kExchangeOk;
+    return ExchangeResult::Ok;
 }
 
 }  // namespace farsend::protocol

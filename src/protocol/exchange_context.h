@@ -1,6 +1,6 @@
-// What the bootloader exchanges work on, the status codes they return, and
-// the primitives they are built from: opening and closing the link, sending
-// a command or a block, and the two ways of receiving an answer.
+// What the bootloader exchanges work on and the primitives they are built
+// from: opening and closing the link, sending a command or a block, and the
+// two ways of receiving an answer. Their results: protocol/exchange_result.h.
 //
 // Every exchange and every primitive holds the context's lock while it
 // talks, so that the bytes of two exchanges from two threads (the monitor
@@ -21,31 +21,11 @@
 
 #include "common/clock.h"
 #include "link/hid_serial_link.h"
+#include "protocol/exchange_result.h"
 #include "protocol/flash_block.h"
 #include "protocol/packets.h"
 
 namespace farsend::protocol {
-
-// Status codes. 0 is success everywhere; each exchange documents which of
-// the others it returns.
-constexpr int kExchangeOk = 0;
-// OpenLink: any open failure other than those of codes 2 and 3.
-constexpr int kOpenFailed = 1;
-// Queries: no destination given, or the closing Done did not come.
-constexpr int kQueryIncomplete = 1;
-// OpenLink: the link's first report could not be written (link code -3).
-// SendBlockBytes: the block could not be written.
-constexpr int kWriteFailed = 2;
-// A receive ran out of time; OpenLink: the link said "bad argument" (-2).
-constexpr int kTimedOut = 3;
-// ConnectTarget: the link did not open.
-constexpr int kLinkNotOpened = 5;
-// ConnectTarget: the target did not confirm the host's Ack.
-constexpr int kNotConfirmed = 7;
-// Job exchanges: the expected answer did not come (wrong, corrupted, none).
-constexpr int kWrongAnswer = 8;
-// Queries: the reply did not come or was not the expected reply.
-constexpr int kReplyMissing = 10;
 
 // ReceiveWithDeadline gives up once the whole seconds elapsed exceed this,
 // that is at 13 seconds.
@@ -95,20 +75,20 @@ private:
 using ExchangeLock = std::lock_guard<std::recursive_mutex>;
 
 // HidLinkOpen with its result mapped: 0 -> 0, -3 -> 2, -2 -> 3, other -> 1.
-int OpenLink(ExchangeContext& context);
+ExchangeResult OpenLink(ExchangeContext& context);
 // The close feature, then the link's close; harmless on a closed link.
 // Always 0.
-int CloseLink(ExchangeContext& context);
+ExchangeResult CloseLink(ExchangeContext& context);
 
 // Sends the low byte of each of `count` elements as one write. A failed write
 // is not reported (it shows as a missing answer), so the result is 0, except
 // for a count beyond 256 or missing elements: then nothing is sent and the
 // result is 2.
-int SendCommand(ExchangeContext& context, const uint32_t* elements, size_t count);
-int SendCommand(ExchangeContext& context, Command command);
+ExchangeResult SendCommand(ExchangeContext& context, const uint32_t* elements, size_t count);
+ExchangeResult SendCommand(ExchangeContext& context, Command command);
 
 // Writes the block's 268-byte wire form. 2 when the write failed, else 0.
-int SendBlockBytes(ExchangeContext& context, const FlashBlock& block);
+ExchangeResult SendBlockBytes(ExchangeContext& context, const FlashBlock& block);
 
 // Both receive `n` bytes into `elements`, one zero-extended byte per
 // element. Bytes are dropped until a 0x8C comes; after it the next n-1 bytes
@@ -122,28 +102,28 @@ int SendBlockBytes(ExchangeContext& context, const FlashBlock& block);
 // set: it looks before every poll, and a canceller that sets the flag and
 // then calls context.WakeReceiver() ends a sleeping wait at once. Both give
 // up (3) as soon as the bridge is gone and its last input has been read.
-int ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n,
-                        const std::atomic<bool>* cancel = nullptr);
+ExchangeResult ReceiveWithDeadline(ExchangeContext& context, uint32_t* elements, size_t n,
+                                   const std::atomic<bool>* cancel = nullptr);
 // The same with the 13 seconds counted from `start` (a time of the link's
 // clock), for a wait that spans several packets.
-int ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n, Millis start,
-                            const std::atomic<bool>* cancel = nullptr);
+ExchangeResult ReceiveWithDeadlineFrom(ExchangeContext& context, uint32_t* elements, size_t n,
+                                       Millis start, const std::atomic<bool>* cancel = nullptr);
 // ReceiveWithRetries: for answers that follow a command at once; 3 after the
 // twelfth empty poll of the packet (eleven 1 ms pauses in all), else 0.
-int ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n);
+ExchangeResult ReceiveWithRetries(ExchangeContext& context, uint32_t* elements, size_t n);
 
 template <size_t N>
-int ReceiveWithDeadline(ExchangeContext& context, ResponsePacket<N>& packet,
-                        const std::atomic<bool>* cancel = nullptr) {
+ExchangeResult ReceiveWithDeadline(ExchangeContext& context, ResponsePacket<N>& packet,
+                                   const std::atomic<bool>* cancel = nullptr) {
     return ReceiveWithDeadline(context, packet.data(), N, cancel);
 }
 template <size_t N>
-int ReceiveWithDeadlineFrom(ExchangeContext& context, ResponsePacket<N>& packet, Millis start,
-                            const std::atomic<bool>* cancel = nullptr) {
+ExchangeResult ReceiveWithDeadlineFrom(ExchangeContext& context, ResponsePacket<N>& packet,
+                                       Millis start, const std::atomic<bool>* cancel = nullptr) {
     return ReceiveWithDeadlineFrom(context, packet.data(), N, start, cancel);
 }
 template <size_t N>
-int ReceiveWithRetries(ExchangeContext& context, ResponsePacket<N>& packet) {
+ExchangeResult ReceiveWithRetries(ExchangeContext& context, ResponsePacket<N>& packet) {
     return ReceiveWithRetries(context, packet.data(), N);
 }
 

@@ -13,12 +13,12 @@ bool IsProgrammingAck(ResponseCode code) {
 
 // The shape of the single-command exchanges: send, take the answer that
 // follows at once, compare.
-int SingleCommand(ExchangeContext& context, Command command, ResponseCode expected) {
+ExchangeResult SingleCommand(ExchangeContext& context, Command command, ResponseCode expected) {
     const ExchangeLock lock(context.Mutex());
     ShortResponsePacket answer{};
     SendCommand(context, command);
     ReceiveWithRetries(context, answer);
-    return ClassifyResponse(answer) == expected ? kExchangeOk : kWrongAnswer;
+    return ClassifyResponse(answer) == expected ? ExchangeResult::Ok : ExchangeResult::WrongAnswer;
 }
 
 // Sends a query and takes its reply into `reply`: true when the reply came.
@@ -34,22 +34,22 @@ bool QueryReply(ExchangeContext& context, Command query, ResponseCode expected,
 
 }  // namespace
 
-int ConnectTarget(ExchangeContext& context, const std::atomic<bool>* cancel) {
+ExchangeResult ConnectTarget(ExchangeContext& context, const std::atomic<bool>* cancel) {
     const ExchangeLock lock(context.Mutex());
     if (cancel != nullptr && cancel->load()) {
         CloseLink(context);
-        return kTimedOut;
+        return ExchangeResult::TimedOut;
     }
-    if (OpenLink(context) != kExchangeOk) {
+    if (OpenLink(context) != ExchangeResult::Ok) {
         CloseLink(context);
-        return kLinkNotOpened;
+        return ExchangeResult::LinkNotOpened;
     }
     ShortResponsePacket packet{};
     for (;;) {
         packet.fill(0);
-        if (ReceiveWithDeadline(context, packet, cancel) != kExchangeOk) {
+        if (ReceiveWithDeadline(context, packet, cancel) != ExchangeResult::Ok) {
             CloseLink(context);
-            return kTimedOut;
+            return ExchangeResult::TimedOut;
         }
         DiagnosticLine("waiting for TGT call\n");
         if (ClassifyResponse(packet) == ResponseCode::TargetCall) break;
@@ -65,56 +65,57 @@ int ConnectTarget(ExchangeContext& context, const std::atomic<bool>* cancel) {
     ResponseCode answer = ResponseCode::TargetCall;
     while (answer == ResponseCode::TargetCall) {
         packet.fill(0);
-        if (ReceiveWithDeadlineFrom(context, packet, ackSent, cancel) != kExchangeOk) {
+        if (ReceiveWithDeadlineFrom(context, packet, ackSent, cancel) != ExchangeResult::Ok) {
             CloseLink(context);
-            return kTimedOut;
+            return ExchangeResult::TimedOut;
         }
         answer = ClassifyResponse(packet);
     }
-    if (answer == ResponseCode::TargetAck) return kExchangeOk;
+    if (answer == ResponseCode::TargetAck) return ExchangeResult::Ok;
     DiagnosticLine("No ACK from TGT\n");
     CloseLink(context);
-    return kNotConfirmed;
+    return ExchangeResult::NotConfirmed;
 }
 
-int BeginProgramApplication(ExchangeContext& context) {
+ExchangeResult BeginProgramApplication(ExchangeContext& context) {
     return SingleCommand(context, Command::ProgramApplication, ResponseCode::ProgramApplicationAck);
 }
 
-int BeginProgramBootloaderAndApplication(ExchangeContext& context) {
+ExchangeResult BeginProgramBootloaderAndApplication(ExchangeContext& context) {
     return SingleCommand(context, Command::ProgramBootloaderAndApplication,
                          ResponseCode::ProgramBootloaderAndApplicationAck);
 }
 
-int BeginEraseDefault(ExchangeContext& context) {
+ExchangeResult BeginEraseDefault(ExchangeContext& context) {
     return SingleCommand(context, Command::EraseDefault, ResponseCode::EraseDefaultAck);
 }
 
-int BeginEraseAll(ExchangeContext& context) {
+ExchangeResult BeginEraseAll(ExchangeContext& context) {
     return SingleCommand(context, Command::EraseAll, ResponseCode::EraseAllAck);
 }
 
-int AbortTarget(ExchangeContext& context) {
+ExchangeResult AbortTarget(ExchangeContext& context) {
     return SingleCommand(context, Command::Abort, ResponseCode::AbortAck);
 }
 
-int SendEndOfData(ExchangeContext& context) {
+ExchangeResult SendEndOfData(ExchangeContext& context) {
     return SingleCommand(context, Command::EndOfData, ResponseCode::Done);
 }
 
-int SendFlashBlock(ExchangeContext& context, const FlashBlock& block) {
+ExchangeResult SendFlashBlock(ExchangeContext& context, const FlashBlock& block) {
     const ExchangeLock lock(context.Mutex());
     ShortResponsePacket answer{};
     SendCommand(context, Command::BlockFollows);
     ReceiveWithDeadline(context, answer);
-    if (!IsProgrammingAck(ClassifyResponse(answer))) return kWrongAnswer;
+    if (!IsProgrammingAck(ClassifyResponse(answer))) return ExchangeResult::WrongAnswer;
 
     // A failed write needs no check of its own: its acknowledgement will not
     // come.
     SendBlockBytes(context, block);
     answer.fill(0);
     ReceiveWithDeadline(context, answer);
-    return IsProgrammingAck(ClassifyResponse(answer)) ? kExchangeOk : kWrongAnswer;
+    return IsProgrammingAck(ClassifyResponse(answer)) ? ExchangeResult::Ok
+                                                      : ExchangeResult::WrongAnswer;
 }
 
 ResponseCode AwaitResponse(ExchangeContext& context) {
@@ -131,36 +132,36 @@ int AwaitDone(ExchangeContext& context) {
     return ClassifyResponse(answer) == ResponseCode::Done ? 1 : 0;
 }
 
-int QueryTargetVariant(ExchangeContext& context, int32_t* variant) {
+ExchangeResult QueryTargetVariant(ExchangeContext& context, int32_t* variant) {
     const ExchangeLock lock(context.Mutex());
-    if (variant == nullptr) return kQueryIncomplete;
+    if (variant == nullptr) return ExchangeResult::Failed;
     LongResponsePacket& reply = context.variantReply;
     if (!QueryReply(context, Command::QueryVariant, ResponseCode::VariantReply, reply)) {
-        return kReplyMissing;
+        return ExchangeResult::ReplyMissing;
     }
     *variant = VariantFromReplyText(ReplyText(reply.data(), reply.size()), *variant);
-    return AwaitDone(context) == 1 ? kExchangeOk : kQueryIncomplete;
+    return AwaitDone(context) == 1 ? ExchangeResult::Ok : ExchangeResult::Failed;
 }
 
-int QueryTargetVersion(ExchangeContext& context, TargetIdentity* identity) {
+ExchangeResult QueryTargetVersion(ExchangeContext& context, TargetIdentity* identity) {
     const ExchangeLock lock(context.Mutex());
-    if (identity == nullptr) return kQueryIncomplete;
+    if (identity == nullptr) return ExchangeResult::Failed;
     LongResponsePacket& reply = context.versionReply;
     if (!QueryReply(context, Command::QueryVersion, ResponseCode::VersionReply, reply)) {
-        return kReplyMissing;
+        return ExchangeResult::ReplyMissing;
     }
     ApplyVersionText(ReplyText(reply.data(), reply.size()), *identity);
-    return AwaitDone(context) == 1 ? kExchangeOk : kQueryIncomplete;
+    return AwaitDone(context) == 1 ? ExchangeResult::Ok : ExchangeResult::Failed;
 }
 
-int LaunchTargetApplication(ExchangeContext& context) {
+ExchangeResult LaunchTargetApplication(ExchangeContext& context) {
     const ExchangeLock lock(context.Mutex());
     SendCommand(context, Command::StartApplication);
     CloseLink(context);
-    return kExchangeOk;
+    return ExchangeResult::Ok;
 }
 
-int DisconnectTarget(ExchangeContext& context) {
+ExchangeResult DisconnectTarget(ExchangeContext& context) {
     return CloseLink(context);
 }
 

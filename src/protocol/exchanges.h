@@ -1,6 +1,6 @@
 // The bootloader exchanges: what the rest of the system calls to talk to the
 // target. Each sends one command, waits for the answer, classifies it and
-// returns a small status code (see exchange_context.h); the callers decide
+// returns an ExchangeResult (see exchange_result.h); the callers decide
 // what to show and do.
 //
 // The link is closed or open. ConnectTarget opens it and leaves it open only
@@ -30,23 +30,23 @@ namespace farsend::protocol {
 // before every poll; whoever sets it calls context.WakeReceiver() so that a
 // wait in progress ends at once. Only the handshake takes one: the exchanges
 // of a job are never cut short.
-int ConnectTarget(ExchangeContext& context, const std::atomic<bool>* cancel = nullptr);
+ExchangeResult ConnectTarget(ExchangeContext& context, const std::atomic<bool>* cancel = nullptr);
 
 // Start a programming run or an erase: 0 when the command's acknowledgement
 // comes at once, else 8. Progress follows through AwaitResponse.
-int BeginProgramApplication(ExchangeContext& context);
-int BeginProgramBootloaderAndApplication(ExchangeContext& context);
-int BeginEraseDefault(ExchangeContext& context);
-int BeginEraseAll(ExchangeContext& context);
+ExchangeResult BeginProgramApplication(ExchangeContext& context);
+ExchangeResult BeginProgramBootloaderAndApplication(ExchangeContext& context);
+ExchangeResult BeginEraseDefault(ExchangeContext& context);
+ExchangeResult BeginEraseAll(ExchangeContext& context);
 // 0 when AbortAck comes, else 8.
-int AbortTarget(ExchangeContext& context);
+ExchangeResult AbortTarget(ExchangeContext& context);
 // Ends a programming run: 0 when Done comes, else 8.
-int SendEndOfData(ExchangeContext& context);
+ExchangeResult SendEndOfData(ExchangeContext& context);
 
 // BlockFollows, then the block. Each step must be acknowledged with either
 // programming acknowledgement (whichever command started the run), within
 // 13 seconds: 0, else 8.
-int SendFlashBlock(ExchangeContext& context, const FlashBlock& block);
+ExchangeResult SendFlashBlock(ExchangeContext& context, const FlashBlock& block);
 
 // The next answer, waiting up to 13 seconds; Invalid when none came.
 ResponseCode AwaitResponse(ExchangeContext& context);
@@ -58,13 +58,13 @@ int AwaitDone(ExchangeContext& context);
 // 1 without a destination, or when the closing Done does not follow; 10 when
 // the reply does not come. The reply is kept in the context's variantReply /
 // versionReply.
-int QueryTargetVariant(ExchangeContext& context, int32_t* variant);
-int QueryTargetVersion(ExchangeContext& context, TargetIdentity* identity);
+ExchangeResult QueryTargetVariant(ExchangeContext& context, int32_t* variant);
+ExchangeResult QueryTargetVersion(ExchangeContext& context, TargetIdentity* identity);
 
 // StartApplication, then the link is closed without waiting for an answer.
 // Always 0.
-int LaunchTargetApplication(ExchangeContext& context);
+ExchangeResult LaunchTargetApplication(ExchangeContext& context);
 // Closes the link. Always 0.
-int DisconnectTarget(ExchangeContext& context);
+ExchangeResult DisconnectTarget(ExchangeContext& context);
 
 }  // namespace farsend::protocol

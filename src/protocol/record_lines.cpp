@@ -77,4 +77,27 @@ std::optional<ImageFormatError> RecordBytes(std::string_view digits, std::uint64
     return std::nullopt;
 }
 
+DecodedImage ReadRecordFile(
+    std::string_view text, SegmentCollector& collector, const RecordFileTexts& texts,
+    const std::function<bool(std::string_view line, std::uint64_t number)>& record) {
+    RecordLines lines(text);
+    std::string_view line;
+    bool ended = false;
+    while (lines.Next(line)) {
+        const std::uint64_t number = lines.Number();
+        if (IsBlankLine(line)) continue;
+        if (ended) {
+            collector.Fail(LineError(ImageFormatErrorKind::DataAfterEnd, number, texts.afterEnd));
+            break;
+        }
+        ended = record(WithoutLeadingBlanks(line), number);
+        if (collector.Error()) break;
+    }
+    if (!ended && !collector.Error()) {
+        collector.Fail(LineError(ImageFormatErrorKind::EndRecordMissing, lines.Number() + 1,
+                                 texts.endMissing));
+    }
+    return collector.Finish();
+}
+
 }  // namespace farsend::protocol

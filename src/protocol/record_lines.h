@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "protocol/image_file.h"
+#include "protocol/image_segments.h"
 
 namespace farsend::protocol {
 
@@ -35,5 +37,18 @@ std::string_view WithoutLeadingBlanks(std::string_view line);
 // digit or the digits do not make whole bytes.
 std::optional<ImageFormatError> RecordBytes(std::string_view digits, std::uint64_t line,
                                             std::string& bytes);
+
+// What every record format shares around its records: blank lines passed
+// over, leading blanks too (as the format's detection does), nothing after
+// the end record, and an end record before the text ends. `record` parses
+// one line, given with its number: it returns true for the end record, and
+// reports a fault through `collector`, which ends the reading.
+struct RecordFileTexts {
+    const char* afterEnd;    // a record after the end record
+    const char* endMissing;  // the text ends without one
+};
+DecodedImage ReadRecordFile(
+    std::string_view text, SegmentCollector& collector, const RecordFileTexts& texts,
+    const std::function<bool(std::string_view line, std::uint64_t number)>& record);
 
 }  // namespace farsend::protocol

@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <random>
 
 #include "common/database_name.h"
 #include "units/folders.h"
+#include "units/record/unit_json.h"
 
 namespace farsend::units {
 
@@ -49,77 +49,11 @@ std::string NewRecordId() {
 }
 
 std::string SpoolLine(const UnitRow& row) {
-    nlohmann::ordered_json object;
-    object["record_id"] = row.recordId;
-    object["start"] = FormatUtc(row.start.start);
-    object["host"] = row.start.host;
-    object["station"] = row.start.station;
-    object["simulated"] = row.start.simulated;
-    object["bridge_serial"] = row.start.bridgeSerial;
-    object["file"] = row.start.file;
-    object["sha256"] = row.start.sha256;
-    object["job_name"] = row.start.jobName;
-    object["job_sha256"] = row.start.jobSha256;
-    object["pool"] = row.pool.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(row.pool);
-    object["serial"] = row.serial ? nlohmann::ordered_json(*row.serial) : nlohmann::ordered_json();
-    object["number_returned"] = row.numberReturned;
-    if (row.finish) {
-        const UnitFinish& finish = *row.finish;
-        object["end"] = FormatUtc(finish.end);
-        object["variant"] = finish.variant;
-        object["version"] = finish.version;
-        object["blocks"] = finish.blocks;
-        object["bytes"] = finish.bytes;
-        object["seconds"] = finish.seconds;
-        object["result"] = UnitResultName(finish.result);
-        object["exit_status"] = finish.exitStatus;
-        object["message"] = finish.message;
-    }
-    // Linux file names may hold bytes that are not UTF-8.
-    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return UnitJsonLine(row, UnitJsonForm::Spool);
 }
 
 std::optional<UnitRow> ParseSpoolLine(const std::string& line) {
-    try {
-        const nlohmann::json object = nlohmann::json::parse(line);
-        UnitRow row;
-        row.recordId = object.at("record_id").get<std::string>();
-        const std::optional<TimePoint> start = ParseUtc(object.at("start").get<std::string>());
-        if (row.recordId.empty() || !start) return std::nullopt;
-        row.start.start = *start;
-        // Spools written before PCs were told apart have neither field.
-        row.start.host = object.value("host", std::string());
-        row.start.simulated = object.value("simulated", false);
-        row.start.station = object.at("station").get<std::string>();
-        row.start.bridgeSerial = object.at("bridge_serial").get<std::string>();
-        row.start.file = object.at("file").get<std::string>();
-        row.start.sha256 = object.at("sha256").get<std::string>();
-        row.start.jobName = object.value("job_name", std::string());
-        row.start.jobSha256 = object.value("job_sha256", std::string());
-        if (!object.at("pool").is_null()) row.pool = object.at("pool").get<std::string>();
-        if (!object.at("serial").is_null()) row.serial = object.at("serial").get<std::int64_t>();
-        row.numberReturned = object.at("number_returned").get<bool>();
-        if (object.contains("end")) {
-            UnitFinish finish;
-            const std::optional<TimePoint> end = ParseUtc(object.at("end").get<std::string>());
-            const std::optional<UnitResult> result =
-                ParseUnitResult(object.at("result").get<std::string>());
-            if (!end || !result) return std::nullopt;
-            finish.end = *end;
-            finish.result = *result;
-            finish.variant = object.at("variant").get<std::string>();
-            finish.version = object.at("version").get<std::string>();
-            finish.blocks = object.at("blocks").get<std::uint64_t>();
-            finish.bytes = object.at("bytes").get<std::uint64_t>();
-            finish.seconds = object.at("seconds").get<double>();
-            finish.exitStatus = object.at("exit_status").get<int>();
-            finish.message = object.at("message").get<std::string>();
-            row.finish = finish;
-        }
-        return row;
-    } catch (const nlohmann::json::exception&) {
-        return std::nullopt;
-    }
+    return ParseUnitJsonLine(line, UnitJsonForm::Spool);
 }
 
 SpoolLock::SpoolLock(const std::filesystem::path& spool) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/utc_time.h"
+#include "units/record/unit_record.h"
 
 namespace soci {
 class session;
@@ -36,14 +37,14 @@ constexpr int kSchemaVersion = 3;
 class UnitDatabaseError : public std::runtime_error {
 public:
     enum class Kind {
-        Unavailable,     // cannot be opened or stopped answering
-        FileReplaced,    // the SQLite file was deleted or another put in its place
-        SchemaTooNew,    // written by a newer program
-        PoolExists,      // CreatePool: the name is taken
-        UnknownPool,     // no pool of that name
-        PoolExhausted,   // every number of the pool has been issued
-        UnknownUnit,     // no unit row of that id
-        NumberInUse,     // ReturnNumber: blocks were sent, the number is spent
+        Unavailable,      // cannot be opened or stopped answering
+        FileReplaced,     // the SQLite file was deleted or another put in its place
+        SchemaTooNew,     // written by a newer program
+        PoolExists,       // CreatePool: the name is taken
+        UnknownPool,      // no pool of that name
+        PoolExhausted,    // every number of the pool has been issued
+        UnknownUnit,      // no unit row of that id
+        NumberInUse,      // ReturnNumber: blocks were sent, the number is spent
         InvalidArgument,  // e.g. a pool whose last number is below its first
         JobLimitReached,  // the production job has started all the units it may
         KeyRevoked        // a revoked signing key cannot be trusted again
@@ -56,55 +57,10 @@ private:
     Kind kind_;
 };
 
-enum class UnitResult { Programmed, Failed, Interrupted };
-const char* UnitResultName(UnitResult result);  // "programmed", "failed", "interrupted"
-std::optional<UnitResult> ParseUnitResult(const std::string& name);
-
-// What is known when a unit is taken in hand.
-struct UnitStart {
-    TimePoint start;
-    std::string host;          // the PC the station is on
-    std::string station;       // where it is programmed: the bridge's location
-    std::string bridgeSerial;  // the bridge's USB serial number
-    std::string file;          // the firmware file
-    std::string sha256;        // of the file, hexadecimal
-    bool simulated = false;    // a simulated target, not a real unit
-    // The production job the unit is programmed under ("" for none): its
-    // name and the SHA-256 of its file. With a limit, StartUnit counts the
-    // unit against it in the same transaction that inserts the row.
-    std::string jobName;
-    std::string jobSha256;
-    std::optional<std::int64_t> jobUnitLimit;
-};
-
-// What is known when the unit is done with.
-struct UnitFinish {
-    TimePoint end;
-    std::string variant;  // what the target reported ("" when not asked)
-    std::string version;
-    std::uint64_t blocks = 0;
-    std::uint64_t bytes = 0;
-    double seconds = 0.0;
-    UnitResult result = UnitResult::Failed;
-    int exitStatus = 0;
-    std::string message;
-};
-
 struct StartedUnit {
     std::int64_t id = 0;
     std::string recordId;                // unique across databases and spools
     std::optional<std::int64_t> serial;  // taken from the pool, when one was named
-};
-
-// One row of the units table.
-struct UnitRow {
-    std::int64_t id = 0;  // 0 in a spooled record: the database assigns it
-    std::string recordId;
-    UnitStart start;
-    std::optional<UnitFinish> finish;  // none while the unit is in hand
-    std::string pool;                  // "" when no number was taken
-    std::optional<std::int64_t> serial;
-    bool numberReturned = false;  // the serial went back to its pool unused
 };
 
 // The largest number any pool issues (2^63 - 2).

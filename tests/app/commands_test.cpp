@@ -10,12 +10,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/command_ids.h"
+#include "app/job_window.h"
 #include "app/window_texts.h"
-#include "jobs/command_ids.h"
 #include "jobs/job_test_support.h"
-#include "jobs/job_threads.h"
+#include "jobs/job_workers.h"
 #include "jobs/ui_thread.h"
 #include "protocol/exchanges.h"
 #include "recording_view.h"
@@ -89,7 +91,8 @@ protected:
     protocol::ExchangeContext exchanges{link};
     RecordingMainWindow mainWindow{settings};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, settings, exchanges, mainWindow, &gate}};
+    jobs::ConnectionMonitorControl monitor{
+        {settings, settings, exchanges, mainWindow, &gate, &mainWindow.observer}};
     CommandContext context{settings, settings, exchanges, shell, monitor, &settings.view};
 };
 
@@ -324,16 +327,16 @@ TEST_F(Commands, ConnectDependsOnTheState) {
 
 TEST_F(Commands, JobReportsAndTheRequest) {
     Connected();
-    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandProgrammingFinished));
+    EXPECT_TRUE(HandleMainWindowCommand(context, kCommandProgrammingFinished));
     EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
     Connected();
-    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandCommunicationFailure));
+    EXPECT_TRUE(HandleMainWindowCommand(context, kCommandCommunicationFailure));
     EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
     EXPECT_EQ(view.Calls(), (Calls{"status0:NOT CONNECTED", "status0:NOT CONNECTED"}));
 
-    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandRequestProgramming));
-    EXPECT_EQ(settings.programRequest, kProgramRequested);
-    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandEndProcess));
+    EXPECT_TRUE(HandleMainWindowCommand(context, kCommandRequestProgramming));
+    EXPECT_EQ(settings.programRequest, ProgramRequest::Requested);
+    EXPECT_TRUE(HandleMainWindowCommand(context, kCommandEndProcess));
     EXPECT_EQ(shell.processEnded, std::vector<int>{0});
     EXPECT_TRUE(shell.loopEnded.empty());
 }
@@ -354,16 +357,17 @@ TEST(CommandsOnTarget, ExitLetsAConnectedTargetStartItsApplication) {
     RecordingShell shell;
     RecordingMainWindow mainWindow(settings);
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor({settings, settings, rig.exchanges, mainWindow, &gate});
+    jobs::ConnectionMonitorControl monitor(
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
     CommandContext context{settings, settings, rig.exchanges, shell, monitor};
 
     ExitApplication(context);  // not connected: nothing is sent
     EXPECT_EQ(shell.loopEnded, std::vector<int>{0});
     EXPECT_TRUE(rig.CommandCodes().empty());
 
-    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), protocol::ExchangeResult::Ok);
     settings.connectionState = ConnectionState::Connected;
-    EXPECT_TRUE(HandleMainWindowCommand(context, jobs::kCommandExit));
+    EXPECT_TRUE(HandleMainWindowCommand(context, kCommandExit));
     EXPECT_EQ(rig.CommandCodes(),
               (std::vector<uint8_t>{packets::kAck, packets::kStartApplication}));
     EXPECT_EQ(rig.link.writeHandle, link::kNoHandle);
@@ -378,7 +382,8 @@ public:
     explicit Application(const sim::SimOptions& options) : rig(options) { settings.view = &view; }
     ~Application() {
         monitor.Stop([this] { ui.ProcessPending(); });
-        jobThreads.WaitUntilIdle(Millis(60000));
+        // Each has ended its dialog, its last send: the joins are immediate.
+        for (std::thread& worker : workers) worker.join();
     }
 
     void UseFirmware(const std::string& name) {
@@ -398,15 +403,23 @@ public:
         return windowMessages;
     }
 
-    class Dialog final : public jobs::JobDialog {
+    // A job dialog: what its commands do to its bars, the boxes it owns,
+    // and (told after the window's own handling) the job's blocks and
+    // report.
+    class Dialog final : public JobDialogPort, public jobs::StationObserver {
     public:
-        void StepErase() override { ++eraseSteps; }
-        void StepProgram() override { ++programSteps; }
-        void BlockSent(std::size_t bytes) override { bytesSent += bytes; }
+        void SendDialogCommand(int command) override {
+            if (command == kDialogCommandStepErase) ++eraseSteps;
+            if (command == kDialogCommandStepProgram) ++programSteps;
+        }
         void ShowMessage(const Message& message) override { messages.push_back(message); }
-        void End(const jobs::JobReport& report) override {
-            reports.push_back(report);
-            ended = true;
+        void OnStationEvent(const jobs::StationEvent& event) override {
+            if (const auto* block = std::get_if<jobs::events::BlockSent>(&event)) {
+                bytesSent += block->blockBytes;
+            } else if (const auto* finished = std::get_if<jobs::events::Finished>(&event)) {
+                reports.push_back(finished->report);
+                ended = true;
+            }
         }
         std::atomic<int> eraseSteps{0};
         std::atomic<int> programSteps{0};
@@ -430,7 +443,10 @@ public:
         void RunJobDialog(JobKind kind, const std::string& path) override {
             auto dialog = std::make_shared<Dialog>();
             app_.dialogs.push_back(dialog);
-            app_.jobThreads.Start(kind, path, dialog);
+            app_.workers.emplace_back([this, dialog, kind, path] {
+                JobWindow window(*dialog, app_.mainWindow, dialog.get());
+                jobs::RunJobWorker(kind, path, {app_.settings, app_.rig.exchanges, &window});
+            });
             app_.ui.RunUntil([&] { return dialog->ended.load(); });
         }
         void EndMessageLoop(int) override {}
@@ -440,7 +456,7 @@ public:
         Application& app_;
     };
 
-    class MainWindow final : public jobs::MainWindowPort {
+    class MainWindow final : public MainWindowPort, public jobs::StationHost {
     public:
         explicit MainWindow(Application& app) : app_(app) {}
         MessageAnswer ShowMessage(const Message& message) override {
@@ -454,9 +470,13 @@ public:
         void RefreshConnectionText() override {
             app_.ui.Send([this] { app::RefreshConnectionText(app_.settings); });
         }
+        void ProgramTarget() override { host_.ProgramTarget(); }
+
+        WindowStationObserver observer{*this};
 
     private:
         Application& app_;
+        MainWindowHost host_{*this};
     };
 
     SimRig rig;
@@ -471,8 +491,9 @@ public:
     Shell shell{*this};
     MainWindow mainWindow{*this};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitor{{settings, settings, rig.exchanges, mainWindow, &gate}};
-    jobs::JobThreads jobThreads{{settings, rig.exchanges, mainWindow}};
+    jobs::ConnectionMonitorControl monitor{
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer}};
+    std::vector<std::thread> workers;  // one per job, each on its own thread
     CommandContext context{settings, settings, rig.exchanges, shell, monitor, &settings.view};
 };
 
@@ -513,10 +534,10 @@ TEST(Application, ProgramRequestWhileDisconnectedThenATargetArrives) {
     app.RunUntilPaused(2);  // connected, nothing wanted
     ASSERT_EQ(app.settings.connectionState, ConnectionState::Connected);
 
-    app.Command(jobs::kCommandStartApplication);  // the first target leaves
+    app.Command(kCommandStartApplication);  // the first target leaves
     EXPECT_EQ(app.settings.connectionState, ConnectionState::Disconnected);
-    app.Command(jobs::kCommandRequestProgramming);  // Ctrl+P while disconnected
-    EXPECT_EQ(app.settings.programRequest, kProgramRequested);
+    app.Command(kCommandRequestProgramming);  // Ctrl+P while disconnected
+    EXPECT_EQ(app.settings.programRequest, ProgramRequest::Requested);
 
     app.gate.Grant(2);
     app.RunUntilPaused(4);
@@ -526,7 +547,7 @@ TEST(Application, ProgramRequestWhileDisconnectedThenATargetArrives) {
     EXPECT_EQ(target.TargetsProgrammed(), 1u);
     EXPECT_EQ(target.Commands().back().target, 2u);
     EXPECT_EQ(target.Commands().back().code, packets::kEndOfData);
-    EXPECT_EQ(app.settings.programRequest, kNoProgramRequest);
+    EXPECT_EQ(app.settings.programRequest, ProgramRequest::None);
     ASSERT_EQ(app.dialogs.size(), 1u);
     EXPECT_TRUE(app.dialogs[0]->reports[0].Succeeded());
 }
@@ -544,7 +565,7 @@ TEST(Application, EraseFromTheWindowWhileTheMonitorIdles) {
     app.gate.SetFree(true);
 
     for (int round = 0; round < 3; ++round) {
-        app.Command(jobs::kCommandEraseTarget);
+        app.Command(kCommandEraseTarget);
         ASSERT_EQ(app.dialogs.size(), static_cast<size_t>(round + 1));
         EXPECT_EQ(app.dialogs[round]->eraseSteps, 20);
         EXPECT_EQ(app.dialogs[round]->reports[0].blocksErased, 7u);
@@ -614,8 +635,10 @@ TEST(CommandsOnTwoStations, EachJobProgramsWhatItsOwnStationChecked) {
     ToolSettings unused;
     RecordingMainWindow mainWindow{unused};
     GatedClock gate;
-    jobs::ConnectionMonitorControl monitorA{{choice, a.state, exchanges, mainWindow, &gate}};
-    jobs::ConnectionMonitorControl monitorB{{choice, b.state, exchanges, mainWindow, &gate}};
+    jobs::ConnectionMonitorControl monitorA{
+        {choice, a.state, exchanges, mainWindow, &gate, &mainWindow.observer}};
+    jobs::ConnectionMonitorControl monitorB{
+        {choice, b.state, exchanges, mainWindow, &gate, &mainWindow.observer}};
     CommandContext contextA{choice, a.state, exchanges, shell, monitorA};
     CommandContext contextB{choice, b.state, exchanges, shell, monitorB};
     a.state.connectionState = ConnectionState::Connected;

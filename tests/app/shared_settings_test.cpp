@@ -29,7 +29,7 @@ TEST(SharedSettings, ReadersSeeWholePathsAndStatesWhileTheyChange) {
             settings.firmwarePath.Set(i % 2 ? first : second);
             settings.connectionState =
                 i % 2 ? ConnectionState::Connected : ConnectionState::Disconnected;
-            settings.programRequest = i % 2 ? kProgramRequested : kNoProgramRequest;
+            settings.programRequest = i % 2 ? ProgramRequest::Requested : ProgramRequest::None;
         }
         writing = false;
     });
@@ -39,8 +39,8 @@ TEST(SharedSettings, ReadersSeeWholePathsAndStatesWhileTheyChange) {
     do {
         const std::string path = settings.firmwarePath.Get();
         if (path != first && path != second) ++torn;
-        const int32_t request = settings.programRequest;
-        if (request != kProgramRequested && request != kNoProgramRequest) ++torn;
+        const ProgramRequest request = settings.programRequest;
+        if (request != ProgramRequest::Requested && request != ProgramRequest::None) ++torn;
         RefreshConnectionText(settings);
         RefreshFileName(settings);
         ++reads;

@@ -161,7 +161,7 @@ TEST_F(StartUpDirectories, StartUpResetsSwitchesAndRunTimeState) {
     settings.validateDevice = false;
     settings.flashMode = FlashMode::BootloaderAndApplication;
     settings.connectionState = ConnectionState::Connected;
-    settings.programRequest = kProgramRequested;
+    settings.programRequest = ProgramRequest::Requested;
     settings.comPort = 3;
     settings.serialSpeed = 9600;
     StartUp(settings, Inputs({}));
@@ -169,7 +169,7 @@ TEST_F(StartUpDirectories, StartUpResetsSwitchesAndRunTimeState) {
     EXPECT_TRUE(settings.validateDevice);
     EXPECT_EQ(settings.flashMode, FlashMode::Application);
     EXPECT_EQ(settings.connectionState, ConnectionState::NeverConnected);
-    EXPECT_EQ(settings.programRequest, kNoProgramRequest);
+    EXPECT_EQ(settings.programRequest, ProgramRequest::None);
     EXPECT_EQ(settings.comPort, 1);
     EXPECT_EQ(settings.serialSpeed, 115200);
 }

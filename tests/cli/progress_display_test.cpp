@@ -18,8 +18,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 using jobs::JobKind;
+namespace events = jobs::events;
 
-constexpr int kEraseBarSteps = 20;
 constexpr int kProgramBarSteps = 100;
 
 jobs::JobReport Report(JobKind kind, bool success) {
@@ -29,28 +29,37 @@ jobs::JobReport Report(JobKind kind, bool success) {
     return report;
 }
 
-// A programming run: `erased` BlockErased answers, the fill-up to 20, then
-// `blocks` full blocks, one program step per 1 KB of file, 100 ms a block.
-void RunProgramming(jobs::JobDialog& progress, farsend::testing::VirtualClock& clock, int erased,
-                    int blocks, bool success = true) {
-    progress.Begin(JobKind::ProgramApplication);
-    for (int i = 0; i < erased; ++i) progress.StepErase();
-    for (int i = erased; i < kEraseBarSteps; ++i) progress.StepErase();
-    int steps = 0;
+// The events of a job that erases `count` more blocks after `from`.
+void Erase(jobs::StationObserver& progress, JobKind kind, int from, int count) {
+    for (int i = from + 1; i <= from + count; ++i) {
+        progress.OnStationEvent(events::EraseStep{kind, static_cast<std::uint32_t>(i)});
+    }
+}
+
+// A programming run: `erased` BlockErased answers, the end of erasing, then
+// `blocks` full blocks, the bar at the share of 1 KB units read, 100 ms a
+// block.
+void RunProgramming(jobs::StationObserver& progress, farsend::testing::VirtualClock& clock,
+                    int erased, int blocks, bool success = true) {
+    const JobKind kind = JobKind::ProgramApplication;
+    progress.OnStationEvent(events::JobStarted{kind});
+    Erase(progress, kind, 0, erased);
+    progress.OnStationEvent(events::EraseDone{kind, static_cast<std::uint32_t>(erased)});
+    int percent = 0;
     for (int block = 0; block < blocks; ++block) {
         const int due = (block * 256 / 1024) * 100 / (blocks * 256 / 1024);
-        while (steps < due) {
-            progress.StepProgram();
-            ++steps;
+        if (due > percent) {
+            percent = due;
+            progress.OnStationEvent(events::ProgramProgress{kind, percent});
         }
         clock.Advance(Millis(100));
-        progress.BlockSent(256);
+        const auto sent = static_cast<std::uint32_t>(block + 1);
+        progress.OnStationEvent(events::BlockSent{kind, sent, sent * 256ull, 256});
     }
-    while (success && steps < kProgramBarSteps) {
-        progress.StepProgram();
-        ++steps;
+    if (success && percent < kProgramBarSteps) {
+        progress.OnStationEvent(events::ProgramProgress{kind, kProgramBarSteps});
     }
-    progress.End(Report(JobKind::ProgramApplication, success));
+    progress.OnStationEvent(events::Finished{Report(kind, success)});
 }
 
 // What a terminal shows: every line as it was last drawn, and the longest
@@ -120,8 +129,9 @@ TEST(ProgressDisplay, TerminalBarsShowTheStepsTheDialogsShow) {
     farsend::testing::VirtualClock clock;
     std::ostringstream out;
     ProgressDisplay display(out, ProgressMode::Terminal, 80, clock);
-    display.Begin(JobKind::ProgramBootloaderAndApplication);
-    for (int i = 0; i < 5; ++i) display.StepErase();
+    const JobKind kind = JobKind::ProgramBootloaderAndApplication;
+    display.OnStationEvent(events::JobStarted{kind});
+    Erase(display, kind, 0, 5);
     Screen screen = Render(out.str());
     EXPECT_EQ(screen.lines[0], "Programming Bootloader and Application");
     // 5 of 20 steps: a quarter of the bar.
@@ -132,11 +142,12 @@ TEST(ProgressDisplay, TerminalBarsShowTheStepsTheDialogsShow) {
     EXPECT_THAT(erase, HasSubstr(" 5/20"));
 
     // More erased blocks than steps: the bar stays full at 20/20.
-    for (int i = 0; i < 30; ++i) display.StepErase();
+    Erase(display, kind, 5, 30);
     screen = Render(out.str());
     EXPECT_THAT(screen.lines[1], HasSubstr("20/20"));
 
-    for (int i = 0; i < 37; ++i) display.StepProgram();
+    display.OnStationEvent(events::EraseDone{kind, 35});
+    display.OnStationEvent(events::ProgramProgress{kind, 37});
     screen = Render(out.str());
     EXPECT_THAT(screen.lines[2], HasSubstr(" 37%"));
 }
@@ -146,13 +157,14 @@ TEST(ProgressDisplay, AMessageEndsTheBarLineAndIsShownInEveryMode) {
         farsend::testing::VirtualClock clock;
         std::ostringstream out;
         ProgressDisplay display(out, mode, 80, clock);
-        display.Begin(JobKind::EraseDefault);
-        display.StepErase();
-        display.StepErase();
-        display.ShowMessage(
-            {"Unexpected Error encountered erasing Block: 3.\nTerminating operation.",
-             "Erase Error", jobs::MessageStyle::Error});
-        display.End(Report(JobKind::EraseDefault, false));
+        display.OnStationEvent(events::JobStarted{JobKind::EraseDefault});
+        Erase(display, JobKind::EraseDefault, 0, 2);
+        events::JobProblem problem;
+        problem.job = JobKind::EraseDefault;
+        problem.problem = events::JobProblemKind::EraseError;
+        problem.block = 3;
+        display.OnStationEvent(problem);
+        display.OnStationEvent(events::Finished{Report(JobKind::EraseDefault, false)});
         const Screen screen = Render(out.str());
         ASSERT_FALSE(screen.lines.empty());
         const std::string expected =
@@ -197,9 +209,9 @@ TEST(ProgressDisplay, PlainSaysWhereARunStopped) {
 
     std::ostringstream erase;
     ProgressDisplay eraseDisplay(erase, ProgressMode::Plain, 80, clock);
-    eraseDisplay.Begin(JobKind::EraseAll);
-    for (int i = 0; i < 3; ++i) eraseDisplay.StepErase();
-    eraseDisplay.End(Report(JobKind::EraseAll, false));
+    eraseDisplay.OnStationEvent(events::JobStarted{JobKind::EraseAll});
+    Erase(eraseDisplay, JobKind::EraseAll, 0, 3);
+    eraseDisplay.OnStationEvent(events::Finished{Report(JobKind::EraseAll, false)});
     EXPECT_EQ(erase.str(),
               "Erasing ALL of Target Flash\nerase: started\nerase: stopped after 3 of 20 steps\n");
 }

@@ -1,6 +1,5 @@
-// The unit record: the --json result object and the --report line.
-#include "cli/unit_record.h"
-
+// The unit record as farsend prints it: the --json result object and the
+// --report line.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,12 +9,19 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "cli/report_file.h"
+#include "cli/unit_status.h"
+#include "common/utc_time.h"
 #include "support/temp_directory.h"
+#include "units/record/unit_json.h"
 
 namespace farsend::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using units::UnitJsonForm;
+using units::UnitOutcome;
+using units::UnitRecord;
 
 std::chrono::system_clock::time_point At(long long secondsSinceEpoch) {
     return std::chrono::system_clock::time_point(std::chrono::seconds(secondsSinceEpoch));
@@ -36,31 +42,37 @@ TEST(UnitRecord, UtcTimeAcrossCalendarCorners) {
     EXPECT_EQ(FormatUtc(At(59) + std::chrono::milliseconds(999)), "1970-01-01T00:00:59Z");
 }
 
-UnitRecord Programmed() {
+UnitRecord Programmed(std::chrono::system_clock::time_point end = At(0)) {
     UnitRecord record;
     record.command = "program";
-    record.status = kExitSuccess;
-    record.variant = "Bluetooth";
-    record.version = "1.5.0";
-    record.file = "fw/Farsend_15_bt.hex";
-    record.sha256 = std::string(64, 'a');
-    record.blocks = 812;
-    record.bytes = 207616;
-    record.seconds = 3.14159;
+    units::UnitFinish& finish = record.finish.emplace();
+    finish.end = end;
+    finish.SetOutcome(UnitOutcome::Passed);
+    finish.exitStatus = kExitSuccess;
+    finish.variant = "Bluetooth";
+    finish.version = "1.5.0";
+    record.start.file = "fw/Farsend_15_bt.hex";
+    record.start.sha256 = std::string(64, 'a');
+    finish.blocks = 812;
+    finish.bytes = 207616;
+    finish.seconds = 3.14159;
     return record;
 }
 
+std::string ReportLine(const UnitRecord& record) {
+    return units::UnitJsonLine(record, UnitJsonForm::Report);
+}
+
 TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
-    const std::string line = ReportLine(Programmed(), At(1709251199));
+    const std::string line = ReportLine(Programmed(At(1709251199)));
     EXPECT_EQ(line.find('\n'), std::string::npos);
     const Json parsed = Json::parse(line);
     std::vector<std::string> keys;
     for (const auto& item : parsed.items()) keys.push_back(item.key());
-    EXPECT_EQ(keys,
-              (std::vector<std::string>{"time", "command", "result", "status", "message", "variant",
-                                        "version", "file", "sha256", "blocks", "bytes", "seconds",
-                                        "station", "bridge_serial", "unit", "serial", "host",
-                                        "simulated", "job"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"time", "command", "result", "status", "message",
+                                              "variant", "version", "file", "sha256", "blocks",
+                                              "bytes", "seconds", "station", "bridge_serial",
+                                              "unit", "serial", "host", "simulated", "job"}));
     EXPECT_TRUE(parsed["serial"].is_null());
     EXPECT_EQ(parsed["time"], "2024-02-29T23:59:59Z");
     EXPECT_EQ(parsed["result"], "success");
@@ -73,24 +85,33 @@ TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
     EXPECT_DOUBLE_EQ(parsed["seconds"].get<double>(), 3.142);
 }
 
+// Scripts read "result" and "status" of every unit: the outcome's word is
+// its exit status's name, except that a unit stopped part-way is
+// "interrupted", as the unit database has it.
 TEST(UnitRecord, ResultNamesFollowTheExitStatus) {
-    const std::vector<std::pair<int, std::string>> cases = {
-        {kExitSuccess, "success"},
-        {kExitFirmwareFile, "firmware file error"},
-        {kExitDoesNotFit, "does not fit"},
-        {kExitNoTarget, "no target"},
-        {kExitCommunication, "communication error"},
-        {kExitEraseError, "erase error"},
-        {kExitStopped, "interrupted"},
-        {kExitNoSerialLeft, "no serial left"},
-        {kExitDatabase, "database unavailable"}};
-    for (const auto& [status, name] : cases) {
+    const std::vector<std::pair<UnitOutcome, std::string>> cases = {
+        {UnitOutcome::Passed, "success"},
+        {UnitOutcome::FirmwareFileError, "firmware file error"},
+        {UnitOutcome::DoesNotFit, "does not fit"},
+        {UnitOutcome::CommunicationError, "communication error"},
+        {UnitOutcome::EraseError, "erase error"},
+        {UnitOutcome::Interrupted, "interrupted"},
+        {UnitOutcome::NoSerialLeft, "no serial left"},
+        {UnitOutcome::DatabaseUnavailable, "database unavailable"},
+        {UnitOutcome::JobRefused, "job refused"}};
+    ASSERT_EQ(cases.size(), std::size(units::kEveryUnitOutcome));
+    for (const auto& [outcome, name] : cases) {
         UnitRecord record = Programmed();
-        record.status = status;
-        record.message = "what happened";
-        const Json parsed = Json::parse(DumpJson(UnitJson(record)));
+        record.finish->SetOutcome(outcome);
+        record.finish->exitStatus = ExitStatusOf(outcome);
+        record.finish->message = "what happened";
+        const Json parsed =
+            Json::parse(units::DumpJson(units::UnitToJson(record, UnitJsonForm::Result)));
         EXPECT_EQ(parsed["result"], name);
-        EXPECT_EQ(parsed["status"], status);
+        if (outcome != UnitOutcome::Interrupted) {
+            EXPECT_EQ(name, ExitStatusName(ExitStatusOf(outcome)));
+        }
+        EXPECT_EQ(parsed["status"], ExitStatusOf(outcome));
         EXPECT_EQ(parsed["message"], "what happened");
     }
 }
@@ -100,25 +121,25 @@ TEST(UnitRecord, ResultNamesFollowTheExitStatus) {
 TEST(UnitRecord, NamesThatAreNotUtf8StillGiveValidJson) {
 #if !defined(_WIN32)
     UnitRecord record = Programmed();
-    record.file = std::string("fw/Farsend_\xff\xfe_bt.hex");
-    const std::string line = ReportLine(record, At(0));
+    record.start.file = std::string("fw/Farsend_\xff\xfe_bt.hex");
+    const std::string line = ReportLine(record);
     const Json parsed = Json::parse(line);
     EXPECT_EQ(parsed["file"], "fw/Farsend_\xEF\xBF\xBD\xEF\xBF\xBD_bt.hex");
 #endif
     // Quotes, backslashes and control characters are escaped.
     UnitRecord odd = Programmed();
-    odd.message = "line one\nsaid \"no\" \\ here";
-    EXPECT_EQ(Json::parse(ReportLine(odd, At(0)))["message"], odd.message);
+    odd.finish->message = "line one\nsaid \"no\" \\ here";
+    EXPECT_EQ(Json::parse(ReportLine(odd))["message"], odd.finish->message);
 }
 
 TEST(UnitRecord, AppendAddsOneLinePerUnitAndReportsFailure) {
     farsend::testing::TempDirectory temp;
     const std::string path = (temp.path() / "units.jsonl").string();
     std::string error;
-    ASSERT_TRUE(AppendReportLine(path, ReportLine(Programmed(), At(0)), error)) << error;
-    UnitRecord second = Programmed();
-    second.status = kExitCommunication;
-    ASSERT_TRUE(AppendReportLine(path, ReportLine(second, At(60)), error)) << error;
+    ASSERT_TRUE(AppendReportLine(path, ReportLine(Programmed()), error)) << error;
+    UnitRecord second = Programmed(At(60));
+    second.finish->SetOutcome(UnitOutcome::CommunicationError);
+    ASSERT_TRUE(AppendReportLine(path, ReportLine(second), error)) << error;
 
     std::ifstream in(path, std::ios::binary);
     std::stringstream whole;

@@ -9,9 +9,9 @@ namespace {
 
 using protocol::TargetIdentity;
 
-constexpr int kOk = 0;
-constexpr int kNoDone = 1;
-constexpr int kNoReply = 10;
+constexpr protocol::ExchangeResult kOk = protocol::ExchangeResult::Ok;
+constexpr protocol::ExchangeResult kNoDone = protocol::ExchangeResult::Failed;
+constexpr protocol::ExchangeResult kNoReply = protocol::ExchangeResult::ReplyMissing;
 
 TargetIdentity Reported(int32_t variant, int32_t major, int32_t minor, int32_t build = 0) {
     TargetIdentity identity;
@@ -30,8 +30,8 @@ const TargetIdentity kNothing = Reported(0, 0, 0);
 struct FitCase {
     std::string why;
     std::string file;
-    int variantStatus;
-    int versionStatus;
+    protocol::ExchangeResult variantStatus;
+    protocol::ExchangeResult versionStatus;
     TargetIdentity identity;
     bool fits;
 };
@@ -57,8 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"zigbee file on bluetooth", "Farsend_15_802.hex", kOk, kOk, kBluetooth15, false},
         FitCase{"variant query failed: not compared", "Farsend_15_802.hex", kNoReply, kOk,
                 kBluetooth15, true},
-        FitCase{"variant reply without Done is still compared", "Farsend_15_802.hex", kNoDone,
-                kOk, kBluetooth15, false},
+        FitCase{"variant reply without Done is still compared", "Farsend_15_802.hex", kNoDone, kOk,
+                kBluetooth15, false},
         FitCase{"variant reply without Done that fits", "Farsend_15_bt.hex", kNoDone, kOk,
                 kBluetooth15, true},
         FitCase{"both markers fail when the variant is known", "Farsend_15_bt_802.hex", kOk, kOk,
@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                 false},
         FitCase{"no version reply: None fails", "Farsend_bt.hex", kOk, kNoReply, kBluetooth15,
                 false},
-        FitCase{"version reply without Done is still compared", "Farsend_20_bt.hex", kOk,
-                kNoDone, kBluetooth15, false},
+        FitCase{"version reply without Done is still compared", "Farsend_20_bt.hex", kOk, kNoDone,
+                kBluetooth15, false},
         FitCase{"version reply without Done that fits", "Farsend_15_bt.hex", kOk, kNoDone,
                 kBluetooth15, true},
         FitCase{"version reply without Done, class None", "Farsend_bt.hex", kOk, kNoDone,
@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         FitCase{"version without Done, variant still compared", "Farsend_20_802.hex", kOk, kNoDone,
                 kBluetooth15, false},
         FitCase{"unknown version status is not held against the file", "Farsend_20_bt.hex", kOk,
-                3, kBluetooth15, true},
+                protocol::ExchangeResult::TimedOut, kBluetooth15, true},
         FitCase{"markers ignore letter case", "FARSEND_15_BT.HEX", kOk, kOk, kBluetooth15, true}));
 
 TEST(VersionClass, OnlyThreePairsHaveAClass) {

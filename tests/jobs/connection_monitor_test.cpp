@@ -7,12 +7,13 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/command_ids.h"
 #include "job_test_support.h"
-#include "jobs/command_ids.h"
 #include "jobs/job_workers.h"
 #include "jobs/socket_hold.h"
 #include "protocol/exchanges.h"
@@ -79,25 +80,30 @@ public:
     app::ToolSettings settings;
     RecordingMainWindow mainWindow{settings};
     GatedClock gate;
-    MonitorEnvironment environment{settings, settings, rig.exchanges, mainWindow, &gate};
+    MonitorEnvironment environment{settings,   settings, rig.exchanges,
+                                   mainWindow, &gate,    &mainWindow.observer};
     MonitorStop stop;
     std::thread thread;
     std::vector<JobReport> jobs;
 
 private:
     void Handle(int command) {
-        if (command == kCommandProgramNow) {
+        if (command == app::kCommandProgramNow) {
             settings.programmingBusy = true;
-            RecordingDialog dialog;
-            JobEnvironment job{settings, rig.exchanges, mainWindow, environment.observer};
+            // The dialog tells the station's observer too, as the shell's
+            // does; the window's own observer already heard it.
+            StationObserver* station =
+                environment.observer == &mainWindow.observer ? nullptr : environment.observer;
+            RecordingDialog dialog(mainWindow, station);
+            JobEnvironment job{settings, rig.exchanges, &dialog};
             std::thread worker([&] {
                 jobs.push_back(RunJobWorker(JobKind::ProgramApplication,
-                                            PathToProgram(settings, settings), job, dialog));
+                                            PathToProgram(settings, settings), job));
             });
             worker.join();
-        } else if (command == kCommandProgrammingFinished) {
+        } else if (command == app::kCommandProgrammingFinished) {
             settings.connectionState = ConnectionState::Disconnected;
-        } else if (command == kCommandCommunicationFailure) {
+        } else if (command == app::kCommandCommunicationFailure) {
             protocol::DisconnectTarget(rig.exchanges);
             settings.connectionState = ConnectionState::Disconnected;
         }
@@ -148,7 +154,7 @@ TEST_P(AutoProgram, ValidatesThenProgramsOrAborts) {
     EXPECT_EQ(h.gate.Taken(), (std::vector<Millis>{kMonitorPassPause, kAfterProgrammingPause}));
     EXPECT_EQ(h.rig.link.writeHandle, link::kNoHandle);
     EXPECT_EQ(h.settings.connectionState, ConnectionState::Disconnected);
-    EXPECT_EQ(h.settings.programRequest, app::kNoProgramRequest);
+    EXPECT_EQ(h.settings.programRequest, app::ProgramRequest::None);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -193,10 +199,10 @@ TEST(Monitor, RequestMadeWhileDisconnectedIsCarriedOutWhenATargetArrives) {
     // arrives while the monitor's handshake waits for a call.
     MonitorHarness h(TargetOptions("Bluetooth", "1.5.0", 2));
     h.UseFirmware("Farsend_15_bt.hex");
-    ASSERT_EQ(protocol::ConnectTarget(h.rig.exchanges), 0);
+    ASSERT_EQ(protocol::ConnectTarget(h.rig.exchanges), protocol::ExchangeResult::Ok);
     protocol::LaunchTargetApplication(h.rig.exchanges);
     h.settings.connectionState = ConnectionState::Disconnected;
-    h.settings.programRequest = app::kProgramRequested;  // 659 while disconnected
+    h.settings.programRequest = app::ProgramRequest::Requested;  // 659 while disconnected
 
     h.Start();
     h.Pass(2);
@@ -206,8 +212,8 @@ TEST(Monitor, RequestMadeWhileDisconnectedIsCarriedOutWhenATargetArrives) {
     EXPECT_EQ(target.TargetsProgrammed(), 1u);
     EXPECT_EQ(target.Commands().back().target, 2u);
     EXPECT_EQ(h.mainWindow.Commands(),
-              (std::vector<int>{kCommandProgramNow, kCommandProgrammingFinished}));
-    EXPECT_EQ(h.settings.programRequest, app::kNoProgramRequest);
+              (std::vector<int>{app::kCommandProgramNow, app::kCommandProgrammingFinished}));
+    EXPECT_EQ(h.settings.programRequest, app::ProgramRequest::None);
 
     // One-shot: the next pass connects nobody new and asks for nothing.
     h.Pass(1);
@@ -226,7 +232,7 @@ TEST(Monitor, ConnectedWithoutAWishOnlyPauses) {
     EXPECT_TRUE(h.settings.monitorRunning);
 
     // A request made now is taken on the next pass.
-    h.settings.programRequest = app::kProgramRequested;
+    h.settings.programRequest = app::ProgramRequest::Requested;
     h.Pass(2);
     EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
 }
@@ -261,10 +267,10 @@ TEST(Monitor, ARequestWaitsWhileTheOperatorHasTheLink) {
     {
         // An erase job the operator started from the window.
         const app::LinkClaim erase(h.settings.linkUser, app::LinkUser::Operator);
-        h.settings.programRequest = app::kProgramRequested;
+        h.settings.programRequest = app::ProgramRequest::Requested;
         h.Pass(3);
         EXPECT_EQ(h.TargetCommands(), Codes{packets::kAck});
-        EXPECT_EQ(h.settings.programRequest, app::kProgramRequested);
+        EXPECT_EQ(h.settings.programRequest, app::ProgramRequest::Requested);
     }
     h.Pass(2);
     EXPECT_EQ(h.rig.simulation->Target().TargetsProgrammed(), 1u);
@@ -292,18 +298,20 @@ TEST(Monitor, JobCommunicationErrorStillEndsWithPauseCloseAndDisconnected) {
 class EventRecorder final : public StationObserver {
 public:
     void OnStationEvent(const StationEvent& event) override {
+        // How the programming bar moves is the job tests' business.
+        if (std::holds_alternative<events::ProgramProgress>(event)) return;
         std::lock_guard<std::mutex> lock(mutex_);
-        std::string word = StationEventName(event.kind);
-        if (event.kind == StationEventKind::Identified) {
-            word += " " + event.variant + " " + event.version;
-        } else if (event.kind == StationEventKind::Refused) {
-            word += event.refusal == Refusal::NoFirmwareNamed ? " no file" : " does not fit";
-        } else if (event.kind == StationEventKind::Finished) {
-            word += event.outcome == JobOutcome::Success ? " ok" : " failed";
-            finished_ = event;
-        } else if (event.kind == StationEventKind::BlockSent) {
-            bytes_ += event.blockBytes;
-            lastBlock_ = event;
+        std::string word = StationEventName(event);
+        if (const auto* identified = std::get_if<events::Identified>(&event)) {
+            word += " " + identified->variant + " " + identified->version;
+        } else if (const auto* refused = std::get_if<events::Refused>(&event)) {
+            word += refused->refusal == Refusal::NoFirmwareNamed ? " no file" : " does not fit";
+        } else if (const auto* finished = std::get_if<events::Finished>(&event)) {
+            word += finished->report.Succeeded() ? " ok" : " failed";
+            finished_ = finished->report;
+        } else if (const auto* block = std::get_if<events::BlockSent>(&event)) {
+            bytes_ += block->blockBytes;
+            lastBlock_ = *block;
         }
         if (!words_.empty() && words_.back().first == word) {
             ++words_.back().second;
@@ -324,11 +332,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return bytes_;
     }
-    StationEvent LastBlock() const {
+    events::BlockSent LastBlock() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return lastBlock_;
     }
-    StationEvent Finished() const {
+    JobReport Finished() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return finished_;
     }
@@ -337,8 +345,8 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::pair<std::string, int>> words_;
     std::uint64_t bytes_ = 0;
-    StationEvent lastBlock_;
-    StationEvent finished_;
+    events::BlockSent lastBlock_;
+    JobReport finished_;
 };
 
 struct EventCase {
@@ -395,14 +403,16 @@ INSTANTIATE_TEST_SUITE_P(
                                 true,
                                 false,
                                 {"searching", "connected", "identified Bluetooth 1.5.0",
-                                 "erase step x3", "block sent", "finished ok", "disconnected"}},
-                      EventCase{"WithoutValidationNotIdentified",
-                                "ZigBee",
-                                "Farsend_15_bt.hex",
-                                false,
-                                false,
-                                {"searching", "connected", "erase step x3", "block sent",
-                                 "finished ok", "disconnected"}},
+                                 "job started", "erase step x3", "erase done", "block sent",
+                                 "data ended", "finished ok", "disconnected"}},
+                      EventCase{
+                          "WithoutValidationNotIdentified",
+                          "ZigBee",
+                          "Farsend_15_bt.hex",
+                          false,
+                          false,
+                          {"searching", "connected", "job started", "erase step x3", "erase done",
+                           "block sent", "data ended", "finished ok", "disconnected"}},
                       EventCase{"AnotherVariantRefused",
                                 "ZigBee",
                                 "Farsend_15_bt.hex",
@@ -416,15 +426,71 @@ INSTANTIATE_TEST_SUITE_P(
                                 true,
                                 false,
                                 {"searching", "connected", "refused no file", "disconnected"}},
-                      EventCase{
-                          "SilentAtTheEndFails",
-                          "Bluetooth",
-                          "Farsend_15_bt.hex",
-                          true,
-                          true,
-                          {"searching", "connected", "identified Bluetooth 1.5.0", "erase step x3",
-                           "block sent", "finished failed", "disconnected"}}),
+                      EventCase{"SilentAtTheEndFails",
+                                "Bluetooth",
+                                "Farsend_15_bt.hex",
+                                true,
+                                true,
+                                {"searching", "connected", "identified Bluetooth 1.5.0",
+                                 "job started", "erase step x3", "erase done", "block sent",
+                                 "job problem", "finished failed", "disconnected"}}),
     [](const ::testing::TestParamInfo<EventCase>& info) { return info.param.name; });
+
+// A refusal says why: the query a silent target left unanswered, or what
+// the target is beside what the file is for.
+struct RefusalCase {
+    std::string name;
+    std::string variant;  // the target's
+    std::string version;
+    int muteAfter;  // the query after which the target falls silent; -1: none
+    std::optional<events::TargetQuery> unanswered;
+};
+
+class RefusalReasons : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusalReasons, NameTheSilentQueryOrBothIdentities) {
+    const RefusalCase& c = GetParam();
+    MonitorHarness h(TargetOptions(c.variant, c.version));
+    struct Refusals final : StationObserver {
+        void OnStationEvent(const StationEvent& event) override {
+            if (const auto* refused = std::get_if<events::Refused>(&event))
+                seen.push_back(*refused);
+        }
+        std::vector<events::Refused> seen;
+    } refusals;
+    h.environment.observer = &refusals;
+    h.UseFirmware("Farsend_15_bt.hex");
+    h.settings.validateDevice = true;
+    h.settings.autoProgram = true;
+    if (c.muteAfter >= 0) h.rig.muting->MuteAfterCommand(static_cast<uint8_t>(c.muteAfter));
+    h.Start();
+    h.Pass(2);
+    h.Stop();
+
+    ASSERT_EQ(refusals.seen.size(), 1u);
+    const events::Refused& refused = refusals.seen[0];
+    EXPECT_EQ(refused.refusal, Refusal::FirmwareDoesNotFit);
+    EXPECT_EQ(refused.path, h.settings.firmwarePath.Get());
+    EXPECT_EQ(refused.unanswered, c.unanswered);
+    if (!c.unanswered) {
+        EXPECT_EQ(refused.variant, c.variant);
+        EXPECT_EQ(refused.version, c.version);
+    }
+    EXPECT_TRUE(refused.file.bluetooth);
+    EXPECT_FALSE(refused.file.zigBee);
+    EXPECT_EQ(refused.file.version, std::make_optional(std::make_pair(1, 5)));
+    EXPECT_TRUE(h.jobs.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, RefusalReasons,
+    ::testing::Values(RefusalCase{"AnotherVariant", "ZigBee", "1.5.0", -1, std::nullopt},
+                      RefusalCase{"AnotherVersion", "Bluetooth", "2.0.0", -1, std::nullopt},
+                      RefusalCase{"SilentToTheVariantQuery", "Bluetooth", "1.5.0",
+                                  packets::kQueryVariant, events::TargetQuery::Variant},
+                      RefusalCase{"SilentToTheVersionQuery", "Bluetooth", "1.5.0",
+                                  packets::kQueryVersion, events::TargetQuery::Version}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 // An observer that ends the wait for a target when it is told the monitor is
 // searching (a deadline): no handshake begins, and the target hears nothing.
@@ -432,8 +498,8 @@ TEST(StationEvents, AStopWhileSearchingBeginsNoHandshake) {
     struct StopOnSearch final : StationObserver {
         explicit StopOnSearch(MonitorStop& stop) : stop(stop) {}
         void OnStationEvent(const StationEvent& event) override {
-            words.push_back(StationEventName(event.kind));
-            if (event.kind == StationEventKind::Searching) stop.Request();
+            words.push_back(StationEventName(event));
+            if (std::holds_alternative<events::Searching>(event)) stop.Request();
         }
         MonitorStop& stop;
         std::vector<std::string> words;
@@ -457,8 +523,8 @@ TEST(StationEvents, AStopWhileSearchingBeginsNoHandshake) {
 TEST(SocketHold, AHeldSocketAnswersNoCallUntilItsBoardIsOutOrRetried) {
     struct Words final : StationObserver {
         void OnStationEvent(const StationEvent& event) override {
-            if (event.kind != StationEventKind::Searching) {
-                words.push_back(StationEventName(event.kind));
+            if (!std::holds_alternative<events::Searching>(event)) {
+                words.push_back(StationEventName(event));
             }
         }
         std::vector<std::string> words;
@@ -511,10 +577,11 @@ TEST(Monitor, StopWakesAPausingMonitor) {
 
 // A main window whose connection text waits until the test lets it go, as a
 // busy user-interface thread would.
-class HeldMainWindow final : public MainWindowPort {
+class HeldMainWindow final : public app::MainWindowPort, public StationHost {
 public:
     MessageAnswer ShowMessage(const Message&) override { return MessageAnswer::Ok; }
     void SendCommand(int) override {}
+    void ProgramTarget() override {}
     void RefreshConnectionText() override {
         std::unique_lock<std::mutex> lock(mutex_);
         ++entered_;
@@ -536,6 +603,9 @@ private:
     std::condition_variable changed_;
     int entered_ = 0;
     bool released_ = false;
+
+public:
+    app::WindowStationObserver observer{*this};
 };
 
 TEST(MonitorControl, RestartNeverWaitsAndTheNewMonitorStartsOnlyOnceTheOldHasEnded) {
@@ -544,7 +614,8 @@ TEST(MonitorControl, RestartNeverWaitsAndTheNewMonitorStartsOnlyOnceTheOldHasEnd
     HeldMainWindow mainWindow;
     GatedClock gate;
     gate.SetFree(true);
-    ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate});
+    ConnectionMonitorControl control(
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
 
     control.Start();
     mainWindow.WaitEntered();  // the first monitor connected and waits for the window
@@ -580,7 +651,8 @@ TEST(MonitorControl, StartsInQuickSuccessionLeaveExactlyOneMonitor) {
     app::ToolSettings settings;
     RecordingMainWindow mainWindow(settings);
     GatedClock gate;
-    ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate});
+    ConnectionMonitorControl control(
+        {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
     for (int i = 0; i < 5; ++i) control.Start();
     gate.Grant(3);
     ASSERT_TRUE(gate.WaitPassed(3));
@@ -615,13 +687,14 @@ TEST(MonitorControl, StoppingFromTheWindowThreadWhileTheMonitorWaitsForItDoesNot
     mainWindow.onCommand = [&](int command) {
         sending = true;
         ui.Send([&, command] {
-            if (command == kCommandProgramNow) handled = true;
+            if (command == app::kCommandProgramNow) handled = true;
         });
     };
     GatedClock gate;
     gate.SetFree(true);
     {
-        ConnectionMonitorControl control({settings, settings, rig.exchanges, mainWindow, &gate});
+        ConnectionMonitorControl control(
+            {settings, settings, rig.exchanges, mainWindow, &gate, &mainWindow.observer});
         control.Start();
         // The window thread is busy until the monitor is inside its send.
         while (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -629,7 +702,7 @@ TEST(MonitorControl, StoppingFromTheWindowThreadWhileTheMonitorWaitsForItDoesNot
         EXPECT_FALSE(control.Running());
     }
     EXPECT_TRUE(handled);
-    EXPECT_EQ(mainWindow.Commands().front(), kCommandProgramNow);
+    EXPECT_EQ(mainWindow.Commands().front(), app::kCommandProgramNow);
     EXPECT_EQ(settings.connectionState, ConnectionState::Disconnected);
 }
 

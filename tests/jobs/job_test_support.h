@@ -1,7 +1,8 @@
 // What the job and monitor tests share: a simulated target behind the real
-// link, reader thread and exchanges, in virtual time; recorders for a job
-// dialog and the main window; a gate for the monitor's pauses; image files of
-// exact sizes.
+// link, reader thread and exchanges, in virtual time; the window program's
+// job dialog and main window (their real translation of a station's events
+// into commands), recording what reaches them; a gate for the monitor's
+// pauses; image files of exact sizes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,9 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "app/command_ids.h"
+#include "app/job_window.h"
+#include "app/main_window_port.h"
 #include "app/tool_settings.h"
-#include "jobs/job_dialog.h"
-#include "jobs/main_window_port.h"
+#include "app/window_station.h"
+#include "jobs/job_report.h"
+#include "jobs/station_events.h"
+#include "jobs/station_host.h"
 #include "link/hid_serial_link.h"
 #include "protocol/exchange_context.h"
 #include "sim/sample_firmware.h"
@@ -144,24 +150,74 @@ public:
     protocol::ExchangeContext exchanges{link};
 };
 
-// Records a job dialog's calls in order, from whatever thread.
-class RecordingDialog final : public jobs::JobDialog {
+// Records what reaches the main window. Commands are handed to `onCommand`
+// (if set) on the sending thread, after being recorded. As the station's
+// host it asks for the job as the window program does (610); its
+// `observer` is the window program's (refusal boxes, connection text).
+class RecordingMainWindow final : public app::MainWindowPort, public jobs::StationHost {
 public:
-    void Begin(jobs::JobKind) override { Record("begin"); }
-    void StepErase() override { Record("erase"); }
-    void StepProgram() override { Record("program"); }
-    void BlockSent(std::size_t bytes) override { Record("block:" + std::to_string(bytes)); }
-    void ShowMessage(const jobs::Message& message) override {
+    explicit RecordingMainWindow(app::ToolSettings& settings) : settings_(settings) {}
+
+    jobs::MessageAnswer ShowMessage(const jobs::Message& message) override {
         std::lock_guard<std::mutex> lock(mutex_);
         messages_.push_back(message);
         calls_.push_back("message:" + message.caption);
-        if (onMessage) onMessage(message);
+        return jobs::MessageAnswer::Ok;
     }
-    void End(const jobs::JobReport& report) override {
+    void SendCommand(int command) override {
+        std::function<void(int)> handler;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            calls_.push_back("command:" + std::to_string(command));
+            handler = onCommand;
+        }
+        if (handler) handler(command);
+    }
+    void RefreshConnectionText() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        calls_.push_back("end");
-        reports_.push_back(report);
+        const bool connected = settings_.connectionState == app::ConnectionState::Connected;
+        calls_.push_back(connected ? "status:CONNECTED" : "status:NOT CONNECTED");
     }
+    void ProgramTarget() override { host_.ProgramTarget(); }
+
+    std::vector<std::string> Calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    std::vector<jobs::Message> Messages() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+    std::vector<int> Commands() const {
+        std::vector<int> commands;
+        for (const std::string& call : Calls()) {
+            if (call.rfind("command:", 0) == 0) commands.push_back(std::stoi(call.substr(8)));
+        }
+        return commands;
+    }
+
+    std::function<void(int)> onCommand;
+    app::WindowStationObserver observer{*this};
+
+private:
+    app::ToolSettings& settings_;
+    app::MainWindowHost host_{*this};
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+    std::vector<jobs::Message> messages_;
+};
+
+// The window program's job dialog on a job, recording in order, from
+// whatever thread, what reaches the dialog ("erase", "program", "end",
+// "message:<caption>") with the job's start ("begin") and blocks
+// ("block:<bytes>") beside them; the main window gets 650 and 660.
+class RecordingDialog final : public jobs::StationObserver, private app::JobDialogPort {
+public:
+    // Every event then goes on to `next`, if any.
+    explicit RecordingDialog(app::MainWindowPort& mainWindow, jobs::StationObserver* next = nullptr)
+        : next_(next), window_(*this, mainWindow, &tail_) {}
+
+    void OnStationEvent(const jobs::StationEvent& event) override { window_.OnStationEvent(event); }
 
     std::vector<std::string> Calls() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -186,6 +242,45 @@ public:
     std::function<void()> onFirstEraseStep;
 
 private:
+    // What the dialog does not show: the job's start, its blocks and its
+    // report.
+    struct Tail final : jobs::StationObserver {
+        explicit Tail(RecordingDialog& owner) : owner(owner) {}
+        void OnStationEvent(const jobs::StationEvent& event) override {
+            if (std::holds_alternative<jobs::events::JobStarted>(event)) {
+                owner.Record("begin");
+            } else if (const auto* block = std::get_if<jobs::events::BlockSent>(&event)) {
+                owner.Record("block:" + std::to_string(block->blockBytes));
+            } else if (const auto* finished = std::get_if<jobs::events::Finished>(&event)) {
+                std::lock_guard<std::mutex> lock(owner.mutex_);
+                owner.reports_.push_back(finished->report);
+            }
+            jobs::Tell(owner.next_, event);
+        }
+        RecordingDialog& owner;
+    };
+
+    void SendDialogCommand(int command) override {
+        switch (command) {
+            case app::kDialogCommandStepErase:
+                Record("erase");
+                return;
+            case app::kDialogCommandStepProgram:
+                Record("program");
+                return;
+            case app::kDialogCommandEnd:
+                Record("end");
+                return;
+            default:
+                Record("command:" + std::to_string(command));
+        }
+    }
+    void ShowMessage(const jobs::Message& message) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(message);
+        calls_.push_back("message:" + message.caption);
+        if (onMessage) onMessage(message);
+    }
     void Record(std::string call) {
         std::function<void()> hook;
         {
@@ -198,63 +293,15 @@ private:
         }
         if (hook) hook();
     }
+
+    jobs::StationObserver* const next_;
+    Tail tail_{*this};
+    app::JobWindow window_;
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     std::vector<jobs::Message> messages_;
     std::vector<jobs::JobReport> reports_;
     bool erased_ = false;
-};
-
-// Records what reaches the main window. Commands are handed to `onCommand`
-// (if set) on the sending thread, after being recorded.
-class RecordingMainWindow final : public jobs::MainWindowPort {
-public:
-    explicit RecordingMainWindow(app::ToolSettings& settings) : settings_(settings) {}
-
-    jobs::MessageAnswer ShowMessage(const jobs::Message& message) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.push_back(message);
-        calls_.push_back("message:" + message.caption);
-        return jobs::MessageAnswer::Ok;
-    }
-    void SendCommand(int command) override {
-        std::function<void(int)> handler;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            calls_.push_back("command:" + std::to_string(command));
-            handler = onCommand;
-        }
-        if (handler) handler(command);
-    }
-    void RefreshConnectionText() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const bool connected = settings_.connectionState == app::ConnectionState::Connected;
-        calls_.push_back(connected ? "status:CONNECTED" : "status:NOT CONNECTED");
-    }
-
-    std::vector<std::string> Calls() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
-    }
-    std::vector<jobs::Message> Messages() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
-    }
-    std::vector<int> Commands() const {
-        std::vector<int> commands;
-        for (const std::string& call : Calls()) {
-            if (call.rfind("command:", 0) == 0) commands.push_back(std::stoi(call.substr(8)));
-        }
-        return commands;
-    }
-
-    std::function<void(int)> onCommand;
-
-private:
-    app::ToolSettings& settings_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> calls_;
-    std::vector<jobs::Message> messages_;
 };
 
 // The monitor's pauses under the test's control: each pause waits until the

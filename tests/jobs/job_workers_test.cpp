@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
 #include "common/diagnostics.h"
 #include "job_test_support.h"
-#include "jobs/command_ids.h"
 #include "jobs/progress_steps.h"
 #include "protocol/exchanges.h"
 #include "support/temp_directory.h"
@@ -36,7 +36,7 @@ protected:
     explicit WorkerTest(sim::SimOptions options = SimRig::DefaultOptions()) : rig_(options) {}
 
     void SetUp() override {
-        ASSERT_EQ(protocol::ConnectTarget(rig_.exchanges), 0);
+        ASSERT_EQ(protocol::ConnectTarget(rig_.exchanges), protocol::ExchangeResult::Ok);
         settings_.connectionState = app::ConnectionState::Connected;
         // A message is shown (and dismissed) before the main window hears
         // of the failure: how many commands had reached it by then.
@@ -48,7 +48,7 @@ protected:
     // Busy flag set as the main window sets it before opening the dialog.
     JobReport Run(JobKind kind) {
         (IsProgrammingJob(kind) ? settings_.programmingBusy : settings_.erasingBusy) = true;
-        return RunJobWorker(kind, settings_.firmwarePath.Get(), environment_, dialog_);
+        return RunJobWorker(kind, settings_.firmwarePath.Get(), environment_);
     }
 
     std::string UseImage(const std::vector<sim::ImageRun>& runs, size_t size = 0) {
@@ -78,8 +78,8 @@ protected:
     TempDirectory directory_;
     app::ToolSettings settings_;
     RecordingMainWindow mainWindow_{settings_};
-    RecordingDialog dialog_;
-    JobEnvironment environment_{settings_, rig_.exchanges, mainWindow_};
+    RecordingDialog dialog_{mainWindow_};
+    JobEnvironment environment_{settings_, rig_.exchanges, &dialog_};
     std::vector<size_t> commandsBeforeMessage_;
 };
 
@@ -99,18 +99,18 @@ TEST_P(EraseBar, OneStepPerErasedBlockThenFilledUpToTwenty) {
     TempDirectory directory;
     app::ToolSettings settings;
     RecordingMainWindow mainWindow(settings);
-    RecordingDialog dialog;
+    RecordingDialog dialog(mainWindow);
     const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
     farsend::testing::WriteText(image, "00004000\n01 02 03\n");
     settings.firmwarePath.Set(image.string());
-    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+    ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), protocol::ExchangeResult::Ok);
     settings.programmingBusy = true;
     settings.erasingBusy = true;
 
     // Where the single steps end and the fill-up begins: the fill-up comes
     // after the end of erasing, which the target has sent by then.
-    const JobReport report = RunJobWorker(GetParam().kind, image.string(),
-                                          {settings, rig.exchanges, mainWindow}, dialog);
+    const JobReport report =
+        RunJobWorker(GetParam().kind, image.string(), {settings, rig.exchanges, &dialog});
 
     EXPECT_TRUE(report.Succeeded());
     EXPECT_EQ(report.blocksErased, GetParam().erasedBlocks);
@@ -121,7 +121,7 @@ TEST_P(EraseBar, OneStepPerErasedBlockThenFilledUpToTwenty) {
     if (IsProgrammingJob(GetParam().kind)) {
         EXPECT_FALSE(settings.programmingBusy);
         EXPECT_TRUE(settings.erasingBusy);  // not this job's flag
-        EXPECT_EQ(mainWindow.Commands(), std::vector<int>{kCommandProgrammingFinished});
+        EXPECT_EQ(mainWindow.Commands(), std::vector<int>{app::kCommandProgrammingFinished});
     } else {
         EXPECT_FALSE(settings.erasingBusy);
         EXPECT_TRUE(settings.programmingBusy);
@@ -178,7 +178,7 @@ TEST_P(ProgramBar, FollowsTheFileAndSendsEveryBlock) {
         EXPECT_EQ(dialog_.Count("program"), c.barSteps);
     }
     EXPECT_EQ(rig_.simulation->Target().Flash(), farsend::testing::ContentsOf(c.runs));
-    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandProgrammingFinished});
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{app::kCommandProgrammingFinished});
     EXPECT_TRUE(rig_.TargetReceived(packets::kEndOfData));
     EXPECT_FALSE(settings_.programmingBusy);
     if (!c.blockBytes.empty()) {
@@ -259,7 +259,7 @@ TEST_F(WorkerTest, ProgrammingFinishedIsTheOnlyCommandAndComesBeforeTheDialogEnd
 
     ASSERT_TRUE(Run(JobKind::ProgramBootloaderAndApplication).Succeeded());
 
-    EXPECT_EQ(mainWindow_.Commands(), (std::vector<int>{kCommandProgrammingFinished}));
+    EXPECT_EQ(mainWindow_.Commands(), (std::vector<int>{app::kCommandProgrammingFinished}));
     ASSERT_EQ(dialogCallsAtCommand.size(), 1u);
     EXPECT_LT(dialogCallsAtCommand[0], dialog_.Calls().size());  // 660 before the end
     EXPECT_EQ(dialog_.Calls().back(), "end");
@@ -275,7 +275,7 @@ TEST_F(WorkerTest, EndOfDataFailingIsACommunicationErrorWithoutSuccess) {
 
     EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
     EXPECT_EQ(report.blocksSent, 3u);
-    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{app::kCommandCommunicationFailure});
     EXPECT_EQ(commandsBeforeMessage_, std::vector<size_t>{0});
     ASSERT_EQ(dialog_.Messages().size(), 1u);
     EXPECT_EQ(dialog_.Messages()[0],
@@ -293,7 +293,7 @@ TEST_F(WorkerTest, StartNotAcknowledgedIsACommunicationError) {
     EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
     EXPECT_EQ(report.blocksSent, 0u);
     EXPECT_EQ(dialog_.Count("erase"), 0);
-    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{app::kCommandCommunicationFailure});
     EXPECT_EQ(commandsBeforeMessage_, std::vector<size_t>{0});
 }
 
@@ -397,7 +397,7 @@ TEST_P(FileChangedDuringTheRun, ProgramsTheFileAsItWasAtTheStart) {
     ASSERT_TRUE(report.image);
     EXPECT_EQ(*report.image, original);
     EXPECT_TRUE(dialog_.Messages().empty());
-    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandProgrammingFinished});
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{app::kCommandProgrammingFinished});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -491,7 +491,7 @@ TEST_F(WorkerTest, EraseStartNotAcknowledgedReportsAndTellsTheMainWindow) {
     rig_.muting->MuteAfterCommand(packets::kEraseDefault);
     const JobReport report = Run(JobKind::EraseDefault);
     EXPECT_EQ(report.outcome, JobOutcome::CommunicationError);
-    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{kCommandCommunicationFailure});
+    EXPECT_EQ(mainWindow_.Commands(), std::vector<int>{app::kCommandCommunicationFailure});
     EXPECT_EQ(commandsBeforeMessage_, std::vector<size_t>{0});
     ASSERT_EQ(dialog_.Messages().size(), 1u);
     EXPECT_EQ(dialog_.Messages()[0].caption, "Error");
@@ -507,23 +507,19 @@ namespace {
 // --- A unit's serial and a stop between blocks ------------------------------
 
 // Sets the stop flag once `after` blocks went out (0: before the run starts).
-class StoppingDialog final : public JobDialog {
+class StoppingObserver final : public StationObserver {
 public:
-    StoppingDialog(std::atomic<bool>& stop, int after) : stop_(stop), after_(after) {
+    StoppingObserver(std::atomic<bool>& stop, int after) : stop_(stop), after_(after) {
         if (after_ == 0) stop_ = true;
     }
-    void StepErase() override {}
-    void StepProgram() override {}
-    void BlockSent(std::size_t) override {
-        if (++sent_ == after_) stop_ = true;
+    void OnStationEvent(const StationEvent& event) override {
+        const auto* block = std::get_if<events::BlockSent>(&event);
+        if (block != nullptr && static_cast<int>(block->blocksSent) == after_) stop_ = true;
     }
-    void ShowMessage(const Message&) override {}
-    void End(const JobReport&) override {}
 
 private:
     std::atomic<bool>& stop_;
     int after_;
-    int sent_ = 0;
 };
 
 TEST(WorkerSerialAndStop, StampsEachBlockItCoversAndStopsBetweenBlocks) {
@@ -551,18 +547,17 @@ TEST(WorkerSerialAndStop, StampsEachBlockItCoversAndStopsBetweenBlocks) {
         farsend::testing::SimRig rig(farsend::testing::SimRig::DefaultOptions());
         farsend::testing::TempDirectory directory;
         app::ToolSettings settings;
-        farsend::testing::RecordingMainWindow mainWindow(settings);
         const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
         farsend::testing::WriteImageOfSize(image, runs, sim::FormatImage(runs).size());
-        ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), 0);
+        ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), protocol::ExchangeResult::Ok);
         std::atomic<bool> stop{false};
-        StoppingDialog dialog(stop, c.stopAfter);
+        StoppingObserver observer(stop, c.stopAfter);
         settings.programmingBusy = true;
-        const JobEnvironment environment{
-            settings, rig.exchanges, mainWindow, nullptr, c.serial ? &serial : nullptr, &stop};
+        const JobEnvironment environment{settings, rig.exchanges, &observer,
+                                         c.serial ? &serial : nullptr, &stop};
 
         const JobReport report =
-            RunJobWorker(JobKind::ProgramApplication, image.string(), environment, dialog);
+            RunJobWorker(JobKind::ProgramApplication, image.string(), environment);
 
         EXPECT_EQ(report.outcome, c.outcome);
         EXPECT_EQ(report.blocksSent, c.blocksSent);
@@ -581,6 +576,61 @@ TEST(WorkerSerialAndStop, StampsEachBlockItCoversAndStopsBetweenBlocks) {
             for (uint32_t i = 0; i < spec.size; ++i) expected[spec.address + i] = serial.bytes[i];
             EXPECT_EQ(rig.simulation->Target().Flash(), expected);
         }
+    }
+}
+
+}  // namespace
+}  // namespace farsend::jobs
+
+namespace farsend::jobs {
+namespace {
+
+// --- A lost target, and a bridge that went with it -----------------------
+
+// The job itself tells an unplugged bridge from a target that fell silent,
+// at the exchange that failed, with the same box for both in the window.
+TEST(WorkerLostTarget, TellsAnUnpluggedBridgeFromASilentTarget) {
+    struct Case {
+        const char* name;
+        bool unplug;  // else the target falls silent
+        JobOutcome outcome;
+    };
+    const Case cases[] = {
+        {"unplugged", true, JobOutcome::BridgeUnplugged},
+        {"silent", false, JobOutcome::CommunicationError},
+    };
+    const std::vector<sim::ImageRun> runs = {farsend::testing::PatternRun(0x4000, 3000)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimOptions options = farsend::testing::SimRig::DefaultOptions();
+        // Past the handshake and the start, within the blocks.
+        (c.unplug ? options.faults.unplug_after : options.faults.silence_after) = 1200;
+        farsend::testing::SimRig rig(options);
+        farsend::testing::TempDirectory directory;
+        app::ToolSettings settings;
+        const std::filesystem::path image = directory.path() / "Farsend_15_bt.hex";
+        farsend::testing::WriteImageOfSize(image, runs, sim::FormatImage(runs).size());
+        ASSERT_EQ(protocol::ConnectTarget(rig.exchanges), protocol::ExchangeResult::Ok);
+        struct Problems final : StationObserver {
+            void OnStationEvent(const StationEvent& event) override {
+                if (const auto* problem = std::get_if<events::JobProblem>(&event)) {
+                    seen.push_back(*problem);
+                }
+            }
+            std::vector<events::JobProblem> seen;
+        } problems;
+        settings.programmingBusy = true;
+
+        const JobReport report = RunJobWorker(JobKind::ProgramApplication, image.string(),
+                                              {settings, rig.exchanges, &problems});
+
+        EXPECT_EQ(report.outcome, c.outcome);
+        EXPECT_TRUE(LostTheTarget(report.outcome));
+        EXPECT_GT(report.blocksSent, 0u);
+        ASSERT_EQ(problems.seen.size(), 1u);
+        EXPECT_EQ(problems.seen[0].problem, events::JobProblemKind::CommunicationLost);
+        EXPECT_EQ(problems.seen[0].bridgeGone, c.unplug);
+        EXPECT_EQ(JobProblemMessage(problems.seen[0]).text, kCommunicationErrorText);
     }
 }
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "app/command_ids.h"
 #include "job_test_support.h"
-#include "jobs/command_ids.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
 #include "protocol/exchanges.h"
@@ -83,7 +83,8 @@ TEST_P(StopDuringHandshake, EndsAtOnceWithTheLinkClosed) {
     RecordingMainWindow mainWindow(settings);
     GatedClock pacing;
     pacing.SetFree(true);
-    ConnectionMonitorControl control({settings, settings, exchanges, mainWindow, &pacing});
+    ConnectionMonitorControl control(
+        {settings, settings, exchanges, mainWindow, &pacing, &mainWindow.observer});
     control.Start();
     ASSERT_TRUE(watch.WaitForLongWait());
 
@@ -157,28 +158,28 @@ TEST(MonitorStop, AStopDuringAProgrammingJobLeavesTheJobsExchangesAlone) {
     std::vector<JobReport> reports;
     std::atomic<bool> stoppedDuringJob{false};
     mainWindow.onCommand = [&](int command) {
-        if (command == kCommandProgrammingFinished) {
+        if (command == app::kCommandProgrammingFinished) {
             settings.connectionState = ConnectionState::Disconnected;
         }
-        if (command != kCommandProgramNow) return;
+        if (command != app::kCommandProgramNow) return;
         settings.programmingBusy = true;
-        RecordingDialog dialog;
+        RecordingDialog dialog(mainWindow);
         // The stop comes from the worker's thread, in the middle of the
         // erase, while the job waits for the target's answers.
         dialog.onFirstEraseStep = [&] {
             stop.Request();
             stoppedDuringJob = true;
         };
-        JobEnvironment job{settings, rig.exchanges, mainWindow};
+        JobEnvironment job{settings, rig.exchanges, &dialog};
         std::thread worker([&] {
-            reports.push_back(
-                ProgramApplicationWorker(job, PathToProgram(settings, settings), dialog));
+            reports.push_back(ProgramApplicationWorker(job, PathToProgram(settings, settings)));
         });
         worker.join();
     };
 
     std::thread monitor([&] {
-        ConnectionMonitor({settings, settings, rig.exchanges, mainWindow, &pacing}, stop);
+        ConnectionMonitor(
+            {settings, settings, rig.exchanges, mainWindow, &pacing, &mainWindow.observer}, stop);
     });
     monitor.join();  // ends by itself: the stop came during the attempt
 
@@ -188,7 +189,7 @@ TEST(MonitorStop, AStopDuringAProgrammingJobLeavesTheJobsExchangesAlone) {
     EXPECT_EQ(rig.simulation->Target().Flash(), farsend::testing::ContentsOf(image));
     EXPECT_TRUE(rig.TargetReceived(packets::kEndOfData));
     EXPECT_EQ(mainWindow.Commands(),
-              (std::vector<int>{kCommandProgramNow, kCommandProgrammingFinished}));
+              (std::vector<int>{app::kCommandProgramNow, app::kCommandProgrammingFinished}));
     EXPECT_EQ(rig.link.writeHandle, link::kNoHandle);
 }
 

@@ -5,6 +5,7 @@
 //
 //   farsend-uhid-bridge [--device=LOCATION,SERIAL[,PRODUCT]]... [--unplug-after=N]
 //                       [--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE]
+//                       [--no-target]
 //
 // Each --device makes one HID device, in the order given, with the bridge's
 // vendor and PRODUCT (hexadecimal; default the bridge's). Devices with the
@@ -14,7 +15,9 @@
 // again, with a new target, that many milliseconds later. --flash-out and
 // --serial-log go to the first bridge's simulation. It runs until SIGTERM or
 // SIGINT, then writes the flash-out file and ends with status 0; status 2 for
-// a bad argument, 1 when /dev/uhid cannot be used.
+// a bad argument, 1 when /dev/uhid cannot be used. --no-target makes every
+// device answer nothing, bridges too: for a listing, where a target calling
+// every 50 ms would only keep a listener such as Wine's HID bus busy.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <poll.h>
@@ -77,6 +80,7 @@ struct DeviceSpec {
     std::string location;
     std::string serial;
     uint16_t product = farsend::link::kBridgeProductId;
+    bool silent = false;
     bool IsBridge() const { return product == farsend::link::kBridgeProductId; }
 };
 
@@ -90,7 +94,7 @@ bool Send(int fd, const uhid_event& event) {
 class UhidDevice {
 public:
     UhidDevice(const DeviceSpec& spec, const SimOptions& options) : spec_(spec) {
-        if (spec.IsBridge()) {
+        if (spec.IsBridge() && !spec.silent) {
             std::string error;
             simulation_ = Simulation::Create(options, error);
             if (!simulation_) {
@@ -152,7 +156,9 @@ public:
     UhidDevice(const UhidDevice&) = delete;
     UhidDevice& operator=(const UhidDevice&) = delete;
 
-    bool Made() const { return fd_ >= 0 && (!spec_.IsBridge() || simulation_ != nullptr); }
+    bool Made() const {
+        return fd_ >= 0 && (!spec_.IsBridge() || spec_.silent || simulation_ != nullptr);
+    }
     // The simulated target pulled the plug (its unplug fault).
     bool Unplugged() const { return simulation_ && !simulation_->Plug().Plugged(); }
 
@@ -260,7 +266,7 @@ int Usage(const std::string& word) {
     std::fprintf(stderr,
                  "farsend-uhid-bridge: cannot read '%s'\nusage: farsend-uhid-bridge "
                  "[--device=LOCATION,SERIAL[,PRODUCT]]... [--unplug-after=N] "
-                 "[--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE]\n",
+                 "[--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE] [--no-target]\n",
                  word.c_str());
     return 2;
 }
@@ -273,6 +279,7 @@ int main(int argc, char** argv) {
     options.simulate = true;
     std::optional<uint64_t> unplugAfter;
     long replugAfterMs = -1;
+    bool silent = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         std::string value;
@@ -291,11 +298,14 @@ int main(int argc, char** argv) {
             options.flash_out = value;
         } else if (StartsWith(word, "--serial-log=", &value)) {
             options.serial_log = value;
+        } else if (word == "--no-target") {
+            silent = true;
         } else {
             return Usage(word);
         }
     }
     if (specs.empty()) specs.push_back({"farsend-uhid-1", "FSUHID0001"});
+    for (DeviceSpec& spec : specs) spec.silent = silent;
 
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);

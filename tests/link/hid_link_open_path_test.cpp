@@ -59,7 +59,7 @@ TEST_P(HidLinkOpenPathTest, OpensOnlyTheInterfaceGiven) {
     FixedLocator locator(c.path);
     link.locator = &locator;
 
-    EXPECT_EQ(HidLinkOpen(link), c.result);
+    EXPECT_EQ(LinkResultCode(HidLinkOpen(link)), c.result);
     EXPECT_EQ(locator.asked, 1);
     Lines opening;
     for (const std::string& line : Log()) {
@@ -101,7 +101,7 @@ TEST_F(HidLinkOpenPathTest, WithoutALocatorTheSearchTakesTheFirstBridge) {
     platform.interfaces.push_back(
         FakeHidPlatform::Bridge("bridge-b", kBridgeVendorId, kBridgeProductId));
     platform.osClass = 5;
-    ASSERT_EQ(HidLinkOpen(link), 0);
+    ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
     const Lines log = Log();
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log[0], RestartOf(""));
@@ -111,9 +111,9 @@ TEST_F(HidLinkOpenPathTest, WithoutALocatorTheSearchTakesTheFirstBridge) {
 
 TEST_F(HidLinkOpenPathTest, AnOpenLinkGivenNoPathIsClosedAndReportsNoUnplug) {
     AddBridge();
-    ASSERT_EQ(HidLinkOpenPath(link, "bridge"), 0);
+    ASSERT_EQ(HidLinkOpenPath(link, "bridge"), link::LinkResult::Ok);
     link.bridgeGone.store(true);
-    EXPECT_EQ(HidLinkOpenPath(link, ""), -4);
+    EXPECT_EQ(HidLinkOpenPath(link, ""), link::LinkResult::OpenFailed);
     EXPECT_EQ(platform.OpenHandles(), 0);
     EXPECT_FALSE(link.reader);
     EXPECT_FALSE(HidLinkBridgeGone(link));

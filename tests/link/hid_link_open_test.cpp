@@ -31,7 +31,7 @@ class HidLinkOpenTest : public LinkTest {};
 TEST_F(HidLinkOpenTest, NormalOpenSequence) {
     platform.interfaces.push_back(FakeHidPlatform::Bridge("mouse", 0x046D, 0xC077));
     AddBridge(33, 33);
-    ASSERT_EQ(HidLinkOpen(link), 0);
+    ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
     EXPECT_EQ(Log(), (Lines{
                          "bind",
                          "open mouse -> 1",
@@ -52,13 +52,13 @@ TEST_F(HidLinkOpenTest, NormalOpenSequence) {
     EXPECT_EQ(link.win98Mode, 0);
     ASSERT_TRUE(link.reader);
     EXPECT_FALSE(link.reader->IsStopRequested());
-    EXPECT_EQ(HidLinkClose(link), 0);
+    EXPECT_EQ(HidLinkClose(link), link::LinkResult::Ok);
 }
 
 TEST_F(HidLinkOpenTest, LegacyLibraryVersionSelectsLegacyFirstReport) {
     AddBridge(9, 9);
     platform.fileVersion = "4.10.1998";
-    ASSERT_EQ(HidLinkOpen(link), 0);
+    ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
     EXPECT_EQ(link.win98Mode, 1);
     EXPECT_EQ(LogLines("write"), Lines{"write 1 00 F6 20 00 00 00 00 00 00"});
 
@@ -71,7 +71,7 @@ TEST_F(HidLinkOpenTest, OnlyTheExactVersionTextSelectsLegacyFraming) {
     AddBridge();
     for (const char* version : {"4.10.1998 ", "4.10.19980", "4.10.2222", "", "10.0.0.0"}) {
         platform.fileVersion = version;
-        ASSERT_EQ(HidLinkOpen(link), 0);
+        ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
         EXPECT_EQ(link.win98Mode, 0) << '"' << version << '"';
         HidLinkClose(link);
     }
@@ -87,7 +87,7 @@ class HidLinkOsClassTest : public LinkTest, public ::testing::WithParamInterface
 TEST_P(HidLinkOsClassTest, ClassFiveAndAboveRestartThenPause200BeforeTheSearch) {
     AddBridge();
     platform.osClass = GetParam().osClass;
-    ASSERT_EQ(HidLinkOpen(link), 0);
+    ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
     const Lines log = Log();
     const bool restarted = log.size() >= 3 && log[0] == RestartOfOurBridge() &&
                            log[1] == "sleep 200" && log[2] == "bind";
@@ -108,7 +108,7 @@ TEST_F(HidLinkOpenTest, RestartWithoutConfigurationManagerFailsTheOpen) {
     AddBridge();
     platform.osClass = 6;
     platform.restartResult = 0;
-    EXPECT_EQ(HidLinkOpen(link), -4);
+    EXPECT_EQ(HidLinkOpen(link), link::LinkResult::OpenFailed);
     EXPECT_EQ(Log(), Lines{RestartOfOurBridge()});
     EXPECT_FALSE(link.rxBuffer);
 }
@@ -117,7 +117,7 @@ TEST_F(HidLinkOpenTest, RestartWithoutDeviceSetupPausesAndGoesOn) {
     AddBridge();
     platform.osClass = 5;
     platform.restartResult = -4;
-    EXPECT_EQ(HidLinkOpen(link), 0);
+    EXPECT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
     EXPECT_EQ(Log()[1], "sleep 200");
 }
 
@@ -135,7 +135,7 @@ class HidLinkOpenFailureTest : public LinkTest,
 TEST_P(HidLinkOpenFailureTest, LeavesTheLinkClosed) {
     AddBridge();
     GetParam().arrange(platform);
-    EXPECT_EQ(HidLinkOpen(link), GetParam().result);
+    EXPECT_EQ(LinkResultCode(HidLinkOpen(link)), GetParam().result);
     EXPECT_EQ(link.writeHandle, kNoHandle);
     EXPECT_EQ(link.readHandle, kNoHandle);
     EXPECT_FALSE(link.reader);
@@ -145,7 +145,7 @@ TEST_P(HidLinkOpenFailureTest, LeavesTheLinkClosed) {
     const bool closeReport = !writes.empty() && writes.back().rfind("write 1 00 00 00", 0) == 0;
     EXPECT_EQ(closeReport, GetParam().closeReportWritten);
     uint8_t byte;
-    EXPECT_EQ(HidLinkReadByte(link, &byte), -2);
+    EXPECT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::BadArgument);
 }
 
 std::vector<OpenFailure> OpenFailures() {
@@ -179,24 +179,24 @@ INSTANTIATE_TEST_SUITE_P(Failures, HidLinkOpenFailureTest, ::testing::ValuesIn(O
 
 TEST_F(HidLinkOpenTest, WithoutPlatformOpenFails) {
     link.platform = nullptr;
-    EXPECT_EQ(HidLinkOpen(link), -4);
+    EXPECT_EQ(HidLinkOpen(link), link::LinkResult::OpenFailed);
     EXPECT_FALSE(link.rxBuffer);
 }
 
 TEST_F(HidLinkOpenTest, NeverOpenedLink) {
     uint8_t byte = 0x5A;
     uint8_t report[65] = {};
-    EXPECT_EQ(HidLinkReadByte(link, &byte), -2);
-    EXPECT_EQ(HidLinkReadReport(link, report, 65), -3);
-    EXPECT_EQ(HidLinkWriteReport(link, report, 65), -3);
+    EXPECT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::BadArgument);
+    EXPECT_EQ(HidLinkReadReport(link, report, 65), link::LinkResult::ReportFailed);
+    EXPECT_EQ(HidLinkWriteReport(link, report, 65), link::LinkResult::ReportFailed);
     EXPECT_EQ(HidLinkSetFeature(link, report, 6), 0);
-    EXPECT_EQ(HidLinkWrite(link, report, 0), 0);
-    EXPECT_EQ(HidLinkWrite(link, report, 4), -3);
+    EXPECT_EQ(HidLinkWrite(link, report, 0), link::LinkResult::Ok);
+    EXPECT_EQ(HidLinkWrite(link, report, 4), link::LinkResult::ReportFailed);
 
     // The protocol layer's way out after a failed open: harmless.
     EXPECT_EQ(HidLinkSendCloseFeature(link), 0);
-    EXPECT_EQ(HidLinkClose(link), 0);
-    EXPECT_EQ(HidLinkStop(link), 0);
+    EXPECT_EQ(HidLinkClose(link), link::LinkResult::Ok);
+    EXPECT_EQ(HidLinkStop(link), link::LinkResult::Ok);
     EXPECT_EQ(Log(), Lines{"sleep 30"});
     EXPECT_EQ(link.writeHandle, kNoHandle);
     EXPECT_FALSE(link.reader);
@@ -206,9 +206,9 @@ TEST_F(HidLinkOpenTest, NeverOpenedLink) {
 TEST_F(HidLinkOpenTest, ReadByteWithNullDestinationOnAnOpenLink) {
     AddBridge();
     OpenAndClearLog();
-    EXPECT_EQ(HidLinkReadByte(link, nullptr), -2);
+    EXPECT_EQ(HidLinkReadByte(link, nullptr), link::LinkResult::BadArgument);
     uint8_t byte;
-    EXPECT_EQ(HidLinkReadByte(link, &byte), -1);
+    EXPECT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::NothingAvailable);
 }
 
 TEST_F(HidLinkOpenTest, CloseWritesCloseReportStopsReaderClosesReadThenWriteHandle) {
@@ -218,7 +218,7 @@ TEST_F(HidLinkOpenTest, CloseWritesCloseReportStopsReaderClosesReadThenWriteHand
     // The reader waits in a read that gets nothing: it must have ended
     // before the handle it reads goes.
     ASSERT_TRUE(platform.WaitUntilReaderIdle());
-    EXPECT_EQ(HidLinkClose(link), 0);
+    EXPECT_EQ(HidLinkClose(link), link::LinkResult::Ok);
     EXPECT_EQ(Log(), (Lines{"feature 1 00 F4 00 00 00 00", "sleep 30",
                             "write 1 00 00 00 00 00 00 00 00 00", "close 2", "close 1"}));
     EXPECT_FALSE(link.reader);
@@ -228,9 +228,9 @@ TEST_F(HidLinkOpenTest, CloseWritesCloseReportStopsReaderClosesReadThenWriteHand
 
 TEST_F(HidLinkOpenTest, OpenOnAnOpenLinkClosesTheFirstOpenBeforehand) {
     AddBridge();
-    ASSERT_EQ(HidLinkOpen(link), 0);
+    ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
     platform.ClearLog();
-    ASSERT_EQ(HidLinkOpen(link), 0);
+    ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
     EXPECT_EQ(platform.OpenHandles(), 2);
     const Lines log = Log();
     ASSERT_GE(log.size(), 3u);
@@ -242,7 +242,7 @@ TEST_F(HidLinkOpenTest, OpenOnAnOpenLinkClosesTheFirstOpenBeforehand) {
 TEST_F(HidLinkOpenTest, ReopenAfterCloseStartsAFreshReader) {
     AddBridge();
     for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(HidLinkOpen(link), 0);
+        ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
         ASSERT_TRUE(link.reader);
         EXPECT_EQ(link.rxCount, 0);
         HidLinkSendCloseFeature(link);

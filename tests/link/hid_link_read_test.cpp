@@ -34,7 +34,7 @@ protected:
         std::vector<int> results;
         for (int i = 0; i < calls; ++i) {
             uint8_t byte = 0;
-            const int16_t result = HidLinkReadByte(link, &byte);
+            const int result = LinkResultCode(HidLinkReadByte(link, &byte));
             results.push_back(result == 0 ? byte : result);
         }
         return results;
@@ -79,23 +79,24 @@ INSTANTIATE_TEST_SUITE_P(Reports, HidLinkReadTable, ::testing::ValuesIn(ReadCase
 TEST_F(HidLinkReadTest, ReadReportWithAnotherLengthLeavesTheReaderAlone) {
     Deliver({Input(1, {0x55})});
     uint8_t report[64];
-    EXPECT_EQ(HidLinkReadReport(link, report, kIn - 1), -2);
-    EXPECT_EQ(HidLinkReadReport(link, report, kIn + 1), -2);
-    EXPECT_EQ(HidLinkReadReport(link, nullptr, kIn), -2);
+    EXPECT_EQ(HidLinkReadReport(link, report, kIn - 1), link::LinkResult::BadArgument);
+    EXPECT_EQ(HidLinkReadReport(link, report, kIn + 1), link::LinkResult::BadArgument);
+    EXPECT_EQ(HidLinkReadReport(link, nullptr, kIn), link::LinkResult::BadArgument);
     EXPECT_EQ(link.reader->BufferedBytes(), kIn);
-    EXPECT_EQ(HidLinkReadReport(link, report, kIn), 0);
+    EXPECT_EQ(HidLinkReadReport(link, report, kIn), link::LinkResult::Ok);
     EXPECT_EQ(report[3], 0x55);
-    EXPECT_EQ(HidLinkReadReport(link, report, kIn), -2) << "nothing buffered now";
+    EXPECT_EQ(HidLinkReadReport(link, report, kIn), link::LinkResult::BadArgument)
+        << "nothing buffered now";
 }
 
 TEST_F(HidLinkReadTest, BytesLeftUnreadAtCloseAreGoneAfterReopen) {
     Deliver({Input(3, {1, 2, 3})});
     uint8_t byte;
-    ASSERT_EQ(HidLinkReadByte(link, &byte), 0);
+    ASSERT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::Ok);
     HidLinkClose(link);
-    EXPECT_EQ(HidLinkReadByte(link, &byte), -2);
-    ASSERT_EQ(HidLinkOpen(link), 0);
-    EXPECT_EQ(HidLinkReadByte(link, &byte), -1);
+    EXPECT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::BadArgument);
+    ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
+    EXPECT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::NothingAvailable);
 }
 
 TEST_F(HidLinkReadTest, WaitReadableSleepsOnTheClockUntilTheReaderStores) {
@@ -113,10 +114,10 @@ TEST_F(HidLinkReadTest, WaitReadableSleepsOnTheClockUntilTheReaderStores) {
     // A byte still waiting in the receive buffer counts too, even after the
     // reader's notification was used up.
     uint8_t byte;
-    ASSERT_EQ(HidLinkReadByte(link, &byte), 0);
+    ASSERT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::Ok);
     link.readable.Consume();
     EXPECT_TRUE(HidLinkWaitReadable(link, Millis(40)));
-    ASSERT_EQ(HidLinkReadByte(link, &byte), 0);
+    ASSERT_EQ(HidLinkReadByte(link, &byte), link::LinkResult::Ok);
     EXPECT_FALSE(HidLinkWaitReadable(link, Millis(40)));
 }
 

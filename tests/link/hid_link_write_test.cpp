@@ -30,7 +30,8 @@ TEST_P(HidLinkFraming, SplitsFramesAndPaces) {
     std::vector<uint8_t> bytes(static_cast<size_t>(c.length > 0 ? c.length : 1));
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
     const size_t before = platform.Writes().size();
-    ASSERT_EQ(HidLinkWrite(link, bytes.data(), static_cast<int16_t>(c.length)), 0);
+    ASSERT_EQ(HidLinkWrite(link, bytes.data(), static_cast<int16_t>(c.length)),
+              link::LinkResult::Ok);
 
     const auto all = platform.Writes();
     const std::vector<std::vector<uint8_t>> reports(all.begin() + static_cast<long>(before),
@@ -114,17 +115,17 @@ TEST_F(HidLinkWriteTest, FailedReportStopsTheWriteAndKeepsTheLinkOpen) {
     OpenAndClearLog();
     platform.failWriteNumber = 3;  // the open wrote report 1; this write's second fails
     const uint8_t bytes[20] = {};
-    EXPECT_EQ(HidLinkWrite(link, bytes, 20), -3);
+    EXPECT_EQ(HidLinkWrite(link, bytes, 20), link::LinkResult::ReportFailed);
     EXPECT_EQ(LogLines("write").size(), 2u) << "nothing after the failed report";
     EXPECT_NE(link.writeHandle, kNoHandle);
     platform.failWriteNumber = 0;
-    EXPECT_EQ(HidLinkWrite(link, bytes, 3), 0);
+    EXPECT_EQ(HidLinkWrite(link, bytes, 3), link::LinkResult::Ok);
 }
 
 TEST_F(HidLinkWriteTest, NullBytesAreABadArgument) {
     AddBridge();
     OpenAndClearLog();
-    EXPECT_EQ(HidLinkWrite(link, nullptr, 4), -2);
+    EXPECT_EQ(HidLinkWrite(link, nullptr, 4), link::LinkResult::BadArgument);
     EXPECT_TRUE(Log().empty());
 }
 
@@ -135,11 +136,11 @@ TEST_F(HidLinkWriteTest, UnusableOutputLengthRefusesInsteadOfLooping) {
     const uint8_t bytes[4] = {1, 2, 3, 4};
     for (uint16_t length : {0, 1, 2, 3}) {
         link.caps.outputReportByteLength = length;
-        EXPECT_EQ(HidLinkWrite(link, bytes, 4), -3) << length;
+        EXPECT_EQ(HidLinkWrite(link, bytes, 4), link::LinkResult::ReportFailed) << length;
     }
     link.win98Mode = 1;
     link.caps.outputReportByteLength = 4;
-    EXPECT_EQ(HidLinkWrite(link, bytes, 4), -3);
+    EXPECT_EQ(HidLinkWrite(link, bytes, 4), link::LinkResult::ReportFailed);
     EXPECT_TRUE(Log().empty());
     link.caps.outputReportByteLength = 65;
 }
@@ -148,9 +149,9 @@ TEST_F(HidLinkWriteTest, WriteReportChecksTheLength) {
     AddBridge(65, 33);
     OpenAndClearLog();
     uint8_t report[65] = {};
-    EXPECT_EQ(HidLinkWriteReport(link, report, 32), -3);
-    EXPECT_EQ(HidLinkWriteReport(link, report, 65), -3);
-    EXPECT_EQ(HidLinkWriteReport(link, report, 33), 0);
+    EXPECT_EQ(HidLinkWriteReport(link, report, 32), link::LinkResult::ReportFailed);
+    EXPECT_EQ(HidLinkWriteReport(link, report, 65), link::LinkResult::ReportFailed);
+    EXPECT_EQ(HidLinkWriteReport(link, report, 33), link::LinkResult::Ok);
     EXPECT_EQ(LogLines("write").size(), 1u);
 }
 

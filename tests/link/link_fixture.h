@@ -26,7 +26,7 @@ protected:
 
     // Opens and forgets what the open did.
     void OpenAndClearLog() {
-        ASSERT_EQ(HidLinkOpen(link), 0);
+        ASSERT_EQ(HidLinkOpen(link), link::LinkResult::Ok);
         platform.ClearLog();
     }
 

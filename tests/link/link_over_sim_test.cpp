@@ -47,7 +47,7 @@ public:
     Bytes Drain() {
         Bytes bytes;
         uint8_t byte;
-        while (HidLinkReadByte(link, &byte) == 0) bytes.push_back(byte);
+        while (HidLinkReadByte(link, &byte) == link::LinkResult::Ok) bytes.push_back(byte);
         return bytes;
     }
 
@@ -67,14 +67,14 @@ class LinkOverSim : public ::testing::TestWithParam<Setup> {};
 TEST_P(LinkOverSim, OpenCloseLeaveTheBridgeAsFound) {
     ScriptedEndpoint endpoint;
     SimLink sim(GetParam(), endpoint);
-    ASSERT_EQ(HidLinkOpen(sim.link), 0);
+    ASSERT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
     EXPECT_EQ(sim.link.win98Mode, GetParam().legacy ? 1 : 0);
     sim::SimBridgeStats stats = sim.bridge->Stats();
     EXPECT_TRUE(stats.uartOpen);
     EXPECT_EQ(stats.openHandles, 2u);
     EXPECT_EQ(stats.inputBuffers, 512u);
     EXPECT_EQ(HidLinkSendCloseFeature(sim.link), 1);
-    EXPECT_EQ(HidLinkClose(sim.link), 0);
+    EXPECT_EQ(HidLinkClose(sim.link), link::LinkResult::Ok);
     stats = sim.bridge->Stats();
     EXPECT_FALSE(stats.uartOpen);
     EXPECT_EQ(stats.openHandles, 0u);
@@ -96,10 +96,10 @@ TEST_P(LinkOverSim, AnswerIsReadableWhenTheWriteReturns) {
         return answer;
     });
     SimLink sim(GetParam(), endpoint);
-    ASSERT_EQ(HidLinkOpen(sim.link), 0);
+    ASSERT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
     for (int round = 0; round < 100; ++round) {
         const Bytes command = {static_cast<uint8_t>(round), 0xCA, 0xFD, 0xAB};
-        ASSERT_EQ(HidLinkWrite(sim.link, command.data(), 4), 0);
+        ASSERT_EQ(HidLinkWrite(sim.link, command.data(), 4), link::LinkResult::Ok);
         // Legacy framing and short reports split the command; each part gets
         // its own answer. Only the last one matters here: all must be there.
         Bytes got = sim.Drain();
@@ -113,7 +113,7 @@ TEST_P(LinkOverSim, AnswerIsReadableWhenTheWriteReturns) {
 TEST_P(LinkOverSim, EchoedStreamArrivesIntactAndInOrder) {
     EchoEndpoint endpoint;
     SimLink sim(GetParam(), endpoint);
-    ASSERT_EQ(HidLinkOpen(sim.link), 0);
+    ASSERT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
     // Short reports and the legacy framing carry few bytes a report, and every
     // report's echo costs one pass of the reader; they get a shorter stream.
     const size_t total = GetParam().legacy || GetParam().reportLength < 33 ? 3000 : 10000;
@@ -125,7 +125,8 @@ TEST_P(LinkOverSim, EchoedStreamArrivesIntactAndInOrder) {
     int piece = 1;
     while (at < total) {
         const size_t n = std::min<size_t>(static_cast<size_t>(piece), total - at);
-        ASSERT_EQ(HidLinkWrite(sim.link, sent.data() + at, static_cast<int16_t>(n)), 0);
+        ASSERT_EQ(HidLinkWrite(sim.link, sent.data() + at, static_cast<int16_t>(n)),
+                  link::LinkResult::Ok);
         at += n;
         const Bytes got = sim.Drain();
         received.insert(received.end(), got.begin(), got.end());
@@ -149,7 +150,7 @@ TEST(LinkOverSimAlone, OutputOfItsOwnAccordArrivesAtItsTimeInVirtualTime) {
     // The open takes 30 + 55 ms of pauses; the call comes 200 ms in.
     endpoint.EmitAt(start + Millis(200), {0x8C, 0xFD, 0xCA, 0xBB});
     endpoint.EmitAt(start + Millis(250), {0x8C, 0xFD, 0xCA, 0xBB});
-    ASSERT_EQ(HidLinkOpen(sim.link), 0);
+    ASSERT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
     EXPECT_TRUE(sim.Drain().empty());
 
     // A caller polling every millisecond sees it at exactly 200 ms.
@@ -178,11 +179,11 @@ TEST(LinkOverSimAlone, StopWhileTheBridgeIsSilentEndsTheReadPromptly) {
     ScriptedEndpoint endpoint;
     SimLink sim({"Report65", 65, false}, endpoint);
     for (int round = 0; round < 5; ++round) {
-        ASSERT_EQ(HidLinkOpen(sim.link), 0);
+        ASSERT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
         // Let the reader settle into a read that will get nothing.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(HidLinkStop(sim.link), 0);
+        EXPECT_EQ(HidLinkStop(sim.link), link::LinkResult::Ok);
         const auto took = std::chrono::steady_clock::now() - start;
         // The read times out after 20 ms; see the reader's own test.
         EXPECT_LT(took, std::chrono::seconds(1)) << "round " << round;
@@ -194,32 +195,32 @@ TEST(LinkOverSimAlone, StopWhileTheBridgeIsSilentEndsTheReadPromptly) {
 TEST(LinkOverSimAlone, UnpluggedBridgeFailsWritesReadsAndTheNextOpen) {
     EchoEndpoint endpoint;
     SimLink sim({"Report65", 65, false}, endpoint);
-    ASSERT_EQ(HidLinkOpen(sim.link), 0);
+    ASSERT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
     const Bytes bytes = {1, 2, 3};
-    ASSERT_EQ(HidLinkWrite(sim.link, bytes.data(), 3), 0);
+    ASSERT_EQ(HidLinkWrite(sim.link, bytes.data(), 3), link::LinkResult::Ok);
     EXPECT_EQ(sim.Drain(), bytes);
 
     sim.bridge->Unplug();
-    EXPECT_EQ(HidLinkWrite(sim.link, bytes.data(), 3), -3);
+    EXPECT_EQ(HidLinkWrite(sim.link, bytes.data(), 3), link::LinkResult::ReportFailed);
     uint8_t byte;
-    EXPECT_EQ(HidLinkReadByte(sim.link, &byte), -1);
+    EXPECT_EQ(HidLinkReadByte(sim.link, &byte), link::LinkResult::NothingAvailable);
     HidLinkSendCloseFeature(sim.link);
-    EXPECT_EQ(HidLinkClose(sim.link), 0);
-    EXPECT_EQ(HidLinkOpen(sim.link), -4);
+    EXPECT_EQ(HidLinkClose(sim.link), link::LinkResult::Ok);
+    EXPECT_EQ(HidLinkOpen(sim.link), link::LinkResult::OpenFailed);
 }
 
 TEST(LinkOverSimAlone, RefusedConfigurationAndFailedFirstReport) {
     ScriptedEndpoint endpoint;
     SimLink sim({"Report33", 33, false}, endpoint);
     sim.bridge->SetRefuseFeatures(true);
-    EXPECT_EQ(HidLinkOpen(sim.link), -4);
+    EXPECT_EQ(HidLinkOpen(sim.link), link::LinkResult::OpenFailed);
     EXPECT_EQ(sim.bridge->Stats().openHandles, 0u);
     sim.bridge->SetRefuseFeatures(false);
     sim.bridge->SetFailWrites(true);
-    EXPECT_EQ(HidLinkOpen(sim.link), -3);
+    EXPECT_EQ(HidLinkOpen(sim.link), link::LinkResult::ReportFailed);
     EXPECT_EQ(sim.bridge->Stats().openHandles, 0u);
     sim.bridge->SetFailWrites(false);
-    EXPECT_EQ(HidLinkOpen(sim.link), 0);
+    EXPECT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
     HidLinkClose(sim.link);
 }
 
@@ -227,7 +228,7 @@ TEST(LinkOverSimAlone, SystemOfClassSixRestartsTheBridgeFirst) {
     ScriptedEndpoint endpoint;
     SimLink sim({"Report65", 65, false}, endpoint, /*osClass=*/6);
     const Millis start = sim.clock.Now();
-    ASSERT_EQ(HidLinkOpen(sim.link), 0);
+    ASSERT_EQ(HidLinkOpen(sim.link), link::LinkResult::Ok);
     EXPECT_EQ(sim.bridge->Stats().restarts, 1u);
     EXPECT_EQ(sim.clock.Now() - start, Millis(200 + 30 + 55));
     HidLinkClose(sim.link);

@@ -17,6 +17,12 @@ const std::vector<std::string> kOpened = {
     "USB\\VID_1209&PID_0001\\FST0002",
     "USB\\ROOT_HUB30\\4&1B3A5C&0&0",
 };
+// The same bridge under Wine's HID bus: no USB device anywhere in its line.
+const std::vector<std::string> kOpenedUnderWine = {
+    "HID\\VID_1209&PID_0001&MI_00\\0&FSW0041&0&0",
+    "WINEBUS\\VID_1209&PID_0001&MI_00\\256&FSW0041&0&0&0",
+    "ROOT\\WINEBUS\\0000",
+};
 
 struct RestartCase {
     const char* name;
@@ -57,6 +63,12 @@ std::vector<RestartCase> RestartCases() {
         {"interface_gone", "USB\\VID_1209&PID_0001\\FST0002", false, {}, false},
         // A serial that merely begins like the wanted one is another bridge.
         {"longer_serial", "USB\\VID_1209&PID_0001\\FST00021", false, kOpened, false},
+        // On a bus that is not USB (Wine's) the bridge has no USB device:
+        // neither its bus device nor its HID device is restarted, by a
+        // search or by a link given its path.
+        {"wine_bus_device", kOpenedUnderWine[1], false, kOpenedUnderWine, false},
+        {"wine_hid_device", kOpenedUnderWine[0], false, kOpenedUnderWine, false},
+        {"search_wine_bus_device", kOpenedUnderWine[1], true, {}, false},
     };
 }
 

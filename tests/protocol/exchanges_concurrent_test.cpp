@@ -20,7 +20,7 @@ TEST(ConcurrentExchanges, TwoThreadsQueryingTheSameTargetEachGetTheirOwnReply) {
     options.version = "1.5.3";
     SimulatedSession s(options);
     ASSERT_TRUE(s.simulation);
-    ASSERT_EQ(ConnectTarget(s.context), 0);
+    ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
 
     constexpr int kRounds = 40;
     std::atomic<int> ready{0};
@@ -34,7 +34,8 @@ TEST(ConcurrentExchanges, TwoThreadsQueryingTheSameTargetEachGetTheirOwnReply) {
         startTogether();
         for (int i = 0; i < kRounds; ++i) {
             int32_t variant = -1;
-            if (QueryTargetVariant(s.context, &variant) != 0 || variant != kVariantZigBee) {
+            if (QueryTargetVariant(s.context, &variant) != protocol::ExchangeResult::Ok ||
+                variant != kVariantZigBee) {
                 ++variantFailures;
             }
         }
@@ -43,8 +44,8 @@ TEST(ConcurrentExchanges, TwoThreadsQueryingTheSameTargetEachGetTheirOwnReply) {
         startTogether();
         for (int i = 0; i < kRounds; ++i) {
             TargetIdentity identity{};
-            if (QueryTargetVersion(s.context, &identity) != 0 || identity.major != 1 ||
-                identity.minor != 5 || identity.build != 3) {
+            if (QueryTargetVersion(s.context, &identity) != protocol::ExchangeResult::Ok ||
+                identity.major != 1 || identity.minor != 5 || identity.build != 3) {
                 ++versionFailures;
             }
         }
@@ -58,8 +59,8 @@ TEST(ConcurrentExchanges, TwoThreadsQueryingTheSameTargetEachGetTheirOwnReply) {
     // still good for the next exchange.
     EXPECT_EQ(s.Target().Commands().size(), 1u + 2u * kRounds);
     int32_t variant = -1;
-    EXPECT_EQ(QueryTargetVariant(s.context, &variant), 0);
-    EXPECT_EQ(LaunchTargetApplication(s.context), 0);
+    EXPECT_EQ(QueryTargetVariant(s.context, &variant), protocol::ExchangeResult::Ok);
+    EXPECT_EQ(LaunchTargetApplication(s.context), protocol::ExchangeResult::Ok);
     EXPECT_FALSE(LinkIsOpen(s.link));
 }
 

@@ -65,7 +65,7 @@ TEST_P(ConnectToSimulatedTarget, ResultLinesAndLink) {
     DiagnosticRecorder lines;
     const Millis start = s.clock.Now();
 
-    EXPECT_EQ(ConnectTarget(s.context), c.status);
+    EXPECT_EQ(ExchangeResultCode(ConnectTarget(s.context)), c.status);
 
     EXPECT_EQ(LinkIsOpen(s.link), c.status == 0);
     EXPECT_EQ(lines.Count(kWaiting), c.waitingLines);
@@ -90,10 +90,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConnectToSimulatedTarget, ::testing::ValuesIn(kT
 
 TEST(ConnectToSimulatedTargetAgain, AfterDisconnectTheTargetCallsAgain) {
     SimulatedSession s;
-    ASSERT_EQ(ConnectTarget(s.context), 0);
-    EXPECT_EQ(DisconnectTarget(s.context), 0);
+    ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
+    EXPECT_EQ(DisconnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_FALSE(LinkIsOpen(s.link));
-    EXPECT_EQ(ConnectTarget(s.context), 0);
+    EXPECT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_EQ(s.Target().TargetsArrived(), 1u);
 }
 
@@ -101,15 +101,15 @@ TEST(ConnectToSimulatedTargetAgain, AfterLaunchTheNextTargetArrives) {
     sim::SimOptions options;
     options.targets = 2;
     SimulatedSession s(options);
-    ASSERT_EQ(ConnectTarget(s.context), 0);
+    ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     const Millis left = s.clock.Now();
-    EXPECT_EQ(LaunchTargetApplication(s.context), 0);
-    EXPECT_EQ(ConnectTarget(s.context), 0);
+    EXPECT_EQ(LaunchTargetApplication(s.context), protocol::ExchangeResult::Ok);
+    EXPECT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_EQ(s.Target().TargetsArrived(), 2u);
     EXPECT_GE(s.clock.Now() - left, Millis(500));
     // The third attempt finds nobody.
-    EXPECT_EQ(LaunchTargetApplication(s.context), 0);
-    EXPECT_EQ(ConnectTarget(s.context), 3);
+    EXPECT_EQ(LaunchTargetApplication(s.context), protocol::ExchangeResult::Ok);
+    EXPECT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::TimedOut);
     EXPECT_EQ(s.Target().TargetsArrived(), 2u);
 }
 
@@ -211,7 +211,7 @@ TEST_P(ConnectToScriptedTarget, ResultLinesAndLink) {
     DiagnosticRecorder lines;
     const Millis start = s.clock.Now();
 
-    EXPECT_EQ(ConnectTarget(s.context), c.status);
+    EXPECT_EQ(ExchangeResultCode(ConnectTarget(s.context)), c.status);
 
     EXPECT_EQ(LinkIsOpen(s.link), c.status == 0);
     EXPECT_EQ(lines.Count(kWaiting), c.waitingLines);
@@ -237,7 +237,7 @@ TEST(ConnectToScriptedTargetAlone, EachOtherPacketOpensAFreshThirteenSecondWindo
     s.EmitIn(Millis(61000), kCallBytes);
     s.AnswerCommand(Command::Ack, kTargetAckBytes);
     DiagnosticRecorder lines;
-    EXPECT_EQ(ConnectTarget(s.context), 0);
+    EXPECT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_EQ(lines.Count(kWaiting), 7);
     EXPECT_GE(s.clock.Now(), Millis(1000000 + 61000));
 }
@@ -247,7 +247,7 @@ TEST(ConnectToScriptedTargetAlone, ThirteenSecondsWithoutAPacketEndTheWait) {
     s.EmitIn(Millis(10000), kDoneBytes);
     s.EmitIn(Millis(10000 + 13100), kCallBytes);
     DiagnosticRecorder lines;
-    EXPECT_EQ(ConnectTarget(s.context), 3);
+    EXPECT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::TimedOut);
     EXPECT_EQ(lines.Count(kWaiting), 1);
     EXPECT_TRUE(s.endpoint.Received().empty());
     EXPECT_FALSE(LinkIsOpen(s.link));
@@ -277,7 +277,7 @@ TEST_P(CancelledHandshake, EndsLikeATimeOutWithoutWaiting) {
     DiagnosticRecorder lines;
     const Millis start = s.clock.Now();
 
-    EXPECT_EQ(ConnectTarget(s.context, &cancel), kTimedOut);
+    EXPECT_EQ(ConnectTarget(s.context, &cancel), protocol::ExchangeResult::TimedOut);
 
     EXPECT_LT(s.clock.Now() - start, Millis(1000));
     EXPECT_FALSE(LinkIsOpen(s.link));

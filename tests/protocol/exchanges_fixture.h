@@ -119,7 +119,7 @@ public:
 
     // Opens the link without a handshake, for the exchanges that need an
     // open link.
-    bool Open() { return OpenLink(context) == kExchangeOk; }
+    bool Open() { return OpenLink(context) == protocol::ExchangeResult::Ok; }
     // Sends `bytes` of the far end's own accord, `after` from now. The bridge
     // asks an endpoint for output only at the time it last named, so it is
     // told to look again (attaching collects what is due and the next time),

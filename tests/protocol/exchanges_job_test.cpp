@@ -17,7 +17,7 @@ using namespace farsend::protocol::testing;
 
 struct SingleExchange {
     std::string name;
-    std::function<int(ExchangeContext&)> run;
+    std::function<ExchangeResult(ExchangeContext&)> run;
     Command command;
     ResponseCode expected;
 };
@@ -67,7 +67,7 @@ TEST_P(SingleCommandExchange, AcceptsOnlyItsOwnAnswer) {
     ScriptedSession s;
     ASSERT_TRUE(s.Open());
     s.AnswerCommand(c.exchange.command, c.reply.answer(Answer(c.exchange.expected)));
-    EXPECT_EQ(c.exchange.run(s.context), c.reply.status);
+    EXPECT_EQ(ExchangeResultCode(c.exchange.run(s.context)), c.reply.status);
     EXPECT_EQ(s.endpoint.Received(), CommandBytes(c.exchange.command));
     EXPECT_TRUE(LinkIsOpen(s.link));
 }
@@ -81,7 +81,7 @@ TEST(SingleCommandExchangeAlone, AnotherCommandsAcknowledgementIsWrong) {
             ScriptedSession s;
             ASSERT_TRUE(s.Open());
             s.AnswerCommand(e.command, Answer(other.expected));
-            EXPECT_EQ(e.run(s.context), 8);
+            EXPECT_EQ(e.run(s.context), ExchangeResult::WrongAnswer);
         }
     }
 }
@@ -91,7 +91,9 @@ TEST(SingleCommandExchangeAlone, TheAnswerMayTakeElevenPollsButNotTwelve) {
         ScriptedSession s;
         ASSERT_TRUE(s.Open());
         s.EmitIn(Millis(delay), Answer(ResponseCode::AbortAck));
-        EXPECT_EQ(AbortTarget(s.context), delay == 11 ? 0 : 8) << delay << " ms";
+        EXPECT_EQ(AbortTarget(s.context),
+                  delay == 11 ? ExchangeResult::Ok : ExchangeResult::WrongAnswer)
+            << delay << " ms";
     }
 }
 
@@ -153,7 +155,7 @@ TEST_P(SendFlashBlockCase, AcceptsEitherProgrammingAcknowledgement) {
     block.count = 256;
     block.check = ComputeBlockCheck(block);
 
-    EXPECT_EQ(SendFlashBlock(s.context, block), c.status);
+    EXPECT_EQ(ExchangeResultCode(SendFlashBlock(s.context, block)), c.status);
 
     const FlashBlockBytes wire = SerializeFlashBlock(block);
     const Bytes expected =
@@ -167,8 +169,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, SendFlashBlockCase, ::testing::ValuesIn(kBlockCa
 
 TEST(SendFlashBlockToSimulatedTarget, ABadBlockIsRefused) {
     SimulatedSession s;
-    ASSERT_EQ(ConnectTarget(s.context), 0);
-    ASSERT_EQ(BeginProgramApplication(s.context), 0);
+    ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
+    ASSERT_EQ(BeginProgramApplication(s.context), protocol::ExchangeResult::Ok);
     while (AwaitResponse(s.context) == ResponseCode::BlockErased) {
     }
     FlashBlock block;
@@ -176,9 +178,9 @@ TEST(SendFlashBlockToSimulatedTarget, ABadBlockIsRefused) {
     block.data[0] = 0x12;
     block.count = 1;
     block.check = ComputeBlockCheck(block) ^ 1;
-    EXPECT_EQ(SendFlashBlock(s.context, block), 8);
+    EXPECT_EQ(SendFlashBlock(s.context, block), protocol::ExchangeResult::WrongAnswer);
     block.check ^= 1;
-    EXPECT_EQ(SendFlashBlock(s.context, block), 0);
+    EXPECT_EQ(SendFlashBlock(s.context, block), protocol::ExchangeResult::Ok);
     EXPECT_EQ(s.Target().BlocksRefused(), 1u);
     EXPECT_EQ(s.Target().Flash(), (sim::FlashContents{{0x4000, 0x12}}));
 }
@@ -214,8 +216,9 @@ TEST(EraseOnSimulatedTarget, AcknowledgementProgressThenDone) {
         options.erase_blocks = 5;
         options.baud = 9600;
         SimulatedSession s(options);
-        ASSERT_EQ(ConnectTarget(s.context), 0);
-        EXPECT_EQ(all ? BeginEraseAll(s.context) : BeginEraseDefault(s.context), 0);
+        ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
+        EXPECT_EQ(all ? BeginEraseAll(s.context) : BeginEraseDefault(s.context),
+                  protocol::ExchangeResult::Ok);
         for (int i = 0; i < 5; ++i) EXPECT_EQ(AwaitResponse(s.context), ResponseCode::BlockErased);
         EXPECT_EQ(AwaitResponse(s.context), ResponseCode::Done);
         EXPECT_TRUE(LinkIsOpen(s.link));
@@ -253,9 +256,9 @@ TEST_P(VersionQuery, ReadsTheSimulatedTargetsText) {
     sim::SimOptions options;
     options.version = c.text;
     SimulatedSession s(options);
-    ASSERT_EQ(ConnectTarget(s.context), 0);
+    ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     TargetIdentity identity{kKept, kKept, kKept, kKept};
-    EXPECT_EQ(QueryTargetVersion(s.context, &identity), 0);
+    EXPECT_EQ(QueryTargetVersion(s.context, &identity), protocol::ExchangeResult::Ok);
     EXPECT_EQ(identity.variant, kKept);
     EXPECT_EQ(identity.major, c.major);
     EXPECT_EQ(identity.minor, c.minor);
@@ -289,9 +292,9 @@ TEST_P(VariantQuery, ReadsTheSimulatedTargetsText) {
     sim::SimOptions options;
     options.variant = c.text;
     SimulatedSession s(options);
-    ASSERT_EQ(ConnectTarget(s.context), 0);
+    ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     int32_t variant = kKept;
-    EXPECT_EQ(QueryTargetVariant(s.context, &variant), 0);
+    EXPECT_EQ(QueryTargetVariant(s.context, &variant), protocol::ExchangeResult::Ok);
     EXPECT_EQ(variant, c.variant);
 }
 
@@ -307,17 +310,20 @@ TEST(Queries, AMissingReplyAfterAnEarlierSuccessGivesTen) {
         sim::SimOptions options;
         options.faults.silence_after = 12;
         SimulatedSession s(options);
-        ASSERT_EQ(ConnectTarget(s.context), 0);
+        ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
         TargetIdentity identity;
         if (version) {
-            EXPECT_EQ(QueryTargetVersion(s.context, &identity), 0);
+            EXPECT_EQ(QueryTargetVersion(s.context, &identity), protocol::ExchangeResult::Ok);
             EXPECT_EQ(identity.minor, 5);
-            EXPECT_EQ(QueryTargetVersion(s.context, &identity), 10);
+            EXPECT_EQ(QueryTargetVersion(s.context, &identity),
+                      protocol::ExchangeResult::ReplyMissing);
             EXPECT_EQ(ClassifyResponse(s.context.versionReply), ResponseCode::Invalid);
         } else {
-            EXPECT_EQ(QueryTargetVariant(s.context, &identity.variant), 0);
+            EXPECT_EQ(QueryTargetVariant(s.context, &identity.variant),
+                      protocol::ExchangeResult::Ok);
             EXPECT_EQ(identity.variant, kVariantBluetooth);
-            EXPECT_EQ(QueryTargetVariant(s.context, &identity.variant), 10);
+            EXPECT_EQ(QueryTargetVariant(s.context, &identity.variant),
+                      protocol::ExchangeResult::ReplyMissing);
             EXPECT_EQ(ClassifyResponse(s.context.variantReply), ResponseCode::Invalid);
         }
     }
@@ -354,7 +360,9 @@ TEST_P(VersionQueryScripted, Result) {
     ASSERT_TRUE(s.Open());
     s.AnswerCommand(Command::QueryVersion, c.answer);
     TargetIdentity identity;
-    EXPECT_EQ(QueryTargetVersion(s.context, c.destination ? &identity : nullptr), c.status);
+    EXPECT_EQ(
+        ExchangeResultCode(QueryTargetVersion(s.context, c.destination ? &identity : nullptr)),
+        c.status);
     EXPECT_EQ(s.endpoint.Received(), c.sent ? CommandBytes(Command::QueryVersion) : Bytes{});
     // Only a reply that came, to a query that had somewhere to put it, fills the record.
     const bool filled = c.destination && c.status != 10;
@@ -370,7 +378,7 @@ TEST(Launch, ClosesTheLinkWithoutWaitingForAnAnswer) {
     ScriptedSession s;
     ASSERT_TRUE(s.Open());
     const Millis start = s.clock.Now();
-    EXPECT_EQ(LaunchTargetApplication(s.context), 0);
+    EXPECT_EQ(LaunchTargetApplication(s.context), protocol::ExchangeResult::Ok);
     // Only the close feature's 30 ms pause: no receive was started.
     EXPECT_EQ(s.clock.Now() - start, Millis(30));
     EXPECT_FALSE(LinkIsOpen(s.link));
@@ -383,27 +391,27 @@ TEST(Launch, ClosesTheLinkWithoutWaitingForAnAnswer) {
 
 TEST(Launch, TheSimulatedTargetStartsItsApplication) {
     SimulatedSession s;
-    ASSERT_EQ(ConnectTarget(s.context), 0);
-    EXPECT_EQ(LaunchTargetApplication(s.context), 0);
+    ASSERT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::Ok);
+    EXPECT_EQ(LaunchTargetApplication(s.context), protocol::ExchangeResult::Ok);
     EXPECT_FALSE(LinkIsOpen(s.link));
     const std::vector<sim::ReceivedCommand> commands = s.Target().Commands();
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[1], (sim::ReceivedCommand{0xBB, 1, true}));
     // The target has left: nobody calls any more.
-    EXPECT_EQ(ConnectTarget(s.context), 3);
+    EXPECT_EQ(ConnectTarget(s.context), protocol::ExchangeResult::TimedOut);
 }
 
 TEST(Launch, OnAClosedLinkStillSucceeds) {
     ScriptedSession s;
-    EXPECT_EQ(LaunchTargetApplication(s.context), 0);
-    EXPECT_EQ(DisconnectTarget(s.context), 0);
+    EXPECT_EQ(LaunchTargetApplication(s.context), protocol::ExchangeResult::Ok);
+    EXPECT_EQ(DisconnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_TRUE(s.endpoint.Received().empty());
 }
 
 TEST(Disconnect, ClosesTheLinkAndSendsNothing) {
     ScriptedSession s;
     ASSERT_TRUE(s.Open());
-    EXPECT_EQ(DisconnectTarget(s.context), 0);
+    EXPECT_EQ(DisconnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_FALSE(LinkIsOpen(s.link));
     EXPECT_TRUE(s.endpoint.Received().empty());
     EXPECT_EQ(s.bridge->Stats().closeFeatures, 1u);

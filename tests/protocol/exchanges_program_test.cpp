@@ -96,10 +96,10 @@ TEST_P(ProgrammingRun, FlashEqualsTheImage) {
     SimulatedSession s(options);
     ExchangeContext& context = s.context;
 
-    ASSERT_EQ(ConnectTarget(context), 0);
+    ASSERT_EQ(ConnectTarget(context), protocol::ExchangeResult::Ok);
     ASSERT_EQ(c.factory ? BeginProgramBootloaderAndApplication(context)
                         : BeginProgramApplication(context),
-              0);
+              protocol::ExchangeResult::Ok);
     const ResponseCode modeAck = c.factory ? ResponseCode::ProgramBootloaderAndApplicationAck
                                            : ResponseCode::ProgramApplicationAck;
     int erased = 0;
@@ -124,10 +124,11 @@ TEST_P(ProgrammingRun, FlashEqualsTheImage) {
         const ProgrammingStep step = sequence.Next(block);
         if (step == ProgrammingStep::SendEndOfData) break;
         ASSERT_EQ(step, ProgrammingStep::SendBlock);
-        ASSERT_EQ(SendFlashBlock(context, block), 0) << "block " << blocks;
+        ASSERT_EQ(SendFlashBlock(context, block), protocol::ExchangeResult::Ok)
+            << "block " << blocks;
         ++blocks;
     }
-    EXPECT_EQ(SendEndOfData(context), 0);
+    EXPECT_EQ(SendEndOfData(context), protocol::ExchangeResult::Ok);
 
     EXPECT_EQ(s.Target().Flash(), FlashOf(c.runs));
     EXPECT_EQ(s.Target().BlocksAccepted(), static_cast<uint32_t>(blocks));
@@ -135,7 +136,7 @@ TEST_P(ProgrammingRun, FlashEqualsTheImage) {
     EXPECT_EQ(s.Target().TargetsProgrammed(), 1u);
     EXPECT_EQ(s.simulation->Bridge().Stats().handoffTimeouts, 0u);
     EXPECT_TRUE(LinkIsOpen(s.link));
-    EXPECT_EQ(DisconnectTarget(context), 0);
+    EXPECT_EQ(DisconnectTarget(context), protocol::ExchangeResult::Ok);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProgrammingRun, ::testing::ValuesIn(RunCases()),

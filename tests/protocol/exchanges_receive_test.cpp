@@ -37,7 +37,7 @@ TEST_P(DeadlineReceive, TakesTheAnswerOrGivesUpAtThirteenSeconds) {
     for (const Arrival& a : c.arrivals) s.EmitIn(a.after, a.bytes);
     ShortResponsePacket packet{};
     const Millis start = s.clock.Now();
-    EXPECT_EQ(ReceiveWithDeadline(s.context, packet), c.status);
+    EXPECT_EQ(ExchangeResultCode(ReceiveWithDeadline(s.context, packet)), c.status);
     EXPECT_EQ(packet, c.packet);
     if (c.took.count() >= 0) {
         EXPECT_EQ(s.clock.Now() - start, c.took);
@@ -88,7 +88,7 @@ TEST_P(RetriesReceive, ToleratesElevenEmptyPollsPerPacket) {
     for (const Arrival& a : c.arrivals) s.EmitIn(a.after, a.bytes);
     ShortResponsePacket packet{};
     const Millis start = s.clock.Now();
-    EXPECT_EQ(ReceiveWithRetries(s.context, packet), c.status);
+    EXPECT_EQ(ExchangeResultCode(ReceiveWithRetries(s.context, packet)), c.status);
     EXPECT_EQ(packet, c.packet);
     if (c.took.count() >= 0) {
         EXPECT_EQ(s.clock.Now() - start, c.took);
@@ -120,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, RetriesReceive, ::testing::ValuesIn(kRetriesCase
 TEST(ReceiveOnAClosedLink, TimesOutWithoutAnyByte) {
     ScriptedSession s;
     ShortResponsePacket packet{};
-    EXPECT_EQ(ReceiveWithRetries(s.context, packet), 3);
-    EXPECT_EQ(ReceiveWithDeadline(s.context, packet), 3);
+    EXPECT_EQ(ReceiveWithRetries(s.context, packet), protocol::ExchangeResult::TimedOut);
+    EXPECT_EQ(ReceiveWithDeadline(s.context, packet), protocol::ExchangeResult::TimedOut);
     EXPECT_EQ(packet, P(0, 0, 0, 0));
 }
 
@@ -131,7 +131,7 @@ TEST(LongReceive, TakesAWholeQueryReply) {
     const Bytes reply = LongAnswer(ResponseCode::VersionReply, "1.5.0");
     s.EmitIn(Millis(2), reply);
     LongResponsePacket packet{};
-    EXPECT_EQ(ReceiveWithRetries(s.context, packet), 0);
+    EXPECT_EQ(ReceiveWithRetries(s.context, packet), protocol::ExchangeResult::Ok);
     EXPECT_EQ(ClassifyResponse(packet), ResponseCode::VersionReply);
     EXPECT_EQ(ReplyText(packet.data(), packet.size()), "1.5.0");
 }
@@ -152,9 +152,9 @@ TEST_P(OpenLinkResult, MapsTheLinkCode) {
     if (c.unplug) s.bridge->Unplug();
     s.bridge->SetRefuseFeatures(c.refuseFeatures);
     s.bridge->SetFailWrites(c.failWrites);
-    EXPECT_EQ(OpenLink(s.context), c.status);
+    EXPECT_EQ(ExchangeResultCode(OpenLink(s.context)), c.status);
     EXPECT_EQ(LinkIsOpen(s.link), c.status == 0);
-    EXPECT_EQ(CloseLink(s.context), 0);
+    EXPECT_EQ(CloseLink(s.context), protocol::ExchangeResult::Ok);
     EXPECT_FALSE(LinkIsOpen(s.link));
     EXPECT_EQ(s.bridge->Stats().openHandles, 0u);
 }
@@ -173,13 +173,14 @@ TEST(SendCommand, SendsTheLowBytesAndNothingBeyondTheBuffer) {
     ScriptedSession s;
     ASSERT_TRUE(s.Open());
     const uint32_t elements[] = {0x19C, 0xFFFFFFCA, 0x2FD, 0xAB};
-    EXPECT_EQ(SendCommand(s.context, elements, 4), 0);
+    EXPECT_EQ(SendCommand(s.context, elements, 4), protocol::ExchangeResult::Ok);
     EXPECT_EQ(s.endpoint.Received(), (Bytes{0x9C, 0xCA, 0xFD, 0xAB}));
 
     std::vector<uint32_t> big(257, 0x11);
-    EXPECT_EQ(SendCommand(s.context, big.data(), big.size()), 2);
+    EXPECT_EQ(SendCommand(s.context, big.data(), big.size()),
+              protocol::ExchangeResult::WriteFailed);
     EXPECT_EQ(s.endpoint.Received().size(), 4u);
-    EXPECT_EQ(SendCommand(s.context, big.data(), 256), 0);
+    EXPECT_EQ(SendCommand(s.context, big.data(), 256), protocol::ExchangeResult::Ok);
     EXPECT_EQ(s.endpoint.Received().size(), 260u);
 }
 
@@ -187,7 +188,7 @@ TEST(SendCommand, AFailedWriteIsNotReported) {
     ScriptedSession s;
     ASSERT_TRUE(s.Open());
     s.bridge->SetFailWrites(true);
-    EXPECT_EQ(SendCommand(s.context, Command::Ack), 0);
+    EXPECT_EQ(SendCommand(s.context, Command::Ack), protocol::ExchangeResult::Ok);
     EXPECT_TRUE(s.endpoint.Received().empty());
 }
 
@@ -199,12 +200,12 @@ TEST(SendBlockBytes, WritesTheWireFormOrReportsTheFailure) {
     for (int i = 0; i < 200; ++i) block.data[i] = static_cast<uint8_t>(i * 7);
     block.count = 200;
     block.check = ComputeBlockCheck(block);
-    EXPECT_EQ(SendBlockBytes(s.context, block), 0);
+    EXPECT_EQ(SendBlockBytes(s.context, block), protocol::ExchangeResult::Ok);
     const FlashBlockBytes wire = SerializeFlashBlock(block);
     EXPECT_EQ(s.endpoint.Received(), Bytes(wire.begin(), wire.end()));
 
     s.bridge->SetFailWrites(true);
-    EXPECT_EQ(SendBlockBytes(s.context, block), 2);
+    EXPECT_EQ(SendBlockBytes(s.context, block), protocol::ExchangeResult::WriteFailed);
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ TEST_P(SimulationReports, TheLinkSeesTheBridgeTheOptionsAskFor) {
     options.legacy_hid = GetParam().legacy;
     Session s(options);
     ASSERT_TRUE(s.simulation) << s.error;
-    ASSERT_EQ(protocol::ConnectTarget(s.context), 0);
+    ASSERT_EQ(protocol::ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_EQ(s.link.caps.inputReportByteLength, GetParam().reportLength);
     EXPECT_EQ(s.link.caps.outputReportByteLength, GetParam().reportLength);
     EXPECT_EQ(s.link.win98Mode, GetParam().legacy ? 1 : 0);
@@ -79,11 +79,11 @@ TEST(Simulation, SerialLogHoldsEveryByteTheTargetReceivedAcrossConnections) {
     {
         Session s(options);
         ASSERT_TRUE(s.simulation) << s.error;
-        ASSERT_EQ(protocol::ConnectTarget(s.context), 0);
+        ASSERT_EQ(protocol::ConnectTarget(s.context), protocol::ExchangeResult::Ok);
         protocol::TargetIdentity identity;
-        ASSERT_EQ(protocol::QueryTargetVersion(s.context, &identity), 0);
-        ASSERT_EQ(protocol::LaunchTargetApplication(s.context), 0);
-        ASSERT_EQ(protocol::ConnectTarget(s.context), 0);
+        ASSERT_EQ(protocol::QueryTargetVersion(s.context, &identity), protocol::ExchangeResult::Ok);
+        ASSERT_EQ(protocol::LaunchTargetApplication(s.context), protocol::ExchangeResult::Ok);
+        ASSERT_EQ(protocol::ConnectTarget(s.context), protocol::ExchangeResult::Ok);
         EXPECT_EQ(s.simulation->Target().TargetsArrived(), 2u);
     }
     using protocol::Command;
@@ -107,8 +107,8 @@ TEST(Simulation, ASerialLogThatCannotBeCreatedIsRefusedByName) {
 
 // Programs one block of three bytes and ends the run.
 void ProgramThreeBytes(protocol::ExchangeContext& context) {
-    ASSERT_EQ(protocol::ConnectTarget(context), 0);
-    ASSERT_EQ(protocol::BeginProgramApplication(context), 0);
+    ASSERT_EQ(protocol::ConnectTarget(context), protocol::ExchangeResult::Ok);
+    ASSERT_EQ(protocol::BeginProgramApplication(context), protocol::ExchangeResult::Ok);
     while (protocol::AwaitResponse(context) == protocol::ResponseCode::BlockErased) {
     }
     protocol::FlashBlock block;
@@ -118,8 +118,8 @@ void ProgramThreeBytes(protocol::ExchangeContext& context) {
     block.data[2] = 0xC3;
     block.count = 3;
     block.check = protocol::ComputeBlockCheck(block);
-    ASSERT_EQ(protocol::SendFlashBlock(context, block), 0);
-    ASSERT_EQ(protocol::SendEndOfData(context), 0);
+    ASSERT_EQ(protocol::SendFlashBlock(context, block), protocol::ExchangeResult::Ok);
+    ASSERT_EQ(protocol::SendEndOfData(context), protocol::ExchangeResult::Ok);
 }
 
 TEST(Simulation, FlashOutIsWrittenByFinishOrAtTheEnd) {
@@ -175,7 +175,7 @@ TEST(Simulation, EndingWithTheLinkOpenClosesAndDetachesIt) {
     auto simulation = Simulation::Create(options, error, &clock);
     ASSERT_TRUE(simulation);
     simulation->AttachLink(link);
-    ASSERT_EQ(protocol::ConnectTarget(context), 0);
+    ASSERT_EQ(protocol::ConnectTarget(context), protocol::ExchangeResult::Ok);
     ASSERT_TRUE(link.reader);
     simulation.reset();
     EXPECT_FALSE(link.reader);
@@ -183,7 +183,7 @@ TEST(Simulation, EndingWithTheLinkOpenClosesAndDetachesIt) {
     EXPECT_EQ(link.platform, nullptr);
     EXPECT_EQ(link.clock, nullptr);
     // With no platform the next attempt fails cleanly.
-    EXPECT_EQ(protocol::ConnectTarget(context), 5);
+    EXPECT_EQ(protocol::ConnectTarget(context), protocol::ExchangeResult::LinkNotOpened);
 }
 
 TEST(Simulation, TheUnplugFaultTakesTheBridgeAway) {
@@ -191,15 +191,16 @@ TEST(Simulation, TheUnplugFaultTakesTheBridgeAway) {
     options.faults.unplug_after = 8;
     Session s(options);
     ASSERT_TRUE(s.simulation) << s.error;
-    EXPECT_EQ(protocol::ConnectTarget(s.context), 0);
+    EXPECT_EQ(protocol::ConnectTarget(s.context), protocol::ExchangeResult::Ok);
     EXPECT_TRUE(s.simulation->Plug().Plugged());
     // The query's last byte is the eighth: the bridge goes before the reply.
     protocol::TargetIdentity identity;
-    EXPECT_EQ(protocol::QueryTargetVersion(s.context, &identity), 10);
+    EXPECT_EQ(protocol::QueryTargetVersion(s.context, &identity),
+              protocol::ExchangeResult::ReplyMissing);
     EXPECT_FALSE(s.simulation->Plug().Plugged());
     EXPECT_FALSE(s.simulation->Bridge().Plugged());
-    EXPECT_EQ(protocol::DisconnectTarget(s.context), 0);
-    EXPECT_EQ(protocol::ConnectTarget(s.context), 5);
+    EXPECT_EQ(protocol::DisconnectTarget(s.context), protocol::ExchangeResult::Ok);
+    EXPECT_EQ(protocol::ConnectTarget(s.context), protocol::ExchangeResult::LinkNotOpened);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "cli/process_runner.h"
 #include "sim/sample_firmware.h"
 #include "support/temp_directory.h"
+#include "units/own_pg_server.h"
 #include "units/soci.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
@@ -198,33 +199,6 @@ TEST_F(LostDatabase, ASignalWhileTheDatabaseIsWaitedForEndsTheStartCleanly) {
     EXPECT_EQ(UnitDatabase::Open(db)->ListUnits().size(), 2000u);
 }
 
-// A server of the test's own, whose processes are stopped (SIGSTOP) as a hung
-// host's would be: its socket takes connections, nothing answers them.
-class FrozenServer {
-public:
-    FrozenServer() : directory_(fs::path("/tmp") / ("fs-pgf-" + std::to_string(::getpid()))) {}
-    ~FrozenServer() {
-        Script("thaw");
-        Script("stop");
-    }
-    bool Start() {
-        if (!Script("start")) return false;
-        std::getline(std::ifstream(directory_ / "url"), url_);
-        return !url_.empty();
-    }
-    bool Script(const char* action) const {
-        const std::string command = std::string(FARSEND_SOURCE_DIR) +
-                                    "/scripts/pg-test-server.sh " + action + " " +
-                                    directory_.string() + " >/dev/null";
-        return std::system(command.c_str()) == 0;
-    }
-    const std::string& Url() const { return url_; }
-
-private:
-    fs::path directory_;
-    std::string url_;
-};
-
 // The time-outs are short here (FARSEND_DB_TIMEOUT); the client library
 // waits at least 2 s for a connection.
 class ShortTimeout {
@@ -234,8 +208,11 @@ public:
 };
 
 TEST_F(LostDatabase, AStoppedServerIsALostDatabasePostgreSQL) {
-    FrozenServer server;
-    ASSERT_TRUE(server.Start()) << "scripts/pg-test-server.sh start failed";
+    // A server whose processes are stopped (SIGSTOP) as a hung host's would
+    // be: its socket takes connections, nothing answers them.
+    testing::OwnPgServer server("pgf");
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
     const std::string url = server.Url();
     ASSERT_EQ(testing::RunFarsend({"serials", "init", "line", "--first", "1", "--db", url}).status,
               0);

@@ -22,6 +22,7 @@
 #include "protocol/serial_stamp.h"
 #include "sim/sample_firmware.h"
 #include "support/temp_directory.h"
+#include "units/own_pg_server.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
 
@@ -411,36 +412,10 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
     }
 }
 
-// A server of the test's own, stopped in the middle of a unit as a lost
-// database would be, then started again.
-class LostServer {
-public:
-    LostServer()
-        : directory_(std::filesystem::path("/tmp") / ("fs-pg-" + std::to_string(::getpid()))) {}
-    ~LostServer() { Script("stop"); }
-    bool Start(std::string& error) {
-        if (!Script("start")) {
-            error = "scripts/pg-test-server.sh start " + directory_.string() + " failed";
-            return false;
-        }
-        std::getline(std::ifstream(directory_ / "url"), url_);
-        return !url_.empty();
-    }
-    bool Script(const char* action) const {
-        const std::string command = std::string(FARSEND_SOURCE_DIR) +
-                                    "/scripts/pg-test-server.sh " + action + " " +
-                                    directory_.string() + " >/dev/null";
-        return std::system(command.c_str()) == 0;
-    }
-    const std::string& Url() const { return url_; }
-
-private:
-    std::filesystem::path directory_;
-    std::string url_;
-};
-
 TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreSQL) {
-    LostServer server;
+    // Stopped in the middle of a unit as a lost database would be, then
+    // started again.
+    testing::OwnPgServer server("pg");
     std::string error;
     ASSERT_TRUE(server.Start(error)) << error;
     const std::string url = server.Url();

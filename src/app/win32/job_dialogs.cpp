@@ -4,10 +4,11 @@
 
 #include <algorithm>
 
+#include "app/command_ids.h"
 #include "app/commands.h"
+#include "app/job_window.h"
 #include "app/win32/message_box.h"
 #include "app/win32/thread_wait.h"
-#include "jobs/command_ids.h"
 
 namespace farsend::app::win32 {
 
@@ -25,6 +26,7 @@ struct JobRun {
     jobs::JobKind kind;
     const std::string* path;
     const jobs::JobEnvironment* environment;
+    MainWindowPort* mainWindow;
     bool exitAfterProgram;
     HWND dialog = nullptr;
     HWND eraseBar = nullptr;
@@ -34,35 +36,36 @@ struct JobRun {
 
 // The worker's side of the dialog: everything goes to the dialog as a sent
 // command, so the bars move on the dialog's own thread and a call returns
-// once it has been shown.
-class SentCommandDialog final : public jobs::JobDialog {
+// once it has been shown. EndDialog belongs on the dialog's thread too: the
+// dialog ends itself on 1000.
+class SentCommandDialog final : public JobDialogPort {
 public:
     explicit SentCommandDialog(HWND dialog) : dialog_(dialog) {}
-    void StepErase() override { Send(jobs::kDialogCommandStepErase); }
-    void StepProgram() override { Send(jobs::kDialogCommandStepProgram); }
+    void SendDialogCommand(int command) override {
+        SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    }
     void ShowMessage(const jobs::Message& message) override { ShowMessageBox(dialog_, message); }
-    // EndDialog belongs on the dialog's thread: the dialog ends itself on 1000.
-    void End(const jobs::JobReport&) override { Send(jobs::kDialogCommandEnd); }
 
 private:
-    void Send(int command) { SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(command, 0), 0); }
     HWND dialog_;
 };
 
 DWORD WINAPI WorkerMain(void* parameter) {
     JobRun& run = *static_cast<JobRun*>(parameter);
     SentCommandDialog dialog(run.dialog);
-    const jobs::JobReport report =
-        jobs::RunJobWorker(run.kind, *run.path, *run.environment, dialog);
+    JobWindow window(dialog, *run.mainWindow, run.environment->observer);
+    jobs::JobEnvironment environment = *run.environment;
+    environment.observer = &window;
+    const jobs::JobReport report = jobs::RunJobWorker(run.kind, *run.path, environment);
     // After the dialog has ended, as the window program always did.
     if (EndsProcessAfterJob(report, run.exitAfterProgram)) {
-        run.environment->mainWindow.SendCommand(jobs::kCommandEndProcess);
+        run.mainWindow->SendCommand(kCommandEndProcess);
     }
     return 0;
 }
 
 // What the dialog does with the commands it receives.
-class DialogControls final : public jobs::JobDialogControls {
+class DialogControls final : public JobDialogControls {
 public:
     explicit DialogControls(const JobRun& run) : run_(run) {}
     void EndDialog() override { ::EndDialog(run_.dialog, 0); }
@@ -78,7 +81,7 @@ private:
     const JobRun& run_;
 };
 
-HWND CreateBar(HWND dialog, const char* text, const RECT& rect, const jobs::ProgressBarSpec& spec) {
+HWND CreateBar(HWND dialog, const char* text, const RECT& rect, const ProgressBarSpec& spec) {
     HWND bar = CreateWindowExA(
         0, PROGRESS_CLASSA, text, kBarStyle, rect.left, rect.top, rect.right - rect.left,
         rect.bottom - rect.top, dialog, nullptr,
@@ -112,14 +115,13 @@ INT_PTR CALLBACK JobDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             auto* run = reinterpret_cast<JobRun*>(lParam);
             SetWindowLongPtrA(dialog, DWLP_USER, lParam);
             run->dialog = dialog;
-            const bool programming = jobs::HasProgramBar(run->kind);
+            const bool programming = HasProgramBar(run->kind);
             MakeRoomFor(dialog, programming ? kProgramBarRect : kEraseBarRect);
             run->eraseBar =
                 CreateBar(dialog, programming ? kEraseBarTextProgram : kEraseBarTextErase,
-                          kEraseBarRect, jobs::kEraseBar);
+                          kEraseBarRect, kEraseBar);
             if (programming) {
-                run->programBar =
-                    CreateBar(dialog, kProgramBarText, kProgramBarRect, jobs::kProgramBar);
+                run->programBar = CreateBar(dialog, kProgramBarText, kProgramBarRect, kProgramBar);
             }
             run->worker = CreateThread(nullptr, 0, WorkerMain, run, 0, nullptr);
             if (run->worker == nullptr) ::EndDialog(dialog, -1);
@@ -129,7 +131,7 @@ INT_PTR CALLBACK JobDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
             auto* run = reinterpret_cast<JobRun*>(GetWindowLongPtrA(dialog, DWLP_USER));
             if (run == nullptr) return FALSE;
             DialogControls controls(*run);
-            return jobs::HandleJobDialogCommand(run->kind, LOWORD(wParam), controls) ? TRUE : FALSE;
+            return HandleJobDialogCommand(run->kind, LOWORD(wParam), controls) ? TRUE : FALSE;
         }
         default:
             return FALSE;
@@ -139,9 +141,10 @@ INT_PTR CALLBACK JobDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
 }  // namespace
 
 void RunJobDialog(HINSTANCE instance, HWND owner, jobs::JobKind kind, const std::string& path,
-                  const jobs::JobEnvironment& environment, bool exitAfterProgram) {
-    JobRun run{kind, &path, &environment, exitAfterProgram};
-    DialogBoxParamA(instance, jobs::JobDialogResource(kind), owner, JobDialogProc,
+                  const jobs::JobEnvironment& environment, MainWindowPort& mainWindow,
+                  bool exitAfterProgram) {
+    JobRun run{kind, &path, &environment, &mainWindow, exitAfterProgram};
+    DialogBoxParamA(instance, JobDialogResource(kind), owner, JobDialogProc,
                     reinterpret_cast<LPARAM>(&run));
     if (run.worker == nullptr) {
         // The job never ran, so nothing else will clear its flag.

@@ -7,19 +7,22 @@
 
 #include <string>
 
-#include "jobs/job_dialog.h"
+#include "app/main_window_port.h"
+#include "jobs/job_report.h"
 #include "jobs/job_workers.h"
 
 namespace farsend::app::win32 {
 
 // Opens the dialog of `kind` owned by `owner` and runs the job's worker on
-// `path` while it is shown. Returns once the dialog has ended and the worker
-// thread is gone; meanwhile the worker's commands to the main window (650,
-// 660) are carried out, and with `exitAfterProgram` a programming run that
+// `path` while it is shown, the dialog observing its events before the
+// environment's observer. Returns once the dialog has ended and the worker
+// thread is gone; meanwhile the commands the job's events become (650, 660)
+// reach `mainWindow`, and with `exitAfterProgram` a programming run that
 // succeeded then sends 680. If the dialog cannot be created the job does not
 // run, and its busy flag is cleared here.
 void RunJobDialog(HINSTANCE instance, HWND owner, jobs::JobKind kind, const std::string& path,
-                  const jobs::JobEnvironment& environment, bool exitAfterProgram);
+                  const jobs::JobEnvironment& environment, MainWindowPort& mainWindow,
+                  bool exitAfterProgram);
 
 // Window texts of the bars, by which tests find them.
 constexpr const char* kEraseBarTextErase = "Progress";

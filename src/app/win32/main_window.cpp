@@ -4,13 +4,13 @@
 
 #include <utility>
 
+#include "app/command_ids.h"
 #include "app/win32/job_dialogs.h"
 #include "app/win32/message_box.h"
 #include "app/win32/open_file_dialog.h"
 #include "app/win32/setup_dialogs.h"
 #include "app/win32/test_hook.h"
 #include "app/window_texts.h"
-#include "jobs/command_ids.h"
 #include "protocol/exchanges.h"
 #include "resources/resource_ids.h"
 
@@ -18,24 +18,24 @@ namespace farsend::app::win32 {
 
 // The resource script needs the command ids as macros and the portable core
 // has them as constants: the two lists must never drift apart.
-static_assert(CMD_PROGRAM_NOW == jobs::kCommandProgramNow);
-static_assert(CMD_ERASE == jobs::kCommandEraseTarget);
-static_assert(CMD_START_APPLICATION == jobs::kCommandStartApplication);
-static_assert(CMD_CONNECT == jobs::kCommandConnect);
-static_assert(CMD_EXIT == jobs::kCommandExit);
-static_assert(CMD_SERIAL_SETUP == jobs::kCommandSerialSetup);
-static_assert(CMD_PROGRAMMING_SETUP == jobs::kCommandProgrammingSetup);
-static_assert(CMD_AUTO_PROGRAM == jobs::kCommandToggleAutoProgram);
-static_assert(CMD_HELP == jobs::kCommandHelp);
-static_assert(CMD_ABOUT == jobs::kCommandAbout);
-static_assert(CMD_COMMUNICATION_FAILURE == jobs::kCommandCommunicationFailure);
-static_assert(CMD_REQUEST_PROGRAM == jobs::kCommandRequestProgramming);
-static_assert(CMD_PROGRAMMING_FINISHED == jobs::kCommandProgrammingFinished);
-static_assert(CMD_END_PROCESS == jobs::kCommandEndProcess);
-static_assert(JOB_CMD_END_DIALOG == jobs::kDialogCommandEnd);
-static_assert(JOB_CMD_SHOW_BUSY == jobs::kDialogCommandNotice);
-static_assert(JOB_CMD_STEP_ERASE_BAR == jobs::kDialogCommandStepErase);
-static_assert(JOB_CMD_STEP_PROGRAM_BAR == jobs::kDialogCommandStepProgram);
+static_assert(CMD_PROGRAM_NOW == kCommandProgramNow);
+static_assert(CMD_ERASE == kCommandEraseTarget);
+static_assert(CMD_START_APPLICATION == kCommandStartApplication);
+static_assert(CMD_CONNECT == kCommandConnect);
+static_assert(CMD_EXIT == kCommandExit);
+static_assert(CMD_SERIAL_SETUP == kCommandSerialSetup);
+static_assert(CMD_PROGRAMMING_SETUP == kCommandProgrammingSetup);
+static_assert(CMD_AUTO_PROGRAM == kCommandToggleAutoProgram);
+static_assert(CMD_HELP == kCommandHelp);
+static_assert(CMD_ABOUT == kCommandAbout);
+static_assert(CMD_COMMUNICATION_FAILURE == kCommandCommunicationFailure);
+static_assert(CMD_REQUEST_PROGRAM == kCommandRequestProgramming);
+static_assert(CMD_PROGRAMMING_FINISHED == kCommandProgrammingFinished);
+static_assert(CMD_END_PROCESS == kCommandEndProcess);
+static_assert(JOB_CMD_END_DIALOG == kDialogCommandEnd);
+static_assert(JOB_CMD_SHOW_BUSY == kDialogCommandNotice);
+static_assert(JOB_CMD_STEP_ERASE_BAR == kDialogCommandStepErase);
+static_assert(JOB_CMD_STEP_PROGRAM_BAR == kDialogCommandStepProgram);
 
 namespace {
 
@@ -103,7 +103,7 @@ std::optional<std::string> Win32ShellPort::ChooseFirmwareFile(const OpenFileRequ
 void Win32ShellPort::RunJobDialog(jobs::JobKind kind, const std::string& path) {
     shell_.jobRunning_ = true;
     win32::RunJobDialog(shell_.Instance(), shell_.MainWindow(), kind, path, shell_.jobEnvironment_,
-                        shell_.settings_.exitAfterProgram.load());
+                        shell_.port_, shell_.settings_.exitAfterProgram.load());
     shell_.jobRunning_ = false;
     if (shell_.exitAfterJob_) {
         shell_.exitAfterJob_ = false;
@@ -127,8 +127,10 @@ MainWindowShell::MainWindowShell(ToolSettings& settings, const StationBridge& br
       endProcess_(std::move(endProcess)),
       port_(*this),
       shellPort_(*this),
+      host_(port_),
+      observer_(port_),
       station_(
-          StationParts{bridge, settings, settings, port_, shellPort_, nullptr, &settings.view}),
+          StationParts{bridge, settings, settings, host_, &shellPort_, &observer_, &settings.view}),
       jobEnvironment_(station_.JobEnvironment()) {}
 
 MainWindowShell::~MainWindowShell() {

@@ -11,15 +11,16 @@
 #include <memory>
 
 #include "app/commands.h"
+#include "app/main_window_port.h"
 #include "app/serial_setup.h"
 #include "app/shell_port.h"
 #include "app/station.h"
 #include "app/tool_settings.h"
 #include "app/win32/help.h"
 #include "app/win32/window_view.h"
+#include "app/window_station.h"
 #include "jobs/connection_monitor.h"
 #include "jobs/job_workers.h"
-#include "jobs/main_window_port.h"
 #include "protocol/exchange_context.h"
 
 namespace farsend::app::win32 {
@@ -31,7 +32,7 @@ constexpr int kMainWindowHeight = 240;
 class MainWindowShell;
 
 // How the monitor and the jobs reach the main window: blocking sends.
-class SentCommandPort final : public jobs::MainWindowPort {
+class SentCommandPort final : public MainWindowPort {
 public:
     explicit SentCommandPort(MainWindowShell& shell) : shell_(shell) {}
     jobs::MessageAnswer ShowMessage(const jobs::Message& message) override;
@@ -111,6 +112,8 @@ private:
     WindowView view_;
     SentCommandPort port_;
     Win32ShellPort shellPort_;
+    MainWindowHost host_;
+    WindowStationObserver observer_;
     Station station_;
     jobs::JobEnvironment jobEnvironment_;
     HINSTANCE instance_ = nullptr;

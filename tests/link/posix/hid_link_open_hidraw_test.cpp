@@ -77,7 +77,7 @@ TEST_P(HidLinkOpenHidrawTest, FailsWithMinusFourAndLeavesNothingOpen) {
 
     const int descriptorsBefore = OpenDescriptorCount();
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(HidLinkOpen(link), -4);
+    EXPECT_EQ(HidLinkOpen(link), link::LinkResult::OpenFailed);
     const auto elapsed = std::chrono::steady_clock::now() - started;
 
     EXPECT_EQ(link.writeHandle, kNoHandle);
@@ -101,7 +101,7 @@ TEST(HidLinkOpenSystemHidrawTest, WithoutABridgeOpenFailsAtOnce) {
     link.platform = &SystemHidPlatform();
     link.clock = &clock;
     const int descriptorsBefore = OpenDescriptorCount();
-    EXPECT_EQ(HidLinkOpen(link), -4);
+    EXPECT_EQ(HidLinkOpen(link), link::LinkResult::OpenFailed);
     EXPECT_EQ(link.writeHandle, kNoHandle);
     EXPECT_FALSE(link.reader);
     EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore);

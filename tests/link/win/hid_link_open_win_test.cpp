@@ -18,7 +18,7 @@ TEST(HidLinkOpenWindowsTest, WithoutABridgeOpenFailsWithMinusFourAndLeavesNothin
     link.clock = &clock;
 
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(HidLinkOpen(link), -4);
+    EXPECT_EQ(HidLinkOpen(link), link::LinkResult::OpenFailed);
     const auto elapsed = std::chrono::steady_clock::now() - started;
 
     EXPECT_EQ(link.writeHandle, kNoHandle);
@@ -30,7 +30,7 @@ TEST(HidLinkOpenWindowsTest, WithoutABridgeOpenFailsWithMinusFourAndLeavesNothin
     EXPECT_LT(elapsed, std::chrono::seconds(5));
 
     // A second attempt behaves the same (the libraries stay bound).
-    EXPECT_EQ(HidLinkOpen(link), -4);
+    EXPECT_EQ(HidLinkOpen(link), link::LinkResult::OpenFailed);
     EXPECT_EQ(link.writeHandle, kNoHandle);
 }
 

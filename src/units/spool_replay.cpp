@@ -1,39 +1,34 @@
-#include "cli/spool_replay.h"
+#include "units/spool_replay.h"
 
-#include <chrono>
-
-#include "cli/interrupt.h"
-
-namespace farsend::cli {
+namespace farsend::units {
 
 namespace {
 // Below this a replay takes well under a second and is told only by its result.
 constexpr std::size_t kToldFrom = 1000;
-constexpr std::chrono::seconds kEvery{1};
+constexpr Millis kEvery{1000};
 
 std::string Records(std::size_t count) {
     return std::to_string(count) + " record" + (count == 1 ? "" : "s");
 }
 }  // namespace
 
-StartReplay ReplaySpoolAtStart(units::UnitDatabase& db, const std::filesystem::path& spool,
-                               Console& console) {
+StartReplay ReplaySpoolAtStart(UnitDatabase& db, const std::filesystem::path& spool,
+                               const Tell& tell, const std::function<bool()>& stop, Clock& clock) {
     StartReplay replay;
-    auto lastTold = std::chrono::steady_clock::now();
+    Millis lastTold = clock.Now();
     replay.result = db.ReplaySpool(spool, [&](std::size_t done, std::size_t total) {
-        if (Interrupted()) {
+        if (stop && stop()) {
             replay.stopped = true;
             return false;
         }
         if (total < kToldFrom) return true;
-        const auto now = std::chrono::steady_clock::now();
+        const Millis now = clock.Now();
         if (done == 0) {
-            Complain(console, "replaying " + Records(total) + " from the spool " + spool.string() +
-                                  " into the unit database (a signal stops it; the rest stays "
-                                  "in the spool)");
+            tell("replaying " + Records(total) + " from the spool " + spool.string() +
+                 " into the unit database (a signal stops it; the rest stays "
+                 "in the spool)");
         } else if (done == total || now - lastTold >= kEvery) {
-            Complain(console, "spool: " + std::to_string(done) + " of " + std::to_string(total) +
-                                  " replayed");
+            tell("spool: " + std::to_string(done) + " of " + std::to_string(total) + " replayed");
         } else {
             return true;
         }
@@ -48,7 +43,7 @@ std::string ReplayNotice(const StartReplay& replay, const std::filesystem::path&
     auto add = [&notice](const std::string& line) {
         notice += (notice.empty() ? "" : "\n") + line;
     };
-    const units::ReplayResult& result = replay.result;
+    const ReplayResult& result = replay.result;
     if (result.written > 0) {
         add(Records(result.written) + " from the spool " + spool.string() +
             " written into the unit database.");
@@ -64,4 +59,4 @@ std::string ReplayNotice(const StartReplay& replay, const std::filesystem::path&
     return notice;
 }
 
-}  // namespace farsend::cli
+}  // namespace farsend::units

@@ -6,23 +6,29 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
-#include "cli/console.h"
+#include "common/clock.h"
 #include "units/unit_database.h"
 
-namespace farsend::cli {
+namespace farsend::units {
 
 struct StartReplay {
-    units::ReplayResult result;
+    ReplayResult result;
     bool stopped = false;  // a signal ended it early
 };
 
-// Throws units::UnitDatabaseError as ReplaySpool does.
-StartReplay ReplaySpoolAtStart(units::UnitDatabase& db, const std::filesystem::path& spool,
-                               Console& console);
+// What the operator is to read, a line at a time.
+using Tell = std::function<void(const std::string&)>;
+
+// `stop` is asked between records (a signal came). `clock` paces the
+// progress lines. Throws UnitDatabaseError as ReplaySpool does.
+StartReplay ReplaySpoolAtStart(UnitDatabase& db, const std::filesystem::path& spool,
+                               const Tell& tell, const std::function<bool()>& stop,
+                               Clock& clock = RealClock());
 
 // What the replay did, as lines for the operator ("" for nothing to say).
 std::string ReplayNotice(const StartReplay& replay, const std::filesystem::path& spool);
 
-}  // namespace farsend::cli
+}  // namespace farsend::units

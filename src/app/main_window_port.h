@@ -1,19 +1,20 @@
-// What the connection monitor and the jobs ask of the main window. Every call
-// is synchronous: it returns once the main window has done it, which in the
-// Win32 shell means on the user-interface thread (SendMessage), so a thread
-// blocked here waits for that thread.
+// How the window program's station reaches its main window from the
+// monitor's and the jobs' threads. Every call is synchronous: it returns
+// once the main window has done it, which in the Win32 shell means on the
+// user-interface thread (SendMessage), so a thread blocked here waits for
+// that thread.
 #pragma once
 
 #include "jobs/message.h"
 
-namespace farsend::jobs {
+namespace farsend::app {
 
 class MainWindowPort {
 public:
     virtual ~MainWindowPort() = default;
 
     // A message box owned by the main window; returns once dismissed.
-    virtual MessageAnswer ShowMessage(const Message& message) = 0;
+    virtual jobs::MessageAnswer ShowMessage(const jobs::Message& message) = 0;
     // Delivers a main-window command (610, 650, 660, 680) and returns once it
     // has been carried out, including any modal dialog that it opens.
     virtual void SendCommand(int command) = 0;
@@ -21,4 +22,4 @@ public:
     virtual void RefreshConnectionText() = 0;
 };
 
-}  // namespace farsend::jobs
+}  // namespace farsend::app

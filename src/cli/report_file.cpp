@@ -1,77 +1,15 @@
-#include "cli/unit_record.h"
+#include "cli/report_file.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
-#include "cli/exit_status.h"
 #include "common/record_file.h"
 #include "firmware/platform_paths.h"
 
 namespace farsend::cli {
-namespace {
-
-// Seconds rounded to milliseconds, so that reports do not carry float noise.
-double RoundedSeconds(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0) return 0.0;
-    return std::round(seconds * 1000.0) / 1000.0;
-}
-
-}  // namespace
-
-std::string JsonPathText(const std::string& path) {
-#if defined(_WIN32)
-    const std::string utf8 = firmware::NativePath(path).u8string();
-    return utf8;
-#else
-    return path;
-#endif
-}
-
-std::string DumpJson(const nlohmann::ordered_json& value) {
-    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-nlohmann::ordered_json UnitJson(const UnitRecord& record) {
-    nlohmann::ordered_json object = nlohmann::ordered_json::object();
-    object["command"] = record.command;
-    // A unit cut short by a signal is neither programmed nor failed: the
-    // unit database calls it interrupted, and so does its record.
-    object["result"] =
-        record.status == kExitStopped ? "interrupted" : ExitStatusName(record.status);
-    object["status"] = record.status;
-    object["message"] = record.message;
-    object["variant"] = record.variant;
-    object["version"] = record.version;
-    object["file"] = JsonPathText(record.file);
-    object["sha256"] = record.sha256;
-    object["blocks"] = record.blocks;
-    object["bytes"] = record.bytes;
-    object["seconds"] = RoundedSeconds(record.seconds);
-    object["station"] = JsonPathText(record.station);
-    object["bridge_serial"] = JsonPathText(record.bridgeSerial);
-    object["unit"] = record.unit;
-    object["serial"] =
-        record.serial ? nlohmann::ordered_json(*record.serial) : nlohmann::ordered_json();
-    object["host"] = record.host;
-    object["simulated"] = record.simulated;
-    object["job"] = record.jobName.empty() ? nlohmann::ordered_json()
-                                           : nlohmann::ordered_json{{"name", record.jobName},
-                                                                    {"sha256", record.jobSha256}};
-    return object;
-}
-
-std::string ReportLine(const UnitRecord& record, std::chrono::system_clock::time_point when) {
-    nlohmann::ordered_json line = nlohmann::ordered_json::object();
-    line["time"] = FormatUtc(when);
-    const nlohmann::ordered_json unit = UnitJson(record);
-    for (const auto& item : unit.items()) line[item.key()] = item.value();
-    return DumpJson(line);
-}
-
 namespace {
 
 std::FILE* OpenForAppending(const std::string& path) {
