@@ -11,10 +11,11 @@ set -euo pipefail
 want=${1:-all}
 # The unit database (Linux only): SOCI with its SQLite and PostgreSQL
 # backends, and a PostgreSQL server for its tests (scripts/pg-test-server.sh).
+# libsodium: the signatures of production jobs and SHA-256.
 native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
         libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man
         libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15
-        libcpp-httplib-dev chromium nodejs)
+        libcpp-httplib-dev chromium nodejs libsodium-dev)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 xvfb xauth imagemagick
          fonts-wine fonts-liberation dpkg-dev)
 
@@ -47,13 +48,33 @@ npm_deps() {
 # The Windows build's HTTP server: Debian's cpp-httplib release (with its
 # patches), as the one header its source package holds, since Debian builds
 # it as a Linux library only.
+# A deb-src twin of every archive apt already fetches binaries from, when
+# apt has no source archive yet (a fresh machine has none).
+deb_src() {
+    apt-get source --print-uris cpp-httplib >/dev/null 2>&1 && return
+    local list=/etc/apt/sources.list.d/farsend-deb-src.sources f
+    echo "Adding Debian's source archives: $list"
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ "$f" = "$list" ] && continue
+        sed -n '/^Types:.*deb/,/^$/p' "$f" | sed 's/^Types:.*/Types: deb-src/'
+    done | $SUDO tee "$list" >/dev/null
+    if [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list | $SUDO tee -a "$list" >/dev/null
+    fi
+    $SUDO apt-get update -q >/dev/null
+}
 httplib_header() {
     local dest=/usr/local/share/farsend/cpp-httplib
     case "$want" in native) return ;; esac
     [ -f "$dest/httplib.h" ] && return
+    deb_src
     local tmp
     tmp=$(mktemp -d)
-    (cd "$tmp" && apt-get source -q cpp-httplib >/dev/null 2>&1)
+    (cd "$tmp" && apt-get source -q cpp-httplib >"$tmp.log" 2>&1) || {
+        grep '^E:' "$tmp.log" >&2
+        echo "install-deps.sh: Debian's archive did not give the source of cpp-httplib" >&2
+        exit 1
+    }
     $SUDO mkdir -p "$dest"
     $SUDO cp "$tmp"/cpp-httplib-*/httplib.h "$tmp"/cpp-httplib-*/LICENSE "$dest"/
     rm -rf "$tmp"

@@ -29,6 +29,8 @@ enum class Command {
     Convert,
     Line,       // watch, with the line page served
     Dashboard,  // the supervisor view of the unit database, served
+    Job,  // job new|sign|show|verify
+    Keys  // keys new|trust|list|revoke
 };
 
 const char* CommandName(Command command);
@@ -88,6 +90,20 @@ struct CliOptions {
     // made and printed).
     std::string listen;
     std::string tokenFile;
+    // Production jobs. program and watch: --job FILE, and what the job gave
+    // once it was checked (cli/job_gate.h). units: --job NAME narrows to it.
+    std::string job;
+    std::string jobName, jobSha256, jobImageSha256;
+    std::optional<std::int64_t> jobUnitLimit;
+    // job and keys: the action ("new", "sign", ...) and its words: job new
+    // NAME FILE (FILE in `file`); job sign|show|verify JOBFILE; keys new
+    // KEYFILE; keys trust PUBFILE; keys revoke ID.
+    std::string action;
+    std::string argument;
+    std::string key;                    // job sign --key KEYFILE
+    std::string note;                   // job new --note TEXT
+    std::optional<std::int64_t> limit;  // job new --limit N
+    bool embed = false;                 // job new --embed: the image goes inside
 };
 
 enum class ParseAction { Run, Help, Version, UsageError };

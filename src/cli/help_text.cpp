@@ -44,10 +44,23 @@ Commands:
                   [--last M] creates one
   units           list the units in the unit database and the yield per
                   station (host and location) and hour; narrow them with
-                  the options --since, --host, --station and --serial
+                  the options --since, --host, --station, --serial and --job
   dashboard       serve the supervisor view of the unit database to a
                   browser: yield per station and hour, failure reasons,
                   a unit by its serial number, CSV export; it only reads
+  job new NAME FILE
+                  write a production job (JSON) fixing FILE, the mode,
+                  validation, serial settings, database and a unit limit,
+                  from the options a run would take, to standard output
+  job sign JOBFILE
+                  sign the job with --key KEYFILE (in place)
+  job show JOBFILE, job verify JOBFILE
+                  print the job; check it as a run would (nothing sent)
+  keys new KEYFILE
+                  make a signing key pair: KEYFILE (secret, mode 0600) and
+                  KEYFILE.pub
+  keys trust PUBFILE, keys list, keys revoke ID
+                  the keys whose jobs this unit database's stations run
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -135,6 +148,17 @@ nothing there):
   --station LOCATION units: of this station (the bridge's location)
   --serial N         units: the unit that got serial number N (inspect:
                      --serial ADDR:SIZE[:FORMAT], see above)
+Production jobs (Linux build only):
+  --job FILE         program, watch: run exactly what the signed job file says
+                     (its image beside it, or in --dir); a FILE and the
+                     options the job fixes (mode, validation, serial, pool,
+                     database, image choice and format) are refused next to
+                     it. units: --job NAME, the units of that job only
+  --key KEYFILE      job sign: the secret key (keys new makes one)
+  --note TEXT        job new: a note the job carries
+  --limit N          job new: the most units the job may start, counted in
+                     the unit database across the whole line
+  --embed            job new: the image's content goes inside the job
   -h, --help         this text
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
@@ -225,6 +249,7 @@ Examples:
                                             each unit its own number
   farsend units --since 2024-05-01 --station 1-2.3
   farsend dashboard --db postgresql://line1/farsend --listen 0.0.0.0:8643
+  farsend --job line.job watch --all       exactly what the signed job says
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;

@@ -8,6 +8,10 @@
 #include "cli/database_commands.h"
 #include "cli/exit_status.h"
 #include "cli/help_text.h"
+#include "cli/job_commands.h"
+#if FARSEND_UNIT_DATABASE
+#include "cli/job_gate.h"
+#endif
 #include "cli/target_session.h"
 #include "common/diagnostics.h"
 #include "link/bridge_ids.h"
@@ -101,12 +105,41 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
             status = kExitDatabase;
 #endif
             break;
+        case Command::Job:
+        case Command::Keys:
+#if FARSEND_UNIT_DATABASE
+            status = options.command == Command::Job ? RunJob(options, console)
+                                                     : RunKeys(options, console);
+#else
+            Complain(console, std::string(CommandName(options.command)) +
+                                  ": this build has no production jobs; they are part of the "
+                                  "Linux build only.");
+            status = options.command == Command::Job ? kExitJobRefused : kExitDatabase;
+#endif
+            break;
         case Command::Program:
+        case Command::Watch:
+        case Command::Line:
+            if (!options.job.empty()) {
+#if FARSEND_UNIT_DATABASE
+                // The job's settings replace the command line's, for this run.
+                CliOptions fixed = options;
+                JobHold hold;
+                status = ApplyJob(fixed, console, hold);
+                if (status == kExitSuccess) status = RunTargetCommand(fixed, console, env);
+#else
+                Complain(console,
+                         "--job: this build has no production jobs; they are part of the Linux "
+                         "build only. Nothing was sent.");
+                status = kExitJobRefused;
+#endif
+                break;
+            }
+            status = RunTargetCommand(options, console, env);
+            break;
         case Command::Erase:
         case Command::Identify:
         case Command::Launch:
-        case Command::Watch:
-        case Command::Line:
             status = RunTargetCommand(options, console, env);
             break;
     }

@@ -241,6 +241,8 @@ units::UnitRecord Session::Record(units::UnitOutcome outcome) const {
                                            protocol::ResponseCode::VersionReply);
     record.start.host = HostOf(options_);
     record.start.simulated = options_.sim.simulate;
+    record.start.jobName = options_.jobName;
+    record.start.jobSha256 = options_.jobSha256;
     record.start.station = plan_.name;
     record.start.bridgeSerial = plan_.bridgeSerial;
     record.unit = unitNumber_;

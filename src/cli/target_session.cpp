@@ -131,6 +131,10 @@ int OpenLedger(const CliOptions& options, Console& console,
     settings.simulated = options.sim.simulate;
     if (!options.serialPool.empty()) settings.pool = options.serialPool;
     settings.serial = options.serial;
+    settings.jobName = options.jobName;
+    settings.jobSha256 = options.jobSha256;
+    settings.jobImageSha256 = options.jobImageSha256;
+    settings.jobUnitLimit = options.jobUnitLimit;
     settings.tell = [&console](const std::string& line) { Complain(console, line); };
     settings.interrupted = Interrupted;
     settings.stopNow = StopNow;

@@ -2,6 +2,7 @@
 // date.
 #include <string>
 
+#include "units/job_tables.h"
 #include "units/unit_database_impl.h"
 
 namespace farsend::units::detail {
@@ -55,6 +56,7 @@ void CreateTables(Impl& db) {
            " WHERE number_returned = 0";
     sql << "CREATE INDEX units_start_time ON units (start_time)";
     CreateQueryIndexes(sql);
+    AddJobTables(sql);
     const int version = kSchemaVersion;
     sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
 }
@@ -67,7 +69,12 @@ void Migrate(Impl& db, int from) {
         db.sql << "ALTER TABLE units ADD COLUMN host TEXT NOT NULL DEFAULT ''";
         db.sql << "ALTER TABLE units ADD COLUMN simulated INTEGER NOT NULL DEFAULT 0";
     }
-    if (from < 3) CreateQueryIndexes(db.sql);
+    // Version 2 had no production jobs (its rows were programmed under none)
+    // and none of the dashboard's indexes.
+    if (from < 3) {
+        AddJobTables(db.sql);
+        CreateQueryIndexes(db.sql);
+    }
     const int version = kSchemaVersion;
     db.sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
 }

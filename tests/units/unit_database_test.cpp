@@ -76,6 +76,10 @@ std::string KindName(Kind kind) {
             return "in use";
         case Kind::InvalidArgument:
             return "invalid";
+        case Kind::JobLimitReached:
+            return "job limit";
+        case Kind::KeyRevoked:
+            return "key revoked";
     }
     return "?";
 }
