@@ -154,7 +154,7 @@ async function madeUpUnits() {
   } finally {
     if (browser) await browser.close();
     // Ctrl+C is how a dashboard ends: status 0.
-    if (server) assert.equal((await stopFarsend(server)).code, 0);
+    if (server) assert.equal((await stopFarsend(server)).code, 0, server.err);
     fs.rmSync(dir, {recursive: true, force: true});
   }
 }
