@@ -2,7 +2,8 @@
 # Builds the release preset with the benchmarks (bench/) and prints their
 # table: programming time against the wire bound, CPU while waiting and while
 # programming, firmware reading speed, peak memory of a programming run, and
-# gang programming: 8 stations against one, CPU and memory per station, and
+# gang programming: 8 stations against one, CPU and memory per station,
+# how long the dashboard takes over a million unit rows, and
 # what recording a unit in the unit database costs (an SQLite file, and a
 # PostgreSQL 15 server on a Unix socket that this script starts and stops,
 # syncing every commit as a production server does).
@@ -44,7 +45,7 @@ else
 fi
 cmake --build "$build" -j2 --target farsend bench_program_wire_bound \
     bench_monitor_silent_target bench_program_memory bench_image_reader \
-    bench_gang_programming bench_unit_recording >/dev/null
+    bench_gang_programming bench_unit_recording bench_dashboard_queries farsend-samples >/dev/null
 
 small_kb=128
 wait_s=60
@@ -84,8 +85,12 @@ speed=$(echo "$reader" | sed -n 's/.*(\([0-9.]*\) MB\/s).*/\1/p')
 echo "ROW|firmware image reading (1 MB of text, best of 5)|$speed MB/s||" >> "$rows"
 run "$build/bench/bench_program_memory" "$build/src/cli/farsend" 1024
 run "$build/bench/bench_gang_programming" "$build/src/cli/farsend" 8 32 "$((wait_s / 3))"
+run node bench/line_page.mjs --farsend "$build/src/cli/farsend" \
+    --samples-tool "$build/src/cli/farsend-samples" --seconds "$((wait_s / 3))"
 PG_TEST_FSYNC=on scripts/pg-test-server.sh start "$pg_dir/server" >/dev/null
 run "$build/bench/bench_unit_recording" --units 500 --sqlite "$pg_dir/units.sqlite" \
+    --postgresql "$(cat "$pg_dir/server/url")"
+run "$build/bench/bench_dashboard_queries" --rows 1000000 --sqlite "$pg_dir/dashboard.sqlite" \
     --postgresql "$(cat "$pg_dir/server/url")"
 
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)

@@ -12,11 +12,13 @@
 set -euo pipefail
 
 want=${1:-all}
-# The unit database (Linux only): SOCI with its SQLite and PostgreSQL
+# The unit database: SOCI with its SQLite and PostgreSQL
 # backends, and a PostgreSQL server for its tests (scripts/pg-test-server.sh).
+# libsodium: the signatures of production jobs and SHA-256.
 native=(cmake ninja-build ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
         libcli11-dev nlohmann-json3-dev libbenchmark-dev python3 help2man
-        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15)
+        libsoci-dev libsqlite3-dev libpq-dev sqlite3 postgresql-15
+        libcpp-httplib-dev chromium nodejs libsodium-dev)
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev wine64 xvfb xauth imagemagick
          fonts-wine fonts-liberation tcl autoconf automake libtool time)
 
@@ -38,6 +40,22 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
 
+# A deb-src twin of every archive apt already fetches binaries from, when
+# apt has no source archive yet (a fresh machine has none).
+deb_src() {
+    apt-get source --print-uris sqlite3 >/dev/null 2>&1 && return
+    local list=/etc/apt/sources.list.d/farsend-deb-src.sources f
+    echo "Adding Debian's source archives: $list"
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ "$f" = "$list" ] && continue
+        sed -n '/^Types:.*deb/,/^$/p' "$f" | sed 's/^Types:.*/Types: deb-src/'
+    done | $SUDO tee "$list" >/dev/null
+    if [ -f /etc/apt/sources.list ]; then
+        sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list | $SUDO tee -a "$list" >/dev/null
+    fi
+    $SUDO apt-get update -q >/dev/null
+}
+
 # The Windows build's libraries come from Debian's source packages, fetched
 # once into the cache that scripts/build-windows-libs.sh reads.
 libs=$(cd "$(dirname "$0")" && pwd)/build-windows-libs.sh
@@ -46,19 +64,7 @@ fetch_windows_sources() {
     dir=$("$libs" --source-dir)
     packages=$("$libs" --packages)
     [ "$(cat "$dir/.fetched" 2>/dev/null)" = "$packages" ] && return 0
-    if ! apt-get source --print-uris sqlite3 >/dev/null 2>&1; then
-        # A deb-src twin of every archive apt already fetches binaries from.
-        local list=/etc/apt/sources.list.d/farsend-deb-src.sources
-        echo "Adding Debian's source archives: $list"
-        for f in /etc/apt/sources.list.d/*.sources; do
-            [ "$f" = "$list" ] && continue
-            sed -n '/^Types:.*deb/,/^$/p' "$f" | sed 's/^Types:.*/Types: deb-src/'
-        done | $SUDO tee "$list" >/dev/null
-        if [ -f /etc/apt/sources.list ]; then
-            sed -n 's/^deb \(.*\)/deb-src \1/p' /etc/apt/sources.list | $SUDO tee -a "$list" >/dev/null
-        fi
-        $SUDO apt-get update -q >/dev/null
-    fi
+    deb_src
     # The versions are pinned: one the archive no longer serves (a security
     # update replaced it) is named, with what the archive serves instead.
     local package served
@@ -90,9 +96,39 @@ missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The line page's browser tests (playwright-core) and its charts (uPlot,
+# which the build puts into the binary), as package-lock.json pins them.
+npm_deps() {
+    local root
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    if [ ! -d "$root/node_modules/playwright-core" ] || [ ! -d "$root/node_modules/uplot" ]; then
+        (cd "$root" && npm ci --no-audit --no-fund >/dev/null)
+    fi
+}
+# The Windows build's HTTP server: Debian's cpp-httplib release (with its
+# patches), as the one header its source package holds, since Debian builds
+# it as a Linux library only.
+httplib_header() {
+    local dest=/usr/local/share/farsend/cpp-httplib
+    case "$want" in native) return ;; esac
+    [ -f "$dest/httplib.h" ] && return
+    deb_src
+    local tmp
+    tmp=$(mktemp -d)
+    (cd "$tmp" && apt-get source -q cpp-httplib >"$tmp.log" 2>&1) || {
+        grep '^E:' "$tmp.log" >&2
+        echo "install-deps.sh: Debian's archive did not give the source of cpp-httplib" >&2
+        exit 1
+    }
+    $SUDO mkdir -p "$dest"
+    $SUDO cp "$tmp"/cpp-httplib-*/httplib.h "$tmp"/cpp-httplib-*/LICENSE "$dest"/
+    rm -rf "$tmp"
+}
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     $SUDO apt-get update -q >/dev/null
     $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 fi
+npm_deps
+httplib_header
 case "$want" in windows | package | all) fetch_windows_sources ;; esac

@@ -24,6 +24,7 @@ fi
 jobs=$(nproc)
 failed=()
 passed=()
+took=()
 
 run_ctest() {  # preset
     local preset=$1 prefix=()
@@ -34,10 +35,12 @@ run_ctest() {  # preset
 
 for suite in "${suites[@]}"; do
     echo "=== $suite"
+    started=$SECONDS
     ok=1
     if [ "$suite" = package ]; then
         # Builds the release and windows presets and makes both packages itself.
         if scripts/package-test.sh; then passed+=("$suite"); else failed+=("$suite"); fi
+        took+=("$suite $((SECONDS - started))s")
         continue
     fi
     # The kernel suite runs on the native build.
@@ -65,10 +68,13 @@ for suite in "${suites[@]}"; do
         esac
     fi
     if [ $ok = 1 ]; then passed+=("$suite"); else failed+=("$suite"); fi
+    took+=("$suite $((SECONDS - started))s")
 done
 
 echo "=== summary"
 echo "suites passed: ${passed[*]:-none}"
 echo "suites failed: ${failed[*]:-none}"
+# Wall time of each suite, its build included: where CI's minutes go.
+echo "time: $(IFS=,; echo "${took[*]}")"
 echo "${#passed[@]} passed, ${#failed[@]} failed"
 [ ${#failed[@]} -eq 0 ]

@@ -15,10 +15,10 @@
 namespace farsend::cli {
 namespace {
 
-constexpr Command kAllCommands[] = {Command::Program, Command::Erase,   Command::Identify,
-                                    Command::Launch,  Command::Watch,   Command::Select,
-                                    Command::Inspect, Command::Devices, Command::Serials,
-                                    Command::Units,   Command::Convert};
+constexpr Command kAllCommands[] = {
+    Command::Program, Command::Erase,   Command::Identify,  Command::Launch,  Command::Watch,
+    Command::Select,  Command::Inspect, Command::Devices,   Command::Serials, Command::Units,
+    Command::Convert, Command::Line,    Command::Dashboard, Command::Job,     Command::Keys};
 
 // Options that only mean something to some commands. Given to another
 // command they are refused: a script that passes --count to program or
@@ -29,41 +29,65 @@ struct Scope {
 };
 
 const Scope kScopes[] = {
-    {"--dir", {Command::Program, Command::Watch, Command::Select}},
-    {"--variant", {Command::Program, Command::Watch, Command::Select}},
-    {"--hw", {Command::Program, Command::Watch, Command::Select}},
-    {"--factory", {Command::Program, Command::Watch, Command::Select, Command::Erase}},
-    {"--no-validate", {Command::Program, Command::Watch}},
-    {"--force", {Command::Program, Command::Watch, Command::Convert}},
+    {"--dir", {Command::Program, Command::Watch, Command::Line, Command::Select}},
+    {"--variant", {Command::Program, Command::Watch, Command::Line, Command::Select}},
+    {"--hw", {Command::Program, Command::Watch, Command::Line, Command::Select}},
+    {"--factory",
+     {Command::Program, Command::Watch, Command::Line, Command::Select, Command::Erase,
+      Command::Job}},
+    {"--no-validate", {Command::Program, Command::Watch, Command::Line, Command::Job}},
+    {"--force", {Command::Program, Command::Watch, Command::Line, Command::Convert}},
     {"--device",
-     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
+     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch,
+      Command::Line}},
     {"--wait",
-     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch}},
-    {"--all", {Command::Program, Command::Watch}},
-    {"--launch", {Command::Program, Command::Watch}},
-    {"--report", {Command::Program, Command::Watch}},
-    {"--count", {Command::Watch}},
+     {Command::Program, Command::Erase, Command::Identify, Command::Launch, Command::Watch,
+      Command::Line}},
+    {"--all", {Command::Program, Command::Watch, Command::Line}},
+    {"--launch", {Command::Program, Command::Watch, Command::Line}},
+    {"--report", {Command::Program, Command::Watch, Command::Line}},
+    {"--count", {Command::Watch, Command::Line}},
     // --serial is where a serial number goes into the image (inspect; program
     // and watch, which draw each unit's number from --serial-pool), and with
     // units the serial number of the unit sought.
-    {"--serial", {Command::Program, Command::Watch, Command::Inspect, Command::Units}},
+    {"--serial",
+     {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Units,
+      Command::Job}},
     {"--serial-value", {Command::Inspect}},
-    {"--serial-pool", {Command::Program, Command::Watch}},
-    {"--db", {Command::Program, Command::Watch, Command::Serials, Command::Units}},
+    {"--serial-pool", {Command::Program, Command::Watch, Command::Line, Command::Job}},
+    {"--db",
+     {Command::Program, Command::Watch, Command::Line, Command::Serials, Command::Units,
+      Command::Dashboard, Command::Job, Command::Keys}},
     {"--first", {Command::Serials}},
     {"--last", {Command::Serials}},
     {"--since", {Command::Units}},
     {"--station", {Command::Units}},
-    {"--host", {Command::Program, Command::Watch, Command::Units}},
-    {"--format", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
-    {"--base", {Command::Program, Command::Watch, Command::Inspect, Command::Convert}},
+    {"--host", {Command::Program, Command::Watch, Command::Line, Command::Units}},
+    {"--format",
+     {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Convert}},
+    {"--base",
+     {Command::Program, Command::Watch, Command::Line, Command::Inspect, Command::Convert}},
     {"--to", {Command::Convert}},
+    {"--listen", {Command::Line, Command::Dashboard}},
+    {"--token-file", {Command::Line, Command::Dashboard}},
+    // program, watch and line run the job file; units narrows to the job's name.
+    {"--job", {Command::Program, Command::Watch, Command::Line, Command::Units}},
+    {"--key", {Command::Job}},
+    {"--note", {Command::Job}},
+    {"--limit", {Command::Job}},
+    {"--embed", {Command::Job}},
 };
+
+// What a production job fixes: given next to --job, each would change it.
+constexpr const char* kFixedByJob[] = {"--factory",     "--no-validate", "--serial",
+                                       "--serial-pool", "--db",          "--hw",
+                                       "--variant",     "--format",      "--base"};
 
 // serials and units with --simulate: the simulated runs' own database.
 const std::initializer_list<Command> kSimulationCommands = {
-    Command::Program, Command::Erase,   Command::Identify, Command::Launch,
-    Command::Watch,   Command::Devices, Command::Serials,  Command::Units};
+    Command::Program, Command::Erase, Command::Identify, Command::Launch,
+    Command::Watch,   Command::Line,  Command::Devices,  Command::Serials,
+    Command::Units,   Command::Job,   Command::Keys};
 
 std::string CommandList(std::initializer_list<Command> commands) {
     std::string text;
@@ -101,9 +125,11 @@ bool Asked(const std::vector<std::string>& words, std::initializer_list<const ch
 
 // Options that take a value, in their long form.
 constexpr const char* kValueOptions[] = {
-    "--dir",   "--variant", "--hw",           "--device",      "--wait", "--report",
-    "--count", "--serial",  "--serial-value", "--serial-pool", "--db",   "--first",
-    "--last",  "--since",   "--station",      "--format",      "--base", "--to"};
+    "--dir",    "--variant", "--hw",     "--device",       "--wait",
+    "--report", "--count",   "--serial", "--serial-value", "--serial-pool",
+    "--db",     "--first",   "--last",   "--since",        "--station",
+    "--format", "--base",    "--to",     "--listen",       "--token-file",
+    "--job",    "--key",     "--note",   "--limit",        "--host"};
 
 bool TakesValue(const std::string& word) {
     for (const char* option : kValueOptions) {
@@ -187,6 +213,65 @@ std::optional<std::string> UnknownCommand(const std::vector<std::string>& words)
     return text + "\nThe commands: " + AllCommandsText() + ".";
 }
 
+// The actions of job and keys, each with its words.
+void AddActions(CLI::App& command, Command which, CliOptions& options) {
+    struct Action {
+        const char* name;
+        const char* word;  // its word's name in messages; nullptr: none
+    };
+    static const std::vector<Action> kJobActions = {
+        {"new", "NAME"}, {"sign", "JOBFILE"}, {"show", "JOBFILE"}, {"verify", "JOBFILE"}};
+    static const std::vector<Action> kKeysActions = {
+        {"new", "KEYFILE"}, {"trust", "PUBFILE"}, {"list", nullptr}, {"revoke", "ID"}};
+    const std::vector<Action>& actions = which == Command::Job ? kJobActions : kKeysActions;
+    for (const Action& action : actions) {
+        CLI::App* sub = command.add_subcommand(action.name);
+        const std::string name = action.name;
+        sub->callback([&options, name] { options.action = name; });
+        if (action.word != nullptr) sub->add_option(action.word, options.argument)->required();
+        if (which == Command::Job && name == "new")
+            sub->add_option("FILE", options.file)->required();
+    }
+}
+
+// What --job and the job and keys commands need of the rest of the line.
+std::optional<std::string> CheckJobWords(const CLI::App& app, const CliOptions& options) {
+    const bool running = options.command == Command::Program || options.command == Command::Watch;
+    if (running && app.count("--job") > 0) {
+        if (options.job.empty()) return "--job needs a job file (farsend job new makes one)";
+        if (!options.file.empty()) {
+            return "a FILE cannot be given with --job: the job names its image";
+        }
+        for (const char* option : kFixedByJob) {
+            if (app.count(option) > 0) {
+                return std::string(option) +
+                       " cannot be given with --job: the job fixes what it would change";
+            }
+        }
+    }
+    if (options.command == Command::Units && app.count("--job") > 0 && options.job.empty()) {
+        return "--job needs a job's name, as `farsend units` lists them";
+    }
+    if (options.command != Command::Job) return std::nullopt;
+    const bool making = options.action == "new";
+    if (!making) {
+        for (const char* option : {"--factory", "--no-validate", "--serial", "--serial-pool",
+                                   "--db", "--note", "--limit", "--embed"}) {
+            if (app.count(option) > 0) {
+                return std::string(option) + " applies to job new only, not to job " +
+                       options.action;
+            }
+        }
+    }
+    if ((options.action == "sign") != (app.count("--key") > 0)) {
+        return options.action == "sign"
+                   ? "job sign needs --key KEYFILE: the secret key to sign with"
+                   : "--key applies to job sign only";
+    }
+    if (making && options.argument.empty()) return "job new needs the job's NAME";
+    return std::nullopt;
+}
+
 ParseResult Refuse(std::string error) {
     ParseResult result;
     result.action = ParseAction::UsageError;
@@ -208,6 +293,10 @@ const char* CommandName(Command command) {
             return "launch";
         case Command::Watch:
             return "watch";
+        case Command::Line:
+            return "line";
+        case Command::Dashboard:
+            return "dashboard";
         case Command::Select:
             return "select";
         case Command::Inspect:
@@ -220,6 +309,10 @@ const char* CommandName(Command command) {
             return "units";
         case Command::Convert:
             return "convert";
+        case Command::Job:
+            return "job";
+        case Command::Keys:
+            return "keys";
     }
     return "";
 }
@@ -291,12 +384,22 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         ->check(CLI::IsMember({"token", "ihex", "srec", "elf", "bin"}));
     app.add_option("--base", base)->type_name("ADDR");
     app.add_option("--to", to)->check(CLI::IsMember({"token", "ihex", "srec"}));
+    app.add_option("--listen", options.listen)->type_name("ADDR:PORT");
+    app.add_option("--token-file", options.tokenFile)->type_name("FILE");
+    app.add_option("--job", options.job)->type_name("FILE");
+    app.add_option("--key", options.key)->type_name("KEYFILE");
+    app.add_option("--note", options.note)->type_name("TEXT");
+    std::int64_t limit = 0;
+    app.add_option("--limit", limit)
+        ->check(Decimal())
+        ->check(CLI::Range(std::int64_t{1}, std::int64_t{INT64_MAX}));
+    app.add_flag("--embed", options.embed);
 
     std::vector<std::pair<Command, CLI::App*>> commands;
     CLI::App* initCommand = nullptr;
     for (Command command : kAllCommands) {
         CLI::App* sub = app.add_subcommand(CommandName(command));
-        if (command == Command::Program || command == Command::Watch) {
+        if (command == Command::Program || RunsAsWatch(command)) {
             sub->add_option("FILE", options.file);
         }
         if (command == Command::Inspect) sub->add_option("FILE", options.file)->required();
@@ -308,13 +411,26 @@ ParseResult ParseArguments(std::vector<std::string> words) {
             initCommand = sub->add_subcommand("init");
             initCommand->add_option("NAME", options.poolName)->required();
         }
+        if (command == Command::Job || command == Command::Keys) {
+            sub->require_subcommand(1);
+            AddActions(*sub, command, options);
+        }
         commands.emplace_back(command, sub);
     }
 
+    const std::optional<std::string> commandWord = FirstCommandWord(words);
     std::reverse(words.begin(), words.end());  // CLI11 takes the words last first
     try {
         app.parse(words);
     } catch (const CLI::ParseError& error) {
+        const bool noAction =
+            std::string(error.what()).find("ubcommand is required") != std::string::npos;
+        if (commandWord == std::string("job") && noAction) {
+            return Refuse("job needs an action: job new, job sign, job show or job verify");
+        }
+        if (commandWord == std::string("keys") && noAction) {
+            return Refuse("keys needs an action: keys new, keys trust, keys list or keys revoke");
+        }
         // It may quote a word, --db's included.
         return Refuse(MaskedDatabaseName(error.what()));
     }
@@ -350,9 +466,10 @@ ParseResult ParseArguments(std::vector<std::string> words) {
         return Refuse("--all and --device exclude each other: --all takes every bridge");
     }
     if (options.devices.size() > 1 && options.command != Command::Program &&
-        options.command != Command::Watch) {
-        return Refuse(std::string("several --device apply only to program and watch, not to ") +
-                      CommandName(options.command));
+        !RunsAsWatch(options.command)) {
+        return Refuse(
+            std::string("several --device apply only to program and watch (and line), not to ") +
+            CommandName(options.command));
     }
     for (size_t i = 0; i < options.devices.size(); ++i) {
         for (size_t j = 0; j < i; ++j) {
@@ -364,7 +481,9 @@ ParseResult ParseArguments(std::vector<std::string> words) {
     if (options.file.empty() && options.command == Command::Inspect) {
         return Refuse("inspect needs a FILE");
     }
-    const bool stamping = options.command == Command::Program || options.command == Command::Watch;
+    // job new takes the serial settings a run would, to fix them in the job.
+    const bool stamping = options.command == Command::Program || RunsAsWatch(options.command) ||
+                          options.command == Command::Job;
     const bool serialGiven = app.count("--serial") > 0 && options.command != Command::Units;
     const bool serialValueGiven = app.count("--serial-value") > 0;
     const bool poolGiven = app.count("--serial-pool") > 0;
@@ -434,6 +553,8 @@ ParseResult ParseArguments(std::vector<std::string> words) {
                       std::to_string(*options.first));
     }
     if (options.poolName.empty() && options.serialsInit) return Refuse("serials init needs a NAME");
+    if (app.count("--limit") > 0) options.limit = limit;
+    if (auto problem = CheckJobWords(app, options)) return Refuse(*problem);
     if (options.station.empty() && app.count("--station") > 0) {
         return Refuse("--station needs a location, as `farsend units` lists them");
     }

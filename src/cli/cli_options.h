@@ -26,10 +26,19 @@ enum class Command {
     Devices,
     Serials,
     Units,
-    Convert
+    Convert,
+    Line,       // watch, with the line page served
+    Dashboard,  // the supervisor view of the unit database, served
+    Job,  // job new|sign|show|verify
+    Keys  // keys new|trust|list|revoke
 };
 
 const char* CommandName(Command command);
+
+// watch and line run their stations alike.
+inline bool RunsAsWatch(Command command) {
+    return command == Command::Watch || command == Command::Line;
+}
 
 struct CliOptions {
     Command command = Command::Program;
@@ -76,6 +85,25 @@ struct CliOptions {
     // convert IN [OUT]: OUT as given (empty: made from IN's name) and --to.
     std::string output;
     protocol::ImageFormat convertTo = protocol::ImageFormat::Token;
+    // line, dashboard: where the page is served (--listen ADDR:PORT; empty: the
+    // loopback and the default port) and the token's file (empty: one is
+    // made and printed).
+    std::string listen;
+    std::string tokenFile;
+    // Production jobs. program and watch: --job FILE, and what the job gave
+    // once it was checked (cli/job_gate.h). units: --job NAME narrows to it.
+    std::string job;
+    std::string jobName, jobSha256, jobImageSha256;
+    std::optional<std::int64_t> jobUnitLimit;
+    // job and keys: the action ("new", "sign", ...) and its words: job new
+    // NAME FILE (FILE in `file`); job sign|show|verify JOBFILE; keys new
+    // KEYFILE; keys trust PUBFILE; keys revoke ID.
+    std::string action;
+    std::string argument;
+    std::string key;                    // job sign --key KEYFILE
+    std::string note;                   // job new --note TEXT
+    std::optional<std::int64_t> limit;  // job new --limit N
+    bool embed = false;                 // job new --embed: the image goes inside
 };
 
 enum class ParseAction { Run, Help, Version, UsageError };

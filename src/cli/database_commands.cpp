@@ -236,6 +236,7 @@ int RunUnits(const CliOptions& options, Console& console) {
     if (!options.host.empty()) filter.host = options.host;
     if (!options.station.empty()) filter.station = options.station;
     filter.serial = options.unitSerial;
+    if (!options.job.empty()) filter.job = options.job;
 
     int status = kExitDatabase;
     const std::unique_ptr<UnitDatabase> db = OpenDatabase(options, console, true, status);
@@ -277,7 +278,7 @@ int RunUnits(const CliOptions& options, Console& console) {
         if (rows.empty()) {
             console.out << "no units recorded"
                         << (options.since.empty() && !filter.host && !filter.station &&
-                                    !filter.serial
+                                    !filter.serial && !filter.job
                                 ? ""
                                 : " that match")
                         << "\n";

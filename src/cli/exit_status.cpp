@@ -4,8 +4,8 @@
 
 namespace farsend::cli {
 
-const std::array<ExitStatusEntry, 11>& ExitStatusTable() {
-    static const std::array<ExitStatusEntry, 11> kTable = {{
+const std::array<ExitStatusEntry, 12>& ExitStatusTable() {
+    static const std::array<ExitStatusEntry, 12> kTable = {{
         {kExitSuccess, "success", "success"},
         {kExitStopped, "stopped",
          "stopped by Ctrl+C, SIGTERM or SIGHUP, or by answering no, before everything asked "
@@ -33,6 +33,11 @@ const std::array<ExitStatusEntry, 11>& ExitStatusTable() {
         {kExitNoSerialLeft, "no serial left",
          "no serial left: the --serial-pool has issued all its numbers, or its next one does "
          "not fit SIZE any more; the unit was refused before anything was sent"},
+        {kExitJobRefused, "job refused",
+         "job refused: the --job file is unreadable or newer than this farsend, its image is "
+         "missing or differs from its SHA-256, its signature fails or its key is not trusted or "
+         "is revoked, it is unsigned while the database trusts a key, or it has reached its unit "
+         "limit; nothing was sent"},
     }};
     return kTable;
 }

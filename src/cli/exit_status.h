@@ -36,6 +36,9 @@ enum ExitStatus : int {
     // The serial-number pool has no number left to give (program, watch with
     // --serial-pool): the unit was refused before anything was sent.
     kExitNoSerialLeft = 10,
+    // The production job (--job) cannot be run: refused before anything was
+    // sent (its image, signature, key or unit limit; see job_gate.h).
+    kExitJobRefused = 11,
 };
 
 // What a step taken before the work gives: nothing when the work may go on,
@@ -48,19 +51,19 @@ struct ExitStatusEntry {
     const char* meaning;  // one sentence for --help and the operator's README
 };
 
-// Every status, 0 to 10 in turn.
-const std::array<ExitStatusEntry, 11>& ExitStatusTable();
+// Every status, 0 to 11 in turn.
+const std::array<ExitStatusEntry, 12>& ExitStatusTable();
 
 // The statuses of a run of several stations, most serious first: a lost
 // record outranks all; a target left half erased or half programmed comes
 // next; then a target refused before anything was sent; then one that never
 // called.
-inline constexpr std::array<int, 11> kSeverityOrder = {
-    kExitNotRecorded, kExitDatabase,     kExitEraseError,   kExitCommunication,
-    kExitDoesNotFit,  kExitNoSerialLeft, kExitFirmwareFile, kExitNoTarget,
-    kExitStopped,     kExitUsage,        kExitSuccess};
+inline constexpr std::array<int, 12> kSeverityOrder = {
+    kExitNotRecorded, kExitDatabase,     kExitEraseError, kExitCommunication,
+    kExitDoesNotFit,  kExitNoSerialLeft, kExitJobRefused, kExitFirmwareFile,
+    kExitNoTarget,    kExitStopped,      kExitUsage,      kExitSuccess};
 
-// "8, 9, 7, 6, 4, 10, 3, 5, 1, 2, then 0": the order in words.
+// "8, 9, 7, 6, 4, 10, 11, 3, 5, 1, 2, then 0": the order in words.
 std::string SeverityOrderText();
 
 // The "Exit status:" lines of --help, wrapped to 79 columns.
@@ -69,7 +72,7 @@ std::string ExitStatusHelp();
 // A word or two for the status, as reports and JSON results carry it:
 // "success", "stopped", "usage error", "firmware file error", "does not fit",
 // "no target", "communication error", "erase error", "not recorded",
-// "database unavailable", "no serial left".
+// "database unavailable", "no serial left", "job refused".
 const char* ExitStatusName(int status);
 
 // The status of a run of several stations: the more serious of two, by

@@ -29,11 +29,48 @@ void RetryTyped(const std::string& typed, const std::vector<std::unique_ptr<Stat
         std::to_string(stations.size()) + ") or its name, then Enter, to try its board again.");
 }
 
+// What the line page asks of a station, carried out on the run's thread.
+line::ActionAnswer CarryOut(const line::LineAction& action,
+                            std::vector<std::unique_ptr<StationRun>>& stations, LinePage& page) {
+    if (action.station >= stations.size()) return {404, "there is no such station"};
+    StationRun& station = *stations[action.station];
+    Session& session = *station.session;
+    switch (action.kind) {
+        case line::ActionKind::Retry:
+            if (!session.RetrySocket()) return {409, "this socket holds no failed board"};
+            // A simulated socket whose failed board stayed in it ended its
+            // monitor; the board is taken again.
+            if (station.stopped && !station.paused) {
+                station.stopped = false;
+                session.StartMonitor();
+            }
+            return {200, "trying the board again"};
+        case line::ActionKind::Stop:
+            if (station.paused) return {200, "the station is stopped already"};
+            station.paused = true;
+            session.RequestStop();
+            page.SetStopped(action.station, true);
+            return {200, "stopped: a board in hand is finished first, then it takes no more"};
+        case line::ActionKind::Continue:
+            if (!station.paused) return {409, "the station is not stopped"};
+            if (!station.stopped) {
+                return {409, "the station is still finishing its board: continue in a moment"};
+            }
+            station.paused = false;
+            station.stopped = false;
+            session.StartMonitor();
+            page.SetStopped(action.station, false);
+            return {200, "the station takes boards again"};
+    }
+    return {404, "no such action"};
+}
+
 }  // namespace
 
 void SuperviseStations(const CliOptions& options, const Environment& env, Policy policy,
                        RunShared& shared, std::vector<std::unique_ptr<StationRun>>& stations,
-                       StationBoard* board, const std::function<void(const std::string&)>& say,
+                       StationBoard* board, LinePage* page,
+                       const std::function<void(const std::string&)>& say,
                        const std::function<StopStatus(const StationPlan&)>& addStation) {
     // From here on a signal lets the target in hand finish and be recorded.
     CatchInterrupt();
@@ -53,6 +90,10 @@ void SuperviseStations(const CliOptions& options, const Environment& env, Policy
             running = true;
             Session& session = *station->session;
             if (session.RealTime() && session.DeadlinePassed()) session.RequestStop();
+        }
+        if (page != nullptr) {
+            page->Serve(
+                [&](const line::LineAction& action) { return CarryOut(action, stations, *page); });
         }
         if (policy == Policy::Watch && env.operatorInput != nullptr) {
             for (std::string line; env.operatorInput->NextLine(line);) {
@@ -86,7 +127,9 @@ void SuperviseStations(const CliOptions& options, const Environment& env, Policy
                 }
             }
         }
-        if (!running && !(discover && !stopAll)) break;
+        // The page's run ends only when the operator ends it (Ctrl+C): a
+        // line whose boards ran out still shows their results.
+        if (!running && !(discover && !stopAll) && !(page != nullptr && !stopAll)) break;
         if (!running) RealClock().SleepFor(Millis(50));
     }
 }

@@ -12,6 +12,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/console.h"
+#include "cli/line_page.h"
 #include "cli/run.h"
 #include "cli/station_board.h"
 #include "cli/station_plans.h"
@@ -29,15 +30,18 @@ struct StationRun {
     Wiring wiring;
     std::unique_ptr<Session> session;
     bool stopped = false;
+    bool paused = false;  // stopped from the line page, until it continues
 };
 
 // Starts every station's monitor and returns once all have stopped (and,
 // watching for new bridges, the run is over). `say` tells a message of the
 // run as a whole; `addStation` makes the station of a newly found bridge
-// (below zero when it did).
+// (nothing when it did). With a line page, the page's actions are carried
+// out here, and the run ends only when the operator ends it.
 void SuperviseStations(const CliOptions& options, const Environment& env, Policy policy,
                        RunShared& shared, std::vector<std::unique_ptr<StationRun>>& stations,
-                       StationBoard* board, const std::function<void(const std::string&)>& say,
+                       StationBoard* board, LinePage* page,
+                       const std::function<void(const std::string&)>& say,
                        const std::function<StopStatus(const StationPlan&)>& addStation);
 
 }  // namespace farsend::cli

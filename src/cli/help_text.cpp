@@ -29,6 +29,8 @@ Commands:
   identify        connect and print the target's variant and version
   launch          connect and start the target's application
   watch [FILE]    program every target that connects, until Ctrl+C or --count
+  line [FILE]     watch, with the line page served: a live tile per socket
+                  in the browser, with retry, stop and continue
   select          show what the firmware directory offers and the file
                   program would use
   inspect FILE    show the format read and the blocks programming FILE would
@@ -42,7 +44,23 @@ Commands:
                   [--last M] creates one
   units           list the units in the unit database and the yield per
                   station (host and location) and hour; narrow them with
-                  the options --since, --host, --station and --serial
+                  the options --since, --host, --station, --serial and --job
+  dashboard       serve the supervisor view of the unit database to a
+                  browser: yield per station and hour, failure reasons,
+                  a unit by its serial number, CSV export; it only reads
+  job new NAME FILE
+                  write a production job (JSON) fixing FILE, the mode,
+                  validation, serial settings, database and a unit limit,
+                  from the options a run would take, to standard output
+  job sign JOBFILE
+                  sign the job with --key KEYFILE (in place)
+  job show JOBFILE, job verify JOBFILE
+                  print the job; check it as a run would (nothing sent)
+  keys new KEYFILE
+                  make a signing key pair: KEYFILE (secret, mode 0600) and
+                  KEYFILE.pub
+  keys trust PUBFILE, keys list, keys revoke ID
+                  the keys whose jobs this unit database's stations run
 
 Without FILE, program chooses from the firmware directory by name
 (Farsend*.hex): Bluetooth before ZigBee, hardware 1.5 before 2.0 before 1.0,
@@ -100,6 +118,13 @@ Output:
   --verbose          protocol diagnostics on standard error
   --yes              do not ask before erasing all of the flash
   --count N          watch: stop after N targets (of all stations)
+Line page (line, dashboard):
+  --listen ADDR:PORT where the page is served (default 127.0.0.1:8642;
+                     dashboard: 127.0.0.1:8643; port 0: any free one).
+                     Beyond the loopback every view needs the token
+  --token-file FILE  the token on FILE's first line (16 characters or more),
+                     instead of one made and printed at the start. Every
+                     action on a station needs the token
 Unit database:
   --db PATH          the unit database: an SQLite file, or a postgresql:// URL
                      that several stations share (default:
@@ -123,6 +148,17 @@ Unit database:
   --station LOCATION units: of this station (the bridge's location)
   --serial N         units: the unit that got serial number N (inspect:
                      --serial ADDR:SIZE[:FORMAT], see above)
+Production jobs:
+  --job FILE         program, watch: run exactly what the signed job file says
+                     (its image beside it, or in --dir); a FILE and the
+                     options the job fixes (mode, validation, serial, pool,
+                     database, image choice and format) are refused next to
+                     it. units: --job NAME, the units of that job only
+  --key KEYFILE      job sign: the secret key (keys new makes one)
+  --note TEXT        job new: a note the job carries
+  --limit N          job new: the most units the job may start, counted in
+                     the unit database across the whole line
+  --embed            job new: the image's content goes inside the job
   -h, --help         this text
   --version          the version
 Simulation (no hardware; time is simulated, so nothing waits for real):
@@ -141,6 +177,8 @@ Simulation (no hardware; time is simulated, so nothing waits for real):
   --sim-faults=LIST      drop=P,flip=P,noise=P (per byte), silence=N,unplug=N
   --sim-faults=K:LIST    the faults of bridge K alone; so too
                          --sim-variant=K:TEXT and --sim-version=K:TEXT
+  --sim-bridge-serial=K:TEXT
+                         the serial string bridge K gives (SIM0000K)
   --sim-swap=MS[,VARIANT]
                          a board that failed is taken out MS after it was
                          let go, and the next goes in 1.5 s later (reporting
@@ -200,6 +238,7 @@ Examples:
   farsend erase --factory --yes
   farsend watch --report units.jsonl        production: every target in turn
   farsend watch --all --report units.jsonl  every bridge at once
+  farsend line --all Farsend_15_bt.hex      the same, on a page in the browser
   farsend inspect --json Farsend_15_bt.hex
   farsend inspect --serial 0x4010:10:dec --serial-value 1234 Farsend_15_bt.hex
   farsend program app.elf                   straight from the linker
@@ -209,6 +248,8 @@ Examples:
   farsend watch --all --serial 0x4010:4 --serial-pool board
                                             each unit its own number
   farsend units --since 2024-05-01 --station 1-2.3
+  farsend dashboard --db postgresql://line1/farsend --listen 0.0.0.0:8643
+  farsend --job line.job watch --all       exactly what the signed job says
   farsend --simulate --sim-baud=115200 program   the whole flow, no hardware
 )";
     return text;

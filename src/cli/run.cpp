@@ -4,9 +4,14 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/dashboard_command.h"
 #include "cli/database_commands.h"
 #include "cli/exit_status.h"
 #include "cli/help_text.h"
+#include "cli/job_commands.h"
+#if FARSEND_UNIT_DATABASE
+#include "cli/job_gate.h"
+#endif
 #include "cli/target_session.h"
 #include "common/diagnostics.h"
 #include "link/bridge_ids.h"
@@ -25,6 +30,10 @@ int RunDevicesCommand(const CliOptions& options, Console& console, const Environ
             sim::SimBridgeOptions bridge = sim::SimBridgeOptions::WithReportLength(
                 static_cast<uint16_t>(options.sim.report_length), options.sim.legacy_hid);
             bridge.number = number;
+            if (auto own = options.sim.bridge_serial.find(number);
+                own != options.sim.bridge_serial.end()) {
+                bridge.serial = own->second;
+            }
             bridges.push_back(std::make_unique<sim::SimBridge>(bridge));
             platforms.push_back(bridges.back().get());
         }
@@ -84,9 +93,11 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
             break;
         case Command::Serials:
         case Command::Units:
+        case Command::Dashboard:
 #if FARSEND_UNIT_DATABASE
             status = options.command == Command::Serials ? RunSerials(options, console)
-                                                         : RunUnits(options, console);
+                     : options.command == Command::Units ? RunUnits(options, console)
+                                                         : RunDashboard(options, console);
 #else
             Complain(console, std::string(CommandName(options.command)) +
                                   ": this build has no unit database; it was made "
@@ -94,11 +105,41 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
             status = kExitDatabase;
 #endif
             break;
+        case Command::Job:
+        case Command::Keys:
+#if FARSEND_UNIT_DATABASE
+            status = options.command == Command::Job ? RunJob(options, console)
+                                                     : RunKeys(options, console);
+#else
+            Complain(console, std::string(CommandName(options.command)) +
+                                  ": this build has no production jobs; it was made "
+                                  "without SOCI and libsodium.");
+            status = options.command == Command::Job ? kExitJobRefused : kExitDatabase;
+#endif
+            break;
         case Command::Program:
+        case Command::Watch:
+        case Command::Line:
+            if (!options.job.empty()) {
+#if FARSEND_UNIT_DATABASE
+                // The job's settings replace the command line's, for this run.
+                CliOptions fixed = options;
+                JobHold hold;
+                status = ApplyJob(fixed, console, hold);
+                if (status == kExitSuccess) status = RunTargetCommand(fixed, console, env);
+#else
+                Complain(console,
+                         "--job: this build has no production jobs; they are part of the Linux "
+                         "build only. Nothing was sent.");
+                status = kExitJobRefused;
+#endif
+                break;
+            }
+            status = RunTargetCommand(options, console, env);
+            break;
         case Command::Erase:
         case Command::Identify:
         case Command::Launch:
-        case Command::Watch:
             status = RunTargetCommand(options, console, env);
             break;
     }

@@ -9,6 +9,7 @@
 namespace farsend::cli {
 namespace {
 
+#if !FARSEND_UNIT_DATABASE
 constexpr std::uint32_t kRoundConstants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
@@ -22,6 +23,7 @@ constexpr std::uint32_t kRoundConstants[64] = {
 std::uint32_t RotateRight(std::uint32_t value, int bits) {
     return (value >> bits) | (value << (32 - bits));
 }
+#endif
 
 std::string Hex(const std::array<std::uint8_t, 32>& digest) {
     static const char kDigits[] = "0123456789abcdef";
@@ -36,6 +38,22 @@ std::string Hex(const std::array<std::uint8_t, 32>& digest) {
 
 }  // namespace
 
+#if FARSEND_UNIT_DATABASE
+// libsodium's, where the build links it for the job signatures.
+Sha256::Sha256() {
+    crypto_hash_sha256_init(&state_);
+}
+
+void Sha256::Update(const void* data, std::size_t length) {
+    crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data), length);
+}
+
+std::array<std::uint8_t, 32> Sha256::Finish() {
+    std::array<std::uint8_t, 32> digest{};
+    crypto_hash_sha256_final(&state_, digest.data());
+    return digest;
+}
+#else
 Sha256::Sha256()
     : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
              0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
@@ -123,6 +141,8 @@ std::array<std::uint8_t, 32> Sha256::Finish() {
     }
     return digest;
 }
+
+#endif
 
 std::string Sha256Hex(std::string_view data) {
     Sha256 hash;

@@ -13,9 +13,9 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
                   std::vector<StationPlan>& plans, int& status) {
     if (options.sim.simulate) {
         const uint32_t bridges = options.sim.bridges;
-        auto planOf = [](uint32_t number) {
+        auto planOf = [&options](uint32_t number) {
             return StationPlan{sim::SimBridge::LocationOf(number), "", number,
-                               sim::SimBridge::SerialOf(number)};
+                               sim::BridgeSerialOf(options.sim, number)};
         };
         if (options.devices.empty()) {
             for (uint32_t number = 1; number <= (options.all ? bridges : 1); ++number) {
@@ -28,7 +28,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
             for (uint32_t number = 1; number <= bridges && found == 0; ++number) {
                 if (device == sim::SimBridge::PathOf(number) ||
                     device == sim::SimBridge::LocationOf(number) ||
-                    device == sim::SimBridge::SerialOf(number)) {
+                    device == sim::BridgeSerialOf(options.sim, number)) {
                     found = number;
                 }
             }
@@ -55,7 +55,7 @@ bool PlanStations(const CliOptions& options, Console& console, const Environment
         for (const BridgeFound& bridge : bridges) {
             plans.push_back({nameOf(bridge), nameOf(bridge), 0, bridge.serial});
         }
-        if (plans.empty() && options.command != Command::Watch) {
+        if (plans.empty() && !RunsAsWatch(options.command)) {
             Complain(console, NoBridgeAdvice());
             status = kExitNoTarget;
             return false;

@@ -24,6 +24,7 @@ Policy PolicyFor(Command command) {
         case Command::Program:
             return Policy::ProgramOnce;
         case Command::Watch:
+        case Command::Line:
             return Policy::Watch;
         default:
             return Policy::ConnectOnly;
@@ -51,6 +52,7 @@ bool Session::RetrySocket() {
     if (!hold_.Retry()) return false;
     station_.Exchanges().WakeReceiver();
     Note("trying the board again");
+    if (page_ != nullptr) page_->Retrying(tile_);
     return true;
 }
 
@@ -67,8 +69,9 @@ void Session::CheckDeadline() {
     if (DeadlinePassed()) station_.Monitor().RequestStop();
     // A simulated watch without targets left would go on handshaking in
     // simulated time for ever, as fast as the processor allows.
-    const bool boardStays =
-        hold_.Held() && wiring_.simulation && !wiring_.simulation->Target().TakesOutFailedBoards();
+    // A board the operator asked to try again is answered, not waited on.
+    const bool boardStays = hold_.Held() && !hold_.RetryFlag()->load() && wiring_.simulation &&
+                            !wiring_.simulation->Target().TakesOutFailedBoards();
     if (policy_ == Policy::Watch && wiring_.simulation &&
         (!wiring_.simulation->Target().CanStillCall() || boardStays)) {
         failedBoardStays_ = boardStays;
@@ -83,6 +86,7 @@ bool Session::DeadlinePassed() {
 }
 
 void Session::OnStationEvent(const jobs::StationEvent& event) {
+    if (page_ != nullptr) page_->Feed(tile_).OnStationEvent(event);
     HandleStationEvent(event);
     jobs::Tell(unitObserver_, event);
 }
@@ -237,6 +241,8 @@ units::UnitRecord Session::Record(units::UnitOutcome outcome) const {
                                            protocol::ResponseCode::VersionReply);
     record.start.host = HostOf(options_);
     record.start.simulated = options_.sim.simulate;
+    record.start.jobName = options_.jobName;
+    record.start.jobSha256 = options_.jobSha256;
     record.start.station = plan_.name;
     record.start.bridgeSerial = plan_.bridgeSerial;
     record.unit = unitNumber_;
@@ -385,10 +391,16 @@ void Session::FinishUnit() {
         board_->SetResult(row_, programmed_, units_ - programmed_,
                           VerdictOf(record, job_ ? lostWords_ : std::string()));
     }
+    const bool held = policy_ == Policy::Watch && outcome != units::UnitOutcome::Passed &&
+                      outcome != units::UnitOutcome::Interrupted;
+    if (page_ != nullptr) {
+        const bool unplugged = job_ && job_->outcome == jobs::JobOutcome::BridgeUnplugged;
+        page_->UnitDone(tile_, record, VerdictOf(record, job_ ? lostWords_ : std::string()),
+                        unplugged, held);
+    }
     // The failed board is still in its socket and calls again at once:
     // it is one unit, not one per call, until it is taken out.
-    if (policy_ == Policy::Watch && outcome != units::UnitOutcome::Passed &&
-        outcome != units::UnitOutcome::Interrupted) {
+    if (held) {
         hold_.Hold();
         Note("take the board out" +
              (socketNumber_ > 0

@@ -17,6 +17,7 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
+#include "cli/line_page.h"
 #include "cli/progress_display.h"
 #include "cli/run_image.h"
 #include "cli/station_board.h"
@@ -120,6 +121,11 @@ public:
     void ShowOn(StationBoard& board, int row) {
         board_ = &board;
         row_ = row;
+    }
+    // Its tile on the line page, which its events and units go to as well.
+    void ShowOnPage(LinePage& page, size_t tile) {
+        page_ = &page;
+        tile_ = tile;
     }
     // The operator asks for the board in a held socket to be tried again;
     // false when the socket holds none.
@@ -241,6 +247,8 @@ private:
     bool tellOnce_ = false;
     StationBoard* board_ = nullptr;
     int row_ = 0;
+    LinePage* page_ = nullptr;
+    size_t tile_ = 0;
     size_t socketNumber_ = 0;
     std::string lostWords_;
 

@@ -33,7 +33,7 @@ StopStatus Wire(const CliOptions& options, Console& console, const Environment& 
         wiring.bridge = std::make_unique<StationBridge>(plan.device, named);
         wiring.seat.locator = wiring.bridge.get();
         if (!named && !InterfaceNamed(*platform, plan.device)) {
-            if (options.command != Command::Watch || options.sim.simulate) {
+            if (!RunsAsWatch(options.command) || options.sim.simulate) {
                 Complain(console,
                          "--device " + plan.device +
                              ": no such HID interface; `farsend devices` lists the bridges.");

@@ -24,6 +24,7 @@
 #include "cli/image_choice.h"
 #include "cli/image_kind_check.h"
 #include "cli/interrupt.h"
+#include "cli/line_page.h"
 #include "cli/missing_firmware.h"
 #include "cli/progress_display.h"
 #include "cli/report_file.h"
@@ -131,6 +132,10 @@ int OpenLedger(const CliOptions& options, Console& console,
     settings.simulated = options.sim.simulate;
     if (!options.serialPool.empty()) settings.pool = options.serialPool;
     settings.serial = options.serial;
+    settings.jobName = options.jobName;
+    settings.jobSha256 = options.jobSha256;
+    settings.jobImageSha256 = options.jobImageSha256;
+    settings.jobUnitLimit = options.jobUnitLimit;
     settings.tell = [&console](const std::string& line) { Complain(console, line); };
     settings.interrupted = Interrupted;
     settings.stopNow = StopNow;
@@ -219,6 +224,14 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     };
     RunShared shared;
     shared.image = image.get();
+    // line: the page outlives the stations, whose last events it is told.
+    std::unique_ptr<LinePage> page;
+    if (options.command == Command::Line) {
+        int status = kExitUsage;
+        page = LinePage::Open(options, console, status);
+        if (!page) return status;
+        if (image) page->SetJob(settings.firmwarePath.Get(), *image, options);
+    }
     std::vector<std::unique_ptr<StationRun>> stations;
     auto addStation = [&](const StationPlan& plan) -> StopStatus {
         auto station = std::make_unique<StationRun>();
@@ -257,6 +270,9 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         station->session = std::make_unique<Session>(options, *stationConsole, station->wiring,
                                                      settings, policy, shared, plan, ledger);
         if (board) station->session->ShowOn(*board, row);
+        if (page) {
+            station->session->ShowOnPage(*page, page->AddStation(plan.name, plan.bridgeSerial));
+        }
         station->session->SetSocketNumber(stations.size() + 1);
         if (eraseAll) station->session->SayYesToEraseAll();
         stations.push_back(std::move(station));
@@ -269,7 +285,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
         say("waiting for bridges to be plugged in (" + BridgeIdText() + ").");
     }
 
-    SuperviseStations(options, env, policy, shared, stations, board.get(), say, addStation);
+    SuperviseStations(options, env, policy, shared, stations, board.get(), page.get(), say,
+                      addStation);
 
     // A monitor may stop with a target that called and was not taken yet.
     for (auto& station : stations) {

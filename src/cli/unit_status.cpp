@@ -23,6 +23,8 @@ int ExitStatusOf(units::UnitOutcome outcome) {
             return kExitDatabase;
         case UnitOutcome::NoSerialLeft:
             return kExitNoSerialLeft;
+        case UnitOutcome::JobRefused:
+            return kExitJobRefused;
     }
     return kExitCommunication;
 }

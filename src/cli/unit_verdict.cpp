@@ -36,6 +36,8 @@ std::string FailureWords(const units::UnitFinish& finish, const std::string& los
             return "unit database lost";
         case UnitOutcome::NoSerialLeft:
             return "no serial number left";
+        case UnitOutcome::JobRefused:
+            return "refused by the job";
         case UnitOutcome::Passed:
             break;
     }

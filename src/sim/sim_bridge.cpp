@@ -24,7 +24,8 @@ SimBridge::SimBridge(SimBridgeOptions options)
                         {link::kBridgeVendorId, link::kBridgeProductId, 0x0100},
                         {options.inputReportLength, options.outputReportLength, kFeatureLength},
                         true,
-                        {LocationOf(options.number), SerialOf(options.number)}}};
+                        {LocationOf(options.number),
+                         options.serial.empty() ? SerialOf(options.number) : options.serial}}};
         return;
     }
     interfaces_ = {
@@ -39,7 +40,7 @@ SimBridge::SimBridge(SimBridgeOptions options)
          {link::kBridgeVendorId, link::kBridgeProductId, 0x0100},
          {options.inputReportLength, options.outputReportLength, kFeatureLength},
          true,
-         {kBridgeLocation, kBridgeSerial}},
+         {kBridgeLocation, options.serial.empty() ? kBridgeSerial : options.serial}},
     };
 }
 

@@ -72,6 +72,8 @@ struct SimBridgeOptions {
     // single simulation has, among a few other HID interfaces; bridge K > 1
     // lists only itself, at its own path, location and serial number.
     uint32_t number = 1;
+    // Its serial-number string; empty: SerialOf(number).
+    std::string serial;
     // Keep every output report written to the bridge (tests).
     bool keepOutputLog = false;
     // Longest real-time wait for the reader thread to take queued reports.

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <optional>
 
+#include "sim/sim_bridge.h"
+
 namespace farsend::sim {
 
 namespace {
@@ -191,6 +193,16 @@ void Apply(const Word& w, SimOptions& o, std::string& error) {
         ReadSwitch(w, o.simulate, error);
     } else if (w.name == "--sim-variant") {
         ReadBridgeText(w, o.variant, o.bridge_variant, error);
+    } else if (w.name == "--sim-bridge-serial") {
+        std::string text;
+        std::optional<uint32_t> bridge;
+        if (SplitBridge(w, text, bridge, error) && error.empty()) {
+            if (!bridge) {
+                error = "--sim-bridge-serial needs a bridge: --sim-bridge-serial=K:TEXT";
+            } else {
+                o.bridge_serial[*bridge] = text;
+            }
+        }
     } else if (w.name == "--sim-version") {
         ReadBridgeText(w, o.version, o.bridge_version, error);
     } else if (w.name == "--sim-erase-blocks") {
@@ -315,6 +327,11 @@ std::string BridgeFileName(const std::string& path, uint32_t number, uint32_t br
     return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
 }
 
+std::string BridgeSerialOf(const SimOptions& options, uint32_t number) {
+    const auto own = options.bridge_serial.find(number);
+    return own != options.bridge_serial.end() ? own->second : SimBridge::SerialOf(number);
+}
+
 SimOptions ForBridge(const SimOptions& options, uint32_t number) {
     SimOptions bridge = options;
     bridge.bridge_number = number;
@@ -371,6 +388,10 @@ SimOptionsResult TakeSimOptions(std::vector<std::string>& args) {
     if (!o.bridge_version.empty() && o.bridge_version.rbegin()->first > highest) {
         highest = o.bridge_version.rbegin()->first;
         named = "--sim-version";
+    }
+    if (!o.bridge_serial.empty() && o.bridge_serial.rbegin()->first > highest) {
+        highest = o.bridge_serial.rbegin()->first;
+        named = "--sim-bridge-serial";
     }
     if (!o.bridge_swap.empty() && o.bridge_swap.rbegin()->first > highest) {
         highest = o.bridge_swap.rbegin()->first;

@@ -66,6 +66,10 @@ struct SimOptions {
     std::map<uint32_t, FaultPlan> bridge_faults;
     std::map<uint32_t, std::string> bridge_variant;
     std::map<uint32_t, std::string> bridge_version;
+    // --sim-bridge-serial=K:TEXT: the serial-number string bridge K's
+    // descriptors carry instead of its own ("SIM0000K"); any text, as a
+    // device may give.
+    std::map<uint32_t, std::string> bridge_serial;
     // --sim-swap=MS[,VARIANT], and --sim-swap=K:... for bridge K alone. None:
     // a board that failed stays in its socket.
     std::optional<SwapPlan> swap;
@@ -75,6 +79,10 @@ struct SimOptions {
     // Which bridge these options describe, 1 to `bridges` (see ForBridge).
     uint32_t bridge_number = 1;
 };
+
+// The serial-number string of bridge `number`: --sim-bridge-serial's, else
+// SimBridge::SerialOf's.
+std::string BridgeSerialOf(const SimOptions& options, uint32_t number);
 
 // The options of bridge `number` (1 to options.bridges): its own faults, a
 // seed of its own, and with several bridges its own serial log and

@@ -17,6 +17,10 @@ SimBridgeOptions Simulation::BridgeOptionsFor(const SimOptions& options, PlugSta
     bridge.clock = clock;
     bridge.plug = &plug;
     bridge.number = options.bridge_number;
+    if (auto own = options.bridge_serial.find(options.bridge_number);
+        own != options.bridge_serial.end()) {
+        bridge.serial = own->second;
+    }
     return bridge;
 }
 

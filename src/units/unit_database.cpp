@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <ctime>
 #include <sstream>
 #include <system_error>
@@ -180,6 +181,21 @@ std::string ImmutableUri(const std::string& path) {
     return uri + "?mode=ro&immutable=1";
 }
 
+// SOCI's SQLite backend builds its table of column types in a function-
+// local static the first time a statement describes its columns (every
+// soci::row query). The build is thread-safe, but the library's check that
+// it is done is not instrumented, so ThreadSanitizer cannot see that a
+// second thread's lookup follows the first thread's build and reports a
+// race. Describing one column once, here behind our own once-flag, which
+// every connection passes before its first query, makes the order visible.
+void DescribeOnceForAllConnections(soci::session& sql) {
+    static std::once_flag described;
+    std::call_once(described, [&sql] {
+        soci::row row;
+        sql << "SELECT 1 AS one", soci::into(row);
+    });
+}
+
 void OpenSQLite(Impl& impl, const std::string& location, const DatabaseOptions& options) {
     // SOCI reads the path from a quoted connection parameter, which
     // cannot itself hold a quote.
@@ -225,6 +241,7 @@ void OpenSQLite(Impl& impl, const std::string& location, const DatabaseOptions& 
         impl.sql.open(soci::sqlite3, "db=\"" + location + "\" timeout=30");
     }
     impl.identity = IdentityOf(impl.file);
+    DescribeOnceForAllConnections(impl.sql);
     impl.sql << "PRAGMA foreign_keys = ON";
     if (options.readOnly) return;
     // A unit costs two commits. With the rollback journal each one

@@ -18,6 +18,10 @@
 #include "common/utc_time.h"
 #include "units/record/unit_record.h"
 
+namespace soci {
+class session;
+}
+
 namespace farsend::units {
 
 using TimePoint = std::chrono::system_clock::time_point;
@@ -26,20 +30,25 @@ enum class Engine { SQLite, PostgreSQL };
 
 // The schema this program writes; a database carrying a higher version was
 // written by a newer program and is refused rather than misread.
-constexpr int kSchemaVersion = 2;  // 2: units.host, units.simulated
+// 2: units.host, units.simulated; 3: production jobs (units.job_name,
+// units.job_sha256, job_units, signing_keys) and indexes for the dashboard's
+// queries.
+constexpr int kSchemaVersion = 3;
 
 class UnitDatabaseError : public std::runtime_error {
 public:
     enum class Kind {
-        Unavailable,     // cannot be opened or stopped answering
-        FileReplaced,    // the SQLite file was deleted or another put in its place
-        SchemaTooNew,    // written by a newer program
-        PoolExists,      // CreatePool: the name is taken
-        UnknownPool,     // no pool of that name
-        PoolExhausted,   // every number of the pool has been issued
-        UnknownUnit,     // no unit row of that id
-        NumberInUse,     // ReturnNumber: blocks were sent, the number is spent
-        InvalidArgument  // e.g. a pool whose last number is below its first
+        Unavailable,      // cannot be opened or stopped answering
+        FileReplaced,     // the SQLite file was deleted or another put in its place
+        SchemaTooNew,     // written by a newer program
+        PoolExists,       // CreatePool: the name is taken
+        UnknownPool,      // no pool of that name
+        PoolExhausted,    // every number of the pool has been issued
+        UnknownUnit,      // no unit row of that id
+        NumberInUse,      // ReturnNumber: blocks were sent, the number is spent
+        InvalidArgument,  // e.g. a pool whose last number is below its first
+        JobLimitReached,  // the production job has started all the units it may
+        KeyRevoked        // a revoked signing key cannot be trusted again
     };
     UnitDatabaseError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}
@@ -70,9 +79,15 @@ struct PoolInfo {
 
 struct UnitFilter {
     std::optional<TimePoint> since;  // units started at or after
+    std::optional<TimePoint> until;  // units started before
     std::optional<std::string> host;
     std::optional<std::string> station;
     std::optional<std::int64_t> serial;
+    // The newest first (by start), and at most `limit` of them; else all, the
+    // oldest first.
+    bool newestFirst = false;
+    std::optional<std::size_t> limit;
+    std::optional<std::string> job;  // the production job's name
 };
 
 // Units per station (its host and location) and per hour (of their start,
@@ -160,6 +175,16 @@ public:
     // is left as it is, so replaying a spool twice writes each unit once.
     ReplayResult ReplaySpool(const std::filesystem::path& spool,
                              const ReplayProgress& progress = {});
+
+    // Runs `work` on the database's session, for queries kept in files of
+    // their own (yield_queries.h): the engines' errors come out as
+    // Unavailable, `what` saying what was being done.
+    void Query(const char* what, const std::function<void(soci::session&)>& work);
+    // Runs `work` on the connection, in a writing transaction when `write`,
+    // with the guards every other call has (a lost server, a replaced file):
+    // for the tables that other files keep (units/trusted_keys.cpp).
+    void Run(const char* what, bool write,
+             const std::function<void(soci::session& sql, Engine engine)>& work);
 
     // Runs `sql` as it is (tests use it to tamper with the schema).
     void ExecuteForTest(const std::string& sql);

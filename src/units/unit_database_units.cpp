@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "units/folders.h"
+#include "units/job_tables.h"
 #include "units/spool.h"
 #include "units/unit_database_impl.h"
 
@@ -29,7 +30,7 @@ long long ToSigned(std::uint64_t value) {
 struct UnitColumns {
     long long id = 0;
     std::string recordId, startTime, host, station, bridgeSerial, variant, version, file, sha256,
-        message;
+        message, jobName, jobSha256;
     std::string endTime, pool, result;
     soci::indicator endInd = soci::i_null, poolInd = soci::i_null, resultInd = soci::i_null;
     long long serial = 0, blocks = 0, bytes = 0;
@@ -40,7 +41,7 @@ struct UnitColumns {
     static constexpr const char* kSelect =
         "SELECT id, record_id, start_time, end_time, station, bridge_serial, variant, version,"
         " file, sha256, pool, serial, number_returned, blocks, bytes, seconds, result,"
-        " exit_status, message, host, simulated FROM units";
+        " exit_status, message, host, simulated, job_name, job_sha256 FROM units";
 
     void BindInto(soci::statement& statement) {
         statement.exchange(soci::into(id));
@@ -64,6 +65,8 @@ struct UnitColumns {
         statement.exchange(soci::into(message));
         statement.exchange(soci::into(host));
         statement.exchange(soci::into(simulated));
+        statement.exchange(soci::into(jobName));
+        statement.exchange(soci::into(jobSha256));
     }
 
     UnitRow Row() const {
@@ -77,6 +80,8 @@ struct UnitColumns {
         row.start.file = file;
         row.start.sha256 = sha256;
         row.start.simulated = simulated != 0;
+        row.start.jobName = jobName;
+        row.start.jobSha256 = jobSha256;
         if (poolInd == soci::i_ok) row.pool = pool;
         if (serialInd == soci::i_ok) row.serial = serial;
         row.numberReturned = numberReturned != 0;
@@ -107,6 +112,10 @@ public:
             since_ = FormatUtc(*filter.since);
             clauses_.push_back("start_time >= :since");
         }
+        if (filter.until) {
+            until_ = FormatUtc(*filter.until);
+            clauses_.push_back("start_time < :until");
+        }
         if (filter.host) {
             host_ = *filter.host;
             clauses_.push_back("host = :host");
@@ -118,6 +127,10 @@ public:
         if (filter.serial) {
             serial_ = *filter.serial;
             clauses_.push_back("serial = :serial");
+        }
+        if (filter.job) {
+            job_ = *filter.job;
+            clauses_.push_back("job_name = :job");
         }
         filter_ = filter;
     }
@@ -131,15 +144,17 @@ public:
     }
     void Bind(soci::statement& statement) {
         if (filter_.since) statement.exchange(soci::use(since_, "since"));
+        if (filter_.until) statement.exchange(soci::use(until_, "until"));
         if (filter_.host) statement.exchange(soci::use(host_, "host"));
         if (filter_.station) statement.exchange(soci::use(station_, "station"));
         if (filter_.serial) statement.exchange(soci::use(serial_, "serial"));
+        if (filter_.job) statement.exchange(soci::use(job_, "job"));
     }
 
 private:
     UnitFilter filter_;
     std::vector<std::string> clauses_;
-    std::string since_, host_, station_;
+    std::string since_, until_, host_, station_, job_;
     long long serial_ = 0;
 };
 
@@ -202,10 +217,11 @@ void InsertUnit(Impl& db, const UnitRow& row, long long& id) {
     int simulated = row.start.simulated ? 1 : 0;
     db.sql << "INSERT INTO units (record_id, start_time, end_time, station, bridge_serial,"
               " variant, version, file, sha256, pool, serial, number_returned, blocks, bytes,"
-              " seconds, result, exit_status, message, host, simulated) VALUES (:record, :start,"
+              " seconds, result, exit_status, message, host, simulated, job_name, job_sha256)"
+              " VALUES (:record, :start,"
               " :end, :station, :bridge, :variant, :version, :file, :sha, :pool, :serial,"
               " :returned, :blocks, :bytes, :seconds, :result, :exit, :message, :host,"
-              " :simulated) RETURNING id",
+              " :simulated, :job, :jobsha) RETURNING id",
         soci::use(row.recordId, "record"), soci::use(start, "start"),
         soci::use(end.text, end.indicator, "end"), soci::use(row.start.station, "station"),
         soci::use(row.start.bridgeSerial, "bridge"), soci::use(finish.variant, "variant"),
@@ -215,7 +231,9 @@ void InsertUnit(Impl& db, const UnitRow& row, long long& id) {
         soci::use(blocks, "blocks"), soci::use(bytes, "bytes"),
         soci::use(finish.seconds, "seconds"), soci::use(result.text, result.indicator, "result"),
         soci::use(exitStatus, exitInd, "exit"), soci::use(finish.message, "message"),
-        soci::use(row.start.host, "host"), soci::use(simulated, "simulated"), soci::into(id);
+        soci::use(row.start.host, "host"), soci::use(simulated, "simulated"),
+        soci::use(row.start.jobName, "job"), soci::use(row.start.jobSha256, "jobsha"),
+        soci::into(id);
 }
 
 // False when no row has the id.
@@ -272,6 +290,7 @@ StartedUnit UnitDatabase::StartUnit(const UnitStart& start,
         row.recordId = NewRecordId();
         row.start = start;
         Transaction transaction(*impl_);
+        if (start.jobUnitLimit) CountJobUnit(impl_->sql, impl_->engine, start);
         if (pool) {
             row.pool = *pool;
             row.serial = TakeNumber(*impl_, *pool);
@@ -309,7 +328,9 @@ void UnitDatabase::ForEachUnit(const UnitFilter& filter,
         binding.Bind(statement);
         statement.alloc();
         statement.prepare(std::string(UnitColumns::kSelect) + binding.Where() +
-                          " ORDER BY start_time, id");
+                          (filter.newestFirst ? " ORDER BY start_time DESC, id DESC"
+                                              : " ORDER BY start_time, id") +
+                          (filter.limit ? " LIMIT " + std::to_string(*filter.limit) : ""));
         statement.define_and_bind();
         statement.execute();
         while (statement.fetch()) each(columns.Row());
@@ -405,6 +426,21 @@ ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool,
     for (; index < lines.size(); ++index) keep.push_back(lines[index]);
     RewriteSpool(spool, keep);
     return outcome;
+}
+
+void UnitDatabase::Query(const char* what, const std::function<void(soci::session&)>& work) {
+    Guarded(*impl_, what, [&] { work(impl_->sql); });
+}
+
+void UnitDatabase::Run(const char* what, bool write,
+                       const std::function<void(soci::session&, Engine)>& work) {
+    Guarded(*impl_, what, [&] {
+        if (!write) return work(impl_->sql, impl_->engine);
+        Transaction transaction(*impl_);
+        work(impl_->sql, impl_->engine);
+        CheckSameFile(*impl_);
+        transaction.Commit();
+    });
 }
 
 void UnitDatabase::ExecuteForTest(const std::string& sql) {

@@ -110,6 +110,9 @@ struct UnitLedger::Impl {
         start.start = when;
         start.host = settings.host;
         start.simulated = settings.simulated;
+        start.jobName = settings.jobName;
+        start.jobSha256 = settings.jobSha256;
+        start.jobUnitLimit = settings.jobUnitLimit;
         return start;
     }
 };
@@ -243,6 +246,14 @@ LedgerBegin UnitLedger::Begin(const UnitStart& where) {
     auto add = [&begun](const std::string& line) {
         begun.message += (begun.message.empty() ? "" : "\n") + line;
     };
+    if (!settings.jobImageSha256.empty() && where.sha256 != settings.jobImageSha256) {
+        // The image was checked against the job before the run; one put in
+        // its place since is not the job's.
+        begun.refusal = UnitOutcome::JobRefused;
+        add("the image " + where.file + " is no longer the one the job " + settings.jobName +
+            " names (its SHA-256 changed). Nothing was sent to this target.");
+        return begun;
+    }
     UnitDatabase* db = ledger.Reach(begun.message);
     if (db != nullptr) {
         try {
@@ -253,8 +264,9 @@ LedgerBegin UnitLedger::Begin(const UnitStart& where) {
             ticket.serial = started.serial;
         } catch (const UnitDatabaseError& error) {
             if (!IsLost(error.kind())) {
-                begun.refusal = error.kind() == Kind::PoolExhausted
-                                    ? UnitOutcome::NoSerialLeft
+                begun.refusal = error.kind() == Kind::PoolExhausted ? UnitOutcome::NoSerialLeft
+                                : error.kind() == Kind::JobLimitReached
+                                    ? UnitOutcome::JobRefused
                                     : UnitOutcome::DatabaseUnavailable;
                 add(std::string(error.what()) + ". Nothing was sent to this target.");
                 return begun;
@@ -264,6 +276,14 @@ LedgerBegin UnitLedger::Begin(const UnitStart& where) {
         }
     }
     if (db == nullptr) {
+        if (settings.jobUnitLimit) {
+            // Units counted anywhere but in the database could pass the limit.
+            begun.refusal = UnitOutcome::DatabaseUnavailable;
+            add("the unit database " + ledger.Shown() +
+                " cannot be reached, so this unit cannot be counted against the job's limit. "
+                "Nothing was sent to this target; this station takes no more units.");
+            return begun;
+        }
         if (settings.pool) {
             // A number taken anywhere but in the database could be issued
             // twice: the unit waits for the database instead.

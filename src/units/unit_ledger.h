@@ -27,6 +27,14 @@ struct LedgerSettings {
     bool simulated = false;
     std::optional<std::string> pool;             // units take their numbers from it
     std::optional<protocol::SerialSpec> serial;  // where and how large the number is
+    // The production job of the run (--job; jobName "" for none): its name
+    // and its file's digest, which every row carries; its image's digest,
+    // which every unit's must still be; and its unit limit, which the
+    // database counts each unit against.
+    std::string jobName;
+    std::string jobSha256;
+    std::string jobImageSha256;
+    std::optional<std::int64_t> jobUnitLimit;
     // What the operator reads while the ledger opens (replay progress,
     // refusals).
     Tell tell;
@@ -82,7 +90,10 @@ public:
     // digest); with a pool, takes its number in the same transaction. A
     // number that does not fit the serial's size is returned at once and
     // the unit refused, as is any unit that needs a number while the
-    // database is lost or the pool is exhausted.
+    // database is lost or the pool is exhausted. Under a job, a unit whose
+    // image is no longer the job's, or one past the job's limit, is refused
+    // (JobRefused), and so is any unit while the database that counts them
+    // is lost.
     LedgerBegin Begin(const UnitStart& where);
 
     // Records the unit's end: `record`'s finish (outcome, figures, message)

@@ -167,6 +167,14 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.unitSerial, std::optional<std::int64_t>(100042));
          EXPECT_FALSE(o.serial.has_value());
      }},
+    // An option's value before the command is not taken for the command.
+    {"--listen 0.0.0.0:8643 --token-file t.txt dashboard --db postgresql://line/db",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Dashboard);
+         EXPECT_EQ(o.listen, "0.0.0.0:8643");
+         EXPECT_EQ(o.tokenFile, "t.txt");
+         EXPECT_EQ(o.db, "postgresql://line/db");
+     }},
     // A file whose name starts with a dash, after "--".
     {"inspect -- -odd.hex", [](const CliOptions& o) { EXPECT_EQ(o.file, "-odd.hex"); }},
     {"devices --simulate --sim-report-length=33",
@@ -183,6 +191,38 @@ const std::vector<GoodLine> kGoodLines = {
          EXPECT_EQ(o.sim.serial_log, "log.bin");
          EXPECT_EQ(o.count, 3u);
      }},
+    // A value-taking option before the command is not taken for the command.
+    {"--host pc-1 --job line.job watch --all",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Watch);
+         EXPECT_EQ(o.host, "pc-1");
+         EXPECT_EQ(o.job, "line.job");
+     }},
+    {"job new --factory --no-validate --serial 4010:4 --serial-pool p --limit 10 --embed --note n "
+     "board-v2 app.hex",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Job);
+         EXPECT_EQ(o.action, "new");
+         EXPECT_EQ(o.argument, "board-v2");
+         EXPECT_EQ(o.file, "app.hex");
+         EXPECT_TRUE(o.factory && o.noValidate && o.embed && o.serial);
+         EXPECT_EQ(o.serialPool, "p");
+         EXPECT_EQ(o.limit, 10);
+         EXPECT_EQ(o.note, "n");
+     }},
+    {"job sign --key k.key line.job",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.action, "sign");
+         EXPECT_EQ(o.argument, "line.job");
+         EXPECT_EQ(o.key, "k.key");
+     }},
+    {"--simulate keys revoke 0123456789abcdef",
+     [](const CliOptions& o) {
+         EXPECT_EQ(o.command, Command::Keys);
+         EXPECT_EQ(o.action, "revoke");
+         EXPECT_EQ(o.argument, "0123456789abcdef");
+     }},
+    {"units --job board-v2", [](const CliOptions& o) { EXPECT_EQ(o.job, "board-v2"); }},
 };
 
 TEST(CliOptions, GoodLines) {
@@ -251,6 +291,8 @@ const std::vector<BadLine> kBadLines = {
     {"program --serial 3F000:4 --serial-pool=", "--serial-pool= has an empty value"},
     {"erase --serial-pool board", "--serial-pool does not apply to erase"},
     {"identify --db u.sqlite", "--db does not apply to identify"},
+    {"units --listen 127.0.0.1:1", "--listen does not apply to units"},
+    {"dashboard --station 1-1", "--station does not apply to dashboard"},
     {"select --host pc-1", "--host does not apply to select"},
     {"units --host=", "--host= has an empty value"},
     {"program --host a\x1b[2Jb", "--host a\\e[2Jb: a name without control characters"},
@@ -286,6 +328,25 @@ const std::vector<BadLine> kBadLines = {
     {"--wait 5 erse", "did you mean 'erase'?"},
     {"insp x.hex", "did you mean 'inspect'?"},
     {"frobnicate", "The commands: program, erase, identify"},
+    // Production jobs: what the job fixes is not given beside it.
+    {"--job line.job program app.hex", "a FILE cannot be given with --job"},
+    {"--job line.job watch --serial 4010:4 --serial-pool p", "--serial cannot be given with --job"},
+    {"--job line.job watch --base 4000 --format bin", "cannot be given with --job"},
+    {"--job line.job watch --factory", "--factory cannot be given with --job"},
+    {"--job line.job watch --no-validate", "--no-validate cannot"},
+    {"--job line.job watch --db u.sqlite", "--db cannot"},
+    {"--job line.job watch --hw 2.0", "--hw cannot"},
+    {"--job line.job watch --variant zigbee", "--variant cannot"},
+    {"--job line.job erase", "--job does not apply to erase"},
+    {"job sign line.job", "job sign needs --key KEYFILE"},
+    {"job show --key k.key line.job", "--key applies to job sign only"},
+    {"job verify --limit 3 line.job", "--limit applies to job new only"},
+    {"job new board-v2", "FILE"},
+    {"job new --limit 0 n a.hex", "--limit"},
+    {"job", "job needs an action"},
+    {"--json keys", "keys needs an action"},
+    {"keys trust", "PUBFILE"},
+    {"program --note x", "--note does not apply to program"},
 };
 
 TEST(CliOptions, BadLinesAreRefusedWithAMessage) {

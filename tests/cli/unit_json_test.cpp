@@ -28,8 +28,16 @@ UnitRecord Finished(UnitOutcome outcome) {
     record.recordId = "0123456789abcdef0123456789abcdef";
     record.command = "watch";
     record.unit = 7;
-    record.start = {At("2024-05-01T10:00:00Z"), "line-pc-3",          "1-1.4", "FS0001",
-                    "/fw/Farsend_15_bt.hex",    std::string(64, 'b'), true};
+    record.start = {At("2024-05-01T10:00:00Z"),
+                    "line-pc-3",
+                    "1-1.4",
+                    "FS0001",
+                    "/fw/Farsend_15_bt.hex",
+                    std::string(64, 'b'),
+                    true,
+                    "board-v2",
+                    std::string(64, 'c'),
+                    5};
     record.pool = "line1";
     record.serial = 1004;
     record.numberReturned = outcome != UnitOutcome::Passed;
@@ -83,6 +91,9 @@ TEST(UnitJson, EveryFormReadsBackWhatItWroteForEveryOutcome) {
             EXPECT_EQ(read->start.bridgeSerial, written.start.bridgeSerial);
             EXPECT_EQ(read->start.host, written.start.host);
             EXPECT_EQ(read->start.simulated, written.start.simulated);
+            EXPECT_EQ(read->start.jobName, written.start.jobName);
+            EXPECT_EQ(read->start.jobSha256, written.start.jobSha256);
+            EXPECT_EQ(read->start.jobUnitLimit, std::nullopt);  // counted, never recorded
             EXPECT_EQ(read->serial, written.serial);
             EXPECT_EQ(read->unit, carried.command ? written.unit : 0u);
             EXPECT_EQ(read->command, carried.command ? written.command : "");
@@ -142,13 +153,16 @@ TEST(UnitJson, ListingKeepsItsOrderAndNullsWhileInHand) {
     inHand.pool.clear();
     inHand.serial.reset();
     inHand.numberReturned = false;
+    inHand.start.jobName.clear();  // programmed under no job
+    inHand.start.jobSha256.clear();
     EXPECT_EQ(UnitJsonLine(inHand, UnitJsonForm::Listing),
               R"({"id":42,"start":"2024-05-01T10:00:00Z","end":null,"host":"line-pc-3",)"
               R"("station":"1-1.4","bridge_serial":"FS0001","simulated":true,"pool":null,)"
               R"("serial":null,"number_returned":false,"file":"/fw/Farsend_15_bt.hex",)"
               R"("sha256":")" +
                   std::string(64, 'b') +
-                  R"(","result":null,"record_id":"0123456789abcdef0123456789abcdef"})");
+                  R"(","job":null,"result":null,)"
+                  R"("record_id":"0123456789abcdef0123456789abcdef"})");
     const std::optional<UnitRecord> read =
         ParseUnitJsonLine(UnitJsonLine(inHand, UnitJsonForm::Listing), UnitJsonForm::Listing);
     ASSERT_TRUE(read);
@@ -160,8 +174,9 @@ TEST(UnitJson, ListingKeepsItsOrderAndNullsWhileInHand) {
               R"("host":"line-pc-3","station":"1-1.4","bridge_serial":"FS0001",)"
               R"("simulated":true,"pool":"line1","serial":1004,"number_returned":true,)"
               R"("file":"/fw/Farsend_15_bt.hex","sha256":")" +
-                  std::string(64, 'b') +
-                  R"(","variant":"Bluetooth","version":"1.5.0","blocks":812,"bytes":207616,)"
+                  std::string(64, 'b') + R"(","job":{"name":"board-v2","sha256":")" +
+                  std::string(64, 'c') +
+                  R"("},"variant":"Bluetooth","version":"1.5.0","blocks":812,"bytes":207616,)"
                   R"("seconds":3.25,"result":"failed","status":7,"message":"what happened",)"
                   R"("record_id":"0123456789abcdef0123456789abcdef"})");
 }

@@ -72,7 +72,7 @@ TEST(UnitRecord, ReportLineHoldsEveryFieldTimeFirst) {
     EXPECT_EQ(keys, (std::vector<std::string>{"time", "command", "result", "status", "message",
                                               "variant", "version", "file", "sha256", "blocks",
                                               "bytes", "seconds", "station", "bridge_serial",
-                                              "unit", "serial", "host", "simulated"}));
+                                              "unit", "serial", "host", "simulated", "job"}));
     EXPECT_TRUE(parsed["serial"].is_null());
     EXPECT_EQ(parsed["time"], "2024-02-29T23:59:59Z");
     EXPECT_EQ(parsed["result"], "success");
@@ -97,7 +97,8 @@ TEST(UnitRecord, ResultNamesFollowTheExitStatus) {
         {UnitOutcome::EraseError, "erase error"},
         {UnitOutcome::Interrupted, "interrupted"},
         {UnitOutcome::NoSerialLeft, "no serial left"},
-        {UnitOutcome::DatabaseUnavailable, "database unavailable"}};
+        {UnitOutcome::DatabaseUnavailable, "database unavailable"},
+        {UnitOutcome::JobRefused, "job refused"}};
     ASSERT_EQ(cases.size(), std::size(units::kEveryUnitOutcome));
     for (const auto& [outcome, name] : cases) {
         UnitRecord record = Programmed();
@@ -168,7 +169,7 @@ namespace {
 // The status of a run of several stations is the most serious one, by the
 // order --help states, whichever station had it.
 TEST(MoreSerious, FollowsTheStatedOrderWhateverTheSide) {
-    const std::vector<int> order = {8, 9, 7, 6, 4, 10, 3, 5, 1, 2, 0};
+    const std::vector<int> order = {8, 9, 7, 6, 4, 10, 11, 3, 5, 1, 2, 0};
     for (size_t i = 0; i < order.size(); ++i) {
         for (size_t j = i; j < order.size(); ++j) {
             EXPECT_EQ(MoreSerious(order[i], order[j]), order[i]) << order[i] << " " << order[j];

@@ -21,6 +21,7 @@
 #include "protocol/image_reader.h"
 #include "protocol/serial_stamp.h"
 #include "sim/sample_firmware.h"
+#include "support/scoped_environment.h"
 #include "support/temp_directory.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
@@ -64,42 +65,11 @@ protocol::SerialSpec Spec(const std::string& text) {
     return parsed.spec;
 }
 
-// Sets (NAME) or removes ("") variables of this process's environment,
-// which a child inherits, until it goes.
-class ScopedEnvironment {
-public:
-    explicit ScopedEnvironment(const std::vector<std::pair<std::string, std::string>>& changes) {
-        for (const auto& [name, value] : changes) {
-            const char* old = std::getenv(name.c_str());
-            saved_.emplace_back(name,
-                                old != nullptr ? std::optional<std::string>(old) : std::nullopt);
-            Set(name, value.empty() ? std::nullopt : std::optional<std::string>(value));
-        }
-    }
-    ~ScopedEnvironment() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) Set(it->first, it->second);
-    }
-
-private:
-    static void Set(const std::string& name, const std::optional<std::string>& value) {
-#ifdef _WIN32
-        _putenv_s(name.c_str(), value ? value->c_str() : "");
-#else
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-#endif
-    }
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
 // farsend with its environment changed by `environment` (NAME, VALUE; an
 // empty VALUE removes NAME).
 ProcessResult Farsend(const std::vector<std::string>& words,
                       const std::vector<std::pair<std::string, std::string>>& environment = {}) {
-    const ScopedEnvironment changed(environment);
+    const testing::ScopedEnvironment changed(environment);
     return testing::RunFarsend(words);
 }
 

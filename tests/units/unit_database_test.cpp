@@ -78,6 +78,10 @@ std::string KindName(Kind kind) {
             return "in use";
         case Kind::InvalidArgument:
             return "invalid";
+        case Kind::JobLimitReached:
+            return "job limit";
+        case Kind::KeyRevoked:
+            return "key revoked";
     }
     return "?";
 }

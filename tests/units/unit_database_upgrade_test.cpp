@@ -75,7 +75,11 @@ TEST_P(UnitDatabaseUpgradeTest, BringsTheFirstSchemaForwardAndKeepsItsUnits) {
 
     std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(location);
     EXPECT_EQ(db->schemaVersion(), kSchemaVersion);
-    db->StartUnit(StartAt("line-pc-2", "1-2", "2024-05-01T10:05:00Z", true));
+    UnitStart underJob = StartAt("line-pc-2", "1-2", "2024-05-01T10:05:00Z", true);
+    underJob.jobName = "board-v2";
+    underJob.jobSha256 = "ef";
+    underJob.jobUnitLimit = 5;  // the job tables came with the upgrade
+    db->StartUnit(underJob);
     db.reset();
 
     // Once forward, it stays there: a second open finds nothing to do.
@@ -88,6 +92,9 @@ TEST_P(UnitDatabaseUpgradeTest, BringsTheFirstSchemaForwardAndKeepsItsUnits) {
     EXPECT_EQ(rows[0].finish->result, UnitResult::Programmed);
     EXPECT_EQ(rows[1].start.host, "line-pc-2");
     EXPECT_TRUE(rows[1].start.simulated);
+    EXPECT_EQ(rows[0].start.jobName, "");  // programmed before jobs were
+    EXPECT_EQ(rows[1].start.jobName, "board-v2");
+    EXPECT_EQ(rows[1].start.jobSha256, "ef");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, UnitDatabaseUpgradeTest,

@@ -144,6 +144,52 @@ TEST(UnitLedger, ANumberPastTheSerialsSizeIsRefusedAndReturned) {
     EXPECT_TRUE(rows[1].numberReturned);
 }
 
+// Under a job with a limit of two: the rows carry the job, the third unit
+// is refused, and so is a unit whose image is no longer the job's, before
+// any row is begun.
+TEST(UnitLedger, AJobsUnitsCarryItAndStopAtItsLimitOrAChangedImage) {
+    Ledger ledger;
+    UnitDatabase::Open(ledger.location);  // the schema, before the settings are given
+    LedgerSettings settings;
+    settings.location = ledger.location;
+    settings.jobName = "board-v2";
+    settings.jobSha256 = std::string(64, 'c');
+    settings.jobImageSha256 = std::string(64, 'b');
+    settings.jobUnitLimit = 2;
+    settings.exitStatusOf = StatusOf;
+    const LedgerOpening opening = UnitLedger::Open(std::move(settings));
+    ASSERT_TRUE(opening.ledger);
+    UnitStart jobs = Ended(UnitOutcome::Passed).start;
+    jobs.sha256 = std::string(64, 'b');
+    UnitStart other = jobs;
+    other.sha256 = std::string(64, 'd');
+    struct Case {
+        const UnitStart* start;
+        std::optional<UnitOutcome> refusal;  // none: begun
+    };
+    const std::vector<Case> cases = {{&jobs, std::nullopt},
+                                     {&other, UnitOutcome::JobRefused},
+                                     {&jobs, std::nullopt},
+                                     {&jobs, UnitOutcome::JobRefused}};
+    for (const Case& unit : cases) {
+        const LedgerBegin begun = opening.ledger->Begin(*unit.start);
+        EXPECT_EQ(begun.ticket.has_value(), !unit.refusal) << begun.message;
+        if (unit.refusal) {
+            EXPECT_EQ(begun.refusal, *unit.refusal);
+        }
+        if (begun.ticket) {
+            EXPECT_TRUE(
+                opening.ledger->Finish(*begun.ticket, Ended(UnitOutcome::Passed), false).kept);
+        }
+    }
+    const std::vector<UnitRow> rows = UnitDatabase::Open(ledger.location)->ListUnits();
+    ASSERT_EQ(rows.size(), 2u);
+    for (const UnitRow& row : rows) {
+        EXPECT_EQ(row.start.jobName, "board-v2");
+        EXPECT_EQ(row.start.jobSha256, std::string(64, 'c'));
+    }
+}
+
 TEST(UnitLedger, ALostDatabaseSendsTheUnitToTheSpool) {
 #ifdef _WIN32
     // Windows refuses to delete a file SQLite holds open, so the file cannot

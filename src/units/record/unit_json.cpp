@@ -129,6 +129,28 @@ const Field kFields[] = {
      [](const nlohmann::json& v, Form, UnitRecord& r, UnitFinish&) {
          r.start.sha256 = v.get<std::string>();
      }},
+    // The production job: an object {"name", "sha256"}, or null for a unit
+    // programmed under none; the spool keeps the two as plain strings.
+    {"job", false,
+     [](const UnitRecord& r, const UnitFinish&, Form) {
+         if (r.start.jobName.empty()) return Json();
+         return Json{{"name", r.start.jobName}, {"sha256", r.start.jobSha256}};
+     },
+     [](const nlohmann::json& v, Form, UnitRecord& r, UnitFinish&) {
+         if (v.is_null()) return;
+         r.start.jobName = v.at("name").get<std::string>();
+         r.start.jobSha256 = v.at("sha256").get<std::string>();
+     }},
+    {"job_name", false,
+     [](const UnitRecord& r, const UnitFinish&, Form) { return Json(r.start.jobName); },
+     [](const nlohmann::json& v, Form, UnitRecord& r, UnitFinish&) {
+         r.start.jobName = v.get<std::string>();
+     }},
+    {"job_sha256", false,
+     [](const UnitRecord& r, const UnitFinish&, Form) { return Json(r.start.jobSha256); },
+     [](const nlohmann::json& v, Form, UnitRecord& r, UnitFinish&) {
+         r.start.jobSha256 = v.get<std::string>();
+     }},
     {"blocks", true, [](const UnitRecord&, const UnitFinish& f, Form) { return Json(f.blocks); },
      [](const nlohmann::json& v, Form, UnitRecord&, UnitFinish& f) {
          f.blocks = v.get<std::uint64_t>();
@@ -207,24 +229,26 @@ using Keys = std::initializer_list<const char*>;
 
 // The fields of each form, in the order its readers have always seen them.
 Keys KeysOf(Form form) {
-    static const Keys kResult = {"command", "result",   "status",        "message", "variant",
-                                 "version", "file",     "sha256",        "blocks",  "bytes",
-                                 "seconds", "station",  "bridge_serial", "unit",    "serial",
-                                 "host",    "simulated"};
-    static const Keys kReport = {"time",    "command", "result",   "status",        "message",
-                                 "variant", "version", "file",     "sha256",        "blocks",
-                                 "bytes",   "seconds", "station",  "bridge_serial", "unit",
-                                 "serial",  "host",    "simulated"};
-    static const Keys kSpool = {"record_id",       "start",   "host",    "station",     "simulated",
-                                "bridge_serial",   "file",    "sha256",  "pool",        "serial",
-                                "number_returned", "end",     "variant", "version",     "blocks",
-                                "bytes",           "seconds", "result",  "exit_status", "message"};
-    static const Keys kListing = {"id",       "start",           "end",       "host",
-                                  "station",  "bridge_serial",   "simulated", "pool",
-                                  "serial",   "number_returned", "file",      "sha256",
-                                  "variant",  "version",         "blocks",    "bytes",
-                                  "seconds",  "result",          "status",    "message",
-                                  "record_id"};
+    static const Keys kResult = {
+        "command",       "result", "status", "message", "variant",   "version",
+        "file",          "sha256", "blocks", "bytes",   "seconds",   "station",
+        "bridge_serial", "unit",   "serial", "host",    "simulated", "job"};
+    static const Keys kReport = {
+        "time", "command", "result", "status",    "message", "variant", "version",
+        "file", "sha256",  "blocks", "bytes",     "seconds", "station", "bridge_serial",
+        "unit", "serial",  "host",   "simulated", "job"};
+    static const Keys kSpool = {"record_id",       "start",         "host",    "station",
+                                "simulated",       "bridge_serial", "file",    "sha256",
+                                "job_name",        "job_sha256",    "pool",    "serial",
+                                "number_returned", "end",           "variant", "version",
+                                "blocks",          "bytes",         "seconds", "result",
+                                "exit_status",     "message"};
+    static const Keys kListing = {"id",      "start",           "end",       "host",
+                                  "station", "bridge_serial",   "simulated", "pool",
+                                  "serial",  "number_returned", "file",      "sha256",
+                                  "job",     "variant",         "version",   "blocks",
+                                  "bytes",   "seconds",         "result",    "status",
+                                  "message", "record_id"};
     switch (form) {
         case Form::Result:
             return kResult;
@@ -252,9 +276,12 @@ bool NullWhileInHand(std::string_view key) {
     return key == "end" || key == "result";
 }
 
-// Spools written before PCs were told apart have neither field.
+// Spools written before PCs were told apart have neither host nor
+// simulated; records written before production jobs carry no job.
 bool OptionalIn(Form form, std::string_view key) {
-    return form == Form::Spool && (key == "host" || key == "simulated");
+    if (key == "job") return true;
+    return form == Form::Spool &&
+           (key == "host" || key == "simulated" || key == "job_name" || key == "job_sha256");
 }
 
 }  // namespace
@@ -265,6 +292,11 @@ Json UnitToJson(const UnitRecord& record, UnitJsonForm form) {
     const UnitFinish& finish = record.finish ? *record.finish : empty;
     for (const char* key : KeysOf(form)) {
         const Field& field = FieldNamed(key);
+        // A spooled unit of no job is written as before jobs were.
+        if (form == Form::Spool && record.start.jobName.empty() && OptionalIn(form, key) &&
+            std::string_view(key).substr(0, 4) == "job_") {
+            continue;
+        }
         if (field.ofFinish && !record.finish) {
             const WhileInHand rule = InHand(form);
             if (rule == WhileInHand::Omitted) continue;

@@ -6,17 +6,19 @@
 //            word), "status", "message", "variant", "version", "file",
 //            "sha256", "blocks", "bytes", "seconds" (to the millisecond),
 //            "station", "bridge_serial", "unit", "serial", "host",
-//            "simulated".
+//            "simulated", "job" ({"name", "sha256"} of the production job,
+//            or null for none).
 //   Report   a --report line: "time" (the unit's end, UTC) and then Result.
 //   Spool    a spool line: "record_id", "start", "host", "station",
-//            "simulated", "bridge_serial", "file", "sha256", "pool",
+//            "simulated", "bridge_serial", "file", "sha256", "job_name",
+//            "job_sha256" (only for a unit under a job), "pool",
 //            "serial", "number_returned", and once the unit is finished
 //            "end", "variant", "version", "blocks", "bytes", "seconds",
 //            "result" (programmed, failed, interrupted), "exit_status",
 //            "message".
 //   Listing  an object of `units --json`: "id", "start", "end" (null while
 //            in hand), "host", "station", "bridge_serial", "simulated",
-//            "pool", "serial", "number_returned", "file", "sha256", the
+//            "pool", "serial", "number_returned", "file", "sha256", "job", the
 //            finished unit's "variant" to "message" as in Spool but with
 //            "status" ("result" null while in hand), and "record_id".
 #pragma once

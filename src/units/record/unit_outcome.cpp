@@ -51,6 +51,8 @@ const char* UnitOutcomeWord(UnitOutcome outcome) {
             return "database unavailable";
         case UnitOutcome::NoSerialLeft:
             return "no serial left";
+        case UnitOutcome::JobRefused:
+            return "job refused";
     }
     return "communication error";
 }

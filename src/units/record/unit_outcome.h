@@ -20,6 +20,7 @@ enum class UnitOutcome {
     EraseError,           // erasing the flash failed
     DatabaseUnavailable,  // no number could be taken: the unit database is lost
     NoSerialLeft,         // the number pool has nothing left this unit can hold
+    JobRefused,           // the production job may not program it (its image, its limit)
 };
 
 // Every outcome, in the order above.
@@ -30,7 +31,8 @@ inline constexpr UnitOutcome kEveryUnitOutcome[] = {UnitOutcome::Passed,
                                                     UnitOutcome::CommunicationError,
                                                     UnitOutcome::EraseError,
                                                     UnitOutcome::DatabaseUnavailable,
-                                                    UnitOutcome::NoSerialLeft};
+                                                    UnitOutcome::NoSerialLeft,
+                                                    UnitOutcome::JobRefused};
 
 // What the unit database keeps.
 enum class UnitResult { Programmed, Failed, Interrupted };
@@ -43,7 +45,8 @@ UnitResult ResultOf(UnitOutcome outcome);
 
 // The word a unit's result line and its JSON object carry: "success",
 // "interrupted", "firmware file error", "does not fit", "communication
-// error", "erase error", "database unavailable", "no serial left".
+// error", "erase error", "database unavailable", "no serial left", "job
+// refused".
 const char* UnitOutcomeWord(UnitOutcome outcome);
 std::optional<UnitOutcome> ParseUnitOutcomeWord(const std::string& word);
 

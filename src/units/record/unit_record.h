@@ -24,6 +24,13 @@ struct UnitStart {
     std::string file;          // the firmware file
     std::string sha256;        // of the file, hexadecimal
     bool simulated = false;    // a simulated target, not a real unit
+    // The production job the unit is programmed under (--job; "" for none):
+    // its name and the SHA-256 of its file.
+    std::string jobName;
+    std::string jobSha256;
+    // The job's unit limit. Not part of any record: with it, StartUnit counts
+    // the unit against the job in the same transaction that inserts the row.
+    std::optional<std::int64_t> jobUnitLimit;
 };
 
 // What is known when the unit is done with.
