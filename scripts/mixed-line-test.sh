@@ -9,10 +9,11 @@
 # The Wine prefix of WINDOWS_BUILD_DIR must be running (scripts/wine-env.sh).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-linux=$(cd "${1:?usage: $0 LINUX_BUILD_DIR WINDOWS_BUILD_DIR}" && pwd)/src/cli/farsend
-windows=$(cd "${2:?usage: $0 LINUX_BUILD_DIR WINDOWS_BUILD_DIR}" && pwd)/src/cli/farsend.exe
 fail() { echo "mixed-line-test: $*" >&2; exit 1; }
-[ -x "$linux" ] || fail "$linux is missing: build the native preset's farsend first"
+linux=$(realpath -m "${1:?usage: $0 LINUX_BUILD_DIR WINDOWS_BUILD_DIR}")/src/cli/farsend
+windows=$(realpath -m "${2:?usage: $0 LINUX_BUILD_DIR WINDOWS_BUILD_DIR}")/src/cli/farsend.exe
+[ -x "$linux" ] || fail "$linux is missing: build that Linux preset first (ctest's default is" \
+    "build/asan; -DFARSEND_LINUX_BUILD_DIR=build/native names another)"
 [ -f "$windows" ] || fail "$windows is missing: build the windows preset's farsend first"
 
 work=$(mktemp -d /tmp/fs-mixed.XXXXXX)

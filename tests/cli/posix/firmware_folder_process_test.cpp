@@ -23,13 +23,19 @@ ProcessResult RunIn(const std::string& folder, const std::string& command) {
 
 TEST(FirmwareFolder, ProgramInsideItSaysWhereItLookedAndOffersTheCurrentFolder) {
     farsend::testing::TempDirectory temp;
-    const auto firmware = temp.MakeDirectory("firmware");
+    // Every folder the runs look in is the test's own: the system's
+    // temporary folder may hold another program's firmware files.
+    const auto line = temp.MakeDirectory("line");
+    const auto firmware = line / "firmware";
+    const auto elsewhere = line / "elsewhere";
+    std::filesystem::create_directories(firmware);
+    std::filesystem::create_directories(elsewhere);
     ASSERT_TRUE(sim::WriteSampleSet(firmware));
 
     for (const char* command : {"--simulate program --db units.sqlite", "select"}) {
         const ProcessResult run = RunIn(firmware.string(), command);
         EXPECT_EQ(run.status, 3) << command << "\n" << run.err;
-        EXPECT_THAT(run.err, HasSubstr("Looked in " + temp.path().string())) << command;
+        EXPECT_THAT(run.err, HasSubstr("Looked in " + line.string())) << command;
         EXPECT_THAT(run.err, HasSubstr("the parent of the current folder")) << command;
         EXPECT_THAT(run.err, HasSubstr("--dir . chooses from them")) << command;
     }
@@ -37,7 +43,7 @@ TEST(FirmwareFolder, ProgramInsideItSaysWhereItLookedAndOffersTheCurrentFolder) 
     // Told where the files are, it finds them; elsewhere it offers no --dir .
     ProcessResult run = RunIn(firmware.string(), "--simulate program --dir . --db units.sqlite");
     EXPECT_EQ(run.status, 0) << run.err;
-    run = RunIn(temp.path().string(), "select");
+    run = RunIn(elsewhere.string(), "select");
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_THAT(run.err, ::testing::Not(HasSubstr("--dir . chooses")));
 }
