@@ -176,7 +176,7 @@ test_zip() {
     local exe dlls
     for exe in farsend-flasher.exe farsend.exe; do
         dlls=$(x86_64-w64-mingw32-objdump -p "$top/program/$exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' |
-            grep -vxE '(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|oleaut32|msvcrt|ws2_32|version|setupapi|hid|cfgmgr32|shlwapi|bcrypt|api-ms-win-.*)\.dll' || true)
+            grep -vxE '(kernel32|user32|gdi32|comctl32|comdlg32|shell32|advapi32|ole32|oleaut32|msvcrt|ws2_32|secur32|version|setupapi|hid|cfgmgr32|shlwapi|bcrypt|api-ms-win-.*)\.dll' || true)
         check "$exe needs no DLL beside it${dlls:+ (imports $dlls)}" test -z "$dlls"
     done
 
@@ -193,6 +193,20 @@ test_zip() {
     status=0
     timeout 300 wine64 farsend.exe --simulate program --dir '..\samples' </dev/null || status=$?
     check "farsend.exe --simulate program exits 0 (got $status)" test $status -eq 0
+    # The unit database from the unpacked ZIP: a pool in a new SQLite file,
+    # and a serialized run that takes its first number.
+    status=0
+    timeout 300 wine64 farsend.exe serials init board --first 100 --db '..\..\units.sqlite' \
+        </dev/null >/dev/null || status=$?
+    check "farsend.exe serials init makes a pool in a new SQLite file (got $status)" test $status -eq 0
+    status=0
+    local result
+    result=$(timeout 300 wine64 farsend.exe --simulate '--sim-flash-out=..\..\serial-flash.hex' \
+        program '..\samples\Farsend_15_bt.hex' --quiet --json --serial 4100:4 --serial-pool board \
+        --db '..\..\units.sqlite' </dev/null) || status=$?
+    check "farsend.exe program --serial --serial-pool exits 0 (got $status)" test $status -eq 0
+    check "... giving the unit the pool's first number" grep -Eq '"serial": ?100[,}]' <<<"$result"
+    check "... and programming the simulated target" test -s "$unpacked/serial-flash.hex"
     cd "$source_dir"
 
     # The build's own test programs, pointed at the unpacked files.

@@ -18,6 +18,8 @@ cmake --build --preset release -j "$jobs"
 # same on every platform, and writing it with farsend-samples.exe would need
 # Wine during the build.
 echo "=== Windows package (windows preset)"
+# farsend.exe's unit database: its libraries, made once per machine.
+scripts/build-windows-libs.sh >/dev/null
 cmake --preset windows -DFARSEND_SAMPLE_SET_DIR="$PWD/build/release/package/samples" >/dev/null
 cmake --build --preset windows -j "$jobs" --target farsend-flasher farsend
 (cd build/windows && cpack)

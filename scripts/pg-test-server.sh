@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # A throw-away PostgreSQL server for the unit database's tests. DIR is the
 # caller's handle on it: `start` leaves DIR/url, the base URL the tests connect
-# to (postgresql:///postgres?host=SOCKET&user=...). It listens on no TCP port,
-# and every local user is trusted. `stop` stops the server and removes DIR.
+# to (postgresql:///postgres?host=SOCKET&port=PORT&user=...), and DIR/tcp-url,
+# the same server over TCP (postgresql://127.0.0.1:PORT/postgres?user=...) for
+# the Windows build, whose libpq has no Unix sockets. It listens on 127.0.0.1
+# only, on a port found free at start, and every local user is trusted. `stop` stops the server and removes DIR.
 # `pause` stops the server at once and keeps its cluster, as a lost server
 # would; `resume` starts it again on the same socket.
 # Run as root, the server runs as the postgres user, which may not be able to
@@ -43,8 +45,15 @@ fi
 home=$dir
 [ -f "$dir/home" ] && home=$(cat "$dir/home")
 
+# The port stays the same from start to pause and resume.
+if [ "$action" = start ]; then
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+else
+    port=$(cat "$dir/port" 2>/dev/null || echo 5432)
+fi
+
 server_options() {
-    echo "-c listen_addresses='' -c unix_socket_directories='$home/socket' -c fsync=${PG_TEST_FSYNC:-off} -c max_connections=50"
+    echo "-c listen_addresses='127.0.0.1' -c port=$port -c unix_socket_directories='$home/socket' -c fsync=${PG_TEST_FSYNC:-off} -c max_connections=50"
 }
 
 if [ "$action" = freeze ] || [ "$action" = thaw ]; then
@@ -75,7 +84,7 @@ stop_server() {
         "${as_owner[@]}" "$bin/pg_ctl" -D "$home/data" -m fast -w stop >/dev/null 2>&1 || true
     fi
     [ "$home" != "$dir" ] && rm -rf "$home"
-    rm -rf "$dir/data" "$dir/socket" "$dir/url" "$dir/home"
+    rm -rf "$dir/data" "$dir/socket" "$dir/url" "$dir/tcp-url" "$dir/port" "$dir/home"
 }
 
 if [ "$action" = stop ]; then
@@ -109,7 +118,7 @@ if [ "$owner" != "$(id -un)" ]; then
 fi
 
 # A Unix socket's path holds at most 107 bytes.
-socket_path="$home/socket/.s.PGSQL.5432"
+socket_path="$home/socket/.s.PGSQL.$port"
 if [ ${#socket_path} -gt 107 ]; then
     echo "pg-test-server: $socket_path is longer than a Unix socket's path may be; use a shorter DIR" >&2
     exit 1
@@ -118,6 +127,7 @@ if [ ! -x "$bin/initdb" ]; then
     echo "pg-test-server: $bin/initdb is missing: scripts/install-deps.sh native" >&2
     exit 1
 fi
+echo "$port" >"$dir/port"
 mkdir -p "$home/data" "$home/socket"
 [ "$owner" != "$(id -un)" ] && chown "$owner" "$home/data" "$home/socket"
 chmod 700 "$home/data"
@@ -130,5 +140,6 @@ if ! "${as_owner[@]}" "$bin/pg_ctl" -D "$home/data" -l "$home/data/server.log" -
     cat "$home/data/server.log" >&2 || true
     exit 1
 fi
-echo "postgresql:///postgres?host=$home/socket&user=$owner" >"$dir/url"
+echo "postgresql:///postgres?host=$home/socket&port=$port&user=$owner" >"$dir/url"
+echo "postgresql://127.0.0.1:$port/postgres?user=$owner" >"$dir/tcp-url"
 echo "pg-test-server: running, $(cat "$dir/url")"

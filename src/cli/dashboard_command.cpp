@@ -4,8 +4,6 @@
 // Who may see it follows the line page's rules (line/line_access.h).
 #include "cli/dashboard_command.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <chrono>
 #include <nlohmann/json.hpp>
@@ -21,6 +19,10 @@
 #include "line/line_token.h"
 #include "line/page_assets.h"
 #include "units/unit_database.h"
+
+// After the database's headers: on Windows it brings <windows.h>, which
+// defines a macro named Yield.
+#include <httplib.h>
 
 namespace farsend::cli {
 namespace {

@@ -84,8 +84,8 @@ std::unique_ptr<UnitDatabase> OpenDatabase(const CliOptions& options, Console& c
     const DatabaseChoice choice = ChooseDatabase(options);
     const std::string& location = choice.location;
     if (location.empty()) {
-        Complain(console,
-                 "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set)");
+        Complain(console, std::string("no unit database: give --db PATH|URL (") +
+                              units::NoDefaultDatabaseReason() + ")");
         return nullptr;
     }
     // A signal while the database is waited for, or its spool replayed,

@@ -1,6 +1,6 @@
 // The commands of the unit database: serials (its number pools) and units
-// (its rows and the yield). Part of the Linux build only: the Windows build
-// leaves the database out and says so when asked for them.
+// (its rows and the yield). A build made without SOCI leaves the database
+// out and says so when asked for them.
 #pragma once
 
 #include "cli/cli_options.h"

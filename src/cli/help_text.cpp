@@ -125,12 +125,12 @@ Line page (line, dashboard):
   --token-file FILE  the token on FILE's first line (16 characters or more),
                      instead of one made and printed at the start. Every
                      action on a station needs the token
-Unit database (Linux build only; the Windows build has none and records
-nothing there):
+Unit database:
   --db PATH          the unit database: an SQLite file, or a postgresql:// URL
                      that several stations share (default:
                      $XDG_DATA_HOME/farsend/units.sqlite, else
-                     ~/.local/share/farsend/units.sqlite; with --simulate,
+                     ~/.local/share/farsend/units.sqlite; on Windows
+                     %LOCALAPPDATA%\farsend\units.sqlite; with --simulate,
                      sim-units.sqlite beside it). program and watch
                      record every unit in it; one that cannot be opened stops
                      them before any target is touched (status 9). The
@@ -148,7 +148,7 @@ nothing there):
   --station LOCATION units: of this station (the bridge's location)
   --serial N         units: the unit that got serial number N (inspect:
                      --serial ADDR:SIZE[:FORMAT], see above)
-Production jobs (Linux build only):
+Production jobs:
   --job FILE         program, watch: run exactly what the signed job file says
                      (its image beside it, or in --dir); a FILE and the
                      options the job fixes (mode, validation, serial, pool,
@@ -211,8 +211,8 @@ The unit database lost during a run: the unit in hand finishes, and its
 record goes to --report (if given) and to a spool file, written into the
 database at the next start of program, watch or units against it (or during
 the run, once it answers again). The spool of an SQLite file is beside it,
-FILE.spool; that of a URL is $XDG_DATA_HOME/farsend/spool-DIGEST.jsonl (else
-~/.local/share/farsend/). While it is lost no number can be taken: with
+FILE.spool; that of a URL is spool-DIGEST.jsonl in the default database's
+folder (see --db). While it is lost no number can be taken: with
 --serial-pool a station refuses its next unit (status 9), and never makes one
 up. A unit neither the database nor the spool could keep: status 8. It is
 lost when a PostgreSQL server leaves a connection or statement unanswered for

@@ -85,8 +85,12 @@ bool WriteJobFile(const std::string& path, const std::string& text, std::string&
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + PrintableText(path);
+    // std::filesystem's rename replaces the old file on Windows too, where
+    // the C library's refuses a name that exists.
+    std::error_code failed;
+    std::filesystem::rename(temporary, path, failed);
+    if (failed) {
+        error = "cannot replace " + PrintableText(path) + ": " + failed.message();
         std::remove(temporary.c_str());
         return false;
     }

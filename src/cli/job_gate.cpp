@@ -1,6 +1,5 @@
 #include "cli/job_gate.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -9,6 +8,7 @@
 #include "cli/exit_status.h"
 #include "cli/sha256.h"
 #include "common/printable_text.h"
+#include "common/private_files.h"
 #include "production/encoding.h"
 #include "production/job_keys.h"
 #include "units/job_tables.h"
@@ -21,15 +21,6 @@ int Refused(Console& console, const std::string& job, const std::string& why) {
     Complain(console, "the job " + PrintableText(job) + " is refused: " + why +
                           ". Nothing was sent to any target.");
     return kExitJobRefused;
-}
-
-// A folder only this user may enter, for the embedded image.
-std::optional<std::filesystem::path> PrivateFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp == '/' ? tmp : "/tmp") + "/farsend-job-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) return std::nullopt;
-    return std::filesystem::path(pattern);
 }
 
 // The image's path once its bytes are known to be the job's; nothing, with
@@ -45,9 +36,10 @@ std::optional<std::string> PlaceImage(const production::ProductionJob& job,
             why = "its embedded image " + image.name + " differs from the image's SHA-256";
             return std::nullopt;
         }
-        const std::optional<std::filesystem::path> folder = PrivateFolder();
+        std::string error;
+        const std::optional<std::filesystem::path> folder = MakePrivateFolder(error);
         if (!folder) {
-            why = "no folder for its embedded image can be made in $TMPDIR or /tmp";
+            why = "its embedded image has nowhere to go: " + error;
             return std::nullopt;
         }
         hold.extracted = *folder;

@@ -100,8 +100,8 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
                                                          : RunDashboard(options, console);
 #else
             Complain(console, std::string(CommandName(options.command)) +
-                                  ": this build has no unit database; it is part of the Linux "
-                                  "build only.");
+                                  ": this build has no unit database; it was made "
+                                  "without SOCI.");
             status = kExitDatabase;
 #endif
             break;
@@ -112,8 +112,8 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
                                                      : RunKeys(options, console);
 #else
             Complain(console, std::string(CommandName(options.command)) +
-                                  ": this build has no production jobs; they are part of the "
-                                  "Linux build only.");
+                                  ": this build has no production jobs; it was made "
+                                  "without SOCI and libsodium.");
             status = options.command == Command::Job ? kExitJobRefused : kExitDatabase;
 #endif
             break;

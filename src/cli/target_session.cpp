@@ -56,6 +56,7 @@
 #include "units/unit_ledger.h"
 #if FARSEND_UNIT_DATABASE
 #include "cli/database_choice.h"
+#include "units/unit_database.h"
 #endif
 
 namespace farsend::cli {
@@ -119,9 +120,9 @@ int OpenLedger(const CliOptions& options, Console& console,
                std::unique_ptr<units::UnitLedger>& ledger) {
     const DatabaseChoice choice = ChooseDatabase(options);
     if (choice.location.empty()) {
-        Complain(console,
-                 "no unit database: give --db PATH|URL (neither XDG_DATA_HOME nor HOME is set, "
-                 "so the default file has no place). Nothing was sent.");
+        Complain(console, std::string("no unit database: give --db PATH|URL (") +
+                              units::NoDefaultDatabaseReason() +
+                              ", so the default file has no place). Nothing was sent.");
         return kExitDatabase;
     }
     units::LedgerSettings settings;
@@ -190,8 +191,8 @@ int RunTargetCommand(const CliOptions& options, Console& console, const Environm
     units::UnitLedger* const ledger = nullptr;
     if (policy != Policy::ConnectOnly && (!options.db.empty() || !options.serialPool.empty())) {
         Complain(console,
-                 "--db, --serial and --serial-pool: this build has no unit database; it is part "
-                 "of the Linux build only.");
+                 "--db, --serial and --serial-pool: this build has no unit database; it was made "
+                 "without SOCI.");
         return kExitDatabase;
     }
 #endif

@@ -1,9 +1,6 @@
 #include "production/job_keys.h"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include <vector>
 
 #include "common/printable_text.h"
+#include "common/private_files.h"
 #include "production/encoding.h"
 
 namespace farsend::production {
@@ -42,33 +40,6 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::string& e
         if (text.size() > 4096) break;  // a key file is one short line
     }
     return text;
-}
-
-// Writes `text` into a new file of `mode`; false with `error` set.
-bool WriteNewFile(const std::string& path, const std::string& text, mode_t mode,
-                  std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-        error = "cannot create " + PrintableText(path) + ": " + std::strerror(errno) +
-                (errno == EEXIST ? " (a key file is never replaced)" : "");
-        return false;
-    }
-    // The mode asked for, whatever the umask left of it.
-    bool ok = ::fchmod(fd, mode) == 0;
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        ok = written > 0;
-        if (ok) done += static_cast<std::size_t>(written);
-    }
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
-        error = "cannot write " + PrintableText(path) + ": " + std::strerror(errno);
-        ::unlink(path.c_str());
-    }
-    return ok;
 }
 
 }  // namespace
@@ -119,11 +90,11 @@ std::optional<PublicKey> WriteNewKeyPair(const std::string& secretPath, std::str
                 ": it exists (a key file is never replaced)";
         return std::nullopt;
     }
-    const bool secretWritten = WriteNewFile(secretPath, line, 0600, error);
+    const bool secretWritten = WriteNewFile(secretPath, line, true, error);
     sodium_memzero(line.data(), line.size());
     if (!secretWritten) return std::nullopt;
-    if (!WriteNewFile(publicPath, PublicKeyLine(key), 0644, error)) {
-        ::unlink(secretPath.c_str());
+    if (!WriteNewFile(publicPath, PublicKeyLine(key), false, error)) {
+        RemoveFile(secretPath);
         return std::nullopt;
     }
     return key;

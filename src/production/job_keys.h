@@ -29,7 +29,7 @@ std::optional<PublicKey> ParsePublicKey(const std::string& text, std::string& er
 std::string PublicKeyLine(const PublicKey& key);  // with its newline
 std::string KeyIdOf(const std::array<std::uint8_t, 32>& key);
 
-// Makes a new pair: `secretPath` (created, never replaced, mode 0600) and
+// Makes a new pair: `secretPath` (created, never replaced, its owner's alone) and
 // `secretPath`.pub. The public key, or nothing with `error` set; a half-made
 // pair is removed.
 std::optional<PublicKey> WriteNewKeyPair(const std::string& secretPath, std::string& error);

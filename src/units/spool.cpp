@@ -1,17 +1,11 @@
 #include "units/spool.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <random>
 
 #include "common/database_name.h"
-#include "units/folders.h"
 #include "units/record/unit_json.h"
+#include "units/spool_file.h"
 
 namespace farsend::units {
 
@@ -56,57 +50,13 @@ std::optional<UnitRow> ParseSpoolLine(const std::string& line) {
     return ParseUnitJsonLine(line, UnitJsonForm::Spool);
 }
 
-SpoolLock::SpoolLock(const std::filesystem::path& spool) {
-    std::error_code folderError;
-    if (spool.has_parent_path()) CreateFolders(spool.parent_path(), folderError);
-    const std::string path = spool.string() + ".lock";
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        error_ = "cannot open the spool's lock " + path + ": " + std::strerror(errno);
-        return;
-    }
-    int locked = 0;
-    do {
-        locked = ::flock(fd_, LOCK_EX);
-    } while (locked < 0 && errno == EINTR);
-    if (locked < 0) {
-        error_ = "cannot lock the spool " + spool.string() + ": " + std::strerror(errno);
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
-SpoolLock::~SpoolLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing lets the lock go
-}
-
 bool AppendToSpool(const std::filesystem::path& spool, const UnitRow& row, std::string& error) {
     const SpoolLock lock(spool);
     if (!lock.Held()) {
         error = lock.error();
         return false;
     }
-    const int fd = ::open(spool.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot open the spool " + spool.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    const std::string line = SpoolLine(row) + "\n";
-    ssize_t written = 0;
-    do {
-        written = ::write(fd, line.data(), line.size());
-    } while (written < 0 && errno == EINTR);
-    int writeErrno = errno;
-    const bool whole = written == static_cast<ssize_t>(line.size());
-    const bool synced = whole && ::fdatasync(fd) == 0;
-    if (whole && !synced) writeErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!whole || !synced || !closed) {
-        error = "cannot write the spool " + spool.string() + ": " +
-                std::strerror(!whole && written >= 0 ? ENOSPC : writeErrno);
-        return false;
-    }
-    return true;
+    return AppendAndSync(spool, SpoolLine(row) + "\n", error);
 }
 
 }  // namespace farsend::units

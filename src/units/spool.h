@@ -4,6 +4,7 @@
 // a replay idempotent.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -44,11 +45,12 @@ public:
     SpoolLock(const SpoolLock&) = delete;
     SpoolLock& operator=(const SpoolLock&) = delete;
     // False with error() set when the lock file cannot be had.
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return handle_ != -1; }
     const std::string& error() const { return error_; }
 
 private:
-    int fd_ = -1;
+    // The lock file: a descriptor on Linux, a HANDLE on Windows.
+    std::intptr_t handle_ = -1;
     std::string error_;
 };
 

@@ -92,21 +92,6 @@ std::string Why(const Impl& db, const std::exception& error) {
 
 }  // namespace detail
 
-std::string DefaultDatabaseLocation(const char* (*getenv)(const char*)) {
-    auto lookup = [getenv](const char* name) -> std::string {
-        const char* value = getenv != nullptr ? getenv(name) : std::getenv(name);
-        return value != nullptr ? value : "";
-    };
-    // A relative XDG_DATA_HOME counts as unset, as XDG has it.
-    std::string data = lookup("XDG_DATA_HOME");
-    if (data.empty() || data[0] != '/') {
-        const std::string home = lookup("HOME");
-        if (home.empty()) return "";
-        data = home + "/.local/share";
-    }
-    return data + "/farsend/units.sqlite";
-}
-
 std::string DefaultSimulatedDatabaseLocation(const char* (*getenv)(const char*)) {
     const std::string real = DefaultDatabaseLocation(getenv);
     if (real.empty()) return "";
@@ -165,10 +150,7 @@ std::string WithTimeouts(const std::string& url, std::chrono::milliseconds timeo
 
 void OpenPostgreSQL(Impl& impl, const std::string& location, const DatabaseOptions& options) {
     impl.engine = Engine::PostgreSQL;
-    // The backend by name: SOCI loads it, and with it the PostgreSQL
-    // client and its TLS and Kerberos libraries (some 5 MB), only
-    // when a station is given a server, not on every start.
-    impl.sql.open("postgresql", WithTimeouts(location, options.timeout));
+    OpenPostgreSql(impl.sql, WithTimeouts(location, options.timeout));
     if (std::function<void()> cut = ConnectionCutter(impl.sql)) {
         impl.watchdog =
             std::make_unique<StatementWatchdog>(options.timeout, options.abandon, std::move(cut));

@@ -199,10 +199,15 @@ private:
 using farsend::FormatUtc;
 using farsend::ParseUtc;
 
-// The SQLite file used when none is named: $XDG_DATA_HOME/farsend/units.sqlite,
-// or ~/.local/share/farsend/units.sqlite when XDG_DATA_HOME is unset or not an
-// absolute path. "" when HOME is not set either. `getenv` is for tests.
+// The SQLite file used when none is named (units/posix/, units/win/). On
+// Linux $XDG_DATA_HOME/farsend/units.sqlite, or
+// ~/.local/share/farsend/units.sqlite when XDG_DATA_HOME is unset or not an
+// absolute path; on Windows %LOCALAPPDATA%\farsend\units.sqlite. "" when
+// the variables it comes from are not set. `getenv` is for tests.
 std::string DefaultDatabaseLocation(const char* (*getenv)(const char*) = nullptr);
+// Why DefaultDatabaseLocation is "", for messages: "neither XDG_DATA_HOME nor
+// HOME is set", or "LOCALAPPDATA is not set".
+const char* NoDefaultDatabaseReason();
 // The one simulated runs use when none is named, beside it: sim-units.sqlite.
 // Units of a simulated target never mix with the real ones by default.
 std::string DefaultSimulatedDatabaseLocation(const char* (*getenv)(const char*) = nullptr);

@@ -349,9 +349,8 @@ LedgerFinish UnitLedger::Finish(const LedgerTicket& ticket, const UnitRecord& re
     UnitRecord row = ledger.RowOf(ticket, record);
     row.finish = finish;
     if (ledger.spool.empty()) {
-        finished.error =
-            "the unit database is lost and the spool has no place (neither XDG_DATA_HOME "
-            "nor HOME is set)";
+        finished.error = std::string("the unit database is lost and the spool has no place (") +
+                         NoDefaultDatabaseReason() + ")";
         return finished;
     }
     if (!AppendToSpool(ledger.spool, row, finished.error)) return finished;

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include "production/win/owner_only.h"
+#endif
 
 #include <fstream>
 
@@ -36,8 +39,14 @@ protected:
 };
 
 TEST_F(JobKeys, NewPairIsPrivateAndNeverReplaced) {
-    const mode_t umask = ::umask(0);  // the secret key's mode must not depend on it
     std::string error;
+#ifdef _WIN32
+    const std::optional<PublicKey> key = WriteNewKeyPair(Path("signer.key"), error);
+    ASSERT_TRUE(key) << error;
+    EXPECT_EQ(testing::OwnerOnlyProblem(Path("signer.key")), "");
+    EXPECT_NE(testing::OwnerOnlyProblem(Path("signer.key.pub")), "");
+#else
+    const mode_t umask = ::umask(0);  // the secret key's mode must not depend on it
     const std::optional<PublicKey> key = WriteNewKeyPair(Path("signer.key"), error);
     ::umask(umask);
     ASSERT_TRUE(key) << error;
@@ -47,6 +56,7 @@ TEST_F(JobKeys, NewPairIsPrivateAndNeverReplaced) {
     ASSERT_EQ(::stat(Path("signer.key.pub").c_str(), &shared), 0);
     EXPECT_EQ(secret.st_mode & 0777, 0600u);
     EXPECT_EQ(shared.st_mode & 0777, 0644u);
+#endif
 
     const std::optional<PublicKey> read = ReadPublicKeyFile(Path("signer.key.pub"), error);
     ASSERT_TRUE(read) << error;

@@ -51,7 +51,8 @@ public:
         const std::string name =
             "farsend_test_" + std::to_string(entropy()) + "_" + std::to_string(++count_);
         try {
-            soci::session admin("postgresql", base);
+            soci::session admin;
+            units::OpenPostgreSql(admin, base);
             admin << "SET client_min_messages = warning";
             // A database's name is an identifier, which cannot be a bound
             // parameter; this one is made of digits above.

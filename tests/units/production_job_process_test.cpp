@@ -12,14 +12,23 @@
 #include <set>
 
 #include "cli/child_outputs.h"
-#include "cli/posix/child_process.h"
 #include "cli/process_files.h"
 #include "cli/process_runner.h"
 #include "database_fixture.h"
 #include "sim/sample_firmware.h"
+#include "production/encoding.h"
+#include "support/scoped_environment.h"
 #include "support/temp_directory.h"
 #include "units/job_tables.h"
 #include "units/unit_database.h"
+
+// After the database's headers: on Windows it brings <windows.h>, which
+// defines a macro named Yield.
+#ifdef _WIN32
+#include "cli/win/child_process.h"
+#else
+#include "cli/posix/child_process.h"
+#endif
 
 namespace farsend::units {
 namespace {
@@ -43,11 +52,16 @@ void WriteText(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// The file's SHA-256 as coreutils computes it: a check from outside farsend.
+// The file's SHA-256: as coreutils computes it on Linux, a check from
+// outside farsend; libsodium's under Wine, which has no coreutils.
 std::string Sha256Sum(const std::string& path) {
+#ifdef _WIN32
+    return production::Sha256Hex(ReadText(path));
+#else
     const ProcessResult sum = testing::RunProcess("/usr/bin/sha256sum", {path});
     EXPECT_EQ(sum.status, 0) << sum.err;
     return sum.out.substr(0, 64);
+#endif
 }
 
 class ProductionJobProcess : public ::testing::Test {
@@ -62,12 +76,10 @@ protected:
 
     std::string Path(const std::string& name) const { return (temp_.path() / name).string(); }
 
-    // farsend with XDG_DATA_HOME in `home`: its default databases are there.
+    // farsend with its data folder in `home`: its default databases are there.
     ProcessResult Run(const std::filesystem::path& home, const std::vector<std::string>& words) {
-        std::vector<std::string> all = {"XDG_DATA_HOME=" + home.string(),
-                                        testing::FarsendExecutable()};
-        all.insert(all.end(), words.begin(), words.end());
-        return testing::RunProcess("/usr/bin/env", all);
+        const testing::ScopedEnvironment dataHome({{testing::kDataHomeVariable, home.string()}});
+        return testing::RunFarsend(words);
     }
 
     // A folder holding the image and a job for it (job new's `options`),

@@ -4,27 +4,38 @@
 // the target's flash and nowhere else, and every unit has its row.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "cli/child_outputs.h"
-#include "cli/posix/child_process.h"
 #include "cli/process_files.h"
 #include "cli/process_runner.h"
 #include "database_fixture.h"
 #include "protocol/image_reader.h"
 #include "protocol/serial_stamp.h"
 #include "sim/sample_firmware.h"
+#include "support/scoped_environment.h"
 #include "support/temp_directory.h"
-#include "units/own_pg_server.h"
 #include "units/spool.h"
 #include "units/unit_database.h"
+
+// Last: <windows.h> defines a macro named Yield, which the database's
+// header must not meet.
+#ifdef _WIN32
+#include "cli/win/child_process.h"
+#else
+#include <signal.h>
+
+#include "cli/posix/child_process.h"
+#include "units/own_pg_server.h"
+#endif
 
 namespace farsend::units {
 namespace {
@@ -54,14 +65,21 @@ protocol::SerialSpec Spec(const std::string& text) {
     return parsed.spec;
 }
 
-// farsend with extra environment words first ("NAME=VALUE", "-u NAME").
+// farsend with its environment changed by `environment` (NAME, VALUE; an
+// empty VALUE removes NAME).
 ProcessResult Farsend(const std::vector<std::string>& words,
-                      const std::vector<std::string>& environment = {}) {
-    std::vector<std::string> all = environment;
-    all.push_back(testing::FarsendExecutable());
-    all.insert(all.end(), words.begin(), words.end());
-    return testing::RunProcess("/usr/bin/env", all);
+                      const std::vector<std::pair<std::string, std::string>>& environment = {}) {
+    const testing::ScopedEnvironment changed(environment);
+    return testing::RunFarsend(words);
 }
+
+// What leaves the default database no place.
+#ifdef _WIN32
+const std::vector<std::pair<std::string, std::string>> kNoDataHome = {{"LOCALAPPDATA", ""}};
+#else
+const std::vector<std::pair<std::string, std::string>> kNoDataHome = {{"XDG_DATA_HOME", ""},
+                                                                      {"HOME", ""}};
+#endif
 
 class SerialProgram : public ::testing::Test {
 protected:
@@ -188,7 +206,7 @@ TEST_F(SerialProgram, RefusalsComeBeforeAnythingIsSent) {
     struct Case {
         const char* name;
         std::vector<std::string> words;  // after the command and the image
-        std::vector<std::string> environment;
+        std::vector<std::pair<std::string, std::string>> environment;
         int status;
         const char* says;
     };
@@ -200,6 +218,8 @@ TEST_F(SerialProgram, RefusalsComeBeforeAnythingIsSent) {
         const std::unique_ptr<UnitDatabase> units = UnitDatabase::Open(db);
         units->StartUnit(UnitStart{}, std::string("one"));  // its only number is out
     }
+    // A folder that cannot be made: its parent is a file.
+    std::ofstream(Path("a-file")) << "not a folder";
     const std::string newer = Path("newer.sqlite");
     UnitDatabase::Open(newer)->ExecuteForTest("INSERT INTO schema_version (version) VALUES (99)");
 
@@ -231,13 +251,13 @@ TEST_F(SerialProgram, RefusalsComeBeforeAnythingIsSent) {
          "no number pool of that name"},
         {"serial without a pool", {"--serial", "4100:4", "--db", db}, {}, 2, "--serial-pool NAME"},
         {"pool without a serial", {"--serial-pool", "small", "--db", db}, {}, 2, "--serial ADDR"},
-        {"database cannot be opened", {"--db", "/proc/farsend/units.sqlite"}, {}, 9, "Nothing"},
-        {"database of a newer farsend", {"--db", newer}, {}, 9, "newer"},
-        {"no place for the default database",
+        {"database cannot be opened",
+         {"--db", Path("a-file") + "/farsend/units.sqlite"},
          {},
-         {"-u", "XDG_DATA_HOME", "-u", "HOME"},
          9,
-         "give --db PATH|URL"},
+         "Nothing"},
+        {"database of a newer farsend", {"--db", newer}, {}, 9, "newer"},
+        {"no place for the default database", {}, kNoDataHome, 9, "give --db PATH|URL"},
     };
     for (const Case& c : cases) {
         for (const char* command : {"program", "watch"}) {
@@ -337,6 +357,7 @@ protected:
     std::string Big() const { return Path("Farsend_15_bt_big.hex"); }
 };
 
+#ifndef _WIN32
 TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
     const auto plan = protocol::PlanProgrammingFile(Big());
     ASSERT_TRUE(plan && !plan->error);
@@ -412,10 +433,63 @@ TEST_F(SerialInterrupt, ASecondSignalRecordsTheUnitAsInterrupted) {
     }
 }
 
+#endif
+
+#ifndef _WIN32
+// A server of the test's own, stopped in the middle of a unit as a lost
+// database would be, then started again: the suite's shared one must not be.
+class LostServer {
+public:
+    bool Start(std::string& error) { return server_.Start(error); }
+    bool Pause() const { return server_.Script("pause"); }
+    bool Resume() const { return server_.Script("resume"); }
+    const std::string& Url() const { return server_.Url(); }
+
+private:
+    testing::OwnPgServer server_{"pg"};
+};
+#else
+// Under Wine the test cannot run the server's script, a Linux program: a
+// database of the fixture's server (over TCP) is lost instead by refusing
+// connections to it and ending those it has, as an administrator would.
+class LostServer {
+public:
+    bool Start(std::string& error) {
+        url_ = fresh_.Create(error);
+        const std::size_t slash = url_.rfind('/'), query = url_.find('?', slash);
+        if (url_.empty() || slash == std::string::npos || query == std::string::npos) return false;
+        name_ = url_.substr(slash + 1, query - slash - 1);
+        admin_ = url_.substr(0, slash + 1) + "postgres" + url_.substr(query);
+        return true;
+    }
+    bool Pause() const {
+        return Admin({"ALTER DATABASE " + name_ + " ALLOW_CONNECTIONS false",
+                      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                          name_ + "'"});
+    }
+    bool Resume() const { return Admin({"ALTER DATABASE " + name_ + " ALLOW_CONNECTIONS true"}); }
+    const std::string& Url() const { return url_; }
+
+private:
+    bool Admin(const std::vector<std::string>& statements) const {
+        try {
+            soci::session admin;
+            OpenPostgreSql(admin, admin_);
+            // The database's name is made of digits (FreshDatabase).
+            for (const std::string& statement : statements) admin << statement;
+            return true;
+        } catch (const std::exception& failure) {
+            ADD_FAILURE() << failure.what();
+            return false;
+        }
+    }
+    testing::FreshDatabase fresh_{Engine::PostgreSQL};
+    std::string url_, name_, admin_;
+};
+#endif
+
 TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreSQL) {
-    // Stopped in the middle of a unit as a lost database would be, then
-    // started again.
-    testing::OwnPgServer server("pg");
+    LostServer server;
     std::string error;
     ASSERT_TRUE(server.Start(error)) << error;
     const std::string url = server.Url();
@@ -440,7 +514,7 @@ TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreS
     ASSERT_TRUE(child.WaitUntil(
         [&] { return ProcessFiles::Read(Path("err")).find("program: 25%") != std::string::npos; },
         kLimit));
-    ASSERT_TRUE(server.Script("pause"));
+    ASSERT_TRUE(server.Pause());
     const testing::ChildEnd end = child.Wait(kLimit);
     const std::string err = ProcessFiles::Read(Path("err"));
     ASSERT_TRUE(end.exited) << err;
@@ -451,7 +525,8 @@ TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreS
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0]["serial"], 1);
     EXPECT_EQ(ContentsOf(Path("flash.hex")), Stamped(ContentsOf(Big()), Spec("4100:4"), 1));
-    // This process made the children's XDG_DATA_HOME theirs before they ran.
+    // The children inherited this process's environment, so their spool is
+    // the one this process finds.
     const std::filesystem::path spool = SpoolLocationFor(url);
     ASSERT_TRUE(std::filesystem::exists(spool)) << spool;
 
@@ -469,7 +544,7 @@ TEST_F(SerialInterrupt, ADatabaseLostMidRunSpoolsTheRecordAndTakesItBackPostgreS
     EXPECT_TRUE(ContentsOf(Path("flash.hex")).empty());
 
     // Back again: the next start against it writes the spool in.
-    ASSERT_TRUE(server.Script("resume"));
+    ASSERT_TRUE(server.Resume());
     const ProcessResult listed = Farsend({"units", "--db", url, "--json"});
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_THAT(listed.err, HasSubstr("1 record from the spool"));

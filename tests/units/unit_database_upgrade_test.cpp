@@ -41,9 +41,10 @@ UnitStart StartAt(const std::string& host, const std::string& station, const cha
 void WriteFirstSchema(Engine engine, const std::string& location) {
     soci::session sql;
     if (engine == Engine::SQLite) {
-        sql.open("sqlite3", "db=\"" + location + "\"");
+        sql.open(soci::sqlite3, "db=\"" + location + "\"");
     } else {
-        sql.open("postgresql", location);
+        // As the program opens it: by name on Linux, linked in on Windows.
+        OpenPostgreSql(sql, location);
     }
     const std::string id =
         engine == Engine::SQLite ? "INTEGER PRIMARY KEY AUTOINCREMENT" : "BIGSERIAL PRIMARY KEY";

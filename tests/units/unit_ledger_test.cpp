@@ -191,6 +191,12 @@ TEST(UnitLedger, AJobsUnitsCarryItAndStopAtItsLimitOrAChangedImage) {
 }
 
 TEST(UnitLedger, ALostDatabaseSendsTheUnitToTheSpool) {
+#ifdef _WIN32
+    // Windows refuses to delete a file SQLite holds open, so the file cannot
+    // be lost this way there; under Wine a lost PostgreSQL server shows the
+    // spool instead (SerialInterrupt's PostgreSQL case).
+    GTEST_SKIP() << "an open SQLite file cannot be deleted on Windows";
+#endif
     Ledger ledger;
     const LedgerOpening opening = ledger.Open(std::nullopt);
     ASSERT_TRUE(opening.ledger);

@@ -6,7 +6,9 @@
 #include <process.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "cli/process_files.h"
@@ -69,21 +71,28 @@ ProcessResult RunProcess(const std::string& executable, const std::vector<std::s
     const int errFd = _open(files.err.string().c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
                             _S_IREAD | _S_IWRITE);
     ProcessResult result;
+    std::string spawnFailure;
     if (inFd >= 0 && outFd >= 0 && errFd >= 0) {
         _dup2(inFd, 0);
         _dup2(outFd, 1);
         _dup2(errFd, 2);
         const intptr_t status = _spawnv(_P_WAIT, executable.c_str(), argv.data());
+        const int spawnError = errno;
         _dup2(savedIn, 0);
         _dup2(savedOut, 1);
         _dup2(savedErr, 2);
         result.status = status < 0 ? -1 : static_cast<int>(status);
+        if (status == -1) spawnFailure = "cannot start it: " + std::string(std::strerror(spawnError));
+        if (status < -1) spawnFailure = "it ended with exception " + std::to_string(static_cast<unsigned>(status));
+    } else {
+        spawnFailure = "cannot open its standard input or output files";
     }
     for (int fd : {inFd, outFd, errFd, savedIn, savedOut, savedErr}) {
         if (fd >= 0) _close(fd);
     }
     result.out = ProcessFiles::Read(files.out);
     result.err = ProcessFiles::Read(files.err);
+    if (!spawnFailure.empty()) result.err += "[test] " + executable + ": " + spawnFailure + "\n";
     return result;
 }
 

@@ -10,7 +10,9 @@ import fs from "node:fs";
 import path from "node:path";
 import assert from "node:assert/strict";
 
-import {launchBrowser, options, runCases, startFarsend, stopFarsend, tempDir} from "./harness.mjs";
+import {
+  command, launchBrowser, options, runCases, startFarsend, stopFarsend, tempDir,
+} from "./harness.mjs";
 
 const opts = options();
 
@@ -77,7 +79,7 @@ async function madeUpUnits() {
   try {
   const db = path.join(dir, 'units.sqlite');
   // The schema as farsend makes it, then the made-up rows.
-  execFileSync(opts.farsend, ['units', '--db', db], {stdio: 'ignore'});
+  execFileSync(...command(opts.farsend, ['units', '--db', db]), {stdio: 'ignore'});
   const {rows, expect} = madeUp();
   execFileSync('sqlite3', [db], {input: `BEGIN;\n${rows.map(insert).join('\n')}\nCOMMIT;\n`});
 

@@ -11,7 +11,7 @@ const here = path.dirname(new URL(import.meta.url).pathname);
 // What runs the programs (wine64, for the Windows build); none: themselves.
 let runner = "";
 
-function command(program, args) {
+export function command(program, args) {
   return runner ? [runner, [program, ...args]] : [program, args];
 }
 const require = createRequire(import.meta.url);
