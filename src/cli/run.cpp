@@ -129,8 +129,8 @@ int RunFarsend(const std::vector<std::string>& words, Console& console, const En
                 if (status == kExitSuccess) status = RunTargetCommand(fixed, console, env);
 #else
                 Complain(console,
-                         "--job: this build has no production jobs; they are part of the Linux "
-                         "build only. Nothing was sent.");
+                         "--job: this build has no production jobs; it was made without SOCI "
+                         "and libsodium. Nothing was sent.");
                 status = kExitJobRefused;
 #endif
                 break;

@@ -279,8 +279,9 @@ class ProductionJobLine : public ProductionJobProcess {
 protected:
     // A signed job stamping serials from the pool "board" (first 500) on
     // four stations of two targets each: every unit's row and record names
-    // the job, and each took a number of its own.
-    void ExpectJobRun(const std::string& url) {
+    // the job, and each took a number of its own. `line`: run by farsend
+    // line, as an operator with only its page would, ended by its count.
+    void ExpectJobRun(const std::string& url, bool line = false) {
         std::vector<std::string> where = {"--simulate"};
         std::vector<std::string> options = {"--serial", "4010:4", "--serial-pool",
                                             "board",    "--note", "line 1"};
@@ -296,9 +297,15 @@ protected:
         ASSERT_EQ(Run(home, init).status, 0);
 
         const std::string report = (folder / "units.jsonl").string();
-        const ProcessResult run = Run(home, {"--simulate", "--sim-bridges=4", "--sim-targets=2",
-                                             "--job", (folder / "line.job").string(), "watch",
-                                             "--all", "--quiet", "--report", report});
+        std::vector<std::string> words = {"--simulate", "--sim-bridges=4", "--sim-targets=2",
+                                          "--job",      (folder / "line.job").string()};
+        if (line) {
+            words.insert(words.end(), {"line", "--listen", "127.0.0.1:0", "--count", "8"});
+        } else {
+            words.push_back("watch");
+        }
+        words.insert(words.end(), {"--all", "--quiet", "--report", report});
+        const ProcessResult run = Run(home, words);
         ASSERT_EQ(run.status, 0) << run.err;
 
         const std::string jobSha = Sha256Sum((folder / "line.job").string());
@@ -336,8 +343,8 @@ protected:
     }
 };
 
-TEST_F(ProductionJobLine, SignedJobOnFourStationsOnSQLite) {
-    ExpectJobRun("");
+TEST_F(ProductionJobLine, SignedJobOnFourStationsOnSQLiteRunByTheLinePage) {
+    ExpectJobRun("", true);
 }
 
 TEST_F(ProductionJobLine, SignedJobOnFourStationsOnPostgreSQL) {
