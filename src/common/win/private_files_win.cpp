@@ -9,22 +9,10 @@
 
 #include "common/printable_text.h"
 #include "common/private_files.h"
+#include "common/win/system_message.h"
 
 namespace farsend {
 namespace {
-
-std::string SystemMessage(DWORD code) {
-    char text[512] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == '.' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
 
 struct LocalDeleter {
     void operator()(void* memory) const { LocalFree(memory); }

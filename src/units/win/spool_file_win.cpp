@@ -7,21 +7,10 @@
 // After the database's headers: <windows.h> defines a macro named Yield.
 #include <windows.h>
 
+#include "common/win/system_message.h"
+
 namespace farsend::units {
 namespace {
-
-std::string SystemMessage(DWORD code) {
-    char text[512] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    std::string message(text, length);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == '.' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
 
 // Shared for reading, writing and deleting: other stations open the same
 // files while this one holds them, and a replay removes the spool.
