@@ -24,13 +24,10 @@
 // defines a macro named Yield.
 #include <httplib.h>
 
+#include "line/served/page_guard.h"
+
 namespace farsend::cli {
 namespace {
-
-const char* kContentSecurity =
-    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
-    "connect-src 'self'; object-src 'none'; base-uri 'none'; frame-ancestors 'none'; "
-    "form-action 'none'";
 
 void Send(httplib::Response& response, const ApiAnswer& answer) {
     response.status = answer.status;
@@ -42,15 +39,6 @@ QueryParameters ParametersOf(const httplib::Request& request) {
     QueryParameters parameters(request.params.begin(), request.params.end());
     parameters.erase("token");
     return parameters;
-}
-
-std::string PresentedToken(const httplib::Request& request) {
-    const std::string authorization = request.get_header_value("Authorization");
-    const std::string bearer = "Bearer ";
-    if (authorization.compare(0, bearer.size(), bearer) == 0) {
-        return authorization.substr(bearer.size());
-    }
-    return request.has_param("token") ? request.get_param_value("token") : std::string();
 }
 
 void ServeCsv(const DashboardApi& api, const httplib::Request& request,
@@ -83,34 +71,7 @@ void ServeCsv(const DashboardApi& api, const httplib::Request& request,
 
 void Route(httplib::Server& server, const DashboardApi& api, const std::string& token,
            bool loopback) {
-    server.set_pre_routing_handler([&token, loopback](const httplib::Request& request,
-                                                      httplib::Response& response) {
-        line::RequestFacts facts;
-        facts.peer = request.remote_addr;
-        facts.host = request.get_header_value("Host");
-        facts.origin = request.get_header_value("Origin");
-        facts.presented = PresentedToken(request);
-        facts.changesStation = request.method != "GET" && request.method != "HEAD";
-        facts.pageFile = !facts.changesStation &&
-                         (request.path == "/" || line::FindPageAsset(request.path) != nullptr);
-        const line::Access access = line::Decide(facts, loopback, token);
-        if (access == line::Access::Allowed) return httplib::Server::HandlerResponse::Unhandled;
-        Send(response, {line::HttpStatusOf(access), "application/json",
-                        nlohmann::json{{"error", access == line::Access::Unauthorized
-                                                     ? "this needs the dashboard's token (printed "
-                                                       "when farsend dashboard started, or in its "
-                                                       "--token-file)"
-                                                     : "refused: the request comes from another "
-                                                       "site or names another host"}}
-                            .dump()});
-        if (access == line::Access::Unauthorized) response.set_header("WWW-Authenticate", "Bearer");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Content-Security-Policy", kContentSecurity);
-        response.set_header("X-Content-Type-Options", "nosniff");
-        response.set_header("Referrer-Policy", "no-referrer");
-    });
+    line::GuardPages(server, "dashboard", loopback, token);
     server.Get("/api/dashboard/units.csv",
                [&api](const httplib::Request& request, httplib::Response& response) {
                    ServeCsv(api, request, response);

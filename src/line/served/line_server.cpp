@@ -8,6 +8,7 @@
 
 #include "line/line_access.h"
 #include "line/page_assets.h"
+#include "line/served/page_guard.h"
 
 namespace farsend::line {
 namespace {
@@ -22,11 +23,6 @@ constexpr std::chrono::milliseconds kEventGap{40};
 // How long an action waits for the run to carry it out.
 constexpr Millis kActionWait{5000};
 
-const char* kContentSecurity =
-    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
-    "connect-src 'self'; object-src 'none'; base-uri 'none'; frame-ancestors 'none'; "
-    "form-action 'none'";
-
 std::string Dump(const nlohmann::json& value) {
     // Text from a device need not be UTF-8: such bytes are shown replaced,
     // not refused.
@@ -37,15 +33,6 @@ void SendJson(httplib::Response& res, int status, const nlohmann::json& body) {
     res.status = status;
     res.set_header("Cache-Control", "no-store");
     res.set_content(Dump(body), "application/json");
-}
-
-std::string PresentedToken(const httplib::Request& req) {
-    const std::string authorization = req.get_header_value("Authorization");
-    const std::string bearer = "Bearer ";
-    if (authorization.compare(0, bearer.size(), bearer) == 0) {
-        return authorization.substr(bearer.size());
-    }
-    return req.has_param("token") ? req.get_param_value("token") : std::string();
 }
 
 }  // namespace
@@ -75,6 +62,8 @@ LineServer::~LineServer() {
 
 bool LineServer::Start(const ListenAddress& address, std::string& error) {
     loopback_ = address.host == "localhost" || IsLoopbackAddress(address.host);
+    // Who may ask depends on where the page listens: guarded once that is known.
+    GuardPages(*server_, "line", loopback_, token_);
     if (address.port == 0) {
         port_ = server_->bind_to_any_port(address.host);
         if (port_ < 0) port_ = 0;
@@ -107,32 +96,6 @@ void LineServer::Stop() {
 }
 
 void LineServer::Route() {
-    server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        RequestFacts facts;
-        facts.peer = req.remote_addr;
-        facts.host = req.get_header_value("Host");
-        facts.origin = req.get_header_value("Origin");
-        facts.presented = PresentedToken(req);
-        facts.changesStation = req.method != "GET" && req.method != "HEAD";
-        facts.pageFile = !facts.changesStation && FindPageAsset(req.path) != nullptr;
-        const Access access = Decide(facts, loopback_, token_);
-        if (access == Access::Allowed) return httplib::Server::HandlerResponse::Unhandled;
-        SendJson(res, HttpStatusOf(access),
-                 {{"error", access == Access::Unauthorized
-                                ? "this needs the line's token (printed when farsend line "
-                                  "started, or in its --token-file)"
-                                : "refused: the request comes from another site or names "
-                                  "another host"}});
-        if (access == Access::Unauthorized) res.set_header("WWW-Authenticate", "Bearer");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-
-    server_->set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Content-Security-Policy", kContentSecurity);
-        res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_header("Referrer-Policy", "no-referrer");
-    });
-
     server_->Get("/api/line", [this](const httplib::Request&, httplib::Response& res) {
         SendJson(res, 200, state_.Snapshot());
     });
