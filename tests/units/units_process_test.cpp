@@ -3,10 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "cli/process_runner.h"
+#include "support/scoped_environment.h"
 #include "support/temp_directory.h"
 #include "units/unit_database.h"
 
@@ -128,34 +128,16 @@ TEST(UnitsProcess, PoolsAndUnitsThroughTheCommandLine) {
     }
 }
 
-// Sets the variable, or removes it (nullptr), for this process and the
-// children it starts.
-void SetEnvironment(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value != nullptr ? value : "");
-#else
-    if (value != nullptr) {
-        ::setenv(name, value, 1);
-    } else {
-        ::unsetenv(name);
-    }
-#endif
-}
-
 TEST(UnitsProcess, TheDefaultDatabaseLivesInTheDataHome) {
-#ifdef _WIN32
-    const char* const dataHome = "LOCALAPPDATA";
-#else
-    const char* const dataHome = "XDG_DATA_HOME";
-#endif
     testing::TempDirectory directory;
-    // The child inherits the variable; this process runs no threads.
-    const char* saved = std::getenv(dataHome);
-    const std::string savedValue = saved ? saved : "";
-    SetEnvironment(dataHome, directory.path().string().c_str());
-    const testing::ProcessResult init = RunFarsend({"serials", "init", "board", "--first", "7"});
-    const testing::ProcessResult list = RunFarsend({"serials"});
-    SetEnvironment(dataHome, saved ? savedValue.c_str() : nullptr);
+    testing::ProcessResult init, list;
+    {
+        // The children inherit the variable; this process runs no threads.
+        const testing::ScopedEnvironment dataHome(
+            {{testing::kDataHomeVariable, directory.path().string()}});
+        init = RunFarsend({"serials", "init", "board", "--first", "7"});
+        list = RunFarsend({"serials"});
+    }
     EXPECT_EQ(init.status, 0) << init.err;
     EXPECT_TRUE(std::filesystem::exists(directory.path() / "farsend" / "units.sqlite"));
     EXPECT_EQ(list.status, 0) << list.err;
