@@ -1,5 +1,6 @@
 #include "cli/connect_only_commands.h"
 
+#include <optional>
 #include <string>
 
 #include "app/commands.h"
@@ -27,21 +28,21 @@ int IdentifyTarget(Session& session, Console& console, const CliOptions& options
     const protocol::ExchangeResult versionStatus =
         protocol::QueryTargetVersion(session.Exchanges(), &identity);
     protocol::DisconnectTarget(session.Exchanges());
-    units::UnitRecord record = session.Record(units::UnitOutcome::Passed);
-    units::UnitFinish& finish = *record.finish;
-    if (variantStatus == protocol::ExchangeResult::ReplyMissing ||
-        versionStatus == protocol::ExchangeResult::ReplyMissing) {
-        finish.SetOutcome(units::UnitOutcome::CommunicationError);
-        finish.exitStatus = ExitStatusOf(units::UnitOutcome::CommunicationError);
-        finish.message =
-            std::string("the target did not answer the ") +
-            (variantStatus == protocol::ExchangeResult::ReplyMissing ? "variant" : "version") +
-            " query";
-        Complain(console, finish.message);
+    const bool variantMissing = variantStatus == protocol::ExchangeResult::ReplyMissing;
+    const bool silent = variantMissing || versionStatus == protocol::ExchangeResult::ReplyMissing;
+    const units::UnitOutcome outcome =
+        silent ? units::UnitOutcome::CommunicationError : units::UnitOutcome::Passed;
+    std::optional<std::string> message;
+    if (silent) {
+        message = std::string("the target did not answer the ") +
+                  (variantMissing ? "variant" : "version") + " query";
     }
+    const units::UnitRecord record = session.Record(outcome, message);
+    const units::UnitFinish& finish = *record.finish;
+    if (message) Complain(console, *message);
     if (options.json) {
         session.PrintResult(record);
-    } else if (finish.outcome == units::UnitOutcome::Passed) {
+    } else if (outcome == units::UnitOutcome::Passed) {
         session.Print("variant: " + PrintableText(finish.variant) +
                       "\nversion: " + PrintableText(finish.version));
     }
@@ -65,9 +66,8 @@ int FinishConnectOnly(const CliOptions& options, Console& console, Session& sess
         }
     } else {
         session.Erase();
-        const units::UnitOutcome outcome = session.LastJob()
-                                               ? units::OutcomeOf(session.LastJob()->outcome)
-                                               : units::UnitOutcome::CommunicationError;
+        const units::UnitOutcome outcome =
+            session.LastUnitOutcome(units::UnitOutcome::CommunicationError);
         status = ExitStatusOf(outcome);
         protocol::DisconnectTarget(session.Exchanges());
         if (options.json) {

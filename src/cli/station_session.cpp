@@ -227,14 +227,19 @@ void Session::JobEnded(const jobs::JobReport& report) {
     }
 }
 
-units::UnitRecord Session::Record(units::UnitOutcome outcome) const {
+units::UnitOutcome Session::LastUnitOutcome(units::UnitOutcome withoutJob) const {
+    return job_ ? units::OutcomeOf(job_->outcome) : withoutJob;
+}
+
+units::UnitRecord Session::Record(units::UnitOutcome outcome,
+                                  std::optional<std::string> message) const {
     units::UnitRecord record;
     units::UnitFinish& finish = record.finish.emplace();
     record.command = CommandName(options_.command);
     finish.end = std::chrono::system_clock::now();
     finish.SetOutcome(outcome);
     finish.exitStatus = ExitStatusOf(outcome);
-    finish.message = outcome == units::UnitOutcome::Passed ? std::string() : message_;
+    if (outcome != units::UnitOutcome::Passed) finish.message = message ? *message : message_;
     finish.variant = protocol::ReplyTextOf(station_.Exchanges().variantReply,
                                            protocol::ResponseCode::VariantReply);
     finish.version = protocol::ReplyTextOf(station_.Exchanges().versionReply,
@@ -380,7 +385,7 @@ void Session::FinishUnit() {
     connectedSinceWait_ = false;
     ++units_;
     unitNumber_ = shared_.finished.fetch_add(1) + 1;
-    const units::UnitOutcome outcome = job_ ? units::OutcomeOf(job_->outcome) : attemptOutcome_;
+    const units::UnitOutcome outcome = LastUnitOutcome(attemptOutcome_);
     const int status = ExitStatusOf(outcome);
     lastStatus_ = status;
     if (status != kExitSuccess) lastFailure_ = status;

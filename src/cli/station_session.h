@@ -182,6 +182,9 @@ public:
     // the operator has said yes. False when the link was not to be had.
     bool Erase();
 
+    // The unit's outcome: its last job's, or WITHOUT_JOB when no job ran.
+    units::UnitOutcome LastUnitOutcome(units::UnitOutcome withoutJob) const;
+
     // launch: the connected target starts its application and is let go.
     void Launch();
 
@@ -196,8 +199,10 @@ public:
     // What the session keeps and says of a job that ran.
     void JobEnded(const jobs::JobReport& report);
 
-    // The unit's record; also used for the connect-only commands.
-    units::UnitRecord Record(units::UnitOutcome outcome) const;
+    // The unit's record; also used for the connect-only commands. MESSAGE:
+    // what went wrong, when the session's last message does not say it.
+    units::UnitRecord Record(units::UnitOutcome outcome,
+                             std::optional<std::string> message = std::nullopt) const;
 
     void PrintResult(const units::UnitRecord& record);
 
