@@ -462,6 +462,14 @@ TEST_F(SimProcess, IdentifyAndLaunch) {
     EXPECT_EQ(run.status, 6) << run.err;
     EXPECT_THAT(run.err, HasSubstr("did not answer"));
     EXPECT_EQ(run.out, "");
+    // ... and its one record says so, with the query that went unanswered.
+    run = RunFarsend({"--simulate", "--sim-baud=9600", "--json", "identify"});
+    EXPECT_EQ(run.status, 6) << run.err;
+    const nlohmann::json silent = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(silent.is_object()) << run.out;
+    EXPECT_EQ(silent.value("result", ""), "communication error");
+    EXPECT_EQ(silent.value("status", 0), 6);
+    EXPECT_EQ(silent.value("message", ""), "the target did not answer the variant query");
 
     // erase and launch say what they did, on standard output.
     const std::pair<std::vector<std::string>, std::string> said[] = {
