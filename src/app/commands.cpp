@@ -4,6 +4,7 @@
 #include "app/window_texts.h"
 #include "firmware/image_names.h"
 #include "jobs/job_workers.h"
+#include "jobs/station_controller.h"
 #include "protocol/exchanges.h"
 
 namespace farsend::app {
@@ -35,6 +36,44 @@ bool FitsFlashMode(const std::string& path, FlashMode mode) {
            factory == (mode == FlashMode::BootloaderAndApplication);
 }
 
+// What the operator decides at the window: the file, in the open dialog,
+// when none is chosen; and the answer to the erase-all warning.
+class WindowFrontEnd : public jobs::StationFrontEnd {
+public:
+    // The flash mode as the command found it: the file is checked against it.
+    explicit WindowFrontEnd(CommandContext& context)
+        : context_(context), mode_(context.choice.flashMode) {}
+
+    std::optional<std::string> ChooseFile() override {
+        jobs::FirmwareChoice& choice = context_.choice;
+        OpenFileRequest request;
+        request.initialDirectory = choice.firmwareDirectory.Get();
+        const std::optional<std::string> chosen = context_.shell.ChooseFirmwareFile(request);
+        if (!chosen) return std::nullopt;
+        const std::string previous = choice.firmwarePath.Get();
+        choice.firmwarePath.Set(*chosen);
+        ShowFileName(ViewOf(context_), *chosen);
+        if (!FitsFlashMode(*chosen, mode_)) {
+            context_.shell.ShowMessage(
+                {"Invalid file type.", "Invalid File", MessageStyle::Warning});
+            // A refused file must not be programmed unchecked by the next
+            // Program command: what was there before comes back.
+            choice.firmwarePath.Set(previous);
+            ShowFileName(ViewOf(context_), previous);
+            return std::nullopt;
+        }
+        return chosen;
+    }
+
+    bool ConfirmEraseAll() override {
+        return context_.shell.ShowMessage(EraseAllWarning()) == MessageAnswer::Ok;
+    }
+
+private:
+    CommandContext& context_;
+    const FlashMode mode_;
+};
+
 void SetDisconnected(CommandContext& context) {
     context.station.connectionState = ConnectionState::Disconnected;
     ShowConnectionText(ViewOf(context), ConnectionState::Disconnected);
@@ -51,64 +90,29 @@ Message EraseAllWarning() {
 }
 
 void ProgramNow(CommandContext& context) {
-    jobs::FirmwareChoice& choice = context.choice;
-    jobs::StationState& station = context.station;
-    if (station.programmingBusy) return;
-    if (!Connected(station)) {
+    WindowFrontEnd frontEnd(context);
+    const jobs::JobRefusal refusal = jobs::StartProgramming(
+        context.station, context.choice, frontEnd, [&](JobKind kind, const std::string& path) {
+            // The job clears programmingBusy when it ends.
+            context.shell.RunJobDialog(kind, path);
+        });
+    if (refusal == jobs::JobRefusal::NotConnected) {
         context.shell.ShowMessage(
             {kNotConnected, "Program Target Flash Error", MessageStyle::Warning});
-        return;
     }
-    station.programmingBusy = true;
-    const FlashMode mode = choice.flashMode;
-
-    std::string path = jobs::PathToProgram(choice, station);
-    if (path.empty()) {
-        OpenFileRequest request;
-        request.initialDirectory = choice.firmwareDirectory.Get();
-        const std::optional<std::string> chosen = context.shell.ChooseFirmwareFile(request);
-        if (!chosen) {
-            station.programmingBusy = false;
-            return;
-        }
-        const std::string previous = choice.firmwarePath.Get();
-        choice.firmwarePath.Set(*chosen);
-        ShowFileName(ViewOf(context), *chosen);
-        if (!FitsFlashMode(*chosen, mode)) {
-            context.shell.ShowMessage(
-                {"Invalid file type.", "Invalid File", MessageStyle::Warning});
-            // A refused file must not be programmed unchecked by the next
-            // Program command: what was there before comes back.
-            choice.firmwarePath.Set(previous);
-            ShowFileName(ViewOf(context), previous);
-            station.programmingBusy = false;
-            return;
-        }
-        path = *chosen;
-    }
-    // The job clears programmingBusy when it ends.
-    context.shell.RunJobDialog(jobs::ProgrammingJobFor(mode), path);
 }
 
 void EraseTargetFlash(CommandContext& context) {
-    jobs::StationState& station = context.station;
-    if (station.erasingBusy) return;
-    if (!Connected(station)) {
+    WindowFrontEnd frontEnd(context);
+    // A second erase, or one while the monitor's attempt has the link, is
+    // ignored; so is one the operator declines.
+    const jobs::JobRefusal refusal = jobs::StartErase(
+        context.station, context.choice, frontEnd,
+        [&](JobKind kind, const std::string& path) { context.shell.RunJobDialog(kind, path); });
+    if (refusal == jobs::JobRefusal::NotConnected) {
         context.shell.ShowMessage(
             {kNotConnected, "Erase Target Flash Error", MessageStyle::Warning});
-        return;
     }
-    // Ignored, like a second erase, while the monitor's attempt has the link.
-    const LinkClaim claim(station.linkUser, LinkUser::Operator);
-    if (!claim.Held()) return;
-    if (context.choice.flashMode == FlashMode::BootloaderAndApplication) {
-        if (context.shell.ShowMessage(EraseAllWarning()) != MessageAnswer::Ok) return;
-        station.erasingBusy = true;
-        context.shell.RunJobDialog(JobKind::EraseAll, {});
-        return;
-    }
-    station.erasingBusy = true;
-    context.shell.RunJobDialog(JobKind::EraseDefault, {});
 }
 
 void StartTargetApplication(CommandContext& context) {

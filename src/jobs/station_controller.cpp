@@ -5,12 +5,6 @@
 namespace farsend::jobs {
 namespace {
 
-JobAttempt Refused(JobRefusal refusal) {
-    JobAttempt attempt;
-    attempt.refusal = refusal;
-    return attempt;
-}
-
 bool Connected(const StationState& station) {
     return station.connectionState == ConnectionState::Connected;
 }
@@ -35,41 +29,55 @@ const char* JobRefusalName(JobRefusal refusal) {
     return "?";
 }
 
-JobAttempt ProgramStation(const JobEnvironment& environment, const FirmwareChoice& choice,
-                          StationFrontEnd& frontEnd) {
-    StationState& station = environment.station;
-    if (station.programmingBusy) return Refused(JobRefusal::Busy);
-    if (!Connected(station)) return Refused(JobRefusal::NotConnected);
+JobRefusal StartProgramming(StationState& station, const FirmwareChoice& choice,
+                            StationFrontEnd& frontEnd, const JobRun& run) {
+    if (station.programmingBusy) return JobRefusal::Busy;
+    if (!Connected(station)) return JobRefusal::NotConnected;
     station.programmingBusy = true;
+    const FlashMode mode = choice.flashMode;
     std::string path = PathToProgram(choice, station);
     if (path.empty()) {
         std::optional<std::string> chosen = frontEnd.ChooseFile();
         if (!chosen || chosen->empty()) {
             station.programmingBusy = false;
-            return Refused(JobRefusal::NoFile);
+            return JobRefusal::NoFile;
         }
         path = std::move(*chosen);
     }
+    run(ProgrammingJobFor(mode), path);
+    return JobRefusal::None;
+}
+
+JobRefusal StartErase(StationState& station, const FirmwareChoice& choice,
+                      StationFrontEnd& frontEnd, const JobRun& run) {
+    if (station.erasingBusy) return JobRefusal::Busy;
+    if (!Connected(station)) return JobRefusal::NotConnected;
+    const LinkClaim claim(station.linkUser, LinkUser::Operator);
+    if (!claim.Held()) return JobRefusal::LinkInUse;
+    const bool all = choice.flashMode == FlashMode::BootloaderAndApplication;
+    if (all && !frontEnd.ConfirmEraseAll()) return JobRefusal::EraseAllDeclined;
+    station.erasingBusy = true;
+    run(all ? JobKind::EraseAll : JobKind::EraseDefault, std::string());
+    return JobRefusal::None;
+}
+
+JobAttempt ProgramStation(const JobEnvironment& environment, const FirmwareChoice& choice,
+                          StationFrontEnd& frontEnd) {
     JobAttempt attempt;
-    // The job clears programmingBusy.
-    attempt.report = RunJobWorker(ProgrammingJobFor(choice.flashMode), path, environment);
+    attempt.refusal = StartProgramming(environment.station, choice, frontEnd,
+                                       [&](JobKind kind, const std::string& path) {
+                                           attempt.report = RunJobWorker(kind, path, environment);
+                                       });
     return attempt;
 }
 
 JobAttempt EraseStation(const JobEnvironment& environment, const FirmwareChoice& choice,
                         StationFrontEnd& frontEnd) {
-    StationState& station = environment.station;
-    if (station.erasingBusy) return Refused(JobRefusal::Busy);
-    if (!Connected(station)) return Refused(JobRefusal::NotConnected);
-    const LinkClaim claim(station.linkUser, LinkUser::Operator);
-    if (!claim.Held()) return Refused(JobRefusal::LinkInUse);
-    const bool all = choice.flashMode == FlashMode::BootloaderAndApplication;
-    if (all && !frontEnd.ConfirmEraseAll()) return Refused(JobRefusal::EraseAllDeclined);
-    station.erasingBusy = true;
     JobAttempt attempt;
-    // The job clears erasingBusy.
-    attempt.report =
-        RunJobWorker(all ? JobKind::EraseAll : JobKind::EraseDefault, std::string(), environment);
+    attempt.refusal = StartErase(environment.station, choice, frontEnd,
+                                 [&](JobKind kind, const std::string& path) {
+                                     attempt.report = RunJobWorker(kind, path, environment);
+                                 });
     return attempt;
 }
 

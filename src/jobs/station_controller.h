@@ -6,12 +6,14 @@
 // commands (app/commands.h), which open a modal dialog around the job.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "jobs/firmware_choice.h"
 #include "jobs/job_report.h"
 #include "jobs/job_workers.h"
+#include "jobs/station_state.h"
 
 namespace farsend::jobs {
 
@@ -43,6 +45,25 @@ struct JobAttempt {
     JobRefusal refusal = JobRefusal::None;
     std::optional<JobReport> report;  // when it ran
 };
+
+// Runs a job once its checks have passed: farsend on the calling thread, the
+// window program in its modal job dialog.
+using JobRun = std::function<void(JobKind kind, const std::string& path)>;
+
+// The checks before a programming job, in this order: not while one runs, a
+// connected target, then the file (the one the monitor checked, else the
+// chosen one, else the front end's). Then RUN, with programmingBusy set for
+// the job to clear.
+JobRefusal StartProgramming(StationState& station, const FirmwareChoice& choice,
+                            StationFrontEnd& frontEnd, const JobRun& run);
+
+// The checks before an erase, in this order: not while one runs, a
+// connected target, the link free for the operator (held until RUN
+// returns), then the front end's yes to erasing all of the flash in the
+// bootloader and application mode. Then RUN, with erasingBusy set for the
+// job to clear.
+JobRefusal StartErase(StationState& station, const FirmwareChoice& choice,
+                      StationFrontEnd& frontEnd, const JobRun& run);
 
 // The programming job of the choice's flash mode on the connected target:
 // with the file the monitor checked, else the chosen one, else the one the
