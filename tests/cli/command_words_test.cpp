@@ -39,24 +39,29 @@ TEST(CommandWords, AnOptionBeforeTheCommandWordAndAfterItParseAlike) {
     struct Case {
         std::string command;  // the command word and its operands
         std::string options;
+        std::string says;  // part of Outcome()
     };
     const Case cases[] = {
-        {"program f.hex", "--device a --device b --wait 5 --json"},
-        {"watch", "--count 3 --report r.jsonl --db u.sqlite"},
-        {"job new board a.hex", "--note x --limit 3"},
-        {"serials init pool", "--first 1 --last 9"},
-        {"keys list", "--db u.sqlite"},
-        // Refused alike, with the same words.
-        {"erase", "--count 2"},
-        {"identify", "--wait 0"},
-        {"units", "--serial 010"},
-        {"job sign line.job", "--note x"},
-        {"program", "--device a --all"},
+        {"program f.hex", "--device a --device b --wait 5 --json",
+         "program file=f.hex argument= pool= wait=5 "},
+        {"watch", "--count 3 --report r.jsonl --db u.sqlite", "count=3 report=r.jsonl db=u.sqlite"},
+        {"job new board a.hex", "--note x --limit 3", "job file=a.hex argument=board "},
+        {"serials init pool", "--first 1 --last 9", "pool=pool "},
+        {"keys list", "--db u.sqlite", "keys file= "},
+        // Refused alike, with the same words; a misplaced option's value is
+        // looked at first.
+        {"erase", "--count 2", "refused: --count does not apply to erase (only to watch and line)"},
+        {"erase", "--count 0", "refused: --count: Value 0 not in range"},
+        {"identify", "--wait 0", "refused: --wait: Value 0"},
+        {"units", "--serial 010", "refused: --serial '010' is not a decimal number"},
+        {"job sign line.job", "--note x", "refused: --note applies to job new only"},
+        {"program", "--device a --all", "refused: --all and --device exclude each other"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command + " / " + c.options);
         const std::string before = Outcome(ParseArguments(Words(c.options + " " + c.command)));
         const std::string after = Outcome(ParseArguments(Words(c.command + " " + c.options)));
+        EXPECT_THAT(after, HasSubstr(c.says));
         EXPECT_EQ(before, after);
         // Split around the command word too.
         const std::vector<std::string> words = Words(c.options);
