@@ -24,7 +24,8 @@ bool Given(const CLI::App& command, const char* name) {
 
 // What --job and the job and keys commands need of the rest of the line.
 std::optional<std::string> CheckJobWords(const CLI::App& app, const CliOptions& options) {
-    const bool running = options.command == Command::Program || options.command == Command::Watch;
+    // line runs its stations as watch does, so the job binds it alike.
+    const bool running = options.command == Command::Program || RunsAsWatch(options.command);
     if (running && Given(app, "--job")) {
         if (options.job.empty()) return "--job needs a job file (farsend job new makes one)";
         if (!options.file.empty()) {

@@ -333,6 +333,8 @@ const std::vector<BadLine> kBadLines = {
     {"--job line.job watch --serial 4010:4 --serial-pool p", "--serial cannot be given with --job"},
     {"--job line.job watch --base 4000 --format bin", "cannot be given with --job"},
     {"--job line.job watch --factory", "--factory cannot be given with --job"},
+    {"line --all --job line.job --db other.sqlite", "--db cannot be given with --job"},
+    {"line --job line.job app.hex", "a FILE cannot be given with --job"},
     {"--job line.job watch --no-validate", "--no-validate cannot"},
     {"--job line.job watch --db u.sqlite", "--db cannot"},
     {"--job line.job watch --hw 2.0", "--hw cannot"},
