@@ -1,6 +1,7 @@
 #include "units/unit_counts.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace farsend::units::detail {
@@ -37,20 +38,7 @@ public:
                soci::use(key_.station, "station"), soci::use(key_.result, "result"),
                soci::use(key_.messageKey, "key"), soci::use(message_, "message"),
                soci::use(units_, "units"), soci::use(latest_, "latest"))),
-          // A reason's latest unit left it: the latest of those still
-          // there, found among the few units of its hour and station.
-          relatest_(
-              (sql.prepare
-                   << "UPDATE unit_counts SET latest = COALESCE((SELECT max(start_time)"
-                      " FROM units WHERE substr(start_time, 1, 13) = :uhour AND host = :uhost"
-                      " AND station = :ustation AND result = :uresult AND message = :message),"
-                      " '') WHERE hour = :hour AND host = :host AND station = :station"
-                      " AND result = :result AND message_key = :key",
-               soci::use(key_.hour, "uhour"), soci::use(key_.host, "uhost"),
-               soci::use(key_.station, "ustation"), soci::use(key_.result, "uresult"),
-               soci::use(message_, "message"), soci::use(key_.hour, "hour"),
-               soci::use(key_.host, "host"), soci::use(key_.station, "station"),
-               soci::use(key_.result, "result"), soci::use(key_.messageKey, "key"))) {}
+          sql_(sql) {}
 
     void Add(const CountKey& key, const std::string& message, long long units,
              const std::string& latest) {
@@ -60,17 +48,36 @@ public:
         latest_ = latest;
         upsert_.execute(true);
     }
+    // A reason's latest unit left it: the latest of those still there,
+    // found among the few units of its hour and station. Rare (a failed
+    // unit finished again), so prepared only when needed.
     void SetLatestAgain(const CountKey& key, const std::string& message) {
         key_ = key;
         message_ = message;
-        relatest_.execute(true);
+        if (!relatest_) {
+            relatest_ = std::make_unique<soci::statement>(
+                (sql_.prepare
+                     << "UPDATE unit_counts SET latest = COALESCE((SELECT max(start_time)"
+                        " FROM units WHERE substr(start_time, 1, 13) = :uhour AND host = :uhost"
+                        " AND station = :ustation AND result = :uresult AND message = :message),"
+                        " '') WHERE hour = :hour AND host = :host AND station = :station"
+                        " AND result = :result AND message_key = :key",
+                 soci::use(key_.hour, "uhour"), soci::use(key_.host, "uhost"),
+                 soci::use(key_.station, "ustation"), soci::use(key_.result, "uresult"),
+                 soci::use(message_, "message"), soci::use(key_.hour, "hour"),
+                 soci::use(key_.host, "host"), soci::use(key_.station, "station"),
+                 soci::use(key_.result, "result"), soci::use(key_.messageKey, "key")));
+        }
+        relatest_->execute(true);
     }
 
 private:
     CountKey key_;
     std::string message_, latest_;
     long long units_ = 0;
-    soci::statement upsert_, relatest_;
+    soci::statement upsert_;
+    soci::session& sql_;
+    std::unique_ptr<soci::statement> relatest_;
 };
 
 CountKey KeyOf(const std::string& startTime, const std::string& host, const std::string& station,
