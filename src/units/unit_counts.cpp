@@ -20,25 +20,30 @@ long long MessageKey(const std::string& message) {
     return static_cast<long long>(hash);
 }
 
-// One count's statements, prepared once and run for every key with the
-// values set in the members they are bound to.
+constexpr const char* kUpsert =
+    "INSERT INTO unit_counts (hour, host, station, result, message_key, message, units, latest)"
+    " VALUES (:hour, :host, :station, :result, :key, :message, :units, :latest)"
+    " ON CONFLICT (hour, host, station, result, message_key) DO UPDATE SET"
+    " units = unit_counts.units + excluded.units,"
+    " latest = CASE WHEN excluded.latest > unit_counts.latest"
+    " THEN excluded.latest ELSE unit_counts.latest END";
+
+// Writes counts with the values set in the members the statements are
+// bound to. `many`: the upsert is prepared once and run for every key (a
+// replay, a recount); otherwise each runs on its own, which for a unit's
+// one or two keys spares PostgreSQL's round trips of preparing a statement
+// and letting it go.
 class CountWriter {
 public:
-    explicit CountWriter(soci::session& sql)
-        : upsert_(
-              (sql.prepare
-                   << "INSERT INTO unit_counts (hour, host, station, result, message_key, message,"
-                      " units, latest) VALUES (:hour, :host, :station, :result, :key, :message,"
-                      " :units, :latest)"
-                      " ON CONFLICT (hour, host, station, result, message_key) DO UPDATE SET"
-                      " units = unit_counts.units + excluded.units,"
-                      " latest = CASE WHEN excluded.latest > unit_counts.latest"
-                      " THEN excluded.latest ELSE unit_counts.latest END",
-               soci::use(key_.hour, "hour"), soci::use(key_.host, "host"),
-               soci::use(key_.station, "station"), soci::use(key_.result, "result"),
-               soci::use(key_.messageKey, "key"), soci::use(message_, "message"),
-               soci::use(units_, "units"), soci::use(latest_, "latest"))),
-          sql_(sql) {}
+    CountWriter(soci::session& sql, bool many) : sql_(sql) {
+        if (many) {
+            upsert_ = std::make_unique<soci::statement>(
+                (sql.prepare << kUpsert, soci::use(key_.hour, "hour"), soci::use(key_.host, "host"),
+                 soci::use(key_.station, "station"), soci::use(key_.result, "result"),
+                 soci::use(key_.messageKey, "key"), soci::use(message_, "message"),
+                 soci::use(units_, "units"), soci::use(latest_, "latest")));
+        }
+    }
 
     void Add(const CountKey& key, const std::string& message, long long units,
              const std::string& latest) {
@@ -46,7 +51,14 @@ public:
         message_ = message;
         units_ = units;
         latest_ = latest;
-        upsert_.execute(true);
+        if (upsert_) {
+            upsert_->execute(true);
+        } else {
+            sql_ << kUpsert, soci::use(key_.hour, "hour"), soci::use(key_.host, "host"),
+                soci::use(key_.station, "station"), soci::use(key_.result, "result"),
+                soci::use(key_.messageKey, "key"), soci::use(message_, "message"),
+                soci::use(units_, "units"), soci::use(latest_, "latest");
+        }
     }
     // A reason's latest unit left it: the latest of those still there,
     // found among the few units of its hour and station. Rare (a failed
@@ -72,12 +84,11 @@ public:
     }
 
 private:
+    soci::session& sql_;
     CountKey key_;
     std::string message_, latest_;
     long long units_ = 0;
-    soci::statement upsert_;
-    soci::session& sql_;
-    std::unique_ptr<soci::statement> relatest_;
+    std::unique_ptr<soci::statement> upsert_, relatest_;
 };
 
 CountKey KeyOf(const std::string& startTime, const std::string& host, const std::string& station,
@@ -105,7 +116,7 @@ void CountChanges::Change(const CountedUnit& unit, int units) {
 
 void CountChanges::Apply(soci::session& sql) {
     if (changes_.empty()) return;
-    CountWriter writer(sql);
+    CountWriter writer(sql, changes_.size() > 4);
     for (const auto& [key, delta] : changes_) {
         if (delta.units != 0 || !delta.latest.empty()) {
             writer.Add(key, delta.message, delta.units, delta.latest);
@@ -160,7 +171,7 @@ void RecountUnits(soci::session& sql) {
         group.units += units;
         if (latest > group.latest) group.latest = latest;
     }
-    CountWriter writer(sql);
+    CountWriter writer(sql, true);
     for (const auto& [key, group] : counts)
         writer.Add(key, group.message, group.units, group.latest);
 }
