@@ -72,8 +72,8 @@ private:
 
 // Prepares `text` on `statement` whose results and parameters are bound,
 // runs it and calls `each` with every row in the bound results. The first
-// row comes with the execution: SQLite, executed without it and then
-// stepped, counts a grouping over a subquery twice.
+// row comes with the execution: executed without it and then fetched,
+// SOCI's SQLite backend gave a grouping over a subquery counted twice.
 template <typename Each>
 void Run(soci::statement& statement, const std::string& text, Each&& each) {
     statement.alloc();
