@@ -1,6 +1,7 @@
 // The line page's cost and speed: 32 simulated stations on the real clock,
 // run by `farsend watch --all` and by `farsend line --all` with the page open
-// in chromium. Prints the CPU each process used over the same window, and
+// in chromium, both at once, so that what else the machine runs weighs on
+// both alike. Prints the CPU each process used over the same window, and
 // the latency of the page's changes (from the station's time stamp to the
 // page's drawing, measured in the page).
 //
@@ -43,51 +44,53 @@ function runOptions(dir) {
   return ["--all", sample, "--db", path.join(dir, "units.sqlite")];
 }
 
-async function measure(pid) {
+// Each run in a folder of its own: a database and simulated bridges apart.
+function startWatch() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), "farsend-bench-watch-"));
+  return spawn(farsend, [...lineOptions(dir), "watch", ...runOptions(dir)],
+    {cwd: dir, stdio: ["ignore", "ignore", "ignore"]});
+}
+
+async function stopWatch(child) {
+  if (child.exitCode !== null) return;
+  const ended = new Promise((resolve) => child.on("exit", resolve));
+  child.kill("SIGINT");
+  await sleep(200);
+  child.kill("SIGINT");
+  await ended;
+}
+
+// CPU per cent of each process over the same window, after the settling.
+async function measureBoth(watchPid, linePid, page) {
   await sleep(settle * 1000);
-  const before = cpuTicks(pid);
+  await page.evaluate(() => { window.farsendLatencies.length = 0; });
+  const watchBefore = cpuTicks(watchPid);
+  const lineBefore = cpuTicks(linePid);
   const started = Date.now();
   await sleep(seconds * 1000);
-  const used = (cpuTicks(pid) - before) / ticksPerSecond;
-  return (100 * used) / ((Date.now() - started) / 1000);
+  const watchUsed = (cpuTicks(watchPid) - watchBefore) / ticksPerSecond;
+  const lineUsed = (cpuTicks(linePid) - lineBefore) / ticksPerSecond;
+  const wall = (Date.now() - started) / 1000;
+  return {watch: (100 * watchUsed) / wall, line: (100 * lineUsed) / wall};
 }
 
-async function watchRun() {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), "farsend-bench-watch-"));
-  const child = spawn(farsend, [...lineOptions(dir), "watch", ...runOptions(dir)],
-    {cwd: dir, stdio: ["ignore", "ignore", "ignore"]});
+async function runBoth(browser) {
+  const watch = startWatch();
+  let run = null;
+  let page = null;
   try {
-    return await measure(child.pid);
-  } finally {
-    const ended = new Promise((resolve) => child.on("exit", resolve));
-    child.kill("SIGINT");
-    await sleep(200);
-    child.kill("SIGINT");
-    await ended;
-  }
-}
-
-async function lineRun(browser) {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), "farsend-bench-line-"));
-  const run = await startFarsend(farsend,
-    [...lineOptions(dir), "line", ...runOptions(dir), "--listen", "127.0.0.1:0"], dir);
-  const page = await browser.newPage();
-  try {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), "farsend-bench-line-"));
+    run = await startFarsend(farsend,
+      [...lineOptions(dir), "line", ...runOptions(dir), "--listen", "127.0.0.1:0"], dir);
+    page = await browser.newPage();
     await page.goto(run.url);
-    const cpu = await (async () => {
-      await sleep(settle * 1000);
-      await page.evaluate(() => { window.farsendLatencies.length = 0; });
-      const before = cpuTicks(run.child.pid);
-      const started = Date.now();
-      await sleep(seconds * 1000);
-      const used = (cpuTicks(run.child.pid) - before) / ticksPerSecond;
-      return (100 * used) / ((Date.now() - started) / 1000);
-    })();
+    const cpu = await measureBoth(watch.pid, run.child.pid, page);
     const latencies = await page.evaluate(() => window.farsendLatencies.slice());
     return {cpu, latencies};
   } finally {
-    await page.close();
-    await stopFarsend(run, true);
+    if (page) await page.close();
+    if (run) await stopFarsend(run, true);
+    await stopWatch(watch);
   }
 }
 
@@ -95,16 +98,19 @@ function percentile(sorted, share) {
   return sorted[Math.min(sorted.length - 1, Math.floor(share * sorted.length))];
 }
 
-const watchCpu = await watchRun();
+const loadBefore = os.loadavg()[0];
 const browser = await launchBrowser();
-let line;
+let both;
 try {
-  line = await lineRun(browser);
+  both = await runBoth(browser);
 } finally {
   await browser.close();
 }
-const sorted = line.latencies.sort((a, b) => a - b);
-console.log(`stations ${stations}, window ${seconds} s, load ${os.loadavg()[0].toFixed(1)}`);
+const watchCpu = both.cpu.watch;
+const line = {cpu: both.cpu.line};
+const sorted = both.latencies.sort((a, b) => a - b);
+console.log(`stations ${stations}, window ${seconds} s, both at once, ` +
+  `load ${loadBefore.toFixed(1)} before, ${os.loadavg()[0].toFixed(1)} after`);
 console.log(`watch --all CPU       ${watchCpu.toFixed(1)} %`);
 console.log(`line --all CPU        ${line.cpu.toFixed(1)} % (page open)`);
 console.log(`difference            ${(line.cpu - watchCpu).toFixed(1)} percentage points`);

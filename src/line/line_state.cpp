@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "line/json_text.h"
+
 namespace farsend::line {
 
 const char* TileStateName(TileState state) {
@@ -118,75 +120,97 @@ Tile LineState::TileOf(std::size_t station) const {
     return station < tiles_.size() ? tiles_[station] : Tile{};
 }
 
-nlohmann::json LineState::HeaderJsonLocked() const {
-    int passed = 0;
-    int failed = 0;
-    for (const Tile& tile : tiles_) {
-        passed += tile.passed;
-        failed += tile.failed;
-    }
-    const int units = passed + failed;
-    const double hours = static_cast<double>((clock_.Now() - started_).count()) / 3600000.0;
-    nlohmann::json header = {
-        {"file", header_.file},
-        {"sha256", header_.sha256.substr(0, 12)},
-        {"mode", header_.mode},
-        {"imageBytes", header_.imageBytes},
-        {"units", units},
-        {"passed", passed},
-        {"failed", failed},
-        // null until a unit is done: no yield is not a yield of 0.
-        {"yield",
-         units > 0 ? nlohmann::json(static_cast<double>(passed) / units) : nlohmann::json(nullptr)},
-        {"unitsPerHour", hours > 0 ? nlohmann::json(units / hours) : nlohmann::json(nullptr)},
-    };
-    return header;
-}
-
-nlohmann::json LineState::TileJsonLocked(const Tile& tile, std::size_t index) const {
-    return {
-        {"index", index},
-        {"name", tile.name},
-        {"host", tile.host},
-        {"bridgeSerial", tile.bridgeSerial},
-        {"state", TileStateName(tile.state)},
-        {"erasing", tile.erasing},
-        {"target", tile.target},
-        {"bytes", tile.bytes},
-        {"totalBytes", tile.totalBytes},
-        {"kbps", tile.kilobytesPerSecond},
-        {"serial", tile.serial},
-        {"passed", tile.passed},
-        {"failed", tile.failed},
-        {"reason", tile.reason},
-        {"advice", tile.advice},
-        {"held", tile.held},
-        {"stopped", tile.stopped},
-        {"stamp", tile.stamp},
-        {"seq", tile.seq},
-    };
-}
-
-nlohmann::json LineState::Snapshot() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    nlohmann::json stations = nlohmann::json::array();
-    for (std::size_t i = 0; i < tiles_.size(); ++i)
-        stations.push_back(TileJsonLocked(tiles_[i], i));
-    return {{"header", HeaderJsonLocked()}, {"stations", stations}, {"seq", seq_}};
-}
-
-std::optional<nlohmann::json> LineState::WaitForChanges(std::uint64_t& since, Millis timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    // The connection's own wait: the real clock, whatever the stations run on.
-    if (!changed_.wait_for(lock, timeout, [&] { return closed_ || seq_ > since; }) || closed_) {
-        return std::nullopt;
-    }
-    nlohmann::json stations = nlohmann::json::array();
+LineState::Message LineState::MessageLocked(std::uint64_t since) const {
+    Message message;
+    message.header = header_;
     for (std::size_t i = 0; i < tiles_.size(); ++i) {
-        if (tiles_[i].seq > since) stations.push_back(TileJsonLocked(tiles_[i], i));
+        message.passed += tiles_[i].passed;
+        message.failed += tiles_[i].failed;
+        if (tiles_[i].seq > since) message.tiles.emplace_back(i, tiles_[i]);
     }
-    since = seq_;
-    return nlohmann::json{{"header", HeaderJsonLocked()}, {"stations", stations}, {"seq", seq_}};
+    message.hours = static_cast<double>((clock_.Now() - started_).count()) / 3600000.0;
+    message.seq = seq_;
+    return message;
+}
+
+std::string LineState::Text(const Message& message, bool whole) {
+    JsonText json;
+    json.BeginObject().Key("header").BeginObject();
+    const JobHeader& header = message.header;
+    const int units = message.passed + message.failed;
+    json.Key("file").String(header.file);
+    json.Key("sha256").String(header.sha256.substr(0, 12));
+    json.Key("mode").String(header.mode);
+    json.Key("imageBytes").Number(header.imageBytes);
+    json.Key("units").Number(units);
+    json.Key("passed").Number(message.passed);
+    json.Key("failed").Number(message.failed);
+    // null until a unit is done: no yield is not a yield of 0.
+    json.Key("yield");
+    if (units > 0) {
+        json.Number(static_cast<double>(message.passed) / units);
+    } else {
+        json.Null();
+    }
+    json.Key("unitsPerHour");
+    if (message.hours > 0) {
+        json.Number(units / message.hours);
+    } else {
+        json.Null();
+    }
+    json.EndObject().Key("stations").BeginArray();
+    for (const auto& [index, tile] : message.tiles) {
+        json.BeginObject();
+        json.Key("index").Number(static_cast<std::uint64_t>(index));
+        json.Key("name").String(tile.name);
+        json.Key("host").String(tile.host);
+        json.Key("bridgeSerial").String(tile.bridgeSerial);
+        json.Key("state").String(TileStateName(tile.state));
+        json.Key("erasing").Bool(tile.erasing);
+        json.Key("target").String(tile.target);
+        json.Key("bytes").Number(tile.bytes);
+        json.Key("totalBytes").Number(tile.totalBytes);
+        json.Key("kbps").Number(tile.kilobytesPerSecond);
+        json.Key("serial").String(tile.serial);
+        json.Key("passed").Number(tile.passed);
+        json.Key("failed").Number(tile.failed);
+        json.Key("reason").String(tile.reason);
+        json.Key("advice").String(tile.advice);
+        json.Key("held").Bool(tile.held);
+        json.Key("stopped").Bool(tile.stopped);
+        json.Key("stamp").Number(tile.stamp);
+        json.Key("seq").Number(tile.seq);
+        json.EndObject();
+    }
+    json.EndArray().Key("seq").Number(message.seq);
+    if (whole) json.Key("whole").Bool(true);
+    json.EndObject();
+    return json.Take();
+}
+
+std::string LineState::Snapshot(bool whole, std::uint64_t* seq) const {
+    Message message;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        message = MessageLocked(0);
+    }
+    if (seq != nullptr) *seq = message.seq;
+    return Text(message, whole);
+}
+
+std::optional<std::string> LineState::WaitForChanges(std::uint64_t& since, Millis timeout) {
+    Message message;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        // The connection's own wait: the real clock, whatever the stations
+        // run on.
+        if (!changed_.wait_for(lock, timeout, [&] { return closed_ || seq_ > since; }) || closed_) {
+            return std::nullopt;
+        }
+        message = MessageLocked(since);
+    }
+    since = message.seq;
+    return Text(message, false);
 }
 
 void LineState::Close() {

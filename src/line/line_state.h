@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/clock.h"
@@ -94,18 +94,31 @@ public:
 
     Tile TileOf(std::size_t station) const;
 
-    // {"header": {...}, "stations": [tiles]}, every tile.
-    nlohmann::json Snapshot() const;
-    // The tiles changed after `since` (and the header), or nullopt when none
-    // changed within `timeout` or the state was closed. `since` moves on.
-    std::optional<nlohmann::json> WaitForChanges(std::uint64_t& since, Millis timeout);
+    // {"header": {...}, "stations": [every tile], "seq": N} as JSON text;
+    // `whole` adds "whole": true (a connection's first message), and `seq`,
+    // when given, receives N.
+    std::string Snapshot(bool whole = false, std::uint64_t* seq = nullptr) const;
+    // The same with only the tiles changed after `since`, or nullopt when
+    // none changed within `timeout` or the state was closed. `since` moves
+    // on. The tiles are copied under the lock and written out after it, so
+    // that the stations never wait for the page's text.
+    std::optional<std::string> WaitForChanges(std::uint64_t& since, Millis timeout);
     // Wakes every waiting connection for good (the server stops).
     void Close();
     bool Closed() const;
 
 private:
-    nlohmann::json HeaderJsonLocked() const;
-    nlohmann::json TileJsonLocked(const Tile& tile, std::size_t index) const;
+    // What a message says, copied under the lock.
+    struct Message {
+        JobHeader header;
+        int passed = 0;
+        int failed = 0;
+        double hours = 0;  // since the start
+        std::vector<std::pair<std::size_t, Tile>> tiles;
+        std::uint64_t seq = 0;
+    };
+    Message MessageLocked(std::uint64_t since) const;
+    static std::string Text(const Message& message, bool whole);
     void TouchLocked(Tile& tile);
 
     Clock& clock_;

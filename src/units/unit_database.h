@@ -32,8 +32,11 @@ enum class Engine { SQLite, PostgreSQL };
 // written by a newer program and is refused rather than misread.
 // 2: units.host, units.simulated; 3: production jobs (units.job_name,
 // units.job_sha256, job_units, signing_keys) and indexes for the dashboard's
-// queries.
-constexpr int kSchemaVersion = 3;
+// queries; 4: unit_counts, the units counted per hour, station, result and
+// failure reason.
+constexpr int kSchemaVersion = 4;
+// The first version that keeps unit_counts.
+constexpr int kCountedSchemaVersion = 4;
 
 class UnitDatabaseError : public std::runtime_error {
 public:

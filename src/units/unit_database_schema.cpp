@@ -3,6 +3,7 @@
 #include <string>
 
 #include "units/job_tables.h"
+#include "units/unit_counts.h"
 #include "units/unit_database_impl.h"
 
 namespace farsend::units::detail {
@@ -56,6 +57,7 @@ void CreateTables(Impl& db) {
            " WHERE number_returned = 0";
     sql << "CREATE INDEX units_start_time ON units (start_time)";
     CreateQueryIndexes(sql);
+    CreateUnitCounts(sql);
     AddJobTables(sql);
     const int version = kSchemaVersion;
     sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);
@@ -74,6 +76,12 @@ void Migrate(Impl& db, int from) {
     if (from < 3) {
         AddJobTables(db.sql);
         CreateQueryIndexes(db.sql);
+    }
+    // Version 3 counted its units for the dashboard at every question; the
+    // counts are made once here, from the units there.
+    if (from < 4) {
+        CreateUnitCounts(db.sql);
+        RecountUnits(db.sql);
     }
     const int version = kSchemaVersion;
     db.sql << "INSERT INTO schema_version (version) VALUES (:version)", soci::use(version);

@@ -9,6 +9,7 @@
 #include "units/folders.h"
 #include "units/job_tables.h"
 #include "units/spool.h"
+#include "units/unit_counts.h"
 #include "units/unit_database_impl.h"
 
 namespace farsend::units {
@@ -199,7 +200,7 @@ void RewriteSpool(const std::filesystem::path& spool, const std::vector<std::str
     }
 }
 
-void InsertUnit(Impl& db, const UnitRow& row, long long& id) {
+void InsertUnit(Impl& db, const UnitRow& row, long long& id, CountChanges& counts) {
     const std::string start = FormatUtc(row.start.start);
     Nullable pool, end, result;
     if (!row.pool.empty()) pool = {row.pool, soci::i_ok};
@@ -234,10 +235,26 @@ void InsertUnit(Impl& db, const UnitRow& row, long long& id) {
         soci::use(row.start.host, "host"), soci::use(simulated, "simulated"),
         soci::use(row.start.jobName, "job"), soci::use(row.start.jobSha256, "jobsha"),
         soci::into(id);
+    counts.Add({start, row.start.host, row.start.station,
+                row.finish ? std::optional<std::string>(result.text) : std::nullopt,
+                finish.message});
 }
 
 // False when no row has the id.
-bool UpdateFinish(Impl& db, long long id, const UnitFinish& finish) {
+bool UpdateFinish(Impl& db, long long id, const UnitFinish& finish, CountChanges& counts) {
+    // Counted where it was until now; locked, so that no other writer moves
+    // it between this read and the update.
+    CountedUnit before;
+    soci::indicator resultInd = soci::i_null;
+    std::string oldResult;
+    db.sql << std::string(
+                  "SELECT start_time, host, station, result, message FROM units"
+                  " WHERE id = :id") +
+                  ForUpdate(db.engine),
+        soci::use(id, "id"), soci::into(before.startTime), soci::into(before.host),
+        soci::into(before.station), soci::into(oldResult, resultInd), soci::into(before.message);
+    if (!db.sql.got_data()) return false;
+    if (resultInd == soci::i_ok) before.result = oldResult;
     const std::string end = FormatUtc(finish.end);
     const std::string result = UnitResultName(finish.result);
     long long blocks = ToSigned(finish.blocks), bytes = ToSigned(finish.bytes);
@@ -252,12 +269,18 @@ bool UpdateFinish(Impl& db, long long id, const UnitFinish& finish) {
          soci::use(result, "result"), soci::use(finish.exitStatus, "exit"),
          soci::use(finish.message, "message"), soci::use(id, "id"));
     statement.execute(true);
-    return statement.get_affected_rows() > 0;
+    if (statement.get_affected_rows() == 0) return false;
+    CountedUnit after = before;
+    after.result = result;
+    after.message = finish.message;
+    counts.Remove(before);
+    counts.Add(after);
+    return true;
 }
 
 // Writes one spooled record, inside the caller's transaction; whether it
 // changed the database.
-bool ReplayRecord(Impl& db, const UnitRow& record) {
+bool ReplayRecord(Impl& db, const UnitRow& record, CountChanges& counts) {
     soci::session& sql = db.sql;
     long long id = 0;
     std::string end;
@@ -266,12 +289,12 @@ bool ReplayRecord(Impl& db, const UnitRow& record) {
                ForUpdate(db.engine),
         soci::use(record.recordId, "record"), soci::into(id), soci::into(end, endInd);
     if (!sql.got_data()) {
-        InsertUnit(db, record, id);
+        InsertUnit(db, record, id, counts);
         return true;
     }
     if (endInd != soci::i_ok && record.finish) {
         // Started while the database was there, finished while it was lost.
-        UpdateFinish(db, id, *record.finish);
+        UpdateFinish(db, id, *record.finish, counts);
         return true;
     }
     return false;
@@ -296,7 +319,9 @@ StartedUnit UnitDatabase::StartUnit(const UnitStart& start,
             row.serial = TakeNumber(*impl_, *pool);
         }
         long long id = 0;
-        InsertUnit(*impl_, row, id);
+        CountChanges counts;
+        InsertUnit(*impl_, row, id, counts);
+        counts.Apply(impl_->sql);
         CheckSameFile(*impl_);
         transaction.Commit();
         return StartedUnit{id, row.recordId, row.serial};
@@ -305,10 +330,15 @@ StartedUnit UnitDatabase::StartUnit(const UnitStart& start,
 
 void UnitDatabase::FinishUnit(std::int64_t id, const UnitFinish& finish) {
     Guarded(*impl_, "recording a unit's end", [&] {
-        if (!UpdateFinish(*impl_, id, finish)) {
+        Transaction transaction(*impl_);
+        CountChanges counts;
+        if (!UpdateFinish(*impl_, id, finish, counts)) {
             throw UnitDatabaseError(Kind::UnknownUnit,
                                     "there is no unit " + std::to_string(id) + " to finish");
         }
+        counts.Apply(impl_->sql);
+        CheckSameFile(*impl_);
+        transaction.Commit();
     });
 }
 
@@ -398,16 +428,18 @@ ReplayResult UnitDatabase::ReplaySpool(const std::filesystem::path& spool,
             std::size_t written = 0, already = 0;
             Guarded(*impl_, "replaying the spool", [&] {
                 Transaction transaction(*impl_);
+                CountChanges counts;
                 for (std::size_t at = index; at < end; ++at) {
                     const std::optional<UnitRow> record = ParseSpoolLine(lines[at]);
                     if (!record) {
                         unreadable.push_back(lines[at]);
-                    } else if (ReplayRecord(*impl_, *record)) {
+                    } else if (ReplayRecord(*impl_, *record, counts)) {
                         ++written;
                     } else {
                         ++already;
                     }
                 }
+                counts.Apply(impl_->sql);
                 transaction.Commit();
             });
             keep.insert(keep.end(), unreadable.begin(), unreadable.end());

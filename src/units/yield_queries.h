@@ -70,6 +70,10 @@ std::vector<HourYield> YieldPerHour(UnitDatabase& db, const RangeFilter& filter)
 // first), at most `limit` of them.
 std::vector<FailureReason> FailureReasons(UnitDatabase& db, const RangeFilter& filter,
                                           std::size_t limit);
+// Empties the counts the summary reads and counts every unit afresh, in one
+// transaction: for rows written around this program, as a benchmark makes
+// them.
+void RecountUnits(UnitDatabase& db);
 // Every row that carries the serial number (a number returned to its pool
 // and issued again appears twice), the newest first.
 std::vector<UnitRow> UnitsWithSerial(UnitDatabase& db, std::int64_t serial);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "support/virtual_clock.h"
@@ -114,7 +115,7 @@ TEST(StationFeedTest, SpeedAndRateComeFromTheClock) {
     VirtualClock clock;
     LineState state(clock, [] { return std::int64_t{0}; });
     StationFeed feed(state, state.AddStation("s", "", ""));
-    EXPECT_TRUE(state.Snapshot()["header"]["yield"].is_null());
+    EXPECT_TRUE(nlohmann::json::parse(state.Snapshot())["header"]["yield"].is_null());
     feed.OnStationEvent(events::Connected{});
     feed.OnStationEvent(Sent(1, 256));
     clock.Advance(Millis(500));
@@ -129,7 +130,7 @@ TEST(StationFeedTest, SpeedAndRateComeFromTheClock) {
     state.UnitDone(0, pass);
     state.UnitDone(0, pass);
     clock.Advance(Millis(3600000 - 500));  // an hour since the start
-    const auto header = state.Snapshot()["header"];
+    const auto header = nlohmann::json::parse(state.Snapshot())["header"];
     EXPECT_EQ(header["units"], 4);
     EXPECT_DOUBLE_EQ(header["yield"].get<double>(), 0.75);
     EXPECT_DOUBLE_EQ(header["unitsPerHour"].get<double>(), 4.0);
@@ -143,14 +144,15 @@ TEST(LineStateTest, ConnectionsGetOnlyWhatChanged) {
     std::uint64_t since = 0;
     auto first = state.WaitForChanges(since, Millis(0));
     ASSERT_TRUE(first);
-    EXPECT_EQ((*first)["stations"].size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(*first)["stations"].size(), 2u);
     state.Change(1, [](Tile& tile) { tile.state = TileState::Pass; });
     state.Change(1, [](Tile& tile) { tile.passed = 3; });
-    auto next = state.WaitForChanges(since, Millis(0));
-    ASSERT_TRUE(next);
-    ASSERT_EQ((*next)["stations"].size(), 1u);
-    EXPECT_EQ((*next)["stations"][0]["index"], 1);
-    EXPECT_EQ((*next)["stations"][0]["passed"], 3);
+    auto text = state.WaitForChanges(since, Millis(0));
+    ASSERT_TRUE(text);
+    const auto next = nlohmann::json::parse(*text);
+    ASSERT_EQ(next["stations"].size(), 1u);
+    EXPECT_EQ(next["stations"][0]["index"], 1);
+    EXPECT_EQ(next["stations"][0]["passed"], 3);
     EXPECT_FALSE(state.WaitForChanges(since, Millis(0)));
     state.Close();
     state.Change(0, [](Tile&) {});

@@ -7,6 +7,7 @@
 #include "units/database_fixture.h"
 #include "units/soci.h"
 #include "units/unit_database.h"
+#include "units/yield_queries.h"
 
 namespace farsend::units {
 namespace {
@@ -37,8 +38,10 @@ UnitStart StartAt(const std::string& host, const std::string& station, const cha
     return start;
 }
 
-// The schema as the first release wrote it, with one unit in it.
-void WriteFirstSchema(Engine engine, const std::string& location) {
+// The schema as the first release wrote it, with one unit in it, and the
+// statements `more` run after.
+void WriteFirstSchema(Engine engine, const std::string& location,
+                      const std::vector<std::string>& more = {}) {
     soci::session sql;
     if (engine == Engine::SQLite) {
         sql.open(soci::sqlite3, "db=\"" + location + "\"");
@@ -66,6 +69,7 @@ void WriteFirstSchema(Engine engine, const std::string& location) {
     sql << "INSERT INTO units (record_id, start_time, end_time, station, bridge_serial, file,"
            " sha256, result, exit_status) VALUES ('old', '2024-05-01T10:00:00Z',"
            " '2024-05-01T10:00:09Z', '1-2', 'FS1', 'old.hex', 'cd', 'programmed', 0)";
+    for (const std::string& statement : more) sql << statement;
 }
 
 TEST_P(UnitDatabaseUpgradeTest, BringsTheFirstSchemaForwardAndKeepsItsUnits) {
@@ -95,6 +99,50 @@ TEST_P(UnitDatabaseUpgradeTest, BringsTheFirstSchemaForwardAndKeepsItsUnits) {
     EXPECT_EQ(rows[0].start.jobName, "");  // programmed before jobs were
     EXPECT_EQ(rows[1].start.jobName, "board-v2");
     EXPECT_EQ(rows[1].start.jobSha256, "ef");
+}
+
+// The dashboard's counts are made once, in the upgrade, from the units
+// there; units recorded after it add to them.
+TEST_P(UnitDatabaseUpgradeTest, CountsTheUnitsOfAnOlderDatabaseOnce) {
+    const std::string location = NewLocation();
+    ASSERT_FALSE(location.empty());
+    std::vector<std::string> more;
+    for (const char* row : {"'f1', '2024-05-01T10:20:00Z', 'failed', 'no answer'",
+                            "'f2', '2024-05-01T11:40:00Z', 'failed', 'no answer'",
+                            "'f3', '2024-05-01T11:05:00Z', 'failed', 'verify failed'",
+                            "'i1', '2024-05-01T11:10:00Z', 'interrupted', 'let go'",
+                            "'u1', '2024-05-01T11:59:59Z', NULL, ''"}) {
+        more.push_back(std::string("INSERT INTO units (record_id, start_time, result,"
+                                   " message, station, bridge_serial, file, sha256) SELECT ") +
+                       row + ", '1-2', 'FS1', 'old.hex', 'cd'");
+    }
+    WriteFirstSchema(GetParam(), location, more);
+    const RangeFilter range{
+        *ParseUtc("2024-05-01T10:00:00Z"), *ParseUtc("2024-05-01T12:00:00Z"), {}, {}};
+    auto counts = [&](UnitDatabase& db) {
+        std::string text;
+        for (const HourYield& hour : YieldPerHour(db, range)) {
+            const ResultCounts& c = hour.counts;
+            text += FormatUtc(hour.hour) + " " + std::to_string(c.programmed) + "/" +
+                    std::to_string(c.failed) + "/" + std::to_string(c.interrupted) + "/" +
+                    std::to_string(c.unfinished) + "; ";
+        }
+        for (const FailureReason& reason : FailureReasons(db, range, 5)) {
+            text += reason.message + " " + std::to_string(reason.units) + " " +
+                    FormatUtc(reason.latest) + "; ";
+        }
+        return text;
+    };
+    const std::string expected =
+        "2024-05-01T10:00:00Z 1/1/0/0; 2024-05-01T11:00:00Z 0/2/1/1; "
+        "no answer 2 2024-05-01T11:40:00Z; verify failed 1 2024-05-01T11:05:00Z; ";
+    EXPECT_EQ(counts(*UnitDatabase::Open(location)), expected);
+    std::unique_ptr<UnitDatabase> db = UnitDatabase::Open(location);
+    EXPECT_EQ(counts(*db), expected);  // not counted twice
+    db->StartUnit(StartAt("pc", "1-2", "2024-05-01T10:30:00Z"));
+    EXPECT_EQ(counts(*db),
+              "2024-05-01T10:00:00Z 1/1/0/1; 2024-05-01T11:00:00Z 0/2/1/1; "
+              "no answer 2 2024-05-01T11:40:00Z; verify failed 1 2024-05-01T11:05:00Z; ");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, UnitDatabaseUpgradeTest,

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <regex>
 
 #include "line/line_access.h"
@@ -97,7 +98,9 @@ void LineServer::Stop() {
 
 void LineServer::Route() {
     server_->Get("/api/line", [this](const httplib::Request&, httplib::Response& res) {
-        SendJson(res, 200, state_.Snapshot());
+        res.status = 200;
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(state_.Snapshot(), "application/json");
     });
 
     server_->Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
@@ -111,13 +114,12 @@ void LineServer::Route() {
                 std::string message;
                 if (*first) {
                     *first = false;
-                    nlohmann::json whole = state_.Snapshot();
-                    whole["whole"] = true;
-                    *since = whole["seq"].get<std::uint64_t>();
-                    message = "retry: 1000\nevent: line\ndata: " + Dump(whole) + "\n\n";
+                    message =
+                        "retry: 1000\nevent: line\ndata: " + state_.Snapshot(true, since.get()) +
+                        "\n\n";
                 } else if (auto changes = state_.WaitForChanges(*since, kEventWait)) {
                     *quiet = 0;
-                    message = "event: line\ndata: " + Dump(*changes) + "\n\n";
+                    message = "event: line\ndata: " + *changes + "\n\n";
                 } else if (++*quiet >= kKeepAliveEvery) {
                     *quiet = 0;
                     message = ": still here\n\n";

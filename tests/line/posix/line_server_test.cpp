@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 
