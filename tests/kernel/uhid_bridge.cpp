@@ -5,7 +5,7 @@
 //
 //   farsend-uhid-bridge [--device=LOCATION,SERIAL[,PRODUCT]]... [--unplug-after=N]
 //                       [--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE]
-//                       [--no-target]
+//                       [--no-target] [--turn-times]
 //
 // Each --device makes one HID device, in the order given, with the bridge's
 // vendor and PRODUCT (hexadecimal; default the bridge's). Devices with the
@@ -18,6 +18,10 @@
 // a bad argument, 1 when /dev/uhid cannot be used. --no-target makes every
 // device answer nothing, bridges too: for a listing, where a target calling
 // every 50 ms would only keep a listener such as Wine's HID bus busy.
+// --turn-times writes, when a bridge goes, how long the host took to answer
+// its input reports and how long the bridge took to answer the host's
+// (turn_times.h): a host stack's delay measured against the 11 ms that a
+// short reply wait allows.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <poll.h>
@@ -38,9 +42,11 @@
 
 #include "link/bridge_ids.h"
 #include "sim/simulation.h"
+#include "turn_times.h"
 
 namespace {
 
+using farsend::kernel::TurnTimes;
 using farsend::link::HidHandle;
 using farsend::link::ReadStatus;
 using farsend::sim::SimBridge;
@@ -69,6 +75,8 @@ const uint8_t kDescriptor[] = {
     0xC0,              // End Collection
 };
 constexpr size_t kReportBytes = 64;
+// What a short reply wait allows: eleven 1 ms polls.
+constexpr double kShortReplyMs = 11.0;
 
 std::atomic<bool> gStop{false};
 
@@ -81,6 +89,7 @@ struct DeviceSpec {
     std::string serial;
     uint16_t product = farsend::link::kBridgeProductId;
     bool silent = false;
+    bool turnTimes = false;
     bool IsBridge() const { return product == farsend::link::kBridgeProductId; }
 };
 
@@ -151,6 +160,7 @@ public:
             std::string error;
             if (!simulation_->Finish(error))
                 std::fprintf(stderr, "farsend-uhid-bridge: %s\n", error.c_str());
+            if (spec_.turnTimes) ReportTurns();
         }
     }
     UhidDevice(const UhidDevice&) = delete;
@@ -163,6 +173,17 @@ public:
     bool Unplugged() const { return simulation_ && !simulation_->Plug().Plugged(); }
 
 private:
+    void ReportTurns() const {
+        using farsend::kernel::FormatSummary;
+        using farsend::kernel::Summarise;
+        std::fprintf(
+            stderr, "farsend-uhid-bridge: %s host turns: %s\n", spec_.location.c_str(),
+            FormatSummary(Summarise(turns_.HostTurns(), kShortReplyMs), kShortReplyMs).c_str());
+        std::fprintf(
+            stderr, "farsend-uhid-bridge: %s bridge turns: %s\n", spec_.location.c_str(),
+            FormatSummary(Summarise(turns_.BridgeTurns(), kShortReplyMs), kShortReplyMs).c_str());
+    }
+
     // What the host sends: output reports and feature requests, both with
     // the report number 0 first, as the simulated bridge takes them.
     void ServeEvents() {
@@ -173,6 +194,11 @@ private:
             if (::read(fd_, &event, sizeof event) <= 0) continue;
             switch (event.type) {
                 case UHID_OUTPUT:
+                    // Report number, control byte 0x20, count: a report
+                    // that carries bytes is the host's answer or command.
+                    if (event.u.output.size >= 3 && event.u.output.data[1] == 0x20 &&
+                        event.u.output.data[2] > 0)
+                        turns_.OutputReceived(TurnTimes::Clock::now());
                     if (simulation_) {
                         simulation_->Bridge().WriteReport(writeHandle_, event.u.output.data,
                                                           event.u.output.size);
@@ -225,6 +251,7 @@ private:
                 input.u.input2.size = static_cast<uint16_t>(length - 1);
                 std::memcpy(input.u.input2.data, buffer.data() + at + 1, length - 1);
                 Send(fd_, input);
+                turns_.InputSent(TurnTimes::Clock::now());
             }
         }
     }
@@ -237,6 +264,7 @@ private:
     std::atomic<bool> stop_{false};
     std::thread events_;
     std::thread reader_;
+    TurnTimes turns_;
 };
 
 bool StartsWith(const std::string& text, const char* prefix, std::string* rest) {
@@ -266,7 +294,8 @@ int Usage(const std::string& word) {
     std::fprintf(stderr,
                  "farsend-uhid-bridge: cannot read '%s'\nusage: farsend-uhid-bridge "
                  "[--device=LOCATION,SERIAL[,PRODUCT]]... [--unplug-after=N] "
-                 "[--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE] [--no-target]\n",
+                 "[--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE] [--no-target] "
+                 "[--turn-times]\n",
                  word.c_str());
     return 2;
 }
@@ -280,6 +309,7 @@ int main(int argc, char** argv) {
     std::optional<uint64_t> unplugAfter;
     long replugAfterMs = -1;
     bool silent = false;
+    bool turnTimes = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         std::string value;
@@ -300,12 +330,17 @@ int main(int argc, char** argv) {
             options.serial_log = value;
         } else if (word == "--no-target") {
             silent = true;
+        } else if (word == "--turn-times") {
+            turnTimes = true;
         } else {
             return Usage(word);
         }
     }
     if (specs.empty()) specs.push_back({"farsend-uhid-1", "FSUHID0001"});
-    for (DeviceSpec& spec : specs) spec.silent = silent;
+    for (DeviceSpec& spec : specs) {
+        spec.silent = silent;
+        spec.turnTimes = turnTimes;
+    }
 
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);

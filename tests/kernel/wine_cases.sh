@@ -1,6 +1,6 @@
 #!/bin/bash
 # The kernel suite's Windows cases: farsend.exe under Wine, reaching the
-# uhid bridge through Wine's HID stack (winebus.sys on the guest's udev,
+# uhid bridge through Wine's HID stack (winebus.sys watching /dev,
 # hidclass.sys, hid.dll, setupapi). Run by the guest's /init as root, chrooted
 # into an overlay of the host's root (so Wine, its libraries and the build
 # trees are the host's own), with a tmpfs /run and /tmp.
@@ -17,7 +17,8 @@ IMAGE=$fw/Farsend_15_bt.hex
 BRIDGE_IDS=$(cat "$fw/bridge-ids")
 export PATH=/usr/lib/wine:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/root WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64 LC_ALL=C.UTF-8
-export WINEPREFIX=$windows/wineprefix
+# The suite's own prefix, prepared on the host by scripts/kernel-test.sh.
+export WINEPREFIX=$windows/kernel-wineprefix
 FARSEND_EXE=$windows/src/cli/farsend.exe
 
 say() { echo "FARSEND-WINE $*"; }
@@ -34,6 +35,17 @@ mark() {
     mark_cpu=$(cpu)
 }
 took() { say "$1: $(( $(now) - mark_wall ))/100 s, CPU $(( $(cpu) - mark_cpu ))/100 s"; }
+# Runs a command and says what it cost: "step LABEL COMMAND...".
+step() {
+    local label=$1 wall cpu status
+    shift
+    wall=$(now)
+    cpu=$(cpu)
+    "$@"
+    status=$?
+    say "step $label: $(( $(now) - wall ))/100 s, CPU $(( $(cpu) - cpu ))/100 s"
+    return $status
+}
 show() {
     echo "--- $1 (status $2)"
     tr -d '\r' <"$3" | tail -n 20
@@ -58,7 +70,11 @@ end() {
 start_bridge() {
     local name=$1
     shift
-    "$native/tests/kernel/farsend-uhid-bridge" "$@" 2>"/tmp/bridge-$name.err" &
+    # Where winebus's trace stood when these nodes came: wait_traced looks
+    # for them after that line.
+    plugged_line=$(( $(wc -l </tmp/wineboot.log 2>/dev/null || echo 0) + 1 ))
+    plugged_at=$(now)
+    "$native/tests/kernel/farsend-uhid-bridge" --turn-times "$@" 2>"/tmp/bridge-$name.err" &
     eval "bridge_$name=$!"
 }
 stop_bridge() {
@@ -68,15 +84,47 @@ stop_bridge() {
     kill -TERM "$pid" 2>/dev/null
     wait "$pid"
     eval "bridge_$1="
+    # How long the host took to answer each of the bridge's reports: a short
+    # reply wait allows 11 ms.
+    grep -a ' turns: ' "/tmp/bridge-$1.err" | sed "s/^farsend-uhid-bridge: /FARSEND-WINE turns $case /"
 }
 
-# Waits until `farsend.exe devices` lists every serial given: Wine hears of
-# a bridge plugged in from the udev daemon, and program --device does not
-# wait for one that is not listed yet. Each look starts a Wine process.
+# Waits until winebus's trace says that it made a device of the node of
+# each serial given (plugged in by the last start_bridge): no Wine process
+# is started for that, where each look at Wine's listing starts one (about
+# 10 s under emulation).
+wait_traced() {
+    local serial node
+    for serial in "$@"; do
+        node=
+        for _ in $(seq 100); do
+            node=$(grep -l -x "HID_UNIQ=$serial" /sys/class/hidraw/hidraw*/device/uevent 2>/dev/null |
+                head -n 1 | cut -d/ -f5)
+            [ -n "$node" ] && break
+            sleep 0.1
+        done
+        [ -n "$node" ] || { fail "the kernel made no hidraw node for $serial"; return 1; }
+        for _ in $(seq 900); do
+            tail -n "+$plugged_line" /tmp/wineboot.log | grep -a -q -F "node \"/dev/$node\"" && break
+            sleep 0.1
+        done
+        if ! tail -n "+$plugged_line" /tmp/wineboot.log | grep -a -q -F "node \"/dev/$node\""; then
+            fail "winebus made no device of /dev/$node ($serial) within 90 s of its plug"
+            return 1
+        fi
+        say "winebus made a device of /dev/$node ($serial) $(( $(now) - plugged_at ))/100 s after the plug"
+    done
+}
+
+# Waits until `farsend.exe devices` lists every serial given: program
+# --device does not wait for one that is not listed yet, and after winebus
+# the device still has to pass Wine's plug-and-play manager and hidclass.
+list_devices() { wine64 "$FARSEND_EXE" devices 2>/dev/null | tr -d '\r' >/tmp/listed; }
 wait_listed() {
-    local serial missing
-    for _ in $(seq 8); do
-        wine64 "$FARSEND_EXE" devices 2>/dev/null | tr -d '\r' >/tmp/listed
+    local serial missing look
+    wait_traced "$@" || return 1
+    for look in 1 2 3 4; do
+        step "look $look at the listing" list_devices
         missing=
         for serial in "$@"; do grep -q -- "serial $serial\$" /tmp/listed || missing=$serial; done
         [ -z "$missing" ] && return 0
@@ -96,18 +144,10 @@ program() {
         Farsend_15_bt.hex >"/tmp/out-$serial" 2>"/tmp/err-$serial")
 }
 
-# --- udev and Wine ------------------------------------------------------------
-# winebus.sys finds hidraw nodes through libudev: an enumeration of the
-# "hidraw" subsystem at its start, then the udev daemon's netlink events for
-# devices plugged in later. Without a daemon no event ever comes.
-# udevadm refuses to trigger or settle in a chroot unless told otherwise.
-export SYSTEMD_IGNORE_CHROOT=1
-mark
-/lib/systemd/systemd-udevd --daemon 2>/tmp/udevd.err || say "systemd-udevd did not start: $(cat /tmp/udevd.err)"
-# Only the HID devices: udev's rules for every device of the guest took 16 s
-# of CPU time under emulation, and winebus looks at hidraw nodes alone.
-udevadm trigger --action=add --subsystem-match=hid --subsystem-match=hidraw && udevadm settle --timeout=30
-took "udev daemon up"
+# --- Wine --------------------------------------------------------------------
+# The prefix has winebus watch /dev itself (inotify) for hidraw nodes coming
+# and going, and read what it needs of each from sysfs: no udev daemon,
+# whose re-sent events are what winebus waits for otherwise.
 
 # The first case's bridge is there before Wine starts, so that winebus's
 # first enumeration finds it. It has no target: one calling every 50 ms
@@ -115,7 +155,7 @@ took "udev daemon up"
 # busy for nothing (that cost more CPU time than anything else in one run).
 start_bridge one --no-target --device=usb-farsend-wine-1b/input0,OTHER01,0002 \
     --device=usb-farsend-wine-1/input0,FSW0001
-udevadm settle --timeout=30
+for _ in $(seq 100); do [ -e /dev/hidraw1 ] && break; sleep 0.1; done
 mark
 wineserver -p 600 </dev/null >/dev/null 2>&1
 # The services (winedevice.exe with winebus.sys among them) inherit this
