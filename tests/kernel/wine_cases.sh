@@ -93,6 +93,7 @@ stop_bridge() {
 # each serial given (plugged in by the last start_bridge): no Wine process
 # is started for that, where each look at Wine's listing starts one (about
 # 10 s under emulation).
+traced() { tail -n "+$plugged_line" /tmp/wineboot.log | grep -a -q -F "node \"/dev/$1\""; }
 wait_traced() {
     local serial node
     for serial in "$@"; do
@@ -104,12 +105,11 @@ wait_traced() {
             sleep 0.1
         done
         [ -n "$node" ] || { fail "the kernel made no hidraw node for $serial"; return 1; }
-        for _ in $(seq 900); do
-            tail -n "+$plugged_line" /tmp/wineboot.log | grep -a -q -F "node \"/dev/$node\"" && break
-            sleep 0.1
-        done
-        if ! tail -n "+$plugged_line" /tmp/wineboot.log | grep -a -q -F "node \"/dev/$node\""; then
+        # By the clock: under emulation each look at the trace takes a while.
+        while ! traced "$node" && [ $(( $(now) - plugged_at )) -lt 9000 ]; do sleep 0.5; done
+        if ! traced "$node"; then
             fail "winebus made no device of /dev/$node ($serial) within 90 s of its plug"
+            tell_what_wine_saw
             return 1
         fi
         say "winebus made a device of /dev/$node ($serial) $(( $(now) - plugged_at ))/100 s after the plug"
@@ -169,6 +169,9 @@ took "wineserver and services up (wineboot status $status)"
 ps -eo cputime=,etime=,args= | grep -a -i -E 'wine|\.exe' | grep -v grep | cut -c1-110 |
     sed 's/^/FARSEND-WINE process: /'
 grep -a -q -i 'has been updated' /tmp/wineboot.log && say "wineboot updated the prefix"
+# winebus's word for each node it made a device of (wait_traced looks for
+# these for the nodes plugged in later).
+grep -a -F 'node "/dev/hidraw' /tmp/wineboot.log | cut -c1-160 | sed 's/^/FARSEND-WINE trace: /'
 
 # What Wine saw, for a case that failed: udev's view of the hidraw nodes,
 # winebus's trace.
