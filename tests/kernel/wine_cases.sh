@@ -61,10 +61,8 @@ end() {
     [ "$failed" = 0 ] && echo "FARSEND-CASE $case PASS"
 }
 
-# Each case's bridges are plugged in before the previous case's are pulled
-# out, so that no hidraw node is reused right after its removal: winebus
-# matches a removal to its device by the node's name, and a removal it
-# handles after the next device took the same node would take that one.
+# No hidraw node is made after Wine starts, so none is reused after a
+# removal: winebus matches a removal to its device by the node's name.
 # $1 names the bridge process (its pid in bridge_<name>, its stderr in
 # /tmp/bridge-<name>.err).
 start_bridge() {
@@ -85,23 +83,11 @@ stop_bridge() {
     grep -a ' turns: ' "/tmp/bridge-$1.err" | sed "s/^farsend-uhid-bridge: /FARSEND-WINE turns $case /"
 }
 
-# Waits until `farsend.exe devices` lists every serial given: program
-# --device does not wait for one that is not listed yet. winebus sees the
-# node come at once (inotify), but the device still has to pass Wine's
-# plug-and-play manager and hidclass. Each look starts a Wine process.
-# (With +plugplay, winebus writes nothing about the nodes it finds, so
-# there is no line to wait for without a Wine process.)
-list_devices() { wine64 "$FARSEND_EXE" devices 2>/dev/null | tr -d '\r' >/tmp/listed; }
-wait_listed() {
-    local serial missing look
-    for look in 1 2 3 4; do
-        step "look $look at the listing" list_devices
-        missing=
-        for serial in "$@"; do grep -q -- "serial $serial\$" /tmp/listed || missing=$serial; done
-        [ -z "$missing" ] && return 0
-    done
-    fail "Wine never listed the bridge $missing"
-    return 1
+# Connects the targets of a bridge process started with --target-on-signal.
+connect_targets() {
+    local pid
+    eval "pid=\${bridge_$1:-}"
+    kill -USR1 "$pid"
 }
 
 # A run of farsend.exe program on the bridge with serial $1 (further
@@ -120,13 +106,23 @@ program() {
 # and going, and read what it needs of each from sysfs: no udev daemon,
 # whose re-sent events are what winebus waits for otherwise.
 
-# The first case's bridge is there before Wine starts, so that winebus's
-# first enumeration finds it. It has no target: one calling every 50 ms
-# while the services start would keep winebus, hidclass and the Wine server
-# busy for nothing (that cost more CPU time than anything else in one run).
+# Every case's bridges are there before Wine starts, so that winebus's first
+# enumeration finds them: in every run so far that listing held every
+# bridge, where a bridge plugged in later was listed in some runs and never
+# in others (through the udev daemon and through winebus's own watch on
+# /dev alike; its removals were seen in both). The cases' targets are
+# connected when each case begins: targets calling every 50 ms while the
+# services start would keep winebus, hidclass and the Wine server busy for
+# nothing (that cost more CPU time than anything else in one run).
 start_bridge one --no-target --device=usb-farsend-wine-1b/input0,OTHER01,0002 \
     --device=usb-farsend-wine-1/input0,FSW0001
-for _ in $(seq 100); do [ -e /dev/hidraw1 ] && break; sleep 0.1; done
+start_bridge two --target-on-signal --device=usb-farsend-wine-2/input0,FSW0002 \
+    --flash-out=/tmp/wine-flash.hex --serial-log=/tmp/wine-serial.bin
+start_bridge four --target-on-signal --device=usb-farsend-wine-4a/input0,FSW0041 \
+    --device=usb-farsend-wine-4b/input0,FSW0042 --flash-out=/tmp/wine-flash-a.hex
+start_bridge three --target-on-signal --device=usb-farsend-wine-3/input0,FSW0003 --unplug-after=3000
+for _ in $(seq 100); do [ -e /dev/hidraw5 ] && break; sleep 0.1; done
+[ -e /dev/hidraw5 ] || echo "FARSEND-CASE wine-boot FAIL: the six uhid devices did not all come"
 mark
 wineserver -p 600 </dev/null >/dev/null 2>&1
 # The services (winedevice.exe with winebus.sys among them) inherit this
@@ -155,30 +151,27 @@ tell_what_wine_saw() {
 # Wine gives a HID interface no location: winebus reads the device's phys
 # string only for its interface number (the "&mi_00" in the path).
 begin devices
-wine64 "$FARSEND_EXE" devices >/tmp/out 2>/tmp/err; status=$?
+step "farsend.exe devices" wine64 "$FARSEND_EXE" devices >/tmp/out 2>/tmp/err; status=$?
 show devices $status /tmp/out
 [ "$status" = 0 ] || fail "devices ended with status $status"
 want="USB $BRIDGE_IDS  reports: input 65, output 65 bytes  location -  serial FSW0001"
 [ "$(tr -d '\r' </tmp/out | grep -c -F "  $want")" = 1 ] ||
     { fail "devices did not list the bridge once as: $want"; tell_what_wine_saw; }
 grep -q -i "OTHER01\|:0002" /tmp/out && fail "devices lists the device with another product"
+for serial in FSW0002 FSW0041 FSW0042 FSW0003; do
+    tr -d '\r' </tmp/out | grep -q -- "serial $serial\$" || fail "devices does not list the bridge $serial"
+done
+stop_bridge one
 end
 
 # --- 2: program by serial through Wine's HID stack -------------------------
-# The bridge is plugged in while Wine runs: winebus hears of it from the
-# udev daemon. Without validation on both sides: under emulation the variant
+# Without validation on both sides: under emulation the variant
 # query's short reply wait is a race against the guest's load (one run under
 # a loaded host lost it), where the blocks' waits are not.
 begin program
-start_bridge two --device=usb-farsend-wine-2/input0,FSW0002 --flash-out=/tmp/wine-flash.hex \
-    --serial-log=/tmp/wine-serial.bin
-stop_bridge one
-wait_listed FSW0002
-program FSW0002 --no-validate; status=$?
+connect_targets two
+step "farsend.exe program" program FSW0002 --no-validate; status=$?
 [ "$status" = 0 ] || { show program $status /tmp/err-FSW0002; fail "program ended with status $status"; tell_what_wine_saw; }
-# The next case's two bridges come in before this one goes.
-start_bridge four --device=usb-farsend-wine-4a/input0,FSW0041 --device=usb-farsend-wine-4b/input0,FSW0042 \
-    --flash-out=/tmp/wine-flash-a.hex
 stop_bridge two
 cmp -s /tmp/wine-flash.hex "$IMAGE" || fail "the flash does not equal the image"
 "$native/src/cli/farsend" program --no-validate --simulate --sim-serial-log=/tmp/sim-serial.bin "$IMAGE" \
@@ -194,7 +187,7 @@ end
 # device is a USB device (their identifiers begin with WINEBUS\ and HID\),
 # so the restart finds nothing to restart at all.
 begin two-bridges
-wait_listed FSW0041 FSW0042
+connect_targets four
 program FSW0042 --no-validate &
 other=$!
 # The block lines of --verbose ("base:...") say that the run is in its
@@ -210,14 +203,13 @@ wait $other; other_status=$?
 [ "$status" = 0 ] || { show program $status /tmp/err-FSW0041; fail "the run on FSW0041 ended with status $status"; }
 [ "$other_status" = 0 ] || { show program $other_status /tmp/err-FSW0042; fail "the run on FSW0042 ended with status $other_status"; }
 grep -q -i "unplugged" /tmp/err-FSW0041 /tmp/err-FSW0042 && fail "a bridge was taken away during the runs"
-start_bridge three --device=usb-farsend-wine-3/input0,FSW0003 --unplug-after=3000
 stop_bridge four
 cmp -s /tmp/wine-flash-a.hex "$IMAGE" || fail "FSW0041's flash does not equal the image"
 end
 
 # --- 3: an unplug in the middle of the blocks ------------------------------
 begin unplug
-wait_listed FSW0003
+connect_targets three
 # Each line farsend.exe writes to standard error is stamped with the time it
 # came: the message is the program's own answer to the unplug, where the
 # end of the Wine process after it is Wine's (seconds under emulation).
