@@ -143,11 +143,11 @@ ps -eo cputime=,etime=,args= | grep -a -i -E 'wine|\.exe' | grep -v grep | cut -
     sed 's/^/FARSEND-WINE process: /'
 grep -a -q -i 'has been updated' /tmp/wineboot.log && say "wineboot updated the prefix"
 
-# What Wine saw, for a case that failed: udev's view of the hidraw nodes,
-# winebus's trace.
+# What Wine saw, for a case that failed: each hidraw node's HID device as
+# winebus reads it from sysfs, and winebus's trace.
 tell_what_wine_saw() {
-    for node in /dev/hidraw*; do
-        [ -e "$node" ] && say "udev: $(udevadm info -q property -n "$node" | tr '\n' ' ')"
+    for node in /sys/class/hidraw/hidraw*; do
+        [ -e "$node" ] && say "${node##*/}: $(tr '\n' ' ' <"$node/device/uevent")"
     done
     grep -a -i -E 'udev|hidraw|remov|err:' /tmp/wineboot.log | tail -n 60 | sed 's/^/FARSEND-WINE trace: /'
     say "wineboot.log: $(wc -l </tmp/wineboot.log) lines"
