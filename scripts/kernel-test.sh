@@ -91,9 +91,12 @@ for module in drivers/virtio/virtio_ring drivers/virtio/virtio drivers/virtio/vi
     net/9p/9pnet_virtio fs/netfs/netfs fs/fscache/fscache fs/9p/9p fs/overlayfs/overlay; do
     cp "$kernel_tree/$module.ko" "$root/lib/modules/" || cannot "the kernel package lacks $module.ko"
 done
-cp "$farsend" "$uhid_bridge" "$root/bin/"
+# How long a short reply wait lasts in the guest; measured when it was built.
+probe=$build/tests/kernel/farsend-short-wait-probe
+[ -x "$probe" ] || probe=
+cp "$farsend" "$uhid_bridge" $probe "$root/bin/"
 # The binaries bring their shared libraries, at the paths the loader expects.
-for binary in "$farsend" "$uhid_bridge"; do
+for binary in "$farsend" "$uhid_bridge" $probe; do
     for lib in $(ldd "$binary" | grep -o '/[^ ]*'); do
         mkdir -p "$root$(dirname "$lib")"
         cp -L "$lib" "$root$lib"
@@ -245,7 +248,7 @@ mkdir -p "$build/artifacts" && cp "$console.txt" "$build/artifacts/kernel-consol
 grep '^FARSEND-CASE' "$console.txt"
 # What each half and step took, and how long the host took to answer the
 # bridge (the short replies allow 11 ms).
-grep -a -E '^FARSEND-(LINUX|WINE) .*( turns: |/100 s)' "$console.txt"
+grep -a -E '^FARSEND-(LINUX|WINE) .*( turns: |/100 s|short-wait)' "$console.txt"
 grep -q 'FARSEND-GUEST-UP' "$console.txt" ||
     cannot "the guest never reached its init (qemu status $qemu_status); console in $build/artifacts/kernel-console.log"
 failed=$(grep '^FARSEND-CASE .* FAIL' "$console.txt" | awk '{ print $2 }' | sort -u | tr '\n' ' ')

@@ -5,6 +5,9 @@
 # farsend and farsend-uhid-bridge are on PATH; /fw holds Farsend_15_bt.hex.
 
 IMAGE=/fw/Farsend_15_bt.hex
+# How long a short reply wait lasts here when nothing comes (eleven 1 ms
+# pauses), for the turn times below.
+command -v farsend-short-wait-probe >/dev/null && farsend-short-wait-probe | sed 's/^/FARSEND-LINUX /'
 BRIDGE_IDS=$(cat /fw/bridge-ids)   # vvvv:pppp, as farsend prints them
 bridge_pid=
 

@@ -142,6 +142,10 @@ took "wineserver and services up (wineboot status $status)"
 ps -eo cputime=,etime=,args= | grep -a -i -E 'wine|\.exe' | grep -v grep | cut -c1-110 |
     sed 's/^/FARSEND-WINE process: /'
 grep -a -q -i 'has been updated' /tmp/wineboot.log && say "wineboot updated the prefix"
+# How long a short reply wait lasts under Wine here when nothing comes
+# (eleven 1 ms pauses through the product's clock), for the turn times.
+probe=$windows/tests/kernel/farsend-short-wait-probe.exe
+[ -f "$probe" ] && wine64 "$probe" 2>/dev/null | tr -d '\r' | sed 's/^/FARSEND-WINE /'
 
 # What Wine saw, for a case that failed: each hidraw node's HID device as
 # winebus reads it from sysfs, and winebus's trace.
