@@ -6,7 +6,7 @@
 #   build's libraries of (Debian packages none of them for mingw-w64).
 #   package: what scripts/package.sh and the package test need besides the
 #   native and Windows builds (Wine, for the ZIP's test, comes with them).
-#   kernel: QEMU, a static busybox, cpio and udev for the kernel suite
+#   kernel: QEMU, a static busybox and cpio for the kernel suite
 #   (scripts/kernel-test.sh), besides the native and Windows builds (its
 #   Wine half runs farsend.exe in the guest).
 set -euo pipefail
@@ -24,7 +24,7 @@ windows=(g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev wine64 xvfb xauth i
 
 package=(help2man lintian dpkg-dev fakeroot gzip zip unzip debootstrap man-db bash-completion
          util-linux binutils-mingw-w64-x86-64)
-kernel=(qemu-system-x86 busybox-static cpio gzip udev)
+kernel=(qemu-system-x86 busybox-static cpio gzip)
 
 pkgs=("${native[@]}")
 case "$want" in

@@ -5,6 +5,9 @@
 # farsend and farsend-uhid-bridge are on PATH; /fw holds Farsend_15_bt.hex.
 
 IMAGE=/fw/Farsend_15_bt.hex
+# How long a short reply wait lasts here when nothing comes (eleven 1 ms
+# pauses), for the turn times below.
+command -v farsend-short-wait-probe >/dev/null && farsend-short-wait-probe | sed 's/^/FARSEND-LINUX /'
 BRIDGE_IDS=$(cat /fw/bridge-ids)   # vvvv:pppp, as farsend prints them
 bridge_pid=
 
@@ -73,11 +76,14 @@ end
 # the simulated bridge with no kernel in between.
 begin program
 start_bridge --device=usb-farsend-test-2/input0,FST0002 --flash-out=/tmp/uhid-flash.hex \
-    --serial-log=/tmp/uhid-serial.bin
+    --serial-log=/tmp/uhid-serial.bin --turn-times
 wait_for /dev/hidraw0 || fail "no /dev/hidraw0"
 farsend program --device FST0002 "$IMAGE" >/tmp/out 2>/tmp/err; status=$?
 [ "$status" = 0 ] || { show program $status; fail "program ended with status $status"; }
 stop_bridge
+# How long farsend took to answer the bridge through hidraw, for comparison
+# with the Wine half's.
+grep ' turns: ' /tmp/bridge.err | sed "s/^farsend-uhid-bridge: /FARSEND-LINUX turns $case /"
 cmp -s /tmp/uhid-flash.hex "$IMAGE" || fail "the flash does not equal the image"
 farsend program --simulate --sim-serial-log=/tmp/sim-serial.bin "$IMAGE" >/tmp/out 2>/tmp/err ||
     fail "the simulated run failed"

@@ -5,7 +5,7 @@
 //
 //   farsend-uhid-bridge [--device=LOCATION,SERIAL[,PRODUCT]]... [--unplug-after=N]
 //                       [--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE]
-//                       [--no-target]
+//                       [--no-target] [--target-on-signal] [--turn-times]
 //
 // Each --device makes one HID device, in the order given, with the bridge's
 // vendor and PRODUCT (hexadecimal; default the bridge's). Devices with the
@@ -18,6 +18,13 @@
 // a bad argument, 1 when /dev/uhid cannot be used. --no-target makes every
 // device answer nothing, bridges too: for a listing, where a target calling
 // every 50 ms would only keep a listener such as Wine's HID bus busy.
+// --target-on-signal plugs the bridges in without their targets and
+// connects each to its target when the process gets SIGUSR1: bridges that
+// are there before a host starts, whose targets come when a case needs them.
+// --turn-times writes, when a bridge goes, how long the host took to answer
+// its input reports and how long the bridge took to answer the host's
+// (turn_times.h): a host stack's delay measured against the 11 ms that a
+// short reply wait allows.
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <poll.h>
@@ -38,9 +45,11 @@
 
 #include "link/bridge_ids.h"
 #include "sim/simulation.h"
+#include "turn_times.h"
 
 namespace {
 
+using farsend::kernel::TurnTimes;
 using farsend::link::HidHandle;
 using farsend::link::ReadStatus;
 using farsend::sim::SimBridge;
@@ -69,11 +78,18 @@ const uint8_t kDescriptor[] = {
     0xC0,              // End Collection
 };
 constexpr size_t kReportBytes = 64;
+// What a short reply wait allows: eleven 1 ms polls.
+constexpr double kShortReplyMs = 11.0;
 
 std::atomic<bool> gStop{false};
+std::atomic<bool> gAttach{false};
 
 void OnSignal(int) {
     gStop.store(true);
+}
+
+void OnAttachSignal(int) {
+    gAttach.store(true);
 }
 
 struct DeviceSpec {
@@ -81,6 +97,8 @@ struct DeviceSpec {
     std::string serial;
     uint16_t product = farsend::link::kBridgeProductId;
     bool silent = false;
+    bool targetLater = false;
+    bool turnTimes = false;
     bool IsBridge() const { return product == farsend::link::kBridgeProductId; }
 };
 
@@ -93,17 +111,8 @@ bool Send(int fd, const uhid_event& event) {
 // would hold (the simulated bridge expects its reader on the second).
 class UhidDevice {
 public:
-    UhidDevice(const DeviceSpec& spec, const SimOptions& options) : spec_(spec) {
-        if (spec.IsBridge() && !spec.silent) {
-            std::string error;
-            simulation_ = Simulation::Create(options, error);
-            if (!simulation_) {
-                std::fprintf(stderr, "farsend-uhid-bridge: %s\n", error.c_str());
-                return;
-            }
-            writeHandle_ = simulation_->Bridge().Open(SimBridge::kBridgePath);
-            readHandle_ = simulation_->Bridge().Open(SimBridge::kBridgePath);
-        }
+    UhidDevice(const DeviceSpec& spec, const SimOptions& options) : spec_(spec), options_(options) {
+        if (!spec.targetLater && !MakeTarget()) return;
         fd_ = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
         if (fd_ < 0) {
             std::fprintf(stderr, "farsend-uhid-bridge: /dev/uhid: %s\n", std::strerror(errno));
@@ -130,7 +139,7 @@ public:
             return;
         }
         events_ = std::thread([this] { ServeEvents(); });
-        if (simulation_) reader_ = std::thread([this] { ServeInput(); });
+        if (simulation_) StartTarget();
     }
 
     // Unplugs: the kernel removes the hidraw node, and its openers see
@@ -151,18 +160,59 @@ public:
             std::string error;
             if (!simulation_->Finish(error))
                 std::fprintf(stderr, "farsend-uhid-bridge: %s\n", error.c_str());
+            if (spec_.turnTimes) ReportTurns();
         }
     }
     UhidDevice(const UhidDevice&) = delete;
     UhidDevice& operator=(const UhidDevice&) = delete;
 
     bool Made() const {
-        return fd_ >= 0 && (!spec_.IsBridge() || spec_.silent || simulation_ != nullptr);
+        return fd_ >= 0 &&
+               (!spec_.IsBridge() || spec_.silent || spec_.targetLater || simulation_ != nullptr);
+    }
+    // A bridge plugged in without its target gets it now; false when the
+    // simulation cannot be made.
+    bool AttachTarget() {
+        if (simulation_ || fd_ < 0) return true;
+        if (!MakeTarget()) return false;
+        if (simulation_) StartTarget();
+        return true;
     }
     // The simulated target pulled the plug (its unplug fault).
     bool Unplugged() const { return simulation_ && !simulation_->Plug().Plugged(); }
 
 private:
+    // The simulated bridge and target of a bridge that has one.
+    bool MakeTarget() {
+        if (!spec_.IsBridge() || spec_.silent) return true;
+        std::string error;
+        simulation_ = Simulation::Create(options_, error);
+        if (!simulation_) {
+            std::fprintf(stderr, "farsend-uhid-bridge: %s\n", error.c_str());
+            return false;
+        }
+        writeHandle_ = simulation_->Bridge().Open(SimBridge::kBridgePath);
+        readHandle_ = simulation_->Bridge().Open(SimBridge::kBridgePath);
+        return true;
+    }
+
+    // From here on the events thread hands the host's reports to the target.
+    void StartTarget() {
+        attached_.store(true, std::memory_order_release);
+        reader_ = std::thread([this] { ServeInput(); });
+    }
+
+    void ReportTurns() const {
+        using farsend::kernel::FormatSummary;
+        using farsend::kernel::Summarise;
+        std::fprintf(
+            stderr, "farsend-uhid-bridge: %s host turns: %s\n", spec_.location.c_str(),
+            FormatSummary(Summarise(turns_.HostTurns(), kShortReplyMs), kShortReplyMs).c_str());
+        std::fprintf(
+            stderr, "farsend-uhid-bridge: %s bridge turns: %s\n", spec_.location.c_str(),
+            FormatSummary(Summarise(turns_.BridgeTurns(), kShortReplyMs), kShortReplyMs).c_str());
+    }
+
     // What the host sends: output reports and feature requests, both with
     // the report number 0 first, as the simulated bridge takes them.
     void ServeEvents() {
@@ -173,15 +223,21 @@ private:
             if (::read(fd_, &event, sizeof event) <= 0) continue;
             switch (event.type) {
                 case UHID_OUTPUT:
-                    if (simulation_) {
+                    // Report number, control byte 0x20, count: a report
+                    // that carries bytes is the host's answer or command.
+                    if (event.u.output.size >= 3 && event.u.output.data[1] == 0x20 &&
+                        event.u.output.data[2] > 0)
+                        turns_.OutputReceived(TurnTimes::Clock::now());
+                    if (attached_.load(std::memory_order_acquire)) {
                         simulation_->Bridge().WriteReport(writeHandle_, event.u.output.data,
                                                           event.u.output.size);
                     }
                     break;
                 case UHID_SET_REPORT: {
-                    const bool accepted = simulation_ && simulation_->Bridge().SetFeature(
-                                                             writeHandle_, event.u.set_report.data,
-                                                             event.u.set_report.size);
+                    const bool accepted =
+                        attached_.load(std::memory_order_acquire) &&
+                        simulation_->Bridge().SetFeature(writeHandle_, event.u.set_report.data,
+                                                         event.u.set_report.size);
                     uhid_event reply{};
                     reply.type = UHID_SET_REPORT_REPLY;
                     reply.u.set_report_reply.id = event.u.set_report.id;
@@ -225,18 +281,24 @@ private:
                 input.u.input2.size = static_cast<uint16_t>(length - 1);
                 std::memcpy(input.u.input2.data, buffer.data() + at + 1, length - 1);
                 Send(fd_, input);
+                turns_.InputSent(TurnTimes::Clock::now());
             }
         }
     }
 
     const DeviceSpec spec_;
+    const SimOptions options_;
+    // Set by the main thread; the events thread uses it once attached_ says
+    // it is there.
     std::unique_ptr<Simulation> simulation_;
+    std::atomic<bool> attached_{false};
     HidHandle writeHandle_ = farsend::link::kNoHandle;
     HidHandle readHandle_ = farsend::link::kNoHandle;
     int fd_ = -1;
     std::atomic<bool> stop_{false};
     std::thread events_;
     std::thread reader_;
+    TurnTimes turns_;
 };
 
 bool StartsWith(const std::string& text, const char* prefix, std::string* rest) {
@@ -266,7 +328,8 @@ int Usage(const std::string& word) {
     std::fprintf(stderr,
                  "farsend-uhid-bridge: cannot read '%s'\nusage: farsend-uhid-bridge "
                  "[--device=LOCATION,SERIAL[,PRODUCT]]... [--unplug-after=N] "
-                 "[--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE] [--no-target]\n",
+                 "[--replug-after-ms=MS] [--flash-out=FILE] [--serial-log=FILE] [--no-target] "
+                 "[--target-on-signal] [--turn-times]\n",
                  word.c_str());
     return 2;
 }
@@ -280,6 +343,8 @@ int main(int argc, char** argv) {
     std::optional<uint64_t> unplugAfter;
     long replugAfterMs = -1;
     bool silent = false;
+    bool targetLater = false;
+    bool turnTimes = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         std::string value;
@@ -300,15 +365,24 @@ int main(int argc, char** argv) {
             options.serial_log = value;
         } else if (word == "--no-target") {
             silent = true;
+        } else if (word == "--target-on-signal") {
+            targetLater = true;
+        } else if (word == "--turn-times") {
+            turnTimes = true;
         } else {
             return Usage(word);
         }
     }
     if (specs.empty()) specs.push_back({"farsend-uhid-1", "FSUHID0001"});
-    for (DeviceSpec& spec : specs) spec.silent = silent;
+    for (DeviceSpec& spec : specs) {
+        spec.silent = silent;
+        spec.targetLater = targetLater;
+        spec.turnTimes = turnTimes;
+    }
 
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
+    std::signal(SIGUSR1, OnAttachSignal);
 
     // The first bridge carries the options; the others are plain bridges.
     std::vector<std::unique_ptr<UhidDevice>> devices;
@@ -328,6 +402,11 @@ int main(int argc, char** argv) {
 
     while (!gStop.load()) {
         usleep(10000);
+        if (gAttach.exchange(false)) {
+            for (auto& device : devices)
+                if (device && !device->AttachTarget()) return 1;
+            std::fprintf(stderr, "farsend-uhid-bridge: targets connected\n");
+        }
         if (first == specs.size() || !devices[first] || !devices[first]->Unplugged()) continue;
         devices[first].reset();
         // In hundredths of a second since boot, as /proc/uptime counts, so
@@ -343,7 +422,7 @@ int main(int argc, char** argv) {
         SimOptions again = options;
         again.serial_log.clear();
         devices[first] = std::make_unique<UhidDevice>(specs[first], again);
-        if (!devices[first]->Made()) return 1;
+        if (!devices[first]->Made() || !devices[first]->AttachTarget()) return 1;
         std::fprintf(stderr, "farsend-uhid-bridge: %s plugged in again\n",
                      specs[first].location.c_str());
         replugAfterMs = -1;

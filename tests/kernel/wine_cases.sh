@@ -1,6 +1,6 @@
 #!/bin/bash
 # The kernel suite's Windows cases: farsend.exe under Wine, reaching the
-# uhid bridge through Wine's HID stack (winebus.sys on the guest's udev,
+# uhid bridge through Wine's HID stack (winebus.sys watching /dev,
 # hidclass.sys, hid.dll, setupapi). Run by the guest's /init as root, chrooted
 # into an overlay of the host's root (so Wine, its libraries and the build
 # trees are the host's own), with a tmpfs /run and /tmp.
@@ -17,7 +17,8 @@ IMAGE=$fw/Farsend_15_bt.hex
 BRIDGE_IDS=$(cat "$fw/bridge-ids")
 export PATH=/usr/lib/wine:/usr/sbin:/usr/bin:/sbin:/bin
 export HOME=/root WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win64 LC_ALL=C.UTF-8
-export WINEPREFIX=$windows/wineprefix
+# The suite's own prefix, prepared on the host by scripts/kernel-test.sh.
+export WINEPREFIX=$windows/kernel-wineprefix
 FARSEND_EXE=$windows/src/cli/farsend.exe
 
 say() { echo "FARSEND-WINE $*"; }
@@ -27,13 +28,30 @@ fail() {
 }
 # Hundredths of a second since boot, and of CPU time spent by the guest
 # (user, nice, system, irq, softirq of both processors).
-now() { cut -d' ' -f1 /proc/uptime | tr -d .; }
+# Read by the shell itself: under emulation each process started costs a
+# good part of a second, more than the times measured here.
+now() {
+    local up
+    read -r up _ </proc/uptime
+    echo "${up/./}"
+}
 cpu() { awk '/^cpu / { print $2 + $3 + $4 + $7 + $8; exit }' /proc/stat; }
 mark() {
     mark_wall=$(now)
     mark_cpu=$(cpu)
 }
 took() { say "$1: $(( $(now) - mark_wall ))/100 s, CPU $(( $(cpu) - mark_cpu ))/100 s"; }
+# Runs a command and says what it cost: "step LABEL COMMAND...".
+step() {
+    local label=$1 wall cpu status
+    shift
+    wall=$(now)
+    cpu=$(cpu)
+    "$@"
+    status=$?
+    say "step $label: $(( $(now) - wall ))/100 s, CPU $(( $(cpu) - cpu ))/100 s"
+    return $status
+}
 show() {
     echo "--- $1 (status $2)"
     tr -d '\r' <"$3" | tail -n 20
@@ -49,16 +67,14 @@ end() {
     [ "$failed" = 0 ] && echo "FARSEND-CASE $case PASS"
 }
 
-# Each case's bridges are plugged in before the previous case's are pulled
-# out, so that no hidraw node is reused right after its removal: winebus
-# matches a removal to its device by the node's name, and a removal it
-# handles after the next device took the same node would take that one.
+# No hidraw node is made after Wine starts, so none is reused after a
+# removal: winebus matches a removal to its device by the node's name.
 # $1 names the bridge process (its pid in bridge_<name>, its stderr in
 # /tmp/bridge-<name>.err).
 start_bridge() {
     local name=$1
     shift
-    "$native/tests/kernel/farsend-uhid-bridge" "$@" 2>"/tmp/bridge-$name.err" &
+    "$native/tests/kernel/farsend-uhid-bridge" --turn-times "$@" 2>"/tmp/bridge-$name.err" &
     eval "bridge_$name=$!"
 }
 stop_bridge() {
@@ -68,21 +84,16 @@ stop_bridge() {
     kill -TERM "$pid" 2>/dev/null
     wait "$pid"
     eval "bridge_$1="
+    # How long the host took to answer each of the bridge's reports: a short
+    # reply wait allows 11 ms.
+    grep -a ' turns: ' "/tmp/bridge-$1.err" | sed "s/^farsend-uhid-bridge: /FARSEND-WINE turns $case /"
 }
 
-# Waits until `farsend.exe devices` lists every serial given: Wine hears of
-# a bridge plugged in from the udev daemon, and program --device does not
-# wait for one that is not listed yet. Each look starts a Wine process.
-wait_listed() {
-    local serial missing
-    for _ in $(seq 8); do
-        wine64 "$FARSEND_EXE" devices 2>/dev/null | tr -d '\r' >/tmp/listed
-        missing=
-        for serial in "$@"; do grep -q -- "serial $serial\$" /tmp/listed || missing=$serial; done
-        [ -z "$missing" ] && return 0
-    done
-    fail "Wine never listed the bridge $missing"
-    return 1
+# Connects the targets of a bridge process started with --target-on-signal.
+connect_targets() {
+    local pid
+    eval "pid=\${bridge_$1:-}"
+    kill -USR1 "$pid"
 }
 
 # A run of farsend.exe program on the bridge with serial $1 (further
@@ -96,26 +107,28 @@ program() {
         Farsend_15_bt.hex >"/tmp/out-$serial" 2>"/tmp/err-$serial")
 }
 
-# --- udev and Wine ------------------------------------------------------------
-# winebus.sys finds hidraw nodes through libudev: an enumeration of the
-# "hidraw" subsystem at its start, then the udev daemon's netlink events for
-# devices plugged in later. Without a daemon no event ever comes.
-# udevadm refuses to trigger or settle in a chroot unless told otherwise.
-export SYSTEMD_IGNORE_CHROOT=1
-mark
-/lib/systemd/systemd-udevd --daemon 2>/tmp/udevd.err || say "systemd-udevd did not start: $(cat /tmp/udevd.err)"
-# Only the HID devices: udev's rules for every device of the guest took 16 s
-# of CPU time under emulation, and winebus looks at hidraw nodes alone.
-udevadm trigger --action=add --subsystem-match=hid --subsystem-match=hidraw && udevadm settle --timeout=30
-took "udev daemon up"
+# --- Wine --------------------------------------------------------------------
+# The prefix has winebus watch /dev itself (inotify) for hidraw nodes coming
+# and going, and read what it needs of each from sysfs: no udev daemon,
+# whose re-sent events are what winebus waits for otherwise.
 
-# The first case's bridge is there before Wine starts, so that winebus's
-# first enumeration finds it. It has no target: one calling every 50 ms
-# while the services start would keep winebus, hidclass and the Wine server
-# busy for nothing (that cost more CPU time than anything else in one run).
+# Every case's bridges are there before Wine starts, so that winebus's first
+# enumeration finds them: in every run so far that listing held every
+# bridge, where a bridge plugged in later was listed in some runs and never
+# in others (through the udev daemon and through winebus's own watch on
+# /dev alike; its removals were seen in both). The cases' targets are
+# connected when each case begins: targets calling every 50 ms while the
+# services start would keep winebus, hidclass and the Wine server busy for
+# nothing (that cost more CPU time than anything else in one run).
 start_bridge one --no-target --device=usb-farsend-wine-1b/input0,OTHER01,0002 \
     --device=usb-farsend-wine-1/input0,FSW0001
-udevadm settle --timeout=30
+start_bridge two --target-on-signal --device=usb-farsend-wine-2/input0,FSW0002 \
+    --flash-out=/tmp/wine-flash.hex --serial-log=/tmp/wine-serial.bin
+start_bridge four --target-on-signal --device=usb-farsend-wine-4a/input0,FSW0041 \
+    --device=usb-farsend-wine-4b/input0,FSW0042 --flash-out=/tmp/wine-flash-a.hex
+start_bridge three --target-on-signal --device=usb-farsend-wine-3/input0,FSW0003 --unplug-after=3000
+for _ in $(seq 100); do [ -e /dev/hidraw5 ] && break; sleep 0.1; done
+[ -e /dev/hidraw5 ] || echo "FARSEND-CASE wine-boot FAIL: the six uhid devices did not all come"
 mark
 wineserver -p 600 </dev/null >/dev/null 2>&1
 # The services (winedevice.exe with winebus.sys among them) inherit this
@@ -129,12 +142,16 @@ took "wineserver and services up (wineboot status $status)"
 ps -eo cputime=,etime=,args= | grep -a -i -E 'wine|\.exe' | grep -v grep | cut -c1-110 |
     sed 's/^/FARSEND-WINE process: /'
 grep -a -q -i 'has been updated' /tmp/wineboot.log && say "wineboot updated the prefix"
+# How long a short reply wait lasts under Wine here when nothing comes
+# (eleven 1 ms pauses through the product's clock), for the turn times.
+probe=$windows/tests/kernel/farsend-short-wait-probe.exe
+[ -f "$probe" ] && wine64 "$probe" 2>/dev/null | tr -d '\r' | sed 's/^/FARSEND-WINE /'
 
-# What Wine saw, for a case that failed: udev's view of the hidraw nodes,
-# winebus's trace.
+# What Wine saw, for a case that failed: each hidraw node's HID device as
+# winebus reads it from sysfs, and winebus's trace.
 tell_what_wine_saw() {
-    for node in /dev/hidraw*; do
-        [ -e "$node" ] && say "udev: $(udevadm info -q property -n "$node" | tr '\n' ' ')"
+    for node in /sys/class/hidraw/hidraw*; do
+        [ -e "$node" ] && say "${node##*/}: $(tr '\n' ' ' <"$node/device/uevent")"
     done
     grep -a -i -E 'udev|hidraw|remov|err:' /tmp/wineboot.log | tail -n 60 | sed 's/^/FARSEND-WINE trace: /'
     say "wineboot.log: $(wc -l </tmp/wineboot.log) lines"
@@ -144,30 +161,28 @@ tell_what_wine_saw() {
 # Wine gives a HID interface no location: winebus reads the device's phys
 # string only for its interface number (the "&mi_00" in the path).
 begin devices
-wine64 "$FARSEND_EXE" devices >/tmp/out 2>/tmp/err; status=$?
+list_devices() { wine64 "$FARSEND_EXE" devices >/tmp/out 2>/tmp/err; }
+step "farsend.exe devices" list_devices; status=$?
 show devices $status /tmp/out
 [ "$status" = 0 ] || fail "devices ended with status $status"
 want="USB $BRIDGE_IDS  reports: input 65, output 65 bytes  location -  serial FSW0001"
 [ "$(tr -d '\r' </tmp/out | grep -c -F "  $want")" = 1 ] ||
     { fail "devices did not list the bridge once as: $want"; tell_what_wine_saw; }
 grep -q -i "OTHER01\|:0002" /tmp/out && fail "devices lists the device with another product"
+for serial in FSW0002 FSW0041 FSW0042 FSW0003; do
+    tr -d '\r' </tmp/out | grep -q -- "serial $serial\$" || fail "devices does not list the bridge $serial"
+done
+stop_bridge one
 end
 
 # --- 2: program by serial through Wine's HID stack -------------------------
-# The bridge is plugged in while Wine runs: winebus hears of it from the
-# udev daemon. Without validation on both sides: under emulation the variant
+# Without validation on both sides: under emulation the variant
 # query's short reply wait is a race against the guest's load (one run under
 # a loaded host lost it), where the blocks' waits are not.
 begin program
-start_bridge two --device=usb-farsend-wine-2/input0,FSW0002 --flash-out=/tmp/wine-flash.hex \
-    --serial-log=/tmp/wine-serial.bin
-stop_bridge one
-wait_listed FSW0002
-program FSW0002 --no-validate; status=$?
+connect_targets two
+step "farsend.exe program" program FSW0002 --no-validate; status=$?
 [ "$status" = 0 ] || { show program $status /tmp/err-FSW0002; fail "program ended with status $status"; tell_what_wine_saw; }
-# The next case's two bridges come in before this one goes.
-start_bridge four --device=usb-farsend-wine-4a/input0,FSW0041 --device=usb-farsend-wine-4b/input0,FSW0042 \
-    --flash-out=/tmp/wine-flash-a.hex
 stop_bridge two
 cmp -s /tmp/wine-flash.hex "$IMAGE" || fail "the flash does not equal the image"
 "$native/src/cli/farsend" program --no-validate --simulate --sim-serial-log=/tmp/sim-serial.bin "$IMAGE" \
@@ -183,7 +198,7 @@ end
 # device is a USB device (their identifiers begin with WINEBUS\ and HID\),
 # so the restart finds nothing to restart at all.
 begin two-bridges
-wait_listed FSW0041 FSW0042
+connect_targets four
 program FSW0042 --no-validate &
 other=$!
 # The block lines of --verbose ("base:...") say that the run is in its
@@ -199,14 +214,13 @@ wait $other; other_status=$?
 [ "$status" = 0 ] || { show program $status /tmp/err-FSW0041; fail "the run on FSW0041 ended with status $status"; }
 [ "$other_status" = 0 ] || { show program $other_status /tmp/err-FSW0042; fail "the run on FSW0042 ended with status $other_status"; }
 grep -q -i "unplugged" /tmp/err-FSW0041 /tmp/err-FSW0042 && fail "a bridge was taken away during the runs"
-start_bridge three --device=usb-farsend-wine-3/input0,FSW0003 --unplug-after=3000
 stop_bridge four
 cmp -s /tmp/wine-flash-a.hex "$IMAGE" || fail "FSW0041's flash does not equal the image"
 end
 
 # --- 3: an unplug in the middle of the blocks ------------------------------
 begin unplug
-wait_listed FSW0003
+connect_targets three
 # Each line farsend.exe writes to standard error is stamped with the time it
 # came: the message is the program's own answer to the unplug, where the
 # end of the Wine process after it is Wine's (seconds under emulation).
@@ -214,7 +228,12 @@ wait_listed FSW0003
     cd "$fw" || exit
     wine64 "$FARSEND_EXE" program --verbose --no-validate --wait 120 --device FSW0003 \
         Farsend_15_bt.hex 2>&1 >/tmp/out-FSW0003 |
-        while IFS= read -r line; do echo "$(now) $line"; done >/tmp/err-FSW0003
+        # Stamped without starting a process: a stamp that started one took
+        # 0.3 to 0.6 s under emulation, and the stamps fell behind the lines.
+        while IFS= read -r line; do
+            read -r up _ </proc/uptime
+            echo "${up/./} $line"
+        done >/tmp/err-FSW0003
     exit "${PIPESTATUS[0]}"
 )
 status=$?
