@@ -1,5 +1,6 @@
 #include "line/json_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -46,9 +47,21 @@ JsonText& JsonText::Key(std::string_view name) {
 
 JsonText& JsonText::String(std::string_view text) {
     Separate();
-    // The JSON library's own escaping and replacement of broken UTF-8, so
-    // that these messages say a string as the page's other answers do.
-    text_ += nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Most strings (states, names, serials) are plain printable ASCII and
+    // are written as they are. Any other goes through the JSON library's own
+    // escaping and replacement of broken UTF-8, so that these messages say
+    // it as the page's other answers do.
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    });
+    if (plain) {
+        text_ += '"';
+        text_.append(text);
+        text_ += '"';
+    } else {
+        text_ +=
+            nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
     return *this;
 }
 
